@@ -1,0 +1,124 @@
+// The decode engine as a protocol plug-in sees it: parse context, display tree, field output,
+// code-table lookup, value holders and the per-connection conversation store.
+//
+// Everything here is exported from libtdsengine.so, which both the host and the plug-in link
+// against, so they share one display tree and one store.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#define TDSENGINE_API __attribute__((visibility("default")))
+
+// Display formats of a field.
+enum FIELD_FORMAT : int32_t {
+  FF_NONE = -1,
+  FF_DECIMAL = 1,
+  FF_STRING = 2,
+  FF_SPARE = 3,
+  FF_HEX = 4,
+  FF_FLAGS = 6,
+  FF_SIGNED = 7,
+  FF_DUMP = 8,
+  FF_VERSION = 11,
+};
+
+// Byte order of a field or a value holder.
+enum ENDIANNESS : int32_t {
+  BO_PARSER = 0,     // as the parse context is set (SetEndianess)
+  BO_MSB_FIRST = 1,  // most significant byte first
+  BO_LSB_FIRST = 2,  // least significant byte first
+};
+
+// One row of a code table. Value tables match low <= value <= high; bit tables keep the bit's
+// mask, aligned to the top of a 32-bit word, in `low`.
+struct CPICodeTable {
+  uint32_t low;
+  uint32_t high;
+  const char* text;
+};
+
+// Parse context, one per TDS packet.
+class TDSENGINE_API CParser {
+ public:
+  CParser(const uint8_t* frameStart, const uint8_t* position, const char* name, int32_t protocol,
+          uint16_t endianess);
+
+  int32_t ParseResult;      // first member: the entry's result word
+  int32_t m_startOffset;    // second member: position of the packet in the frame
+  int32_t m_protocol;       // third member: protocol number
+  int32_t m_frameLength;    // fourth member: bytes of the frame from the packet on
+  uint16_t m_endianess;     // 1: most significant byte first, 0: least significant first
+  const uint8_t* m_frameStart;
+  const char* m_name;
+
+  void SetEndianess(uint16_t endianess) { m_endianess = endianess; }
+  bool MsbFirst() const { return m_endianess != 0; }
+};
+
+class DisplayTree;  // the engine's record of one frame's decode (display_tree.h)
+
+// The display tree handed to the plug-in. It carries the connection the frame belongs to.
+class TDSENGINE_API CPDecode {
+ public:
+  explicit CPDecode(DisplayTree* tree) : m_tree(tree) {}
+
+  static int SummaryMode() { return 1; }
+  void addTitle(int mode, const char* text);
+  void addDecode(int mode, const char* text);
+  int addResultNew(int mode, int32_t a, int32_t b, int32_t c, int32_t d);
+
+  uint32_t ConnectionId = 0;
+  DisplayTree* m_tree;
+};
+
+// Value holder: copies up to eight bytes at the cursor; bytes outside the current frame read as
+// zero. get() yields the value in the holder's byte order.
+class TDSENGINE_API CPIInteger {
+ public:
+  CPIInteger() = default;
+  CPIInteger(const CPIInteger&) = delete;
+  CPIInteger& operator=(const CPIInteger&) = delete;
+
+  void set(const uint8_t* bytes, int32_t size, int32_t order);
+  // 0x7fffffff for sizes of 5 or more, 0 below 1, else the bytes as a 32-bit integer.
+  int32_t get() const;
+  void free() { m_size = 0; }
+
+ private:
+  uint8_t m_bytes[8] = {};
+  int32_t m_size = 0;
+  int32_t m_order = BO_MSB_FIRST;
+};
+
+// Conversation-store block.
+struct SimBlockTag {
+  uint8_t kind;
+  uint32_t key;
+  char text[16];
+  int32_t data;
+};
+
+using SimReleaseFn = int (*)(SimBlockTag block);
+
+// Adds the title node of a new packet.
+TDSENGINE_API void PIOutputTitleToCPDecode(const char* shortName, const char* longName,
+                                           CPDecode* tree, CParser parser);
+
+// Emits one field: advances the cursor and lowers the remaining count by its size. Returns 0 and
+// records the refusal when the size is negative or larger than the remaining count.
+TDSENGINE_API int PIOutputToCPDecode(int32_t& remaining, const uint8_t*& cursor, int32_t offset,
+                                     CPDecode* tree, CParser& parser, const char* label,
+                                     FIELD_FORMAT format, int32_t size, const CPICodeTable* table,
+                                     int32_t rows, uint32_t mask, const char* note,
+                                     const char* note2, ENDIANNESS order);
+
+// Index of the row that interprets the value: the first row in table order whose range holds
+// it, else the final row. Negative without a table.
+TDSENGINE_API int PIgetInterpretationString(int kind, int32_t value, int32_t rows,
+                                            const CPICodeTable* table);
+
+// Conversation store of the connection being decoded.
+TDSENGINE_API int SimAddInfo(SimBlockTag* block, SimReleaseFn release);
+TDSENGINE_API int SimFindInfo(uint8_t kind, uint32_t key, SimBlockTag* block, int flag);
+TDSENGINE_API int SimDeleteInfo(uint8_t kind, uint32_t key, int flag);

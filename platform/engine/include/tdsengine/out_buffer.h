@@ -1,0 +1,37 @@
+// A large output buffer written to a FILE in big blocks; formatting appends straight into it.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "tdsengine/engine.h"
+
+class TDSENGINE_API OutBuffer {
+ public:
+  explicit OutBuffer(FILE* out, size_t capacity = 1 << 20);
+  ~OutBuffer();
+  OutBuffer(const OutBuffer&) = delete;
+  OutBuffer& operator=(const OutBuffer&) = delete;
+
+  void put(char c) {
+    if (m_len == m_cap) flush();
+    m_buf[m_len++] = c;
+  }
+  void put(const char* s, size_t n);
+  void put(const char* s) { put(s, std::strlen(s)); }
+  void put(const std::string& s) { put(s.data(), s.size()); }
+  void putUnsigned(uint64_t v);
+  void putSigned(int64_t v);
+  void putHexByte(uint8_t b);
+  void flush();
+  bool failed() const { return m_failed; }
+
+ private:
+  FILE* m_out;
+  char* m_buf;
+  size_t m_len = 0;
+  size_t m_cap;
+  bool m_failed = false;
+};

@@ -1,0 +1,90 @@
+#include "tdsdecode_runner.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string Quote(const std::string& arg) {
+  std::string q = "'";
+  for (char c : arg) {
+    if (c == '\'')
+      q += "'\\''";
+    else
+      q += c;
+  }
+  return q + "'";
+}
+
+std::string TempPath(const char* tag) {
+  char name[] = "/tmp/tdsdecode_test_XXXXXX";
+  const int fd = mkstemp(name);
+  if (fd >= 0) close(fd);
+  return std::string(name) + tag;
+}
+
+}  // namespace
+
+RunResult RunTdsdecode(const std::vector<std::string>& args, const std::string& input) {
+  const std::string inPath = TempPath(".in");
+  const std::string outPath = TempPath(".out");
+  const std::string errPath = TempPath(".err");
+  std::ofstream(inPath, std::ios::binary) << input;
+  std::string cmd = Quote(TDSDECODE_PATH);
+  for (const auto& a : args) cmd += " " + Quote(a);
+  cmd += " <" + Quote(inPath) + " >" + Quote(outPath) + " 2>" + Quote(errPath);
+  RunResult r;
+  const int status = std::system(cmd.c_str());
+  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  r.out = ReadFile(outPath);
+  r.err = ReadFile(errPath);
+  std::remove(inPath.c_str());
+  std::remove(outPath.c_str());
+  std::remove(errPath.c_str());
+  std::istringstream lines(r.out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.empty() || line[0] != '{') continue;
+    r.frames.push_back(nlohmann::json::parse(line, nullptr, false));
+  }
+  return r;
+}
+
+RunResult DecodeHex(const std::string& hex, const std::vector<std::string>& extra) {
+  const std::string path = TempPath(".hex");
+  std::ofstream(path, std::ios::binary) << hex;
+  std::vector<std::string> args = {"--hex", path, "-o", "json", "--no-reassemble"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  RunResult r = RunTdsdecode(args);
+  std::remove(path.c_str());
+  return r;
+}
+
+std::string TestData(const std::string& name) { return std::string(TEST_DATA_DIR) + "/" + name; }
+
+const nlohmann::json* FindField(const nlohmann::json& packet, const std::string& label, int nth) {
+  if (!packet.contains("fields")) return nullptr;
+  for (const auto& f : packet["fields"]) {
+    if (f.value("label", "") == label && nth-- == 0) return &f;
+  }
+  return nullptr;
+}
+
+std::vector<std::string> Labels(const nlohmann::json& packet) {
+  std::vector<std::string> out;
+  if (!packet.contains("fields")) return out;
+  for (const auto& f : packet["fields"]) out.push_back(f.value("label", ""));
+  return out;
+}
