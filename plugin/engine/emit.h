@@ -64,6 +64,12 @@ bool EmitKeep(Out& out, const FieldDef& def);
 // unless told otherwise): 0x7fffffff for sizes of 5 or more, 0 below 1.
 int32_t ReadValue(const uint8_t* at, int32_t size, int32_t order = BO_MSB_FIRST);
 
+// The packet view reads every length, count and status most significant byte first, whatever
+// the connection announced. The message view has to find real token boundaries, so it reads
+// them in the connection's order instead: a nonzero code here overrides the order that
+// ReadValue is asked for. 0 (the packet view) leaves every read as asked.
+void SetSteeringByteOrder(int32_t order);
+
 // A count or length as the wire's signed 16-bit number.
 inline int16_t ReadCount(const uint8_t* at, int32_t size) {
   return static_cast<int16_t>(ReadValue(at, size));

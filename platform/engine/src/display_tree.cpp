@@ -52,3 +52,10 @@ bool DisplayTree::anyRefused() const {
     if (p.refused) return true;
   return false;
 }
+
+void DisplayTree::MarkSpan(int32_t token, int32_t offset, int32_t size) {
+  PacketRecord& p = current();
+  p.token = token;
+  p.spanOffset = offset;
+  p.spanSize = size;
+}

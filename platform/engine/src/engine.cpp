@@ -19,9 +19,8 @@ CParser::CParser(const uint8_t* frameStart, const uint8_t* position, const char*
     : ParseResult(0),
       m_startOffset(static_cast<int32_t>(position - frameStart)),
       m_protocol(protocol),
-      m_frameLength(g_frameEnd && position <= g_frameEnd
-                        ? static_cast<int32_t>(g_frameEnd - position)
-                        : 0),
+      m_frameLength(
+          g_frameEnd && position <= g_frameEnd ? static_cast<int32_t>(g_frameEnd - position) : 0),
       m_endianess(endianess),
       m_frameStart(frameStart),
       m_name(name) {}
@@ -34,7 +33,9 @@ void CPDecode::addDecode(int mode, const char* text) {
   if (mode == SummaryMode() && text) m_tree->AppendSummary(text);
 }
 
-int CPDecode::addResultNew(int /*mode*/, int32_t, int32_t, int32_t, int32_t) { return 1; }
+int CPDecode::addResultNew(int /*mode*/, int32_t, int32_t, int32_t, int32_t) {
+  return 1;
+}
 
 void PIOutputTitleToCPDecode(const char* shortName, const char* longName, CPDecode* tree,
                              CParser /*parser*/) {
@@ -48,8 +49,8 @@ int PIOutputToCPDecode(int32_t& remaining, const uint8_t*& cursor, int32_t /*off
   DisplayTree& dt = *tree->m_tree;
   // The remaining count is the caller's word; the frame's real end is the engine's own, and a
   // field must fit both.
-  const bool inFrame = cursor >= dt.frameBegin() && cursor <= dt.frameEnd() &&
-                       size <= dt.frameEnd() - cursor;
+  const bool inFrame =
+      cursor >= dt.frameBegin() && cursor <= dt.frameEnd() && size <= dt.frameEnd() - cursor;
   if (size < 0 || size > remaining || !inFrame) {
     dt.Refuse(label, size, remaining);
     return 0;
@@ -102,4 +103,8 @@ int32_t CPIInteger::get() const {
     for (int32_t i = 0; i < m_size; ++i) v = (v << 8) | m_bytes[i];
   }
   return static_cast<int32_t>(v);
+}
+
+void PIMarkTokenSpan(CPDecode* tree, int32_t token, int32_t offset, int32_t size) {
+  tree->m_tree->MarkSpan(token, offset, size);
 }

@@ -10,9 +10,9 @@
 #include "tdsengine/engine.h"
 
 struct FieldRecord {
-  const char* label;   // the plug-in's constant text
-  const uint8_t* data; // the field's bytes inside the frame
-  int32_t offset;      // from the first TDS byte of the frame
+  const char* label;    // the plug-in's constant text
+  const uint8_t* data;  // the field's bytes inside the frame
+  int32_t offset;       // from the first TDS byte of the frame
   int32_t size;
   FIELD_FORMAT format;
   const CPICodeTable* table;
@@ -37,6 +37,10 @@ struct PacketRecord {
   uint32_t fieldCount = 0;
   bool refused = false;
   RefusalRecord refusal{};
+  // Message view: the token this record shows, its first byte and extent in the message data.
+  int32_t token = -1;
+  int32_t spanOffset = -1;
+  int32_t spanSize = 0;
 };
 
 class TDSENGINE_API DisplayTree {
@@ -52,6 +56,7 @@ class TDSENGINE_API DisplayTree {
   void AppendSummary(const char* text);
   void AddField(const FieldRecord& field);
   void Refuse(const char* label, int32_t size, int32_t left);
+  void MarkSpan(int32_t token, int32_t offset, int32_t size);
 
   const std::vector<PacketRecord>& packets() const { return m_packets; }
   const std::vector<FieldRecord>& fields() const { return m_fields; }

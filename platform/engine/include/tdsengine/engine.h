@@ -44,11 +44,11 @@ class TDSENGINE_API CParser {
   CParser(const uint8_t* frameStart, const uint8_t* position, const char* name, int32_t protocol,
           uint16_t endianess);
 
-  int32_t ParseResult;      // first member: the entry's result word
-  int32_t m_startOffset;    // second member: position of the packet in the frame
-  int32_t m_protocol;       // third member: protocol number
-  int32_t m_frameLength;    // fourth member: bytes of the frame from the packet on
-  uint16_t m_endianess;     // 1: most significant byte first, 0: least significant first
+  int32_t ParseResult;    // first member: the entry's result word
+  int32_t m_startOffset;  // second member: position of the packet in the frame
+  int32_t m_protocol;     // third member: protocol number
+  int32_t m_frameLength;  // fourth member: bytes of the frame from the packet on
+  uint16_t m_endianess;   // 1: most significant byte first, 0: least significant first
   const uint8_t* m_frameStart;
   const char* m_name;
 
@@ -122,3 +122,8 @@ TDSENGINE_API int PIgetInterpretationString(int kind, int32_t value, int32_t row
 TDSENGINE_API int SimAddInfo(SimBlockTag* block, SimReleaseFn release);
 TDSENGINE_API int SimFindInfo(uint8_t kind, uint32_t key, SimBlockTag* block, int flag);
 TDSENGINE_API int SimDeleteInfo(uint8_t kind, uint32_t key, int flag);
+
+// Message view: marks the record of the latest title as one token of a message, with the
+// token's code (-1 for a record that is not a token), its offset from the first byte of the
+// message data and the bytes it covers.
+TDSENGINE_API void PIMarkTokenSpan(CPDecode* tree, int32_t token, int32_t offset, int32_t size);
