@@ -1,0 +1,40 @@
+// Rendering of a decoded frame: JSON Lines (one object per frame) and a readable text tree.
+// Both write straight into an OutBuffer; nothing is allocated per field.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "tdsengine/display_tree.h"
+#include "tdsengine/out_buffer.h"
+
+// What the host knows about a frame besides its decode.
+struct FrameMeta {
+  uint64_t frame = 0;  // number of the frame in its input
+  uint32_t conn = 0;   // connection number
+  bool clientToServer = true;
+  int32_t result = 0;    // what the decoder returned
+  int32_t tdsBytes = 0;  // TDS bytes handed to the decoder
+};
+
+// {"frame": N, "conn": C, "dir": "c2s", "result": R, "packets": [...]} and a newline.
+TDSENGINE_API void RenderFrameJson(const DisplayTree& tree, const FrameMeta& meta, OutBuffer& out);
+
+// The frame as an indented tree, followed by an empty line.
+TDSENGINE_API void RenderFrameText(const DisplayTree& tree, const FrameMeta& meta, OutBuffer& out);
+
+// Pieces the renderers are made of, for other record kinds built from the same fields.
+
+// A JSON string literal (quotes included) of text taken as UTF-8/ASCII bytes; control characters
+// and bytes that are not valid UTF-8 are escaped so the output is always valid JSON.
+TDSENGINE_API void JsonPutString(OutBuffer& out, const char* text, size_t length);
+TDSENGINE_API void JsonPutString(OutBuffer& out, const char* text);
+// A JSON string literal of bytes taken as ISO-8859-1 characters, every byte kept.
+TDSENGINE_API void JsonPutLatin1(OutBuffer& out, const uint8_t* bytes, size_t length);
+// One field object as in a packet's "fields" array.
+TDSENGINE_API void RenderFieldJson(const FieldRecord& field, OutBuffer& out);
+// One packet object: title, name, summary, fields and the refusal when there is one.
+TDSENGINE_API void RenderPacketJson(const DisplayTree& tree, const PacketRecord& packet,
+                                    OutBuffer& out);
+// One field as text lines at the given indent (in units of four blanks).
+TDSENGINE_API void RenderFieldText(const FieldRecord& field, int indent, OutBuffer& out);

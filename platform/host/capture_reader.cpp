@@ -1,0 +1,72 @@
+#include "capture_reader.h"
+
+#include <pcap/pcap.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+
+#include "link_layer.h"
+
+std::string InputName(const std::string& path) {
+  return path == "-" ? "standard input" : path;
+}
+
+std::unique_ptr<CaptureSource> CaptureSource::Open(const std::string& path, std::string& error) {
+  char errbuf[PCAP_ERRBUF_SIZE] = {};
+  const std::string name = InputName(path);
+  pcap_t* handle =
+      path == "-" ? pcap_fopen_offline(stdin, errbuf) : pcap_open_offline(path.c_str(), errbuf);
+  if (!handle) {
+    error = name + ": " + (errbuf[0] ? errbuf : "cannot be read as a capture");
+    return nullptr;
+  }
+  const int linkType = pcap_datalink(handle);
+  if (!LinkTypeSupported(linkType)) {
+    const char* dltName = pcap_datalink_val_to_name(linkType);
+    error = name + ": link type " + std::to_string(linkType) + (dltName ? " (" : "") +
+            (dltName ? dltName : "") + (dltName ? ")" : "") + " is not supported";
+    pcap_close(handle);
+    return nullptr;
+  }
+  std::unique_ptr<CaptureSource> source(new CaptureSource(handle, name, linkType));
+  struct stat st;
+  if (path != "-" && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+    source->m_size = static_cast<uint64_t>(st.st_size);
+  return source;
+}
+
+CaptureSource::CaptureSource(pcap* handle, std::string name, int linkType)
+    : m_pcap(handle), m_name(std::move(name)), m_linkType(linkType) {}
+
+CaptureSource::~CaptureSource() {
+  if (m_pcap) pcap_close(m_pcap);
+}
+
+uint64_t CaptureSource::position() const {
+  FILE* f = pcap_file(m_pcap);
+  if (!f) return 0;
+  const long at = ftell(f);
+  return at > 0 ? static_cast<uint64_t>(at) : 0;
+}
+
+bool CaptureSource::Next(InputFrame& frame) {
+  if (!m_error.empty()) return false;
+  for (;;) {
+    struct pcap_pkthdr* header = nullptr;
+    const u_char* data = nullptr;
+    const int r = pcap_next_ex(m_pcap, &header, &data);
+    if (r == 1) {
+      frame = InputFrame();
+      frame.linkType = m_linkType;
+      frame.data = data;
+      frame.captured = header->caplen;
+      frame.wire = header->len;
+      return true;
+    }
+    if (r == 0) continue;  // only live captures time out
+    if (r == PCAP_ERROR_BREAK) return false;
+    const char* why = pcap_geterr(m_pcap);
+    m_error = m_name + ": " + (why && *why ? why : "damaged capture");
+    return false;
+  }
+}

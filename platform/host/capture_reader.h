@@ -1,0 +1,30 @@
+// Capture files (pcap and pcapng) through libpcap; "-" reads standard input.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "frame_source.h"
+
+struct pcap;
+
+class CaptureSource : public FrameSource {
+ public:
+  // Null with a reason ("WHAT: WHY") when the file cannot be opened or is not a capture.
+  static std::unique_ptr<CaptureSource> Open(const std::string& path, std::string& error);
+  ~CaptureSource() override;
+
+  bool Next(InputFrame& frame) override;
+  uint64_t position() const override;
+  int linkType() const { return m_linkType; }
+
+ private:
+  CaptureSource(pcap* handle, std::string name, int linkType);
+
+  pcap* m_pcap;
+  std::string m_name;
+  int m_linkType;
+};
+
+// How messages name an input: its path, or "standard input" for "-".
+std::string InputName(const std::string& path);

@@ -1,0 +1,264 @@
+#include "connection_table.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "tds_header.h"
+
+namespace {
+
+// Takes the bytes of a direction that is not decoded, so that its sequence position stays right
+// should the connection turn out to carry TDS.
+class DiscardSink : public PieceSink {
+ public:
+  void Deliver(const StreamPiece&) override {}
+  void Gap(const StreamPiece&) override {}
+};
+DiscardSink g_discard;
+
+// Ethernet addresses for frames captured without an Ethernet header, the same for every
+// frame of a direction: client 02:00:00:00:00:01, server 02:00:00:00:00:02.
+void BuildEthernet(uint8_t* out, bool clientToServer, uint8_t ipVersion) {
+  static const uint8_t kClient[6] = {2, 0, 0, 0, 0, 1};
+  static const uint8_t kServer[6] = {2, 0, 0, 0, 0, 2};
+  std::memcpy(out, clientToServer ? kServer : kClient, 6);
+  std::memcpy(out + 6, clientToServer ? kClient : kServer, 6);
+  out[12] = ipVersion == 6 ? 0x86 : 0x08;
+  out[13] = ipVersion == 6 ? 0xDD : 0x00;
+}
+
+}  // namespace
+
+bool ConnectionTable::Key::operator==(const Key& o) const {
+  return a.version == o.a.version && a.port == o.a.port && b.port == o.b.port &&
+         std::memcmp(a.addr, o.a.addr, 16) == 0 && std::memcmp(b.addr, o.b.addr, 16) == 0;
+}
+
+size_t ConnectionTable::KeyHash::operator()(const Key& k) const {
+  // FNV-1a over the two endpoints.
+  uint64_t h = 1469598103934665603ull;
+  auto mix = [&h](const uint8_t* p, size_t n) {
+    for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
+  };
+  mix(k.a.addr, 16);
+  mix(k.b.addr, 16);
+  const uint8_t ports[5] = {static_cast<uint8_t>(k.a.port >> 8), static_cast<uint8_t>(k.a.port),
+                            static_cast<uint8_t>(k.b.port >> 8), static_cast<uint8_t>(k.b.port),
+                            k.a.version};
+  mix(ports, sizeof(ports));
+  return static_cast<size_t>(h);
+}
+
+ConnectionTable::ConnectionTable(const Options& options, View& view, HostStats& stats,
+                                 TableLimits limits)
+    : m_options(options), m_view(view), m_stats(stats), m_limits(limits) {}
+
+ConnectionTable::~ConnectionTable() {
+  EndAll(0);
+}
+
+ConnectionTable::Key ConnectionTable::MakeKey(const TcpSegment& s) {
+  Endpoint src{};
+  Endpoint dst{};
+  src.version = dst.version = s.ipVersion;
+  std::memcpy(src.addr, s.src, 16);
+  std::memcpy(dst.addr, s.dst, 16);
+  src.port = s.srcPort;
+  dst.port = s.dstPort;
+  const int order = std::memcmp(src.addr, dst.addr, 16);
+  const bool srcFirst = order < 0 || (order == 0 && src.port <= dst.port);
+  return srcFirst ? Key{src, dst} : Key{dst, src};
+}
+
+bool ConnectionTable::SameEndpoint(const Endpoint& e, const uint8_t* addr, uint16_t port) {
+  return e.port == port && std::memcmp(e.addr, addr, 16) == 0;
+}
+
+ConnectionTable::List::iterator ConnectionTable::Create(const Key& key, const TcpSegment& s,
+                                                        const ConnectionHint* hint) {
+  const bool syn = (s.flags & kTcpSyn) != 0;
+  const bool ack = (s.flags & kTcpAck) != 0;
+  bool senderIsClient;
+  if (hint)
+    senderIsClient = hint->clientToServer;
+  else if (syn)
+    senderIsClient = !ack;  // a SYN comes from the client, a SYN-ACK from the server
+  else if (IsTdsPort(m_options, s.dstPort) != IsTdsPort(m_options, s.srcPort))
+    senderIsClient = IsTdsPort(m_options, s.dstPort);
+  else
+    senderIsClient = true;  // the side that sent the first payload
+
+  m_connections.emplace_front();
+  Connection& c = m_connections.front();
+  c.key = key;
+  c.number = hint ? hint->number : m_nextNumber++;
+  c.client.version = s.ipVersion;
+  std::memcpy(c.client.addr, senderIsClient ? s.src : s.dst, 16);
+  c.client.port = senderIsClient ? s.srcPort : s.dstPort;
+  const uint16_t serverPort = senderIsClient ? s.dstPort : s.srcPort;
+  c.kind = hint || IsTdsPort(m_options, serverPort) ? Kind::kTds : Kind::kUndecided;
+  c.midStream = !hint && !syn;
+  for (int dir = 0; dir < 2; ++dir) {
+    BuildEthernet(c.ethernet[dir], dir == 0, s.ipVersion);
+    c.seq[dir] = SeqTracker(m_limits.seq, &m_stats.stream);
+  }
+  ++m_stats.tcpConnections;
+  if (c.kind == Kind::kTds) {
+    ++m_stats.tdsConnections;
+    c.sink[0] = m_view.OpenDirection(c.number, true, c.midStream);
+    c.sink[1] = m_view.OpenDirection(c.number, false, c.midStream);
+  }
+  m_index[key] = m_connections.begin();
+  return m_connections.begin();
+}
+
+StreamPiece ConnectionTable::PieceOf(const Connection& c, int dir, const TcpSegment& s,
+                                     uint64_t frame) const {
+  StreamPiece piece;
+  piece.data = s.payload;
+  piece.length = s.payloadLength;
+  piece.frame = frame;
+  piece.ethernet = s.hasEthernet ? s.ethernet : c.ethernet[dir];
+  piece.block = s.frameIsPlainEthernet ? s.frame : nullptr;
+  return piece;
+}
+
+void ConnectionTable::Payload(Connection& c, int dir, const TcpSegment& s, uint64_t frame) {
+  if (s.hasEthernet) std::memcpy(c.ethernet[dir], s.ethernet, kEthernetHeader);
+  const StreamPiece piece = PieceOf(c, dir, s, frame);
+  if (!m_options.reassemble) {
+    if (piece.length > 0) c.sink[dir]->Deliver(piece);
+    return;
+  }
+  const uint32_t seq = s.seq + ((s.flags & kTcpSyn) ? 1u : 0u);
+  c.seq[dir].Segment(seq, piece, s.wirePayloadLength, *c.sink[dir]);
+}
+
+void ConnectionTable::CloseDirection(Connection& c, int dir, uint64_t frame) {
+  if (c.closed[dir]) return;
+  c.closed[dir] = true;
+  if (c.kind != Kind::kTds) return;
+  StreamPiece context;
+  context.frame = frame;
+  context.ethernet = c.ethernet[dir];
+  if (m_options.reassemble) c.seq[dir].Drain(context, *c.sink[dir]);
+  c.sink[dir]->End(frame);
+}
+
+void ConnectionTable::End(List::iterator it, uint64_t frame) {
+  Connection& c = *it;
+  CloseDirection(c, 0, frame);
+  CloseDirection(c, 1, frame);
+  if (c.kind == Kind::kTds) {
+    m_view.CloseDirection(c.sink[0]);
+    m_view.CloseDirection(c.sink[1]);
+    c.sink[0] = c.sink[1] = nullptr;
+    m_view.ConnectionEnded(c.number);
+  }
+  m_buffered -= c.buffered;
+  m_index.erase(c.key);
+  m_connections.erase(it);
+}
+
+void ConnectionTable::Account(Connection& c) {
+  size_t now = c.seq[0].bufferedBytes() + c.seq[1].bufferedBytes();
+  for (DirectionSink* sink : c.sink)
+    if (sink) now += sink->HeldBytes();
+  m_buffered = m_buffered - c.buffered + now;
+  c.buffered = now;
+}
+
+void ConnectionTable::Evict(List::iterator keep, uint64_t frame) {
+  while (!m_connections.empty() && (m_connections.size() > m_limits.maxConnections ||
+                                    m_buffered > m_limits.maxBufferedBytes)) {
+    List::iterator last = std::prev(m_connections.end());
+    if (last == keep) break;
+    ++m_stats.connectionsEvicted;
+    End(last, frame);
+  }
+}
+
+void ConnectionTable::Segment(const TcpSegment& s, uint64_t frame, const ConnectionHint* hint) {
+  const Key key = MakeKey(s);
+  const bool syn = (s.flags & kTcpSyn) != 0;
+  const bool hasPayload = s.wirePayloadLength > 0;
+  auto found = m_index.find(key);
+  List::iterator it;
+  bool exists = found != m_index.end();
+  if (exists) {
+    it = found->second;
+    Connection& old = *it;
+    const int dir = SameEndpoint(old.client, s.src, s.srcPort) ? 0 : 1;
+    if (syn) {
+      // A SYN repeated with its first sequence number belongs to the connection; any other SYN
+      // on these addresses starts a new one.
+      const bool repeat = old.synSeen[dir] && old.isn[dir] == s.seq;
+      const bool first = !old.synSeen[dir] && !old.sent[dir] && !old.closed[dir];
+      if (!repeat && !first) {
+        End(it, frame);
+        exists = false;
+      }
+    }
+  }
+  if (!exists) {
+    if (!syn && !hasPayload) return;  // nothing to number a connection by
+    it = Create(key, s, hint);
+  } else if (it != m_connections.begin()) {
+    m_connections.splice(m_connections.begin(), m_connections, it);
+  }
+  Connection& c = *it;
+  const int dir = SameEndpoint(c.client, s.src, s.srcPort) ? 0 : 1;
+
+  if (syn && !c.synSeen[dir]) {
+    c.synSeen[dir] = true;
+    c.isn[dir] = s.seq;
+    c.seq[dir].Syn(s.seq);
+  }
+  if (hasPayload) {
+    c.sent[dir] = true;
+    ++m_stats.tcpPayloadSegments;
+    if (s.payloadLength < s.wirePayloadLength) ++m_stats.segmentsCutByCapture;
+    if (c.kind == Kind::kUndecided && dir == 0) {
+      // Off the TDS ports a connection is decoded when the client opens with a login.
+      if (LooksLikeLogin(s.payload, s.payloadLength)) {
+        c.kind = Kind::kTds;
+        ++m_stats.tdsConnections;
+        c.sink[0] = m_view.OpenDirection(c.number, true, c.midStream);
+        c.sink[1] = m_view.OpenDirection(c.number, false, c.midStream);
+      } else {
+        c.kind = Kind::kIgnored;
+      }
+    }
+    if (c.kind == Kind::kTds) {
+      Payload(c, dir, s, frame);
+    } else if (c.kind == Kind::kUndecided && m_options.reassemble) {
+      const StreamPiece piece = PieceOf(c, dir, s, frame);
+      c.seq[dir].Segment(s.seq + (syn ? 1u : 0u), piece, s.wirePayloadLength, g_discard);
+    }
+  }
+  if (s.flags & kTcpFin) {
+    c.finPending[dir] = true;
+    c.seq[dir].Fin(s.seq + (syn ? 1u : 0u) + s.wirePayloadLength);
+  }
+  if (s.flags & kTcpRst) CloseDirection(c, dir, frame);
+  if (c.finPending[dir] &&
+      (!m_options.reassemble || c.kind != Kind::kTds || c.seq[dir].finReached()))
+    CloseDirection(c, dir, frame);
+  if (c.closed[0] && c.closed[1]) {
+    End(it, frame);
+    return;
+  }
+  Account(c);
+  Evict(it, frame);
+}
+
+void ConnectionTable::EndAll(uint64_t lastFrame) {
+  // In the order the connections were numbered.
+  std::vector<List::iterator> all;
+  all.reserve(m_connections.size());
+  for (auto it = m_connections.begin(); it != m_connections.end(); ++it) all.push_back(it);
+  std::sort(all.begin(), all.end(),
+            [](const List::iterator& x, const List::iterator& y) { return x->number < y->number; });
+  for (auto it : all) End(it, lastFrame);
+}

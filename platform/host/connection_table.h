@@ -1,0 +1,94 @@
+// The TCP connections of one input: numbering, which side is the client, whether a connection
+// carries TDS, the sequence trackers of its two directions, and its end (FIN or RST both ways,
+// a SYN that reuses its addresses, eviction, the end of the input).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <unordered_map>
+
+#include "link_layer.h"
+#include "options.h"
+#include "seq_tracker.h"
+#include "stats.h"
+#include "stream_piece.h"
+
+struct TableLimits {
+  size_t maxConnections = 32768;                // tracked at once; the least recently used goes
+  size_t maxBufferedBytes = 256 * 1024 * 1024;  // held and waiting bytes of all connections
+  SeqLimits seq;
+};
+
+// What a source that knows its connections says about a frame (the hex input).
+struct ConnectionHint {
+  uint32_t number = 0;  // 0: none
+  bool clientToServer = true;
+};
+
+class ConnectionTable {
+ public:
+  ConnectionTable(const Options& options, View& view, HostStats& stats,
+                  TableLimits limits = TableLimits());
+  ~ConnectionTable();
+  ConnectionTable(const ConnectionTable&) = delete;
+  ConnectionTable& operator=(const ConnectionTable&) = delete;
+
+  void Segment(const TcpSegment& segment, uint64_t frame, const ConnectionHint* hint = nullptr);
+  // The input has ended at this frame: every connection ends.
+  void EndAll(uint64_t lastFrame);
+
+  size_t tracked() const { return m_connections.size(); }
+  size_t bufferedBytes() const { return m_buffered; }
+
+ private:
+  struct Endpoint {
+    uint8_t version;
+    uint8_t addr[16];
+    uint16_t port;
+  };
+  struct Key {
+    Endpoint a, b;  // ordered so both directions give one key
+    bool operator==(const Key& o) const;
+  };
+  struct KeyHash {
+    size_t operator()(const Key& k) const;
+  };
+  enum class Kind { kUndecided, kTds, kIgnored };
+  struct Connection {
+    Key key;
+    uint32_t number = 0;
+    Endpoint client{};
+    Kind kind = Kind::kUndecided;
+    bool midStream = false;
+    bool synSeen[2] = {false, false};  // by direction: 0 client to server, 1 server to client
+    uint32_t isn[2] = {0, 0};
+    bool sent[2] = {false, false};
+    bool closed[2] = {false, false};
+    bool finPending[2] = {false, false};
+    uint8_t ethernet[2][kEthernetHeader] = {};
+    SeqTracker seq[2];
+    DirectionSink* sink[2] = {nullptr, nullptr};
+    size_t buffered = 0;
+  };
+  using List = std::list<Connection>;
+
+  static Key MakeKey(const TcpSegment& s);
+  static bool SameEndpoint(const Endpoint& e, const uint8_t* addr, uint16_t port);
+  List::iterator Create(const Key& key, const TcpSegment& s, const ConnectionHint* hint);
+  void Payload(Connection& c, int dir, const TcpSegment& s, uint64_t frame);
+  void CloseDirection(Connection& c, int dir, uint64_t frame);
+  void End(List::iterator it, uint64_t frame);
+  void Account(Connection& c);
+  void Evict(List::iterator keep, uint64_t frame);
+  StreamPiece PieceOf(const Connection& c, int dir, const TcpSegment& s, uint64_t frame) const;
+
+  const Options& m_options;
+  View& m_view;
+  HostStats& m_stats;
+  TableLimits m_limits;
+  uint32_t m_nextNumber = 1;
+  size_t m_buffered = 0;
+  List m_connections;  // most recently used first
+  std::unordered_map<Key, List::iterator, KeyHash> m_index;
+};

@@ -1,0 +1,33 @@
+// Where frames come from: a capture file or the hex text format.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "connection_table.h"
+
+struct InputFrame {
+  int linkType = 0;
+  const uint8_t* data = nullptr;
+  size_t captured = 0;  // bytes in the record
+  size_t wire = 0;      // the frame's length on the wire
+  bool hasHint = false;
+  ConnectionHint hint;  // the source names the connection and direction itself
+};
+
+class FrameSource {
+ public:
+  virtual ~FrameSource() = default;
+  // The next frame, valid until the next call; false at the end of the input or at damage,
+  // when error() says what is wrong.
+  virtual bool Next(InputFrame& frame) = 0;
+  const std::string& error() const { return m_error; }
+  // Bytes read so far and the input's size (0 when unknown), for progress.
+  virtual uint64_t position() const = 0;
+  uint64_t size() const { return m_size; }
+
+ protected:
+  std::string m_error;
+  uint64_t m_size = 0;
+};

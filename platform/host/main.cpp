@@ -1,0 +1,5 @@
+#include "app.h"
+
+int main(int argc, char** argv) {
+  return RunTdsdecode(argc, argv);
+}

@@ -1,0 +1,146 @@
+#include "options.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+bool ParsePort(const std::string& text, uint16_t& port) {
+  if (text.empty() || text.size() > 5) return false;
+  uint32_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<uint32_t>(c - '0');
+  }
+  if (v < 1 || v > 65535) return false;
+  port = static_cast<uint16_t>(v);
+  return true;
+}
+
+// A port list: one port or several separated by commas.
+bool AddPorts(const std::string& text, std::vector<uint16_t>& ports) {
+  size_t start = 0;
+  while (true) {
+    const size_t comma = text.find(',', start);
+    uint16_t port;
+    if (!ParsePort(text.substr(start, comma == std::string::npos ? comma : comma - start), port))
+      return false;
+    if (std::find(ports.begin(), ports.end(), port) == ports.end()) ports.push_back(port);
+    if (comma == std::string::npos) return true;
+    start = comma + 1;
+  }
+}
+
+ParseOutcome Fail(const std::string& what, const std::string& why) {
+  ParseOutcome r;
+  r.ok = false;
+  r.error = what + ": " + why;
+  return r;
+}
+
+}  // namespace
+
+const char* UsageText() {
+  return "Usage: tdsdecode [OPTIONS] CAPTURE...\n"
+         "       tdsdecode [OPTIONS] --hex FILE\n"
+         "\n"
+         "Decodes Sybase TDS 5.0 traffic from pcap/pcapng captures (\"-\" reads standard input)\n"
+         "or from hex text (one frame per line: [CONN]c|s HEX).\n"
+         "\n"
+         "Options:\n"
+         "  -o, --output text|json  a readable tree (default) or JSON Lines, one object per frame\n"
+         "  -p, --port PORT         a TCP port that carries TDS (repeatable; default 5000); other\n"
+         "                          ports are decoded when the client opens with a login packet\n"
+         "      --hex FILE          read frames from hex text instead of a capture\n"
+         "      --no-reassemble     hand every TCP segment over as one frame, as captured\n"
+         "      --plugin PATH       the decoder plug-in to load (default: the installed one)\n"
+         "      --stats             print a summary after the frames\n"
+         "  -h, --help              show this help and exit\n"
+         "      --version           show the version and exit\n"
+         "\n"
+         "Exit status: 0 when every input was read to its end, 1 when an input could not be\n"
+         "read or is damaged, 2 for a usage error.\n";
+}
+
+bool IsTdsPort(const Options& options, uint16_t port) {
+  for (uint16_t p : options.ports)
+    if (p == port) return true;
+  return false;
+}
+
+ParseOutcome ParseOptions(int argc, const char* const* argv, Options& o) {
+  bool endOfOptions = false;
+  bool hexGiven = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (endOfOptions || arg == "-" || arg.empty() || arg[0] != '-') {
+      o.captures.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      endOfOptions = true;
+      continue;
+    }
+    // Options that take a value: "--name VALUE", "--name=VALUE", "-xVALUE", "-x VALUE".
+    std::string name = arg;
+    std::string value;
+    bool hasValue = false;
+    if (arg.compare(0, 2, "--") == 0) {
+      const size_t eq = arg.find('=');
+      if (eq != std::string::npos) {
+        name = arg.substr(0, eq);
+        value = arg.substr(eq + 1);
+        hasValue = true;
+      }
+    } else if (arg.size() > 2) {
+      name = arg.substr(0, 2);
+      value = arg.substr(2);
+      hasValue = true;
+    }
+    const bool takesValue = name == "-o" || name == "--output" || name == "-p" ||
+                            name == "--port" || name == "--hex" || name == "--plugin";
+    if (takesValue && !hasValue) {
+      if (i + 1 >= argc) return Fail(name, "needs a value");
+      value = argv[++i];
+      hasValue = true;
+    } else if (!takesValue && hasValue) {
+      if (arg.compare(0, 2, "--") == 0) return Fail(name, "takes no value");
+      return Fail(arg, "unknown option");
+    }
+
+    if (name == "-o" || name == "--output") {
+      if (value == "text")
+        o.format = OutputFormat::kText;
+      else if (value == "json")
+        o.format = OutputFormat::kJson;
+      else
+        return Fail(name, "unknown output format '" + value + "' (text or json)");
+    } else if (name == "-p" || name == "--port") {
+      if (!AddPorts(value, o.ports)) return Fail(name, "bad port '" + value + "' (1 to 65535)");
+    } else if (name == "--hex") {
+      if (hexGiven) return Fail(name, "given more than once");
+      hexGiven = true;
+      o.hexInput = true;
+      o.hexFile = value;
+    } else if (name == "--plugin") {
+      if (value.empty()) return Fail(name, "needs a path");
+      o.pluginPath = value;
+    } else if (name == "--no-reassemble") {
+      o.reassemble = false;
+    } else if (name == "--stats") {
+      o.stats = true;
+    } else if (name == "-h" || name == "--help") {
+      o.help = true;
+    } else if (name == "--version") {
+      o.version = true;
+    } else {
+      return Fail(arg, "unknown option");
+    }
+  }
+  if (o.help || o.version) return {};
+  if (o.hexInput && !o.captures.empty())
+    return Fail("--hex", "cannot be combined with capture files");
+  if (!o.hexInput && o.captures.empty()) return Fail("input", "no capture file given");
+  if (o.ports.empty()) o.ports.push_back(5000);
+  return {};
+}

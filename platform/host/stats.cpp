@@ -1,0 +1,125 @@
+#include "stats.h"
+
+#include "tdsengine/render.h"
+
+namespace {
+
+void PutHexCode(OutBuffer& out, unsigned code) {
+  out.put("0x", 2);
+  out.putHexByte(static_cast<uint8_t>(code));
+}
+
+void TextLine(OutBuffer& out, const char* name, uint64_t value) {
+  out.put("  ");
+  out.put(name);
+  out.put(": ");
+  out.putUnsigned(value);
+  out.put('\n');
+}
+
+void JsonCount(OutBuffer& out, const char* name, uint64_t value, bool first = false) {
+  if (!first) out.put(", ", 2);
+  out.put('"');
+  out.put(name);
+  out.put("\": ");
+  out.putUnsigned(value);
+}
+
+// Entries of a per-code table: "text": number code, text and count.
+void JsonCodes(OutBuffer& out, const char* name, const uint64_t* counts, const char* const* texts,
+               bool hex) {
+  out.put(", \"");
+  out.put(name);
+  out.put("\": [");
+  bool first = true;
+  for (unsigned code = 0; code < 256; ++code) {
+    if (!counts[code]) continue;
+    if (!first) out.put(", ", 2);
+    first = false;
+    out.put("{\"code\": ");
+    out.putUnsigned(code);
+    if (hex) {
+      out.put(", \"hex\": \"");
+      PutHexCode(out, code);
+      out.put('"');
+    }
+    out.put(", \"text\": ");
+    JsonPutString(out, texts[code] ? texts[code] : "");
+    out.put(", \"count\": ");
+    out.putUnsigned(counts[code]);
+    out.put('}');
+  }
+  out.put(']');
+}
+
+void TextCodes(OutBuffer& out, const char* title, const uint64_t* counts, const char* const* texts,
+               bool hex) {
+  out.put("  ");
+  out.put(title);
+  out.put(":\n");
+  bool any = false;
+  for (unsigned code = 0; code < 256; ++code) {
+    if (!counts[code]) continue;
+    any = true;
+    out.put("    ");
+    if (hex)
+      PutHexCode(out, code);
+    else
+      out.putUnsigned(code);
+    if (texts[code]) {
+      out.put(' ');
+      out.put(texts[code]);
+    }
+    out.put(": ");
+    out.putUnsigned(counts[code]);
+    out.put('\n');
+  }
+  if (!any) out.put("    none\n");
+}
+
+}  // namespace
+
+void PrintStatsText(const HostStats& s, OutBuffer& out) {
+  out.put("Statistics:\n");
+  TextLine(out, "frames read", s.framesRead);
+  TextLine(out, "TCP segments with payload", s.tcpPayloadSegments);
+  TextLine(out, "frames decoded", s.framesDecoded);
+  TextLine(out, "TDS packets decoded", s.tdsPackets);
+  TextCodes(out, "packets per message type", s.messageTypes, s.messageTypeText, false);
+  TextCodes(out, "first tokens per token type", s.firstTokens, s.tokenText, true);
+  TextLine(out, "TCP connections", s.tcpConnections);
+  TextLine(out, "TDS connections", s.tdsConnections);
+  TextLine(out, "frames cut short (a field refused)", s.framesCutShort);
+  TextLine(out, "bytes held at the end of a stream", s.heldBytesAtEnd);
+  TextLine(out, "bytes held before lost bytes", s.heldBytesAtGaps);
+  TextLine(out, "retransmitted bytes passed over", s.stream.retransmittedBytes);
+  TextLine(out, "segments out of order", s.stream.outOfOrderSegments);
+  TextLine(out, "gaps given up", s.stream.gaps);
+  TextLine(out, "bytes before a packet start (joined midway)", s.bytesSkipped);
+  TextLine(out, "segments cut by the capture length", s.segmentsCutByCapture);
+  TextLine(out, "frames shorter than their headers", s.framesTooShort);
+  TextLine(out, "connections evicted", s.connectionsEvicted);
+}
+
+void PrintStatsJson(const HostStats& s, OutBuffer& out) {
+  out.put("{\"stats\": {");
+  JsonCount(out, "frames_read", s.framesRead, true);
+  JsonCount(out, "tcp_payload_segments", s.tcpPayloadSegments);
+  JsonCount(out, "frames_decoded", s.framesDecoded);
+  JsonCount(out, "packets", s.tdsPackets);
+  JsonCodes(out, "message_types", s.messageTypes, s.messageTypeText, false);
+  JsonCodes(out, "first_tokens", s.firstTokens, s.tokenText, true);
+  JsonCount(out, "tcp_connections", s.tcpConnections);
+  JsonCount(out, "connections", s.tdsConnections);
+  JsonCount(out, "frames_cut_short", s.framesCutShort);
+  JsonCount(out, "held_bytes_at_end", s.heldBytesAtEnd);
+  JsonCount(out, "held_bytes_at_gaps", s.heldBytesAtGaps);
+  JsonCount(out, "retransmitted_bytes", s.stream.retransmittedBytes);
+  JsonCount(out, "out_of_order_segments", s.stream.outOfOrderSegments);
+  JsonCount(out, "gaps", s.stream.gaps);
+  JsonCount(out, "bytes_skipped", s.bytesSkipped);
+  JsonCount(out, "segments_cut_by_capture", s.segmentsCutByCapture);
+  JsonCount(out, "frames_too_short", s.framesTooShort);
+  JsonCount(out, "connections_evicted", s.connectionsEvicted);
+  out.put("}}\n");
+}
