@@ -1,0 +1,272 @@
+// The JSON and text renderers on display trees built by hand: every format's value, tables and
+// bit tables, notes, refusals, escaping of labels and strings, key order.
+#include <gtest/gtest.h>
+#include <stdio.h>
+
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "tdsengine/display_tree.h"
+#include "tdsengine/out_buffer.h"
+#include "tdsengine/render.h"
+
+using nlohmann::json;
+
+namespace {
+
+const CPICodeTable kTypes[] = {{1, 1, "one"}, {2, 9, "two to nine"}, {0, 0, "Unknown"}};
+const CPICodeTable kBits[] = {
+    {0x01000000, 0, "bit 0 set"}, {0x01000000, 0, "bit 0 clear"}, {0x02000000, 0, "bit 1 set"},
+    {0x02000000, 0, ""},          {0x80000000, 0, "bit 7 set"},   {0, 0, "Unknown"},
+};
+
+// Collects what a renderer writes.
+class Capture {
+ public:
+  Capture() : m_file(open_memstream(&m_data, &m_size)), m_out(m_file, 64) {}
+  ~Capture() {
+    std::fclose(m_file);
+    std::free(m_data);
+  }
+  OutBuffer& out() { return m_out; }
+  std::string text() {
+    m_out.flush();
+    std::fflush(m_file);
+    return std::string(m_data, m_size);
+  }
+
+ private:
+  char* m_data = nullptr;
+  size_t m_size = 0;
+  FILE* m_file;
+  OutBuffer m_out;
+};
+
+struct Tree {
+  uint8_t frame[64] = {};
+  DisplayTree tree;
+  Tree() { tree.BeginFrame(frame, sizeof(frame), frame + 14); }
+  const uint8_t* tds() const { return frame + 14; }
+  void Field(const char* label, int32_t offset, int32_t size, FIELD_FORMAT format,
+             const CPICodeTable* table = nullptr, int32_t rows = 0, uint32_t mask = 0xFFFFFFFF,
+             const char* note = nullptr, bool msbFirst = true) {
+    FieldRecord f{label, frame + 14 + offset, offset, size, format, table, rows, mask, note,
+                  msbFirst};
+    tree.AddField(f);
+  }
+};
+
+json RenderOne(const Tree& t, std::string* raw = nullptr) {
+  Capture c;
+  FrameMeta meta;
+  meta.frame = 7;
+  meta.conn = 3;
+  meta.clientToServer = false;
+  meta.result = 1;
+  RenderFrameJson(t.tree, meta, c.out());
+  const std::string s = c.text();
+  if (raw) *raw = s;
+  EXPECT_EQ(s.back(), '\n');
+  EXPECT_EQ(s.find('\n'), s.size() - 1) << "one line per frame";
+  return json::parse(s);
+}
+
+std::string RenderText(const Tree& t) {
+  Capture c;
+  FrameMeta meta;
+  meta.frame = 2;
+  meta.conn = 1;
+  meta.tdsBytes = 50;
+  RenderFrameText(t.tree, meta, c.out());
+  return c.text();
+}
+
+}  // namespace
+
+TEST(JsonRender, FrameAndPacketKeysInOrder) {
+  Tree t;
+  t.tree.AddPacket("TDS", "Long name");
+  t.tree.AppendSummary("Sybase TDS:");
+  t.tree.AppendSummary(" (x)");
+  t.Field("A", 0, 1, FF_DECIMAL);
+  t.tree.AddPacket("TDS", "Second");
+  std::string raw;
+  const json j = RenderOne(t, &raw);
+  EXPECT_EQ(raw.rfind("{\"frame\": 7, \"conn\": 3, \"dir\": \"s2c\", \"result\": 1, \"packets\": [", 0),
+            0u)
+      << raw;
+  EXPECT_LT(raw.find("\"title\""), raw.find("\"name\""));
+  EXPECT_LT(raw.find("\"name\""), raw.find("\"summary\""));
+  EXPECT_LT(raw.find("\"summary\""), raw.find("\"fields\""));
+  ASSERT_EQ(j["packets"].size(), 2u);
+  EXPECT_EQ(j["packets"][0]["title"], "TDS");
+  EXPECT_EQ(j["packets"][0]["name"], "Long name");
+  EXPECT_EQ(j["packets"][0]["summary"], "Sybase TDS: (x)");
+  EXPECT_EQ(j["packets"][0]["fields"].size(), 1u);
+  EXPECT_EQ(j["packets"][1]["summary"], "");
+  EXPECT_EQ(j["packets"][1]["fields"], json::array());
+  EXPECT_FALSE(j["packets"][0].contains("refused"));
+}
+
+TEST(JsonRender, IntegersInByteOrderAndWidth) {
+  Tree t;
+  const uint8_t bytes[] = {0x01, 0x02, 0xff, 0xfe, 0x80, 0, 0, 0, 0, 0x11};
+  std::copy(bytes, bytes + sizeof(bytes), t.frame + 14);
+  t.Field("msb", 0, 2, FF_DECIMAL);
+  t.Field("lsb", 0, 2, FF_DECIMAL, nullptr, 0, 0, nullptr, false);
+  t.Field("zero size", 0, 0, FF_DECIMAL);
+  t.Field("signed", 2, 2, FF_SIGNED);
+  t.Field("signed 1", 4, 1, FF_SIGNED);
+  t.Field("eight", 2, 8, FF_DECIMAL);
+  t.Field("signed eight", 2, 8, FF_SIGNED);
+  t.Field("nine", 0, 9, FF_DECIMAL);
+  t.Field("hex 3", 0, 3, FF_HEX);
+  t.Field("hex 5", 0, 5, FF_HEX);
+  t.Field("hex 0", 0, 0, FF_HEX);
+  t.Field("flags 4", 0, 4, FF_FLAGS);
+  t.Field("flags 6", 0, 6, FF_FLAGS);
+  const json f = RenderOne(t)["packets"][0]["fields"];
+  EXPECT_EQ(f[0]["value"], 0x0102);
+  EXPECT_EQ(f[1]["value"], 0x0201);
+  EXPECT_EQ(f[2]["value"], 0);
+  EXPECT_EQ(f[3]["value"], -2);
+  EXPECT_EQ(f[4]["value"], -128);
+  EXPECT_EQ(f[5]["value"].get<uint64_t>(), 0xfffe800000000011ull);
+  EXPECT_EQ(f[6]["value"].get<int64_t>(), static_cast<int64_t>(0xfffe800000000011ull));
+  EXPECT_EQ(f[7]["value"], "0102fffe8000000000") << "wider than 8 bytes: every byte in hex";
+  EXPECT_EQ(f[8]["value"], 0x0102ff);
+  EXPECT_EQ(f[9]["value"], "0102fffe80");
+  EXPECT_EQ(f[10]["value"], "");
+  EXPECT_EQ(f[11]["value"], 0x0102fffe);
+  EXPECT_EQ(f[12]["value"], "0102fffe8000");
+  EXPECT_EQ(f[0]["format"], "decimal");
+  EXPECT_EQ(f[3]["format"], "signed");
+  EXPECT_EQ(f[8]["format"], "hex");
+  EXPECT_EQ(f[11]["format"], "flags");
+}
+
+TEST(JsonRender, StringsDumpsSpareVersionAndNone) {
+  Tree t;
+  const uint8_t bytes[] = {'a', 0, '"', '\\', '\n', 0x1f, 0xe9, 0xff, 0x7f, 5, 0, 12, 250};
+  std::copy(bytes, bytes + sizeof(bytes), t.frame + 14);
+  t.Field("s", 0, 9, FF_STRING);
+  t.Field("dump", 0, 3, FF_DUMP);
+  t.Field("spare", 0, 2, FF_SPARE);
+  t.Field("version", 9, 4, FF_VERSION);
+  t.Field("short version", 9, 2, FF_VERSION);
+  t.Field("Pad", 0, 5, FF_NONE, nullptr, 0, 0, " note");
+  std::string raw;
+  const json f = RenderOne(t, &raw)["packets"][0]["fields"];
+  EXPECT_EQ(f[0]["value"].get<std::string>(),
+            std::string("a\0\"\\\n\x1f\xc3\xa9\xc3\xbf\x7f", 11))
+      << "every byte kept, ISO-8859-1 as UTF-8";
+  EXPECT_NE(raw.find("a\\u0000\\\"\\\\\\n\\u001f"), std::string::npos) << raw;
+  EXPECT_EQ(f[1]["value"], "610022");
+  EXPECT_EQ(f[1]["format"], "dump");
+  EXPECT_EQ(f[2]["value"], "6100");
+  EXPECT_EQ(f[2]["format"], "spare");
+  EXPECT_EQ(f[3]["value"], "5.0.12.250");
+  EXPECT_EQ(f[4]["value"], "5.0");
+  EXPECT_EQ(f[5]["format"], "none");
+  EXPECT_FALSE(f[5].contains("value"));
+  EXPECT_EQ(f[5]["note"], " note");
+  EXPECT_EQ(f[5]["size"], 5);
+}
+
+TEST(JsonRender, TableTextBitsAndNotes) {
+  Tree t;
+  t.frame[14] = 5;
+  t.frame[15] = 0x81;
+  t.frame[16] = 0;
+  t.frame[17] = 1;
+  t.Field("in range", 0, 1, FF_DECIMAL, kTypes, 3);
+  t.Field("no match", 1, 1, FF_HEX, kTypes, 3);
+  t.Field("string with table", 0, 1, FF_STRING, kTypes, 3);
+  t.Field("bits", 1, 1, FF_FLAGS, kBits, 6, 0xFF000000);
+  t.Field("masked", 1, 1, FF_FLAGS, kBits, 6, 0x0F000000);
+  t.Field("flags no table", 1, 1, FF_FLAGS, nullptr, 0, 0, " note");
+  t.Field("two bytes", 2, 2, FF_FLAGS, kBits, 6, 0xFFFF0000);
+  t.Field("empty note", 0, 1, FF_DECIMAL, nullptr, 0, 0, "");
+  const json f = RenderOne(t)["packets"][0]["fields"];
+  EXPECT_EQ(f[0]["text"], "two to nine");
+  EXPECT_EQ(f[1]["text"], "Unknown");
+  EXPECT_EQ(f[2]["text"], "two to nine");
+  EXPECT_FALSE(f[0].contains("bits"));
+  EXPECT_FALSE(f[3].contains("text"));
+  EXPECT_EQ(f[3]["bits"], json::array({"bit 0 set", "bit 7 set"}));
+  EXPECT_EQ(f[4]["bits"], json::array({"bit 0 set"})) << "rows outside the mask pass";
+  EXPECT_FALSE(f[5].contains("bits"));
+  EXPECT_EQ(f[5]["note"], " note");
+  // 0x0001 on two bytes aligns to 0x00010000: bit 0 of a 1-byte table is bit 8 here.
+  EXPECT_EQ(f[6]["bits"], json::array({"bit 0 clear"}));
+  EXPECT_EQ(f[7]["note"], "");
+  EXPECT_FALSE(f[0].contains("note"));
+}
+
+TEST(JsonRender, RefusalAndEscapedLabels) {
+  Tree t;
+  t.tree.AddPacket("T\"1", "tab\there");
+  t.Field("quote\" back\\ nl\n", 0, 1, FF_DECIMAL);
+  t.Field("bad utf8 \xff\xfe ok \xc3\xa9", 0, 1, FF_DECIMAL);
+  t.Field("", 0, 1, FF_DECIMAL);
+  t.Field("trailing  ", 0, 1, FF_DECIMAL);
+  t.tree.Refuse("Pad", 12, 4);
+  t.tree.Refuse("Later", 1, 0);
+  const json p = RenderOne(t)["packets"][0];
+  EXPECT_EQ(p["title"], "T\"1");
+  EXPECT_EQ(p["name"], "tab\there");
+  EXPECT_EQ(p["fields"][0]["label"], "quote\" back\\ nl\n");
+  EXPECT_EQ(p["fields"][1]["label"], "bad utf8 \xc3\xbf\xc3\xbe ok \xc3\xa9");
+  EXPECT_EQ(p["fields"][2]["label"], "");
+  EXPECT_EQ(p["fields"][3]["label"], "trailing  ");
+  EXPECT_EQ(p["refused"], (json{{"label", "Pad"}, {"size", 12}, {"left", 4}}));
+}
+
+TEST(JsonRender, FieldsBeforeAnyTitleLandInAnUntitledPacket) {
+  Tree t;
+  t.Field("early", 0, 1, FF_DECIMAL);
+  const json j = RenderOne(t);
+  ASSERT_EQ(j["packets"].size(), 1u);
+  EXPECT_EQ(j["packets"][0]["title"], "");
+  EXPECT_EQ(j["packets"][0]["fields"][0]["label"], "early");
+}
+
+TEST(TextRender, TreeWithValuesTablesBitsDumpsAndRefusal) {
+  Tree t;
+  const uint8_t bytes[] = {5, 0x81, 'h', 'i', 0, 0xe9, 5, 0, 0, 0};
+  std::copy(bytes, bytes + sizeof(bytes), t.frame + 14);
+  t.tree.AddPacket("TDS", "Sybase Tabular Data Stream Protocol");
+  t.tree.AppendSummary("Sybase TDS: (x)");
+  t.Field("Type", 0, 1, FF_DECIMAL, kTypes, 3);
+  t.Field("Status", 1, 1, FF_FLAGS, kBits, 6, 0xFF000000);
+  t.Field("Name", 2, 4, FF_STRING);
+  t.Field("Version", 6, 4, FF_VERSION);
+  t.Field("Token", 0, 1, FF_HEX);
+  t.Field("Length", 0, 1, FF_DECIMAL, nullptr, 0, 0, " byte(s)");
+  t.Field("Small dump", 0, 3, FF_DUMP);
+  t.Field("Big dump", 0, 40, FF_DUMP);
+  t.Field("Pad", 0, 2, FF_NONE);
+  t.tree.Refuse("Rest", 99, 3);
+  const std::string s = RenderText(t);
+  EXPECT_NE(s.find("Frame 2: connection 1, client to server, 50 TDS bytes, result 0\n"),
+            std::string::npos)
+      << s;
+  EXPECT_NE(s.find("Sybase Tabular Data Stream Protocol (TDS): Sybase TDS: (x)\n"),
+            std::string::npos);
+  EXPECT_NE(s.find("\n        Type: 5 (two to nine)\n"), std::string::npos) << s;
+  EXPECT_NE(s.find("\n        Status: 0x81\n            bit 0 set\n            bit 7 set\n"),
+            std::string::npos)
+      << s;
+  EXPECT_NE(s.find("Name: \"hi\\0\xc3\xa9\"\n"), std::string::npos) << s;
+  EXPECT_NE(s.find("Version: 5.0.0.0\n"), std::string::npos);
+  EXPECT_NE(s.find("Token: 0x05\n"), std::string::npos);
+  EXPECT_NE(s.find("Length: 5 byte(s)\n"), std::string::npos);
+  EXPECT_NE(s.find("Small dump: 058168\n"), std::string::npos);
+  EXPECT_NE(s.find("Big dump: (40 bytes)\n            0000  05 81 68 69"), std::string::npos)
+      << s;
+  EXPECT_NE(s.find("            0020  00 00"), std::string::npos) << s;
+  EXPECT_NE(s.find("Pad [2 bytes]\n"), std::string::npos);
+  EXPECT_NE(s.find("[Refused: Rest needs 99 bytes, 3 left in the frame]"), std::string::npos);
+  EXPECT_EQ(s.substr(s.size() - 3), "]\n\n") << "an empty line ends the frame";
+}
