@@ -5,21 +5,10 @@
 
 using nlohmann::json;
 using reqfix::ExpectFields;
+using reqfix::FrameOf;
 using reqfix::Key;
 using reqfix::Line;
 using reqfix::Packets;
-
-namespace {
-
-json FrameOf(const RunResult& run, int number) {
-  for (const json& frame : run.frames) {
-    if (frame["frame"] == number) return frame.at("packets").at(0);
-  }
-  ADD_FAILURE() << "no frame " << number;
-  return json::object();
-}
-
-}  // namespace
 
 TEST(Dynamic, TypesStatusIdAndStatement) {
   const std::string select20 = "73656c6563742031206672 6f6d207461626c6578";  // 20 bytes

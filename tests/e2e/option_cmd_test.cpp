@@ -8,21 +8,15 @@
 
 using nlohmann::json;
 using reqfix::ExpectFields;
+using reqfix::FrameOf;
 using reqfix::Key;
 using reqfix::Line;
 using reqfix::Packets;
+using reqfix::With;
 
 namespace {
 
 const json kNone = json();
-
-json FrameOf(const RunResult& run, int number) {
-  for (const json& frame : run.frames) {
-    if (frame["frame"] == number) return frame.at("packets").at(0);
-  }
-  ADD_FAILURE() << "no frame " << number;
-  return json::object();
-}
 
 std::string Hex2(int value) {
   char text[4];
@@ -36,12 +30,6 @@ std::vector<reqfix::Want> Head(int command, int option, int argumentLength) {
           {"Command", 11, 1, "decimal", command},
           {"Option", 12, 1, "decimal", option},
           {"Option Argument Length", 13, 1, "decimal", argumentLength}};
-}
-
-std::vector<reqfix::Want> With(std::vector<reqfix::Want> head,
-                               const std::vector<reqfix::Want>& more) {
-  head.insert(head.end(), more.begin(), more.end());
-  return head;
 }
 
 }  // namespace

@@ -50,6 +50,12 @@ struct Want {
   json value = nullptr;  // null: not checked
 };
 
+// The wanted fields `head` followed by `more`.
+inline std::vector<Want> With(std::vector<Want> head, const std::vector<Want>& more) {
+  head.insert(head.end(), more.begin(), more.end());
+  return head;
+}
+
 // The token's fields, exactly these and in this order.
 inline void ExpectFields(const json& packet, const std::vector<Want>& want) {
   const json& fields = packet.at("fields");
@@ -66,6 +72,15 @@ inline void ExpectFields(const json& packet, const std::vector<Want>& want) {
       EXPECT_EQ(f["value"], w.value);
     }
   }
+}
+
+// The first packet of the frame with this number in a capture's run.
+inline json FrameOf(const RunResult& run, int number) {
+  for (const json& frame : run.frames) {
+    if (frame["frame"] == number) return frame.at("packets").at(0);
+  }
+  ADD_FAILURE() << "no frame " << number;
+  return json::object();
 }
 
 // The token's i-th field (from 0).

@@ -5,6 +5,7 @@
 
 using nlohmann::json;
 using reqfix::ExpectFields;
+using reqfix::FrameOf;
 using reqfix::Key;
 using reqfix::Line;
 using reqfix::Packets;
@@ -12,14 +13,6 @@ using reqfix::Packets;
 namespace {
 
 const json kNone = json();
-
-json FrameOf(const RunResult& run, int number) {
-  for (const json& frame : run.frames) {
-    if (frame["frame"] == number) return frame.at("packets").at(0);
-  }
-  ADD_FAILURE() << "no frame " << number;
-  return json::object();
-}
 
 }  // namespace
 
