@@ -3,15 +3,32 @@
 
 namespace {
 ConversationStore* g_current = nullptr;
+const StoreWatch* g_watch = nullptr;
+
+void CallRelease(const SimBlockTag& block, SimReleaseFn release) {
+  if (!release) return;
+  if (g_watch && g_watch->released) g_watch->released(block, release);
+  release(block);
+}
+}  // namespace
+
+void SetStoreWatch(const StoreWatch* watch) {
+  g_watch = watch;
 }
 
-ConversationStore* CurrentStore() { return g_current; }
-void SetCurrentStore(ConversationStore* store) { g_current = store; }
+ConversationStore* CurrentStore() {
+  return g_current;
+}
+void SetCurrentStore(ConversationStore* store) {
+  g_current = store;
+}
 
-ConversationStore::~ConversationStore() { Clear(); }
+ConversationStore::~ConversationStore() {
+  Clear();
+}
 
 void ConversationStore::Release(const Entry& entry) {
-  if (entry.release) entry.release(entry.block);
+  CallRelease(entry.block, entry.release);
 }
 
 int ConversationStore::Add(const SimBlockTag& block, SimReleaseFn release) {
@@ -57,7 +74,9 @@ void ConversationStore::Clear() {
   for (auto& kv : blocks) Release(kv.second);
 }
 
-StoreRegistry::~StoreRegistry() { EndAll(); }
+StoreRegistry::~StoreRegistry() {
+  EndAll();
+}
 
 void StoreRegistry::Select(uint64_t connection) {
   auto it = m_stores.find(connection);
@@ -86,8 +105,9 @@ void StoreRegistry::EndAll() {
 
 int SimAddInfo(SimBlockTag* block, SimReleaseFn release) {
   if (!block) return 0;
+  if (release && g_watch && g_watch->handed) g_watch->handed(*block, release);
   if (!g_current) {
-    if (release) release(*block);
+    CallRelease(*block, release);
     return 0;
   }
   return g_current->Add(*block, release);

@@ -64,5 +64,14 @@ class TDSENGINE_API StoreRegistry {
 // The store the Sim* calls act on; null when none is selected (calls then fail).
 TDSENGINE_API ConversationStore* CurrentStore();
 TDSENGINE_API void SetCurrentStore(ConversationStore* store);
+// Test hook: told of every block handed to SimAddInfo with a release callback, and of every
+// call of such a callback, whether the store keeps, replaces, refuses or clears the block.
+// Null (the default) tells nobody.
+struct StoreWatch {
+  void (*handed)(const SimBlockTag& block, SimReleaseFn release);
+  void (*released)(const SimBlockTag& block, SimReleaseFn release);
+};
+TDSENGINE_API void SetStoreWatch(const StoreWatch* watch);
+
 // The frame being decoded: value holders read zero outside it.
 TDSENGINE_API void SetCurrentFrame(const uint8_t* begin, const uint8_t* end);

@@ -1,0 +1,35 @@
+// The hex reader, and behind it the whole decode of what it reads: connections, stream
+// framing (with reassembly and without) and the plug-in.
+#include <cstdio>
+
+#include "fuzz_support.h"
+#include "hex_input.h"
+#include "host_pipeline.h"
+
+namespace {
+
+void Run(const uint8_t* data, size_t size, bool reassemble) {
+  // fmemopen refuses an empty buffer; an empty input reads as the empty file.
+  static const char kEmpty[1] = {'\n'};
+  FILE* in = size ? fmemopen(const_cast<uint8_t*>(data), size, "r")
+                  : fmemopen(const_cast<char*>(kEmpty), 1, "r");
+  if (!in) return;
+  Options options;
+  options.hexInput = true;
+  options.reassemble = reassemble;
+  ReleaseLedger ledger;
+  {
+    HexSource source(in, "fuzz");
+    RunHostPipeline(source, options);
+  }
+  ledger.ExpectAllReleased();
+  std::fclose(in);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  Run(data, size, false);
+  Run(data, size, true);
+  return 0;
+}

@@ -1,0 +1,8 @@
+// The host's decode loop, as tdsdecode runs it over one input with the packet view, the
+// plug-in linked in.
+#pragma once
+
+#include "frame_source.h"
+#include "options.h"
+
+void RunHostPipeline(FrameSource& source, const Options& options);
