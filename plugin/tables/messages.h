@@ -2,6 +2,24 @@
 #pragma once
 #include "tdsengine/engine.h"
 
+// Status of an extended error message (EED).
+inline constexpr CPICodeTable EedStatusTable[] = {
+    {0, 0, "No extended error"},
+    {1, 1, "Extended error follows"},
+    {0, 0, "Unknown"},
+};
+static_assert(sizeof(EedStatusTable) / sizeof(EedStatusTable[0]) == 3);
+
+// What an ENVCHANGE entry changed.
+inline constexpr CPICodeTable EnvChangeTypeTable[] = {
+    {1, 1, "The current database"},
+    {2, 2, "The current national language"},
+    {3, 3, "The current character set"},
+    {4, 4, "The current packet size, in bytes"},
+    {0, 0, "Unknown"},
+};
+static_assert(sizeof(EnvChangeTypeTable) / sizeof(EnvChangeTypeTable[0]) == 5);
+
 // MSG (generic message) tables.
 inline constexpr CPICodeTable MsgStatusTable[] = {
     {0, 0, "No arguments follows"},

@@ -1,4 +1,5 @@
-// Code tables of the token stream core: token types and transaction states.
+// Code tables of the token stream core: token types, completion and transaction states,
+// session tokens and capability bits.
 #pragma once
 #include "tdsengine/engine.h"
 
@@ -50,3 +51,283 @@ inline constexpr CPICodeTable TokenTypeTable[] = {
     {0, 0, "Unknown"},
 };
 static_assert(sizeof(TokenTypeTable) / sizeof(TokenTypeTable[0]) == 45);
+
+// Completion status, 2 bytes; masks top-aligned for two bytes. Pairs: set text, clear text.
+inline constexpr CPICodeTable DoneStatusBits[] = {
+    {0x00010000, 0, "........ .......1 More results to follow"},
+    {0x00010000, 0, ""},
+    {0x00020000, 0, "........ ......1. Error occured"},
+    {0x00020000, 0, ""},
+    {0x00040000, 0, "........ .....1.. Transaction in progress"},
+    {0x00040000, 0, ""},
+    {0x00080000, 0, "........ ....1... This is from the results of a stored procedure"},
+    {0x00080000, 0, ""},
+    {0x00100000, 0, "........ ...1.... The count argument is valid"},
+    {0x00100000, 0, ""},
+    {0x00200000, 0, "........ ..1..... Acknowledging an attention command"},
+    {0x00200000, 0, ""},
+    {0x00400000, 0, "........ .1...... Event notification"},
+    {0x00400000, 0, ""},
+    {0, 0, "Unknown"},
+};
+static_assert(sizeof(DoneStatusBits) / sizeof(DoneStatusBits[0]) == 15);
+
+// DONEPROC and DONEINPROC: the same bits without "from a stored procedure".
+inline constexpr CPICodeTable DoneProcStatusBits[] = {
+    {0x00010000, 0, "........ .......1 More results to follow"},
+    {0x00010000, 0, ""},
+    {0x00020000, 0, "........ ......1. Error occured"},
+    {0x00020000, 0, ""},
+    {0x00040000, 0, "........ .....1.. Transaction in progress"},
+    {0x00040000, 0, ""},
+    {0x00100000, 0, "........ ...1.... The count argument is valid"},
+    {0x00100000, 0, ""},
+    {0x00200000, 0, "........ ..1..... Acknowledging an attention command"},
+    {0x00200000, 0, ""},
+    {0x00400000, 0, "........ .1...... Event notification"},
+    {0x00400000, 0, ""},
+    {0, 0, "Unknown"},
+};
+static_assert(sizeof(DoneProcStatusBits) / sizeof(DoneProcStatusBits[0]) == 13);
+
+// Transaction state of DONE, DONEPROC, DONEINPROC and EED.
+inline constexpr CPICodeTable TranStateTable[] = {
+    {0, 0, "Not currently in a transaction"},
+    {1, 1, "Request caused transaction to complete succesfully"},
+    {2, 2, "Transaction still in progress"},
+    {3, 3, "Request caused a statement abort to occur"},
+    {4, 4, "Request caused transaction to abort"},
+    {0, 0, "Unknown"},
+};
+static_assert(sizeof(TranStateTable) / sizeof(TranStateTable[0]) == 6);
+
+inline constexpr CPICodeTable LoginAckStatusTable[] = {
+    {5, 5, "Succesful completion"},
+    {6, 6, "Login request failed"},
+    {7, 7, "Complete a negotiation before completing the login request"},
+    {0, 0, "Unknown"},
+};
+static_assert(sizeof(LoginAckStatusTable) / sizeof(LoginAckStatusTable[0]) == 4);
+
+inline constexpr CPICodeTable LogoutOptionTable[] = {
+    {0, 0, "No options"},
+    {0, 0, "Unknown"},
+};
+static_assert(sizeof(LogoutOptionTable) / sizeof(LogoutOptionTable[0]) == 2);
+
+inline constexpr CPICodeTable OffsetKeywordTable[] = {
+    {0x16D, 0x16D, "TDS_OFF_SELECT"},
+    {0x14F, 0x14F, "TDS_OFF_FROM"},
+    {0x165, 0x165, "TDS_OFF_ORDER"},
+    {0x139, 0x139, "TDS_OFF_COMPUTE"},
+    {0x173, 0x173, "TDS_OFF_TABLE"},
+    {0x16A, 0x16A, "TDS_OFF_PROC"},
+    {0x1CB, 0x1CB, "TDS_OFF_STMT"},
+    {0x1C4, 0x1C4, "TDS_OFF_PARAM"},
+    {0, 0, "Unknown"},
+};
+static_assert(sizeof(OffsetKeywordTable) / sizeof(OffsetKeywordTable[0]) == 9);
+
+inline constexpr CPICodeTable CapabilityTypeTable[] = {
+    {1, 1, "Requests and data types that can be sent on this dialog"},
+    {2, 2, "Responses and data types that should not be sent on this dialog"},
+    {0, 0, "Unknown"},
+};
+static_assert(sizeof(CapabilityTypeTable) / sizeof(CapabilityTypeTable[0]) == 3);
+
+// The capability bit tables have no final "Unknown" row. Each lists its bits from the highest
+// down, a set row and an empty clear row per bit. The texts, spelling included, are part of the
+// output and stay exactly as they are.
+
+// First four bytes of a request mask.
+inline constexpr CPICodeTable RequestCapBits[] = {
+    {0x80000000, 0, "0x80000000000000 Language request"},
+    {0x80000000, 0, ""},
+    {0x40000000, 0, "0x40000000000000 RPC request"},
+    {0x40000000, 0, ""},
+    {0x20000000, 0, "0x20000000000000 Event notification"},
+    {0x20000000, 0, ""},
+    {0x10000000, 0, "0x10000000000000 Multiple commands"},
+    {0x10000000, 0, ""},
+    {0x08000000, 0, "0x08000000000000 Bulk copy"},
+    {0x08000000, 0, ""},
+    {0x04000000, 0, "0x04000000000000 Cursor command"},
+    {0x04000000, 0, ""},
+    {0x02000000, 0, "0x02000000000000 Dynamic SQL"},
+    {0x02000000, 0, ""},
+    {0x01000000, 0, "0x01000000000000 Generic message"},
+    {0x01000000, 0, ""},
+    {0x00800000, 0, "0x00800000000000 RPC uses the other tokens to send parameters"},
+    {0x00800000, 0, ""},
+    {0x00400000, 0, "0x00400000000000 Support 1 byte integers"},
+    {0x00400000, 0, ""},
+    {0x00200000, 0, "0x00200000000000 Support 2 byte integers"},
+    {0x00200000, 0, ""},
+    {0x00100000, 0, "0x00100000000000 Support 4 byte integers"},
+    {0x00100000, 0, ""},
+    {0x00080000, 0, "0x00080000000000 Support bit data"},
+    {0x00080000, 0, ""},
+    {0x00040000, 0, "0x00040000000000 Support fixed length character data"},
+    {0x00040000, 0, ""},
+    {0x00020000, 0, "0x00020000000000 Support variable length character data"},
+    {0x00020000, 0, ""},
+    {0x00010000, 0, "0x00010000000000 Support fixed length binary data"},
+    {0x00010000, 0, ""},
+    {0x00008000, 0, "0x00008000000000 Support variable length binary data"},
+    {0x00008000, 0, ""},
+    {0x00004000, 0, "0x00004000000000 Support 8 byte money data"},
+    {0x00004000, 0, ""},
+    {0x00002000, 0, "0x00002000000000 Support 4 byte money data"},
+    {0x00002000, 0, ""},
+    {0x00001000, 0, "0x00001000000000 Support 8 byte date/time data"},
+    {0x00001000, 0, ""},
+    {0x00000800, 0, "0x00000800000000 Support 4 byte date/time data"},
+    {0x00000800, 0, ""},
+    {0x00000400, 0, "0x00000400000000 Support 4 byte flaoting point data"},
+    {0x00000400, 0, ""},
+    {0x00000200, 0, "0x00000200000000 Support 8 byte floating point data"},
+    {0x00000200, 0, ""},
+    {0x00000100, 0, "0x00000100000000 Support numeric data"},
+    {0x00000100, 0, ""},
+    {0x00000080, 0, "0x00000080000000 Support text data"},
+    {0x00000080, 0, ""},
+    {0x00000040, 0, "0x00000040000000 Support image data"},
+    {0x00000040, 0, ""},
+    {0x00000020, 0, "0x00000020000000 Support decimal data"},
+    {0x00000020, 0, ""},
+    {0x00000010, 0, "0x00000010000000 Support long variable length character data"},
+    {0x00000010, 0, ""},
+    {0x00000008, 0, "0x00000008000000 Support long variable length binary data"},
+    {0x00000008, 0, ""},
+    {0x00000004, 0, "0x00000004000000 Support NULL integers"},
+    {0x00000004, 0, ""},
+    {0x00000002, 0, "0x00000002000000 Support NULL date/time"},
+    {0x00000002, 0, ""},
+    {0x00000001, 0, "0x00000001000000 Support NULL money"},
+    {0x00000001, 0, ""},
+};
+static_assert(sizeof(RequestCapBits) / sizeof(RequestCapBits[0]) == 64);
+
+// Last three bytes of a request mask, top-aligned for three bytes.
+inline constexpr CPICodeTable RequestCapTailBits[] = {
+    {0x80000000, 0, "0x00000000800000 Support fetch previous cursor commands"},
+    {0x80000000, 0, ""},
+    {0x40000000, 0, "0x00000000400000 Support fetch first row cursor commands"},
+    {0x40000000, 0, ""},
+    {0x20000000, 0, "0x00000000200000 Support fetch last row cursor commands"},
+    {0x20000000, 0, ""},
+    {0x10000000, 0, "0x00000000100000 Support fetch specified absolute row cursor commands"},
+    {0x10000000, 0, ""},
+    {0x08000000, 0, "0x00000000080000 Support fetch specified relative row cursor commands"},
+    {0x08000000, 0, ""},
+    {0x04000000, 0, "0x00000000040000 Support multi-row fetch cursor commands"},
+    {0x04000000, 0, ""},
+    {0x02000000, 0, "0x00000000020000 Support expedited attentions"},
+    {0x02000000, 0, ""},
+    {0x01000000, 0, "0x00000000010000 Support non-expedited attentions"},
+    {0x01000000, 0, ""},
+    {0x00800000, 0, "0x00000000008000 Support logical logout"},
+    {0x00800000, 0, ""},
+    {0x00400000, 0, "0x00000000004000 Support tokenized text and image"},
+    {0x00400000, 0, ""},
+    {0x00200000, 0, "0x00000000002000 Support tokenized bulk copy"},
+    {0x00200000, 0, ""},
+    {0x00100000, 0, "0x00000000001000 Support Use new event notification protocol"},
+    {0x00100000, 0, ""},
+    {0x00080000, 0, "0x00000000000800 Support sensitivity security data"},
+    {0x00080000, 0, ""},
+    {0x00040000, 0, "0x00000000000400 Support boundary security data"},
+    {0x00040000, 0, ""},
+    {0x00020000, 0, "0x00000000000200 Use DESCIN/DESCOUT dynamic protocol"},
+    {0x00020000, 0, ""},
+    {0x00010000, 0, "0x00000000000100 Pre-pend create proc to dynamic prepare statements"},
+    {0x00010000, 0, ""},
+    {0x00008000, 0, "0x00000000000080 Support NULL floats"},
+    {0x00008000, 0, ""},
+    {0x00004000, 0, "0x00000000000040 Support NULL bits"},
+    {0x00004000, 0, ""},
+    {0x00002000, 0, "0x00000000000020 Support 8 byte integers"},
+    {0x00002000, 0, ""},
+};
+static_assert(sizeof(RequestCapTailBits) / sizeof(RequestCapTailBits[0]) == 38);
+
+// First four bytes of a response mask.
+inline constexpr CPICodeTable ResponseCapBits[] = {
+    {0x80000000, 0, "0x8000000000 No support for generic messages"},
+    {0x80000000, 0, ""},
+    {0x40000000, 0, "0x4000000000 No support for TDS_EED token"},
+    {0x40000000, 0, ""},
+    {0x20000000, 0,
+     "0x2000000000 No support for TDS_PARAMFMT/TDS_PARAMS tokens for return parameter"},
+    {0x20000000, 0, ""},
+    {0x10000000, 0, "0x1000000000 No support for 1 byte integers"},
+    {0x10000000, 0, ""},
+    {0x08000000, 0, "0x0008000000 No support for 2 byte integers"},
+    {0x08000000, 0, ""},
+    {0x04000000, 0, "0x0400000000 No support for 4 byte integers"},
+    {0x04000000, 0, ""},
+    {0x02000000, 0, "0x0200000000 No support for bit data"},
+    {0x02000000, 0, ""},
+    {0x01000000, 0, "0x0100000000 No support for fixed length character data"},
+    {0x01000000, 0, ""},
+    {0x00800000, 0, "0x0080000000 No support for variable length character data"},
+    {0x00800000, 0, ""},
+    {0x00400000, 0, "0x0040000000 No support for fixed length binary data"},
+    {0x00400000, 0, ""},
+    {0x00200000, 0, "0x0020000000 No support for variable length binary data"},
+    {0x00200000, 0, ""},
+    {0x00100000, 0, "0x0010000000 No support for 8 byte money data"},
+    {0x00100000, 0, ""},
+    {0x00080000, 0, "0x0008000000 No support for 4 byte money data"},
+    {0x00080000, 0, ""},
+    {0x00040000, 0, "0x0004000000 No support for 8 byte date/time data"},
+    {0x00040000, 0, ""},
+    {0x00020000, 0, "0x0002000000 No support for 4 byte date/time data"},
+    {0x00020000, 0, ""},
+    {0x00010000, 0, "0x0001000000 No support for 4 byte float data"},
+    {0x00010000, 0, ""},
+    {0x00008000, 0, "0x0000800000 No support for 8 byte float data"},
+    {0x00008000, 0, ""},
+    {0x00004000, 0, "0x0000400000 No support for numeric data"},
+    {0x00004000, 0, ""},
+    {0x00002000, 0, "0x0000200000 No support for text data"},
+    {0x00002000, 0, ""},
+    {0x00001000, 0, "0x0000100000 No support for image data"},
+    {0x00001000, 0, ""},
+    {0x00000800, 0, "0x0000080000 No support for decimal data"},
+    {0x00000800, 0, ""},
+    {0x00000400, 0, "0x0000040000 No support for long variable length character data"},
+    {0x00000400, 0, ""},
+    {0x00000200, 0, "0x0000020000 No support for long variable length binary data"},
+    {0x00000200, 0, ""},
+    {0x00000100, 0, "0x0000010000 No support for nullable integers"},
+    {0x00000100, 0, ""},
+    {0x00000080, 0, "0x0000008000 No support for nullable date/time"},
+    {0x00000080, 0, ""},
+    {0x00000040, 0, "0x0000004000 No support for money data"},
+    {0x00000040, 0, ""},
+    {0x00000020, 0, "0x0000002000 No support for expedited attentions"},
+    {0x00000020, 0, ""},
+    {0x00000010, 0, "0x0000001000 No support for non-expedited attentions"},
+    {0x00000010, 0, ""},
+    {0x00000008, 0, "0x0000000800 No support for tokenized text and image"},
+    {0x00000008, 0, ""},
+    {0x00000004, 0, "0x0000000400 No support for tokenized bulk copy"},
+    {0x00000004, 0, ""},
+    {0x00000002, 0, "0x0000000200 No support for the security sensitivity data"},
+    {0x00000002, 0, ""},
+    {0x00000001, 0, "0x0000000100 No support for the security boundary data"},
+    {0x00000001, 0, ""},
+};
+static_assert(sizeof(ResponseCapBits) / sizeof(ResponseCapBits[0]) == 64);
+
+// Fifth byte of a response mask, top-aligned for one byte.
+inline constexpr CPICodeTable ResponseCapTailBits[] = {
+    {0x80000000, 0, "0x0000000080 No support for debug token"},
+    {0x80000000, 0, ""},
+    {0x40000000, 0, "0x0000000040 Do not strip blank from fixed length character data"},
+    {0x40000000, 0, ""},
+    {0x20000000, 0, "0x0000000020 No support for 8 byte integers"},
+    {0x20000000, 0, ""},
+};
+static_assert(sizeof(ResponseCapTailBits) / sizeof(ResponseCapTailBits[0]) == 6);
