@@ -81,7 +81,7 @@ size_t Utf8SequenceLength(const uint8_t* s, size_t n) {
 
 void PutHexString(OutBuffer& out, const uint8_t* data, int32_t size) {
   out.put('"');
-  for (int32_t i = 0; i < size; ++i) out.putHexByte(data[i]);
+  if (size > 0) out.putHex(data, static_cast<size_t>(size));
   out.put('"');
 }
 
@@ -181,7 +181,17 @@ void JsonPutString(OutBuffer& out, const char* text, size_t length) {
 
 void JsonPutString(OutBuffer& out, const char* text) {
   if (!text) text = "";
-  JsonPutString(out, text, std::strlen(text));
+  // Labels and notes are nearly always plain ASCII: one pass finds the end and the run.
+  const uint8_t* s = reinterpret_cast<const uint8_t*>(text);
+  size_t run = 0;
+  while (s[run] >= 0x20 && s[run] < 0x80 && s[run] != '"' && s[run] != '\\') ++run;
+  if (s[run] == 0) {
+    out.put('"');
+    out.put(text, run);
+    out.put('"');
+    return;
+  }
+  JsonPutString(out, text, run + std::strlen(text + run));
 }
 
 void JsonPutLatin1(OutBuffer& out, const uint8_t* bytes, size_t length) {

@@ -1,4 +1,6 @@
 // Text rendering of a frame: a frame line, a line per packet, fields indented beneath.
+#include <cstring>
+
 #include "tdsengine/field_value.h"
 #include "tdsengine/render.h"
 
@@ -7,6 +9,7 @@ namespace {
 const char kHexDigits[] = "0123456789abcdef";
 constexpr int32_t kInlineDumpBytes = 32;  // longer dumps get hex-dump lines of their own
 constexpr int32_t kDumpLineBytes = 16;
+constexpr int kMaxDumpIndent = 8;  // deeper indents are put out ahead of the line
 
 void PutIndent(OutBuffer& out, int indent) {
   for (int i = 0; i < indent; ++i) out.put("    ", 4);
@@ -18,13 +21,25 @@ void PutHexNumber(OutBuffer& out, uint64_t v, int32_t size) {
 }
 
 void PutHexBytes(OutBuffer& out, const uint8_t* data, int32_t size) {
-  for (int32_t i = 0; i < size; ++i) out.putHexByte(data[i]);
+  if (size > 0) out.putHex(data, static_cast<size_t>(size));
+}
+
+inline bool PlainQuoted(uint8_t c) {
+  return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
 }
 
 // A string value in double quotes; printable ISO-8859-1 characters as UTF-8, others escaped.
 void PutQuoted(OutBuffer& out, const uint8_t* data, int32_t size) {
   out.put('"');
   for (int32_t i = 0; i < size; ++i) {
+    // Runs of printable ASCII go out in one piece.
+    int32_t run = i;
+    while (run < size && PlainQuoted(data[run])) ++run;
+    if (run > i) {
+      out.put(reinterpret_cast<const char*>(data + i), static_cast<size_t>(run - i));
+      i = run;
+      if (i == size) break;
+    }
     const uint8_t c = data[i];
     if (c == '"' || c == '\\') {
       out.put('\\');
@@ -55,6 +70,13 @@ void PutQuoted(OutBuffer& out, const uint8_t* data, int32_t size) {
 void PutText(OutBuffer& out, const char* s) {
   if (!s) return;
   for (; *s; ++s) {
+    const char* run = s;
+    while (static_cast<uint8_t>(*run) >= 0x20 && *run != 0x7F) ++run;
+    if (run > s) {
+      out.put(s, static_cast<size_t>(run - s));
+      s = run;
+      if (!*s) break;
+    }
     const uint8_t c = static_cast<uint8_t>(*s);
     if (c < 0x20 || c == 0x7F) {
       char x[4] = {'\\', 'x', kHexDigits[c >> 4], kHexDigits[c & 15]};
@@ -66,26 +88,37 @@ void PutText(OutBuffer& out, const char* s) {
 }
 
 void PutDumpLines(OutBuffer& out, const uint8_t* data, int32_t size, int indent) {
+  // Each line is put together here and goes out in one piece: indent, offset, hex bytes,
+  // characters.
+  char text[4 * kMaxDumpIndent + 4 + 2 + 3 * kDumpLineBytes + 1 + kDumpLineBytes + 1];
+  const int blanks = indent < kMaxDumpIndent ? indent : kMaxDumpIndent;
   for (int32_t line = 0; line < size; line += kDumpLineBytes) {
-    PutIndent(out, indent);
+    PutIndent(out, indent - blanks);
+    char* p = text;
+    for (int i = 0; i < blanks; ++i, p += 4) std::memcpy(p, "    ", 4);
     const uint32_t at = static_cast<uint32_t>(line);
-    for (int shift = 12; shift >= 0; shift -= 4) out.put(kHexDigits[(at >> shift) & 15]);
-    out.put("  ", 2);
+    for (int shift = 12; shift >= 0; shift -= 4) *p++ = kHexDigits[(at >> shift) & 15];
+    *p++ = ' ';
+    *p++ = ' ';
     const int32_t n = size - line < kDumpLineBytes ? size - line : kDumpLineBytes;
     for (int32_t i = 0; i < kDumpLineBytes; ++i) {
       if (i < n) {
-        out.putHexByte(data[line + i]);
-        out.put(' ');
+        const uint8_t b = data[line + i];
+        *p++ = kHexDigits[b >> 4];
+        *p++ = kHexDigits[b & 15];
+        *p++ = ' ';
       } else {
-        out.put("   ", 3);
+        std::memcpy(p, "   ", 3);
+        p += 3;
       }
     }
-    out.put(' ');
+    *p++ = ' ';
     for (int32_t i = 0; i < n; ++i) {
       const uint8_t c = data[line + i];
-      out.put(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.');
+      *p++ = c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.';
     }
-    out.put('\n');
+    *p++ = '\n';
+    out.put(text, static_cast<size_t>(p - text));
   }
 }
 

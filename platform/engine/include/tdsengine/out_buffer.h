@@ -19,16 +19,26 @@ class TDSENGINE_API OutBuffer {
     if (m_len == m_cap) flush();
     m_buf[m_len++] = c;
   }
-  void put(const char* s, size_t n);
+  void put(const char* s, size_t n) {
+    if (n <= m_cap - m_len) {
+      std::memcpy(m_buf + m_len, s, n);
+      m_len += n;
+    } else {
+      putLong(s, n);
+    }
+  }
   void put(const char* s) { put(s, std::strlen(s)); }
   void put(const std::string& s) { put(s.data(), s.size()); }
   void putUnsigned(uint64_t v);
   void putSigned(int64_t v);
   void putHexByte(uint8_t b);
+  // Two lowercase hex digits per byte.
+  void putHex(const uint8_t* data, size_t n);
   void flush();
   bool failed() const { return m_failed; }
 
  private:
+  void putLong(const char* s, size_t n);
   FILE* m_out;
   char* m_buf;
   size_t m_len = 0;
