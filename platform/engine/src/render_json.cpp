@@ -8,6 +8,20 @@ namespace {
 
 const char kHexDigits[] = "0123456789abcdef";
 
+// Bytes that go into a JSON string as they are: printable ASCII but the quote and the
+// backslash. One lookup per byte keeps the scan of labels and values short.
+struct PlainBytes {
+  bool plain[256];
+  constexpr PlainBytes() : plain() {
+    for (int c = 0x20; c < 0x80; ++c) plain[c] = c != '"' && c != '\\';
+  }
+};
+constexpr PlainBytes kPlain;
+
+inline bool Plain(uint8_t c) {
+  return kPlain.plain[c];
+}
+
 // Escapes one ASCII byte into out; returns false when the byte needs no escape.
 inline bool PutEscape(OutBuffer& out, uint8_t c) {
   switch (c) {
@@ -154,8 +168,7 @@ void JsonPutString(OutBuffer& out, const char* text, size_t length) {
   while (i < length) {
     // Runs of plain ASCII go out in one piece.
     size_t run = i;
-    while (run < length && s[run] >= 0x20 && s[run] < 0x80 && s[run] != '"' && s[run] != '\\')
-      ++run;
+    while (run < length && Plain(s[run])) ++run;
     if (run > i) {
       out.put(text + i, run - i);
       i = run;
@@ -184,7 +197,7 @@ void JsonPutString(OutBuffer& out, const char* text) {
   // Labels and notes are nearly always plain ASCII: one pass finds the end and the run.
   const uint8_t* s = reinterpret_cast<const uint8_t*>(text);
   size_t run = 0;
-  while (s[run] >= 0x20 && s[run] < 0x80 && s[run] != '"' && s[run] != '\\') ++run;
+  while (Plain(s[run])) ++run;
   if (s[run] == 0) {
     out.put('"');
     out.put(text, run);
@@ -199,9 +212,7 @@ void JsonPutLatin1(OutBuffer& out, const uint8_t* bytes, size_t length) {
   size_t i = 0;
   while (i < length) {
     size_t run = i;
-    while (run < length && bytes[run] >= 0x20 && bytes[run] < 0x80 && bytes[run] != '"' &&
-           bytes[run] != '\\')
-      ++run;
+    while (run < length && Plain(bytes[run])) ++run;
     if (run > i) {
       out.put(reinterpret_cast<const char*>(bytes + i), run - i);
       i = run;
