@@ -43,6 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!source) return 0;
     Options options;
     options.captures.push_back(path);
+    options.ports.push_back(5000);  // the rest are found by their login
     options.reassemble = reassemble;
     ReleaseLedger ledger;
     RunHostPipeline(*source, options);

@@ -1,0 +1,214 @@
+// Memory bounds: streams that try to outgrow the per-connection conversation store, the bytes
+// held for reassembly and the number of tracked connections. Memory must stay within each
+// limit, what had to be dropped must be counted, and the statistics must say so.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "connection_table.h"
+#include "link_layer.h"
+#include "options.h"
+#include "packet_view.h"
+#include "plugin_harness.h"
+#include "stats.h"
+#include "tdsengine/out_buffer.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+class MemoryBoundsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!Entries().error.empty()) GTEST_SKIP() << Entries().error;
+  }
+};
+
+TEST_F(MemoryBoundsTest, StoreKeepsAtMostItsCeilingAndReleasesWhatItRefuses) {
+  const std::string capture = UnitTestData("captures/tsql-language.pcap");
+  const std::vector<Bytes> altfmt = TokensOf(capture, 0xA8, false);
+  ASSERT_FALSE(altfmt.empty());
+  Bytes login;
+  for (const CapturedMessage& m : MessagesOf(capture))
+    if (m.type == 2 && login.empty()) login = m.data;
+  ASSERT_FALSE(login.empty());
+
+  constexpr size_t kCeiling = 16;
+  constexpr uint32_t kFormats = 3000;
+  StoreLedger ledger;
+  FrameDriver driver(kCeiling);
+  driver.Message(1, true, login, 2);  // a little-endian connection
+  size_t most = 0;
+  for (uint32_t id = 0; id < kFormats; ++id) {
+    // Every compute id is a key of its own.
+    Bytes token = altfmt[0];
+    ASSERT_GE(token.size(), 5u);
+    token[3] = static_cast<uint8_t>(id);
+    token[4] = static_cast<uint8_t>(id >> 8);
+    driver.Message(1, false, token, 4);
+    ASSERT_NE(CurrentStore(), nullptr);
+    most = std::max(most, CurrentStore()->size());
+  }
+  EXPECT_EQ(most, kCeiling);
+  const uint64_t refused = CurrentStore()->dropped();
+  // The byte-order block takes one place; every other format past the ceiling was refused.
+  EXPECT_EQ(refused, kFormats - (kCeiling - 1));
+  EXPECT_EQ(ledger.live(), kCeiling - 1);
+  EXPECT_EQ(ledger.released(), refused);
+  driver.End(1);
+  EXPECT_EQ(driver.registry().droppedBlocks(), refused);
+  EXPECT_EQ(ledger.live(), 0u);
+  EXPECT_EQ(ledger.strays(), 0u);
+}
+
+// TCP segments straight into the connection table, decoded by the packet view and the plug-in.
+class Wire {
+ public:
+  explicit Wire(TableLimits limits) : m_view(Entries().packet, m_options, m_out, m_stats) {
+    m_options.ports.push_back(5000);
+    m_table = new ConnectionTable(m_options, m_view, m_stats, limits);
+  }
+  ~Wire() { Finish(); }
+
+  // One segment from client `client` (port 40000 + client) to the server's port 5000.
+  void Send(uint32_t client, uint32_t seq, uint8_t flags, const Bytes& payload = Bytes()) {
+    TcpSegment s;
+    s.ipVersion = 4;
+    const uint8_t src[4] = {192, 0, 2, static_cast<uint8_t>(1 + client / 20000)};
+    const uint8_t dst[4] = {198, 51, 100, 1};
+    std::memcpy(s.src, src, 4);
+    std::memcpy(s.dst, dst, 4);
+    s.srcPort = static_cast<uint16_t>(40000 + client % 20000);
+    s.dstPort = 5000;
+    s.seq = seq;
+    s.flags = flags;
+    s.payload = payload.empty() ? nullptr : payload.data();
+    s.payloadLength = s.wirePayloadLength = static_cast<uint32_t>(payload.size());
+    m_table->Segment(s, ++m_frame);
+  }
+
+  ConnectionTable& table() { return *m_table; }
+  const HostStats& stats() const { return m_stats; }
+
+  // Ends the input and gives the statistics as --stats prints them.
+  std::string Finish() {
+    if (m_table) {
+      m_table->EndAll(m_frame);
+      m_view.EndAll();
+      delete m_table;
+      m_table = nullptr;
+    }
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* f = open_memstream(&text, &size);
+    {
+      OutBuffer out(f, 4096);
+      PrintStatsText(m_stats, out);
+      PrintStatsJson(m_stats, out);
+    }
+    std::fclose(f);
+    std::string s(text, size);
+    std::free(text);
+    return s;
+  }
+
+ private:
+  Options m_options;
+  HostStats m_stats;
+  FILE* m_null = std::fopen("/dev/null", "w");
+  OutBuffer m_out{m_null, 1 << 16};
+  PacketView m_view;
+  ConnectionTable* m_table = nullptr;
+  uint64_t m_frame = 0;
+};
+
+// The first bytes of a TDS packet that announces far more than is sent: the framer holds them.
+Bytes PacketStart(size_t sent) {
+  Bytes p = TdsPacket(15, 1, Bytes(sent > 8 ? sent - 8 : 0, 0x41), 60000);
+  return p;
+}
+
+TEST_F(MemoryBoundsTest, TrackedConnectionsStayWithinTheLimitAndEvictionsAreReported) {
+  TableLimits limits;
+  limits.maxConnections = 8;
+  constexpr uint32_t kClients = 500;
+  StoreLedger ledger;
+  std::string report;
+  {
+    Wire wire(limits);
+    size_t most = 0;
+    for (uint32_t c = 0; c < kClients; ++c) {
+      wire.Send(c, 1000, kTcpSyn);
+      wire.Send(c, 1001, kTcpAck | kTcpPsh, PacketStart(300));
+      most = std::max(most, wire.table().tracked());
+    }
+    EXPECT_EQ(most, limits.maxConnections);
+    EXPECT_EQ(wire.stats().connectionsEvicted, kClients - limits.maxConnections);
+    report = wire.Finish();
+  }
+  EXPECT_NE(report.find("connections evicted: 492\n"), std::string::npos) << report;
+  EXPECT_NE(report.find("\"connections_evicted\": 492"), std::string::npos) << report;
+  // Held bytes of evicted connections were handed over as they were, and counted.
+  EXPECT_NE(report.find("bytes held at the end of a stream: 150000\n"), std::string::npos)
+      << report;
+  EXPECT_EQ(ledger.live(), 0u);
+}
+
+TEST_F(MemoryBoundsTest, BytesWaitingForAGapStayWithinTheCeilingAndGapsAreReported) {
+  TableLimits limits;
+  limits.seq.maxBufferedBytes = 8192;
+  limits.seq.maxSegments = 16;
+  limits.maxBufferedBytes = 64 * 1024;
+  constexpr uint32_t kSegments = 2000;
+  const Bytes chunk(1000, 0x42);
+  std::string report;
+  {
+    Wire wire(limits);
+    wire.Send(0, 5000, kTcpSyn);
+    size_t most = 0;
+    // The first 1000 bytes never come: everything after them waits until the window is full.
+    for (uint32_t i = 1; i <= kSegments; ++i) {
+      wire.Send(0, 5001 + i * 1000, kTcpAck, chunk);
+      most = std::max(most, wire.table().bufferedBytes());
+    }
+    EXPECT_LE(most, limits.maxBufferedBytes);
+    EXPECT_GT(wire.stats().stream.gaps, 0u);
+    report = wire.Finish();
+  }
+  EXPECT_NE(report.find("gaps given up: "), std::string::npos) << report;
+  EXPECT_EQ(report.find("gaps given up: 0\n"), std::string::npos) << report;
+  EXPECT_NE(report.find("segments out of order: "), std::string::npos) << report;
+}
+
+TEST_F(MemoryBoundsTest, HeldBytesOfAllConnectionsStayWithinTheTableCeiling) {
+  TableLimits limits;
+  limits.maxBufferedBytes = 256 * 1024;
+  constexpr uint32_t kClients = 300;
+  std::string report;
+  {
+    Wire wire(limits);
+    size_t most = 0;
+    for (uint32_t c = 0; c < kClients; ++c) {
+      wire.Send(c, 1000, kTcpSyn);
+      // Each connection holds a packet begun but never finished, in several segments.
+      uint32_t seq = 1001;
+      for (int i = 0; i < 4; ++i) {
+        const Bytes part = i == 0 ? PacketStart(2000) : Bytes(2000, 0x43);
+        wire.Send(c, seq, kTcpAck, part);
+        seq += static_cast<uint32_t>(part.size());
+      }
+      most = std::max(most, wire.table().bufferedBytes());
+    }
+    // The table's count is what the framers and trackers hold (vector capacity included).
+    EXPECT_LE(most, limits.maxBufferedBytes);
+    EXPECT_GT(wire.stats().connectionsEvicted, 0u);
+    report = wire.Finish();
+  }
+  EXPECT_EQ(report.find("connections evicted: 0\n"), std::string::npos) << report;
+}
+
+}  // namespace
