@@ -5,33 +5,35 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <new>
+#include <map>
+#include <string>
 
 #include "entry/packet_state.h"
 #include "store/format_record.h"
 #include "tdsengine/store.h"
 
-// Type buffers of format records are the only array allocations the store code makes; counting
-// array deletions tells how often records were released.
 namespace {
-int g_arrayDeletes = 0;
+
+// Every block handed to the store, and every call of a release callback, by block text.
+std::map<std::string, int> g_handed;
+std::map<std::string, int> g_released;
+
+void Handed(const SimBlockTag& block, SimReleaseFn) {
+  ++g_handed[block.text];
+}
+void Released(const SimBlockTag& block, SimReleaseFn) {
+  ++g_released[block.text];
 }
 
-void* operator new[](size_t size) {
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
+const StoreWatch kWatch{Handed, Released};
+
+int Sum(const std::map<std::string, int>& counts) {
+  int sum = 0;
+  for (const auto& kv : counts) sum += kv.second;
+  return sum;
 }
-void* operator new[](size_t size, const std::nothrow_t&) noexcept {
-  return std::malloc(size ? size : 1);
-}
-void operator delete[](void* p) noexcept {
-  if (p) ++g_arrayDeletes;
-  std::free(p);
-}
-void operator delete[](void* p, size_t) noexcept {
-  if (p) ++g_arrayDeletes;
-  std::free(p);
-}
+
+}  // namespace
 
 namespace {
 
@@ -124,44 +126,49 @@ TEST_F(ConversationKeyTest, ComputeFormatsAreKeptPerComputeId) {
 }
 
 TEST_F(ConversationKeyTest, EveryRecordIsReleasedExactlyOnce) {
+  g_handed.clear();
+  g_released.clear();
+  SetStoreWatch(&kWatch);
   const uint32_t key = ConversationKey(0xD1, 0);
-  const int before = g_arrayDeletes;
 
   // A format token deletes the older block before it files its own.
   FileFormatRecord(key, Record({0x38}));
   DeleteFormatRecord(key);
-  EXPECT_EQ(g_arrayDeletes - before, 1);
+  EXPECT_EQ(Sum(g_released), 1);
   EXPECT_EQ(FindFormatRecord(key), nullptr);
   DeleteFormatRecord(key);
-  EXPECT_EQ(g_arrayDeletes - before, 1);
+  EXPECT_EQ(Sum(g_released), 1);
 
   FileFormatRecord(key, Record({0x27}));
   DeleteFormatRecord(key);
   FileFormatRecord(key, Record({0x3D, 0x3D}));
-  EXPECT_EQ(g_arrayDeletes - before, 2);
+  EXPECT_EQ(Sum(g_released), 2);
   ASSERT_NE(FindFormatRecord(key), nullptr);
   EXPECT_EQ(FindFormatRecord(key)->count, 2);
+  // A released record gives its slot back: the next record reuses the index.
+  EXPECT_EQ(g_handed.size(), 1u);
 
   // Filing again under a live key replaces the block; the store releases the older one.
   FileFormatRecord(key, Record({0x30}));
-  EXPECT_EQ(g_arrayDeletes - before, 3);
-
+  EXPECT_EQ(Sum(g_released), 3);
   FileFormatRecord(ConversationKey(0xCA, 0), Record({}));
+
   // The end of the connection releases what is left, once each.
   store_.Clear();
-  EXPECT_EQ(g_arrayDeletes - before, 5);
+  SetStoreWatch(nullptr);
+  EXPECT_EQ(Sum(g_handed), 5);
+  EXPECT_EQ(g_released, g_handed);
   EXPECT_EQ(FindFormatRecord(key), nullptr);
-
-  // A record discarded before filing is freed by its decoder, not the store.
-  DiscardFormatRecord(Record({0x38}));
-  EXPECT_EQ(g_arrayDeletes - before, 6);
 }
 
 TEST_F(ConversationKeyTest, WithoutAStoreTheRecordIsReleasedAtOnce) {
+  g_handed.clear();
+  g_released.clear();
+  SetStoreWatch(&kWatch);
   SetCurrentStore(nullptr);
-  const int before = g_arrayDeletes;
   FileFormatRecord(ConversationKey(0xD1, 0), Record({0x38}));
-  EXPECT_EQ(g_arrayDeletes - before, 1);
+  SetStoreWatch(nullptr);
+  EXPECT_EQ(Sum(g_released), 1);
   EXPECT_EQ(FindFormatRecord(ConversationKey(0xD1, 0)), nullptr);
 }
 
