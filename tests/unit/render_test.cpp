@@ -1,5 +1,7 @@
 // The JSON and text renderers on display trees built by hand: every format's value, tables and
 // bit tables, notes, refusals, escaping of labels and strings, key order.
+#include "tdsengine/render.h"
+
 #include <gtest/gtest.h>
 #include <stdio.h>
 
@@ -9,7 +11,6 @@
 
 #include "tdsengine/display_tree.h"
 #include "tdsengine/out_buffer.h"
-#include "tdsengine/render.h"
 
 using nlohmann::json;
 
@@ -51,7 +52,7 @@ struct Tree {
   void Field(const char* label, int32_t offset, int32_t size, FIELD_FORMAT format,
              const CPICodeTable* table = nullptr, int32_t rows = 0, uint32_t mask = 0xFFFFFFFF,
              const char* note = nullptr, bool msbFirst = true) {
-    FieldRecord f{label, frame + 14 + offset, offset, size, format, table, rows, mask, note,
+    FieldRecord f{label,   frame + 14 + offset, offset, size, format, table, rows, mask, note,
                   msbFirst};
     tree.AddField(f);
   }
@@ -93,8 +94,9 @@ TEST(JsonRender, FrameAndPacketKeysInOrder) {
   t.tree.AddPacket("TDS", "Second");
   std::string raw;
   const json j = RenderOne(t, &raw);
-  EXPECT_EQ(raw.rfind("{\"frame\": 7, \"conn\": 3, \"dir\": \"s2c\", \"result\": 1, \"packets\": [", 0),
-            0u)
+  EXPECT_EQ(
+      raw.rfind("{\"frame\": 7, \"conn\": 3, \"dir\": \"s2c\", \"result\": 1, \"packets\": [", 0),
+      0u)
       << raw;
   EXPECT_LT(raw.find("\"title\""), raw.find("\"name\""));
   EXPECT_LT(raw.find("\"name\""), raw.find("\"summary\""));
@@ -158,8 +160,7 @@ TEST(JsonRender, StringsDumpsSpareVersionAndNone) {
   t.Field("Pad", 0, 5, FF_NONE, nullptr, 0, 0, " note");
   std::string raw;
   const json f = RenderOne(t, &raw)["packets"][0]["fields"];
-  EXPECT_EQ(f[0]["value"].get<std::string>(),
-            std::string("a\0\"\\\n\x1f\xc3\xa9\xc3\xbf\x7f", 11))
+  EXPECT_EQ(f[0]["value"].get<std::string>(), std::string("a\0\"\\\n\x1f\xc3\xa9\xc3\xbf\x7f", 11))
       << "every byte kept, ISO-8859-1 as UTF-8";
   EXPECT_NE(raw.find("a\\u0000\\\"\\\\\\n\\u001f"), std::string::npos) << raw;
   EXPECT_EQ(f[1]["value"], "610022");
@@ -263,8 +264,7 @@ TEST(TextRender, TreeWithValuesTablesBitsDumpsAndRefusal) {
   EXPECT_NE(s.find("Token: 0x05\n"), std::string::npos);
   EXPECT_NE(s.find("Length: 5 byte(s)\n"), std::string::npos);
   EXPECT_NE(s.find("Small dump: 058168\n"), std::string::npos);
-  EXPECT_NE(s.find("Big dump: (40 bytes)\n            0000  05 81 68 69"), std::string::npos)
-      << s;
+  EXPECT_NE(s.find("Big dump: (40 bytes)\n            0000  05 81 68 69"), std::string::npos) << s;
   EXPECT_NE(s.find("            0020  00 00"), std::string::npos) << s;
   EXPECT_NE(s.find("Pad [2 bytes]\n"), std::string::npos);
   EXPECT_NE(s.find("[Refused: Rest needs 99 bytes, 3 left in the frame]"), std::string::npos);

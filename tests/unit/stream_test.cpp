@@ -223,8 +223,8 @@ TEST(SequenceOrder, EarlySegmentsWaitForTheGapAndComeOutWithTheFrameThatFillsIt)
   Tracker t;
   t.seq.Syn(0);
   t.Seg(1, "ab", 1);
-  t.Seg(7, "gh", 2);   // early
-  t.Seg(5, "ef", 3);   // early, before the other
+  t.Seg(7, "gh", 2);  // early
+  t.Seg(5, "ef", 3);  // early, before the other
   EXPECT_EQ(t.sink.stream, "ab");
   EXPECT_EQ(t.seq.waitingSegments(), 2u);
   t.Seg(3, "cd", 4);  // fills the gap
