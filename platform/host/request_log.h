@@ -1,0 +1,90 @@
+// The request tracker: client requests paired with the server's answers, per connection, from
+// the token walk of whole TDS messages. A request is a client message; its answer is the
+// server's tokens up to the completion token (DONE or DONEPROC) without the "more" bit, or, for
+// an attention, the DONE that acknowledges it. Finished requests go to a RequestOutput in the
+// order they were sent.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "request_model.h"
+#include "tdsengine/display_tree.h"
+
+// One TDS message of one direction and its walk: a record per token (the login record and the
+// dump of a message that is not a token stream are records too).
+struct WalkedMessage {
+  uint32_t conn = 0;
+  bool clientToServer = true;
+  int32_t type = 0;  // message type of its first packet header
+  uint64_t firstFrame = 0;
+  uint64_t lastFrame = 0;
+  int64_t firstUs = 0;  // capture times of those frames, microseconds since 1970 (UTC)
+  int64_t lastUs = 0;
+  int32_t bytes = 0;        // message data, headers removed
+  bool walkedToEnd = true;  // false: the walk stopped before the end of the data
+  const char* restReason = nullptr;
+  // A message handed over incomplete: the stream ended inside it, bytes of it were lost (or
+  // passed over), or it may lack its first packets.
+  enum class Cut : uint8_t { kNone, kEnd, kLost, kStart };
+  Cut cut = Cut::kNone;
+  const char* cutReason = nullptr;
+  const DisplayTree* tree = nullptr;
+};
+
+class RequestTracker {
+ public:
+  // maxWaiting bounds the finished requests held back behind an earlier one still waiting
+  // for its answer; past it, the earliest is written with what is known.
+  explicit RequestTracker(RequestOutput& sink, size_t maxWaiting = 65536);
+  ~RequestTracker();
+  RequestTracker(const RequestTracker&) = delete;
+  RequestTracker& operator=(const RequestTracker&) = delete;
+
+  // The two ends of a connection ("address:port"), when the host knows them.
+  void ConnectionOpened(uint32_t conn, const std::string& client, const std::string& server);
+  void Message(const WalkedMessage& message);
+  // Bytes of one direction were lost before the next message.
+  void Lost(uint32_t conn, bool clientToServer);
+  // The connection is over: requests still waiting are unanswered.
+  void ConnectionEnded(uint32_t conn);
+  // Every connection ends and every request is written.
+  void Finish();
+
+  size_t waiting() const { return m_queue.size(); }
+
+ private:
+  struct ParamDesc {
+    std::string name;
+    int32_t type = -1;
+    bool output = false;
+  };
+  struct Connection {
+    std::shared_ptr<ConnectionInfo> info;
+    std::deque<Request*> open;  // requests whose answer has not ended, in the order sent
+    Request* last = nullptr;    // the latest request that is not an attention
+    std::vector<ResultColumn> lastColumns;  // the latest row format of the connection
+    std::vector<ParamDesc> serverParams;    // the latest parameter format from the server
+    std::unordered_map<uint32_t, std::string> cursorNames;
+  };
+  Connection& ConnectionOf(uint32_t conn);
+  void ClientMessage(Connection& c, const WalkedMessage& m);
+  void ServerMessage(Connection& c, const WalkedMessage& m);
+  Request* NewRequest(Connection& c, const WalkedMessage& m);
+  Request* Orphan(Connection& c, const WalkedMessage& m);
+  void Complete(Connection& c, Request* r, const WalkedMessage& m);
+  void Queue(std::unique_ptr<Request> r);
+  void EndConnection(Connection& c);
+  void Detach(const Request* r);
+  void Flush();
+
+  RequestOutput& m_sink;
+  size_t m_maxWaiting;
+  std::unordered_map<uint32_t, Connection> m_connections;
+  std::deque<std::unique_ptr<Request>> m_queue;  // in the order sent, until written
+};

@@ -1,0 +1,67 @@
+// Writing the request log: JSON Lines (one object per request) or aligned text (one line per
+// request, then a summary: requests per kind, errors by number, the slowest requests).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "request_model.h"
+#include "tdsengine/out_buffer.h"
+
+// "2026-12-04T10:30:42.815486Z".
+std::string IsoTime(int64_t us);
+
+// One object per request, keys always present and in this order:
+// request, time, duration_ms, frame, end_frame, conn, client, server, user, host, application,
+// kind, name, text, params {count, values [{name, type, output, value}]},
+// results [{columns [{name, type}], rows}], rows, return_status, output [{name, type, value}],
+// errors and messages [{number, class, state, text}], status, cancelled, unanswered, note,
+// login {user, host, application, library, library_version, packet_size, byte_order,
+// accepted}.
+class RequestJsonWriter : public RequestOutput {
+ public:
+  explicit RequestJsonWriter(OutBuffer& out) : m_out(out) {}
+  void Write(const Request& request) override;
+
+ private:
+  OutBuffer& m_out;
+  uint64_t m_count = 0;
+};
+
+class RequestTextWriter : public RequestOutput {
+ public:
+  // width: the line width the text column is shortened to (0: not shortened).
+  RequestTextWriter(OutBuffer& out, size_t width) : m_out(out), m_width(width) {}
+  void Write(const Request& request) override;
+  void Finish() override;
+
+  static constexpr size_t kSlowest = 10;
+
+ private:
+  struct Slow {
+    int64_t us;
+    std::string line;  // the request's line without its duration
+  };
+  struct ErrorCount {
+    uint64_t count = 0;
+    std::string text;  // of the first one
+  };
+
+  void Header();
+
+  OutBuffer& m_out;
+  size_t m_width;
+  bool m_headerDone = false;
+  std::string m_day;  // the date of the last line written
+  uint64_t m_total = 0;
+  uint64_t m_perKind[kRequestKindCount] = {};
+  std::map<int64_t, ErrorCount> m_errors;
+  std::vector<Slow> m_slowest;  // at most kSlowest, slowest first
+  std::string m_line;           // reused for every line
+};
+
+// The columns of text output, for the README and tests.
+std::string RequestTextHeader();
