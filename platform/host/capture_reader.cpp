@@ -61,6 +61,7 @@ bool CaptureSource::Next(InputFrame& frame) {
       frame.data = data;
       frame.captured = header->caplen;
       frame.wire = header->len;
+      frame.timeUs = static_cast<int64_t>(header->ts.tv_sec) * 1000000 + header->ts.tv_usec;
       return true;
     }
     if (r == 0) continue;  // only live captures time out

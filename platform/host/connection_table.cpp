@@ -75,6 +75,17 @@ bool ConnectionTable::SameEndpoint(const Endpoint& e, const uint8_t* addr, uint1
   return e.port == port && std::memcmp(e.addr, addr, 16) == 0;
 }
 
+ConnectionEnds ConnectionTable::EndsOf(const Connection& c) {
+  const Endpoint& server = SameEndpoint(c.key.a, c.client.addr, c.client.port) ? c.key.b : c.key.a;
+  ConnectionEnds ends;
+  ends.ipVersion = c.client.version;
+  ends.client = c.client.addr;
+  ends.clientPort = c.client.port;
+  ends.server = server.addr;
+  ends.serverPort = server.port;
+  return ends;
+}
+
 ConnectionTable::List::iterator ConnectionTable::Create(const Key& key, const TcpSegment& s,
                                                         const ConnectionHint* hint) {
   const bool syn = (s.flags & kTcpSyn) != 0;
@@ -106,6 +117,7 @@ ConnectionTable::List::iterator ConnectionTable::Create(const Key& key, const Tc
   ++m_stats.tcpConnections;
   if (c.kind == Kind::kTds) {
     ++m_stats.tdsConnections;
+    m_view.ConnectionOpened(c.number, EndsOf(c));
     c.sink[0] = m_view.OpenDirection(c.number, true, c.midStream);
     c.sink[1] = m_view.OpenDirection(c.number, false, c.midStream);
   }
@@ -224,6 +236,7 @@ void ConnectionTable::Segment(const TcpSegment& s, uint64_t frame, const Connect
       if (LooksLikeLogin(s.payload, s.payloadLength)) {
         c.kind = Kind::kTds;
         ++m_stats.tdsConnections;
+        m_view.ConnectionOpened(c.number, EndsOf(c));
         c.sink[0] = m_view.OpenDirection(c.number, true, c.midStream);
         c.sink[1] = m_view.OpenDirection(c.number, false, c.midStream);
       } else {

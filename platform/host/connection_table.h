@@ -75,6 +75,7 @@ class ConnectionTable {
 
   static Key MakeKey(const TcpSegment& s);
   static bool SameEndpoint(const Endpoint& e, const uint8_t* addr, uint16_t port);
+  static ConnectionEnds EndsOf(const Connection& c);
   List::iterator Create(const Key& key, const TcpSegment& s, const ConnectionHint* hint);
   void Payload(Connection& c, int dir, const TcpSegment& s, uint64_t frame);
   void CloseDirection(Connection& c, int dir, uint64_t frame);

@@ -12,6 +12,7 @@ struct InputFrame {
   const uint8_t* data = nullptr;
   size_t captured = 0;  // bytes in the record
   size_t wire = 0;      // the frame's length on the wire
+  int64_t timeUs = 0;   // capture time, microseconds since 1970 (UTC)
   bool hasHint = false;
   ConnectionHint hint;  // the source names the connection and direction itself
 };

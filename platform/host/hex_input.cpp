@@ -133,6 +133,8 @@ bool HexSource::Next(InputFrame& frame) {
     frame.linkType = kLinkEthernet;
     frame.data = m_frame.data();
     frame.captured = frame.wire = m_frame.size();
+    // Hex text has no clock of its own: frame N is taken at N milliseconds.
+    frame.timeUs = static_cast<int64_t>(++m_frames) * 1000;
     frame.hasHint = true;
     frame.hint.number = conn;
     frame.hint.clientToServer = c2s;

@@ -3,6 +3,7 @@
 // digits. Empty lines and lines starting with "#" are skipped. Each payload is wrapped in an
 // Ethernet/IPv4/TCP frame: client 192.0.2.1 port 40000+CONN (02:00:00:00:00:01), server
 // 198.51.100.1 port 5000 (02:00:00:00:00:02), sequence numbers running on per direction.
+// Frame N carries the capture time N milliseconds after 1970-01-01T00:00:00Z.
 #pragma once
 
 #include <cstdio>
@@ -32,6 +33,7 @@ class HexSource : public FrameSource {
   std::string m_name;
   uint64_t m_line = 0;
   uint64_t m_read = 0;
+  uint64_t m_frames = 0;
   std::vector<uint8_t> m_payload;
   std::vector<uint8_t> m_frame;
   struct Sequences {

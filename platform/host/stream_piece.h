@@ -35,11 +35,22 @@ class DirectionSink : public PieceSink {
   virtual size_t HeldBytes() const = 0;
 };
 
+// The two ends of a TCP connection (IPv4 addresses in the first four bytes).
+struct ConnectionEnds {
+  uint8_t ipVersion = 4;
+  const uint8_t* client = nullptr;
+  uint16_t clientPort = 0;
+  const uint8_t* server = nullptr;
+  uint16_t serverPort = 0;
+};
+
 // How traffic is shown: the view opens a sink per direction of each TDS connection and hears
 // when a connection's conversation is over.
 class View {
  public:
   virtual ~View() = default;
+  // A connection found to carry TDS, just before its sinks are opened.
+  virtual void ConnectionOpened(uint32_t /*conn*/, const ConnectionEnds& /*ends*/) {}
   // midStream: the connection began before the capture, so its streams start at an unknown
   // place.
   virtual DirectionSink* OpenDirection(uint32_t conn, bool clientToServer, bool midStream) = 0;
