@@ -1,0 +1,245 @@
+// The login record end to end: its 44 fields, the byte order it files for the connection, the
+// stop at the first refused field, and a real client's login.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "token_packets.h"
+
+using nlohmann::json;
+using tokenhex::FirstPacket;
+using tokenhex::Line;
+
+namespace {
+
+constexpr size_t kRecordSize = 564;
+constexpr int kHeader = 8;
+
+// A login record with the given names and settings, every other byte zero.
+struct LoginRecord {
+  std::vector<unsigned char> bytes = std::vector<unsigned char>(kRecordSize, 0);
+
+  LoginRecord& Text(size_t at, const std::string& text) {
+    for (size_t i = 0; i < text.size(); ++i) bytes[at + i] = static_cast<unsigned char>(text[i]);
+    return *this;
+  }
+  LoginRecord& Byte(size_t at, int value) {
+    bytes[at] = static_cast<unsigned char>(value);
+    return *this;
+  }
+  // A login packet: header length = 8 + record + extra, the frame holding `keep` record bytes.
+  std::string Packet(int extra = 0, size_t keep = kRecordSize) const {
+    char header[24];
+    std::snprintf(header, sizeof(header), "0201%04x00000000",
+                  static_cast<unsigned>(kHeader + kRecordSize + static_cast<size_t>(extra)));
+    std::string hex = header;
+    for (size_t i = 0; i < keep; ++i) {
+      char byte[3];
+      std::snprintf(byte, sizeof(byte), "%02x", bytes[i]);
+      hex += byte;
+    }
+    for (int i = 0; i < extra; ++i) hex += "ee";
+    return hex;
+  }
+};
+
+// Record offsets of the fields the tests set.
+constexpr size_t kHostName = 0, kHostNameLength = 30, kUserName = 31, kUserNameLength = 61;
+constexpr size_t kTwoByteOrder = 124, kFourByteOrder = 125, kDialogType = 132;
+constexpr size_t kAppName = 140, kTdsVersion = 458, kLoginSecure = 514, kBulkSecure = 515;
+constexpr size_t kPacketSizeLength = 563;
+
+LoginRecord SampleLogin(int twoByteOrder, int fourByteOrder) {
+  LoginRecord r;
+  r.Text(kHostName, "client7").Byte(kHostNameLength, 7).Text(kUserName, "sa");
+  r.Byte(kUserNameLength, 2).Byte(kTwoByteOrder, twoByteOrder).Byte(kFourByteOrder, fourByteOrder);
+  r.Byte(kDialogType, 2).Text(kAppName, "isql").Byte(kLoginSecure, 0x05).Byte(kBulkSecure, 0x01);
+  r.Text(kTdsVersion, std::string("\x05\0\0\0", 4)).Byte(kPacketSizeLength, 3);
+  return r;
+}
+
+// An OFFSET token whose keyword 0x016D and offset 5 read right only in the expected byte order.
+std::string OffsetLine(const std::string& dir, bool lsbFirst) {
+  return Line(dir, lsbFirst ? "78 6d01 0500" : "78 016d 0005");
+}
+
+void ExpectOffsetShownRight(const json& packet) {
+  const json* keyword = FindField(packet, "Keyword");
+  ASSERT_NE(keyword, nullptr) << packet.dump();
+  EXPECT_EQ((*keyword)["value"], 0x16D);
+  EXPECT_EQ((*keyword)["text"], "TDS_OFF_SELECT");
+  EXPECT_EQ((*FindField(packet, "Offset"))["value"], 5);
+}
+
+}  // namespace
+
+TEST(Login, ShowsAll44FieldsOfTheRecord) {
+  const RunResult run = DecodeHex("c " + SampleLogin(3, 1).Packet() + "\n");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const json& packet = FirstPacket(run, 0);
+  const std::vector<std::string> labels = Labels(packet);
+  const std::vector<std::string> want = {"Host Name",
+                                         "Host Name Length",
+                                         "User Name",
+                                         "User Name Length",
+                                         "Client Passwd",
+                                         "Passwd Length",
+                                         "Process Identifier",
+                                         "Process Identifier Length",
+                                         "Two Byte Integer Ordering",
+                                         "Four Byte Integer Ordering",
+                                         "Character Encoding",
+                                         "Floating Point Type",
+                                         "Date Flag",
+                                         "Use DB",
+                                         "Login dmpld",
+                                         "Login interface Spare",
+                                         "Dialog Type",
+                                         "Login Buffer Size",
+                                         "Spare",
+                                         "Application Name",
+                                         "Application Name Length",
+                                         "Server Name",
+                                         "Server Name Length",
+                                         "Remote Server Name/Password Pairs",
+                                         "Remote Server/Passwd Pairs Length",
+                                         "TDS Version",
+                                         "Client Library Name",
+                                         "Client Library Length",
+                                         "Client Library Version",
+                                         "Conversion Flag",
+                                         "Floating Point Format",
+                                         "Date Format",
+                                         "Requested National Language",
+                                         "Language Length",
+                                         "Language Flag",
+                                         "Old secure data",
+                                         "Login Secure Bitmask",
+                                         "Bulk Copy Secure Bitmask",
+                                         "Security Spare Field",
+                                         "Character Set Name",
+                                         "Character Set Length",
+                                         "Character Set Flag",
+                                         "Packet Size",
+                                         "Packet Size Length"};
+  // Six header fields, the record, and no Pad: the record used the whole packet.
+  ASSERT_EQ(labels.size(), 6 + want.size()) << packet.dump();
+  EXPECT_EQ(std::vector<std::string>(labels.begin() + 6, labels.end()), want);
+
+  // The fields lie back to back over exactly 564 bytes.
+  const json& fields = packet["fields"];
+  int at = kHeader;
+  for (size_t i = 6; i < fields.size(); ++i) {
+    EXPECT_EQ(fields[i]["offset"], at) << fields[i]["label"];
+    at += fields[i]["size"].get<int>();
+  }
+  EXPECT_EQ(at, kHeader + static_cast<int>(kRecordSize));
+
+  const json& host = *FindField(packet, "Host Name");
+  EXPECT_EQ(host["size"], 30);
+  EXPECT_EQ(host["format"], "string");
+  EXPECT_EQ(host["value"], std::string("client7") + std::string(23, '\0'));
+  const json& hostLength = *FindField(packet, "Host Name Length");
+  EXPECT_EQ(hostLength["value"], 7);
+  EXPECT_EQ(hostLength["note"], " byte(s)");
+  EXPECT_EQ((*FindField(packet, "Two Byte Integer Ordering"))["text"],
+            "Least Significant byte is in the low byte");
+  EXPECT_EQ((*FindField(packet, "Four Byte Integer Ordering"))["text"],
+            "Least Significant byte is in the low byte");
+  EXPECT_EQ((*FindField(packet, "Character Encoding"))["text"], "Unknown");
+  const json& dialog = *FindField(packet, "Dialog Type");
+  EXPECT_EQ(dialog["format"], "hex");
+  EXPECT_EQ(dialog["text"], "Dialog is directly from a server");
+  EXPECT_EQ((*FindField(packet, "Login Buffer Size"))["format"], "dump");
+  EXPECT_EQ((*FindField(packet, "Spare"))["format"], "spare");
+  EXPECT_EQ((*FindField(packet, "TDS Version"))["value"], "5.0.0.0");
+  EXPECT_EQ((*FindField(packet, "Conversion Flag"))["text"],
+            "Short Data types Should Not be Converted");
+  EXPECT_EQ((*FindField(packet, "Language Flag"))["text"],
+            "Client does not wants to be notified of language changes");
+  EXPECT_EQ((*FindField(packet, "Character Set Flag"))["text"],
+            "Client doesn't wants to be notified of character set changes");
+  EXPECT_EQ((*FindField(packet, "Login Secure Bitmask"))["bits"],
+            json({".......1 TDS_SEC_LOG_ENCRYPT", ".....1.. TDS_SEC_LOG_LABELS"}));
+  EXPECT_EQ((*FindField(packet, "Bulk Copy Secure Bitmask"))["bits"],
+            json({".......1 Bulk Copy Labelled"}));
+  EXPECT_EQ((*FindField(packet, "Packet Size Length"))["value"], 3);
+}
+
+TEST(Login, FilesTheConnectionsByteOrderOnce) {
+  const RunResult run = DecodeHex(
+      "c " + SampleLogin(3, 1).Packet(3) + "\n" +  // 3 bytes past the record: Pad
+      OffsetLine("c", true) + OffsetLine("s", true) + "c " + SampleLogin(2, 0).Packet() +
+      "\n" +  // a second login does not change the order
+      OffsetLine("c", true) + "2c " + SampleLogin(2, 0).Packet() + "\n" + OffsetLine("2s", false) +
+      // Connection 3: the frame ends inside the remote password pairs, after the order is filed.
+      "3c " + SampleLogin(3, 0).Packet(0, 260) + "\n" + OffsetLine("3s", true));
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  ASSERT_EQ(run.frames.size(), 9u);
+
+  const json& first = FirstPacket(run, 0);
+  const json& pad = first["fields"].back();
+  EXPECT_EQ(pad["label"], "Pad");
+  EXPECT_EQ(pad["offset"], kHeader + static_cast<int>(kRecordSize));
+  EXPECT_EQ(pad["size"], 3);
+  ExpectOffsetShownRight(FirstPacket(run, 1));
+  ExpectOffsetShownRight(FirstPacket(run, 2));
+  ExpectOffsetShownRight(FirstPacket(run, 4));
+  ExpectOffsetShownRight(FirstPacket(run, 6));
+  ExpectOffsetShownRight(FirstPacket(run, 8));
+
+  const json& cut = FirstPacket(run, 7);
+  EXPECT_EQ(Labels(cut).back(), "Server Name Length");
+  EXPECT_EQ(cut["refused"]["label"], "Remote Server Name/Password Pairs");
+  EXPECT_EQ(cut["refused"]["size"], 255);
+}
+
+TEST(Login, FrameEndingBeforeTheOrderingFilesNothing) {
+  LoginRecord r = SampleLogin(3, 1);
+  const RunResult run =
+      DecodeHex("c " + r.Packet(0, 120) + "\n" +  // cut in the process id
+                "c " + SampleLogin(2, 0).Packet() + "\n" + OffsetLine("c", false));
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  ASSERT_EQ(run.frames.size(), 3u);
+  const json& cut = FirstPacket(run, 0);
+  EXPECT_EQ(Labels(cut).back(), "Passwd Length");
+  EXPECT_EQ(cut["refused"]["label"], "Process Identifier");
+  ExpectOffsetShownRight(FirstPacket(run, 2));
+}
+
+// A real client sends its record in a 512-byte packet continued by a second one; decoded as
+// captured, the record's later fields run on into the second packet's bytes, and the Pad of the
+// first packet's wrapped byte count is refused at the end of the frame.
+TEST(Login, RealClientLoginDecodesFieldForField) {
+  const RunResult run =
+      RunTdsdecode({TestData("captures/tsql-loginfail.pcap"), "-o", "json", "--no-reassemble"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  ASSERT_FALSE(run.frames.empty());
+  const json& login = run.frames[0];
+  EXPECT_EQ(login["dir"], "c2s");
+  const json& packet = login["packets"].at(0);
+  EXPECT_EQ(packet["summary"], "Sybase TDS: (Login record)");
+  const auto text = [&](const char* label, size_t used) {
+    return (*FindField(packet, label))["value"].get<std::string>().substr(0, used);
+  };
+  EXPECT_EQ(text("Host Name", 2), "vm");
+  EXPECT_EQ((*FindField(packet, "Host Name Length"))["value"], 2);
+  EXPECT_EQ(text("User Name", 7), "baduser");
+  EXPECT_EQ((*FindField(packet, "User Name Length"))["value"], 7);
+  EXPECT_EQ(text("Application Name", 4), "TSQL");
+  EXPECT_EQ((*FindField(packet, "Application Name Length"))["value"], 4);
+  EXPECT_EQ(text("Server Name", 7), "fakesyb");
+  EXPECT_EQ((*FindField(packet, "Two Byte Integer Ordering"))["value"], 3);
+  EXPECT_EQ((*FindField(packet, "Four Byte Integer Ordering"))["value"], 1);
+  EXPECT_EQ((*FindField(packet, "TDS Version"))["value"], "5.0.0.0");
+  EXPECT_EQ((*FindField(packet, "TDS Version"))["offset"], kHeader + 458);
+  EXPECT_EQ(text("Client Library Name", 10), "TDS-Librar");
+  EXPECT_EQ(text("Requested National Language", 10), "us_english");
+  const std::vector<std::string> labels = Labels(packet);
+  EXPECT_EQ(labels.size(), 6u + 44u);
+  EXPECT_EQ(labels.back(), "Packet Size Length");
+  EXPECT_EQ(packet["refused"]["label"], "Pad");
+  EXPECT_EQ(login["packets"].size(), 1u);
+}
