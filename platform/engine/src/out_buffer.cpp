@@ -44,32 +44,57 @@ void OutBuffer::putLong(const char* s, size_t n) {
   }
 }
 
-void OutBuffer::putUnsigned(uint64_t v) {
-  char tmp[24];
-  char* end = tmp + sizeof(tmp);
-  char* p = end;
-  while (v >= 100) {
-    const unsigned pair = static_cast<unsigned>(v % 100);
-    v /= 100;
-    p -= 2;
-    std::memcpy(p, kPairs.decimal + 2 * pair, 2);
+namespace {
+
+// Writes the digits of v so that they end at `end`; returns where they begin.
+char* DecimalDigits(uint64_t v, char* end) {
+  // Eight digits at a time in 32-bit arithmetic, then pairs.
+  while (v >= 100000000u) {
+    uint32_t low = static_cast<uint32_t>(v % 100000000u);
+    v /= 100000000u;
+    for (int i = 0; i < 4; ++i) {
+      end -= 2;
+      std::memcpy(end, kPairs.decimal + 2 * (low % 100), 2);
+      low /= 100;
+    }
   }
-  if (v >= 10) {
-    p -= 2;
-    std::memcpy(p, kPairs.decimal + 2 * v, 2);
+  uint32_t w = static_cast<uint32_t>(v);
+  while (w >= 100) {
+    end -= 2;
+    std::memcpy(end, kPairs.decimal + 2 * (w % 100), 2);
+    w /= 100;
+  }
+  if (w >= 10) {
+    end -= 2;
+    std::memcpy(end, kPairs.decimal + 2 * w, 2);
   } else {
-    *--p = static_cast<char>('0' + v);
+    *--end = static_cast<char>('0' + w);
   }
-  put(p, static_cast<size_t>(end - p));
+  return end;
 }
 
-void OutBuffer::putSigned(int64_t v) {
-  if (v < 0) {
-    put('-');
-    putUnsigned(static_cast<uint64_t>(-(v + 1)) + 1);
+constexpr size_t kMaxDigits = 20;
+
+}  // namespace
+
+void OutBuffer::putUnsigned(uint64_t v) {
+  // The digits are written ahead of a fixed-size copy, which leaves a few bytes past them
+  // that the next write overwrites.
+  char tmp[2 * kMaxDigits];
+  char* const end = tmp + kMaxDigits;
+  const char* p = DecimalDigits(v, end);
+  const size_t n = static_cast<size_t>(end - p);
+  if (m_cap - m_len >= kMaxDigits) {
+    std::memcpy(m_buf + m_len, p, kMaxDigits);
+    m_len += n;
   } else {
-    putUnsigned(static_cast<uint64_t>(v));
+    put(p, n);
   }
+}
+
+void OutBuffer::putNegative(int64_t v) {
+  put('-');
+  putUnsigned(static_cast<uint64_t>(-(v + 1)) + 1);
 }
 
 void OutBuffer::putHexByte(uint8_t b) {

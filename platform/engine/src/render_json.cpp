@@ -109,28 +109,39 @@ void PutVersion(OutBuffer& out, const uint8_t* data, int32_t size) {
   out.put('"');
 }
 
-const char* FormatName(FIELD_FORMAT format) {
+struct Literal {
+  const char* text;
+  size_t size;
+};
+
+template <size_t N>
+constexpr Literal Lit(const char (&text)[N]) {
+  return Literal{text, N - 1};
+}
+
+// The "format" member of a field, its key included.
+Literal FormatMember(FIELD_FORMAT format) {
   switch (format) {
     case FF_DECIMAL:
-      return "decimal";
+      return Lit(", \"format\": \"decimal\"");
     case FF_STRING:
-      return "string";
+      return Lit(", \"format\": \"string\"");
     case FF_SPARE:
-      return "spare";
+      return Lit(", \"format\": \"spare\"");
     case FF_HEX:
-      return "hex";
+      return Lit(", \"format\": \"hex\"");
     case FF_FLAGS:
-      return "flags";
+      return Lit(", \"format\": \"flags\"");
     case FF_SIGNED:
-      return "signed";
+      return Lit(", \"format\": \"signed\"");
     case FF_DUMP:
-      return "dump";
+      return Lit(", \"format\": \"dump\"");
     case FF_VERSION:
-      return "version";
+      return Lit(", \"format\": \"version\"");
     case FF_NONE:
-      return "none";
+      return Lit(", \"format\": \"none\"");
   }
-  return "dump";  // an unknown format code: the bytes are still shown
+  return Lit(", \"format\": \"dump\"");  // an unknown format code: the bytes are still shown
 }
 
 void PutValue(OutBuffer& out, const FieldRecord& f) {
@@ -234,9 +245,8 @@ void RenderFieldJson(const FieldRecord& f, OutBuffer& out) {
   out.putSigned(f.offset);
   PutKey(out, ", \"size\": ");
   out.putSigned(f.size);
-  PutKey(out, ", \"format\": \"");
-  out.put(FormatName(f.format));
-  out.put('"');
+  const Literal format = FormatMember(f.format);
+  out.put(format.text, format.size);
   if (f.format != FF_NONE) {
     PutKey(out, ", \"value\": ");
     PutValue(out, f);

@@ -30,7 +30,12 @@ class TDSENGINE_API OutBuffer {
   void put(const char* s) { put(s, std::strlen(s)); }
   void put(const std::string& s) { put(s.data(), s.size()); }
   void putUnsigned(uint64_t v);
-  void putSigned(int64_t v);
+  void putSigned(int64_t v) {
+    if (v >= 0)
+      putUnsigned(static_cast<uint64_t>(v));
+    else
+      putNegative(v);
+  }
   void putHexByte(uint8_t b);
   // Two lowercase hex digits per byte.
   void putHex(const uint8_t* data, size_t n);
@@ -39,6 +44,7 @@ class TDSENGINE_API OutBuffer {
 
  private:
   void putLong(const char* s, size_t n);
+  void putNegative(int64_t v);
   FILE* m_out;
   char* m_buf;
   size_t m_len = 0;
