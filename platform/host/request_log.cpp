@@ -47,6 +47,10 @@ constexpr int32_t kTypeAttention = 6;
 constexpr int32_t kTypeBulk = 7;
 constexpr int32_t kTypeLogout = 13;
 
+// A parameter description's status marks an output parameter with 0x08 as the format token is
+// documented, and with 0x01 as real clients send it.
+constexpr uint64_t kParamOutputBits = 0x09;
+
 constexpr int32_t kLoginAckAccepted = 5;
 constexpr int32_t kLoginAckRefused = 6;
 // A message class above this is an error; EED carries both errors and informational messages.
@@ -169,7 +173,7 @@ void ReadParamFormat(const Fields& fs, std::vector<Desc>& out) {
     else if (Is(f, "Param Name"))
       out.back().name = Chars(&f);
     else if (Is(f, "Status"))
-      out.back().output = (FieldUnsigned(f) & 0x08) != 0;
+      out.back().output = (FieldUnsigned(f) & kParamOutputBits) != 0;
     else if (Is(f, "Data Type"))
       out.back().type = static_cast<int32_t>(FieldUnsigned(f));
   }
@@ -233,21 +237,53 @@ void ReadColumns(const Fields& fs, std::vector<ResultColumn>& out) {
   }
 }
 
-// ERROR, INFO and EED: number, state and class are the three fields after the length; the
-// text follows the message length.
+// ERROR, INFO and EED: number, state and class under the token's own labels; the text follows
+// the message length.
 ServerMessage ReadServerMessage(const Fields& fs, int32_t token) {
+  static const char* const kLabels[3][3] = {
+      {"Error number", "Error state", "Error class"},
+      {"Info number", "Info state", "Info class"},
+      {"Message Number", "Message State", "Class of the message"},
+  };
   ServerMessage m;
   m.token = token == kError  ? ServerMessage::Token::kError
             : token == kInfo ? ServerMessage::Token::kInfo
                              : ServerMessage::Token::kEed;
-  const FieldRecord* f = fs.begin();
-  const size_t n = static_cast<size_t>(fs.end() - f);
-  if (n > 1) m.number = token == kEed ? static_cast<int64_t>(FieldUnsigned(f[1])) : Signed(f + 1);
-  if (n > 2) m.state = static_cast<int32_t>(FieldUnsigned(f[2]));
-  if (n > 3) m.severity = static_cast<int32_t>(FieldUnsigned(f[3]));
+  const char* const* labels = kLabels[static_cast<int>(m.token)];
+  // The EED number is unsigned; the others are signed.
+  const FieldRecord* number = fs.Find(labels[0]);
+  m.number = token == kEed ? static_cast<int64_t>(Unsigned(number)) : Signed(number);
+  m.state = static_cast<int32_t>(Unsigned(fs.Find(labels[1])));
+  m.severity = static_cast<int32_t>(Unsigned(fs.Find(labels[2])));
   const FieldRecord* text = fs.After("Message Length");
   if (text && !Is(*text, "Server name length")) m.text = Chars(text);
   return m;
+}
+
+// CURDECLARE as real clients send it: token length (2), name length (1), name, options (1),
+// status (1), statement length (2), statement. The byte order is the one in which the token
+// length matches the token's extent. False when the token does not have that shape.
+bool ReadDeclaration(const DisplayTree& tree, const PacketRecord& p, std::string& name,
+                     std::string& statement) {
+  if (p.spanOffset < 0 || p.spanSize < 8 || !tree.tdsBegin()) return false;
+  const uint8_t* t = tree.tdsBegin() + p.spanOffset;
+  const size_t n = static_cast<size_t>(p.spanSize);
+  const size_t lsbFirst = t[1] | static_cast<size_t>(t[2]) << 8;
+  const size_t msbFirst = static_cast<size_t>(t[1]) << 8 | t[2];
+  if (lsbFirst != n - 3 && msbFirst != n - 3) return false;
+  const bool lsb = lsbFirst == n - 3;
+  size_t at = 3;
+  const size_t nameLength = t[at++];
+  if (at + nameLength + 4 > n) return false;
+  const char* text = reinterpret_cast<const char*>(t);
+  name.assign(text + at, nameLength);
+  at += nameLength + 2;  // options and status
+  const size_t statementLength =
+      lsb ? t[at] | static_cast<size_t>(t[at + 1]) << 8 : static_cast<size_t>(t[at]) << 8 | t[at + 1];
+  at += 2;
+  if (at + statementLength > n) return false;
+  statement.assign(text + at, statementLength);
+  return true;
 }
 
 std::string CursorName(const Fields& fs, const std::unordered_map<uint32_t, std::string>& names) {
@@ -464,11 +500,16 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
           if (!statement.empty()) r->text += ": " + statement;
           break;
         }
-        case kCurDeclare:
+        case kCurDeclare: {
           r->kind = RequestKind::kCursorDeclare;
-          r->name = Trimmed(Chars(fs.Find("Cursor Name")));
-          r->text = r->name + ": " + Chars(fs.Find("Statement "));
+          std::string statement;
+          if (!ReadDeclaration(tree, p, r->name, statement)) {
+            r->name = Trimmed(Chars(fs.Find("Cursor Name")));
+            statement = Chars(fs.Find("Statement "));
+          }
+          r->text = r->name + ": " + statement;
           break;
+        }
         case kCurOpen:
           r->kind = RequestKind::kCursorOpen;
           r->name = r->text = CursorName(fs, c.cursorNames);
