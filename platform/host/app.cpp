@@ -10,6 +10,7 @@
 #include "connection_table.h"
 #include "hex_input.h"
 #include "link_layer.h"
+#include "message_view.h"
 #include "options.h"
 #include "packet_view.h"
 #include "plugin_loader.h"
@@ -34,7 +35,8 @@ void Complain(OutBuffer& out, const std::string& message) {
 }
 
 // Reads one input to its end; false when it was damaged.
-bool Decode(FrameSource& source, const Options& options, PacketView& view, HostStats& stats,
+template <typename ViewType>
+bool Decode(FrameSource& source, const Options& options, ViewType& view, HostStats& stats,
             OutBuffer& out) {
   ConnectionTable table(options, view, stats);
   Progress progress(source);
@@ -60,6 +62,13 @@ bool Decode(FrameSource& source, const Options& options, PacketView& view, HostS
     return false;
   }
   return true;
+}
+
+// The input through the view that the options chose.
+bool Decode(FrameSource& source, const Options& options, PacketView& packets, MessageView* messages,
+            HostStats& stats, OutBuffer& out) {
+  return messages ? Decode(source, options, *messages, stats, out)
+                  : Decode(source, options, packets, stats, out);
 }
 
 }  // namespace
@@ -89,12 +98,25 @@ int RunTdsdecode(int argc, const char* const* argv) {
                  why.c_str());
     return kExitInput;
   }
+  TdsParseMessageFn parseMessage = nullptr;
+  if (options.view == ViewKind::kMessage) {
+    parseMessage = reinterpret_cast<TdsParseMessageFn>(plugin.Find(TDS_PARSE_MESSAGE_SYMBOL));
+    if (!parseMessage) {
+      std::fprintf(stderr,
+                   "tdsdecode: %s: the decoder plug-in has no message entry (%s), which "
+                   "--view message needs\n",
+                   pluginPath.c_str(), TDS_PARSE_MESSAGE_SYMBOL);
+      return kExitInput;
+    }
+  }
 
   int status = kExitOk;
   HostStats stats;
   {
     OutBuffer out(stdout);
     PacketView view(plugin.parse, options, out, stats);
+    std::unique_ptr<MessageView> messages;
+    if (parseMessage) messages.reset(new MessageView(parseMessage, options, out, stats));
     if (options.hexInput) {
       const std::string name = InputName(options.hexFile);
       FILE* in = options.hexFile == "-" ? stdin : std::fopen(options.hexFile.c_str(), "rb");
@@ -103,7 +125,7 @@ int RunTdsdecode(int argc, const char* const* argv) {
         status = kExitInput;
       } else {
         HexSource source(in, name);
-        if (!Decode(source, options, view, stats, out)) status = kExitInput;
+        if (!Decode(source, options, view, messages.get(), stats, out)) status = kExitInput;
         if (in != stdin) std::fclose(in);
       }
     } else {
@@ -115,7 +137,7 @@ int RunTdsdecode(int argc, const char* const* argv) {
           status = kExitInput;
           continue;
         }
-        if (!Decode(*source, options, view, stats, out)) status = kExitInput;
+        if (!Decode(*source, options, view, messages.get(), stats, out)) status = kExitInput;
       }
     }
     if (options.stats) {

@@ -51,6 +51,9 @@ const char* UsageText() {
          "  -o, --output text|json  a readable tree (default) or JSON Lines, one object per frame\n"
          "  -p, --port PORT         a TCP port that carries TDS (repeatable; default 5000); other\n"
          "                          ports are decoded when the client opens with a login packet\n"
+         "      --view packet|message\n"
+         "                          packet: each frame as the decoder sees it (default);\n"
+         "                          message: each whole TDS message, every token walked\n"
          "      --hex FILE          read frames from hex text instead of a capture\n"
          "      --no-reassemble     hand every TCP segment over as one frame, as captured\n"
          "      --plugin PATH       the decoder plug-in to load (default: the installed one)\n"
@@ -98,7 +101,8 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, Options& o) {
       hasValue = true;
     }
     const bool takesValue = name == "-o" || name == "--output" || name == "-p" ||
-                            name == "--port" || name == "--hex" || name == "--plugin";
+                            name == "--port" || name == "--hex" || name == "--plugin" ||
+                            name == "--view";
     if (takesValue && !hasValue) {
       if (i + 1 >= argc) return Fail(name, "needs a value");
       value = argv[++i];
@@ -117,6 +121,13 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, Options& o) {
         return Fail(name, "unknown output format '" + value + "' (text or json)");
     } else if (name == "-p" || name == "--port") {
       if (!AddPorts(value, o.ports)) return Fail(name, "bad port '" + value + "' (1 to 65535)");
+    } else if (name == "--view") {
+      if (value == "packet")
+        o.view = ViewKind::kPacket;
+      else if (value == "message")
+        o.view = ViewKind::kMessage;
+      else
+        return Fail(name, "unknown view '" + value + "' (packet or message)");
     } else if (name == "--hex") {
       if (hexGiven) return Fail(name, "given more than once");
       hexGiven = true;

@@ -8,7 +8,7 @@
 enum class OutputFormat { kText, kJson };
 
 // How decoded traffic is presented; each view has its own framing and records.
-enum class ViewKind { kPacket };
+enum class ViewKind { kPacket, kMessage };
 
 struct Options {
   std::vector<std::string> captures;  // pcap/pcapng files, "-" for standard input

@@ -99,6 +99,7 @@ void PrintStatsText(const HostStats& s, OutBuffer& out) {
   TextLine(out, "segments cut by the capture length", s.segmentsCutByCapture);
   TextLine(out, "frames shorter than their headers", s.framesTooShort);
   TextLine(out, "connections evicted", s.connectionsEvicted);
+  PrintMessageStatsText(s.messageView, out);
 }
 
 void PrintStatsJson(const HostStats& s, OutBuffer& out) {
@@ -121,5 +122,6 @@ void PrintStatsJson(const HostStats& s, OutBuffer& out) {
   JsonCount(out, "segments_cut_by_capture", s.segmentsCutByCapture);
   JsonCount(out, "frames_too_short", s.framesTooShort);
   JsonCount(out, "connections_evicted", s.connectionsEvicted);
+  PrintMessageStatsJson(s.messageView, out);
   out.put("}}\n");
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "message_stats.h"
 #include "seq_tracker.h"
 #include "tdsengine/out_buffer.h"
 
@@ -25,6 +26,7 @@ struct HostStats {
   uint64_t heldBytesAtEnd = 0;   // held when a stream ended, handed over as they were
   uint64_t heldBytesAtGaps = 0;  // held when bytes before them were lost, handed over as well
   StreamCounters stream;
+  MessageStats messageView;  // filled by the message view only
 };
 
 void PrintStatsText(const HostStats& stats, OutBuffer& out);

@@ -72,7 +72,9 @@ bool HasFormat(const uint8_t* at, int32_t available) {
 }
 
 // Decodes one token over `size` bytes (the whole rest of the message for a data token) and
-// returns the bytes its decoder consumed, or -1 when it was refused or stopped.
+// returns the bytes its decoder consumed, or -1 when it was refused or stopped. With padRest,
+// the token's bytes that the decoder left (also when it stopped) are shown as "Pad", so that
+// every byte of a sized token is accounted for.
 int32_t DecodeOneToken(Walk& walk, const uint8_t* start, int32_t size, bool padRest) {
   CParser parser(walk.frame, start, "Sybase TDS", TdsInfoKind, 1);
   parser.SetEndianess(ConnByteOrder == BO_LSB_FIRST ? 0 : 1);
@@ -81,13 +83,12 @@ int32_t DecodeOneToken(Walk& walk, const uint8_t* start, int32_t size, bool padR
   SetPacketLeft(size);
   const int32_t result = DecodeToken(walk.tree, cursor, remaining, 0, &parser);
   const int32_t used = static_cast<int32_t>(cursor - start);
-  if (result == -1) return -1;
   if (padRest && remaining > 0) {
     Out out{walk.tree, cursor, remaining, 0, &parser};
     Emit(out, kPad, remaining);
   }
   PacketLeft = 0;
-  return used;
+  return result == -1 ? -1 : used;
 }
 
 void Title(Walk& walk, const char* name, const char* text, int32_t token, int32_t at,

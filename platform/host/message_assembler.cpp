@@ -1,0 +1,140 @@
+#include "message_assembler.h"
+
+#include <cstring>
+
+#include "tds_header.h"
+
+namespace {
+
+constexpr uint8_t kLastBuffer = 0x01;
+constexpr size_t kKeepCapacity = 64 * 1024;
+
+}  // namespace
+
+const char* MessageCutText(MessageCut cut) {
+  switch (cut) {
+    case MessageCut::kNone:
+      return nullptr;
+    case MessageCut::kGap:
+      return "bytes of the stream were lost inside the message";
+    case MessageCut::kEnd:
+      return "the stream ended inside the message";
+    case MessageCut::kCeiling:
+      return "the message outgrew the held-bytes ceiling; its later packets were passed over";
+    case MessageCut::kLostStart:
+      return "the message follows lost bytes; its first packets may be missing";
+    case MessageCut::kJoinedMidway:
+      return "the capture began inside the connection; the message may lack its first packets";
+  }
+  return nullptr;
+}
+
+MessageAssembler::MessageAssembler(bool midStream, size_t heldCeiling)
+    : m_framer(midStream ? PacketFramer::Mode::kWaitForStart : PacketFramer::Mode::kFraming),
+      m_ceiling(heldCeiling),
+      m_startCut(midStream ? MessageCut::kJoinedMidway : MessageCut::kNone) {}
+
+void MessageAssembler::Remember(const uint8_t* ethernet) {
+  if (ethernet) std::memcpy(m_ethernet, ethernet, kEthernetHeader);
+}
+
+void MessageAssembler::Feed(const uint8_t* data, size_t length, uint64_t frame,
+                            const uint8_t* ethernet, Consumer& consumer) {
+  Remember(ethernet);
+  FramedBytes out;
+  if (!m_framer.Feed(data, length, m_scratch, out)) {
+    if (m_framer.mode() == PacketFramer::Mode::kWaitForStart) m_counters.bytesPassedOver += length;
+    return;
+  }
+  // While the framer looks for a packet start after lost bytes, it hands pieces over as they
+  // are: those are not packets.
+  if (m_framer.mode() == PacketFramer::Mode::kResync) {
+    m_counters.bytesPassedOver += out.length;
+    return;
+  }
+  Packets(out.data, out.length, frame, consumer);
+}
+
+void MessageAssembler::Gap(uint64_t frame, const uint8_t* ethernet, Consumer& consumer) {
+  Remember(ethernet);
+  FramedBytes out;
+  if (m_framer.Gap(m_scratch, out)) Packets(out.data, out.length, frame, consumer);
+  if (m_open) Hand(MessageCut::kGap, frame, consumer);
+  m_passingOver = false;
+  m_startCut = MessageCut::kLostStart;
+}
+
+void MessageAssembler::End(uint64_t frame, Consumer& consumer) {
+  FramedBytes out;
+  if (m_framer.End(m_scratch, out)) Packets(out.data, out.length, frame, consumer);
+  if (m_open) Hand(MessageCut::kEnd, frame, consumer);
+  m_passingOver = false;
+}
+
+// Whole packets, except after a gap or at the end, where the last may be cut short.
+void MessageAssembler::Packets(const uint8_t* data, size_t length, uint64_t frame,
+                               Consumer& consumer) {
+  size_t pos = 0;
+  while (pos < length) {
+    const uint8_t* header = data + pos;
+    const size_t available = length - pos;
+    if (available < kTdsHeaderSize) {
+      // A header cut short carries no data; the message it would continue is cut short too.
+      m_counters.bytesPassedOver += available;
+      break;
+    }
+    const size_t extent = TdsPacketExtent(header);
+    const size_t take = extent < available ? extent : available;
+    ++m_counters.packets;
+    ++m_counters.packetsPerType[header[0]];
+    Append(header, header + kTdsHeaderSize, take - kTdsHeaderSize, frame);
+    pos += take;
+    if (take < extent) break;  // handed over as it was: the caller ends the message
+    if (header[1] & kLastBuffer) {
+      if (m_open) {
+        Hand(MessageCut::kNone, frame, consumer);
+      } else if (m_passingOver) {
+        m_passingOver = false;  // the rest of an oversized message ends here
+      }
+    } else if (m_open && m_held.size() - kEthernetHeader > m_ceiling) {
+      Hand(MessageCut::kCeiling, frame, consumer);
+      m_passingOver = true;
+    }
+  }
+}
+
+void MessageAssembler::Append(const uint8_t* header, const uint8_t* body, size_t bodyLength,
+                              uint64_t frame) {
+  if (m_passingOver) {
+    m_counters.bytesPassedOver += bodyLength;
+    return;
+  }
+  if (!m_open) {
+    m_open = true;
+    m_current = AssembledMessage();
+    m_current.type = header[0];
+    m_current.channel = static_cast<uint16_t>((header[4] << 8) | header[5]);
+    m_current.cut = m_startCut;
+    m_startCut = MessageCut::kNone;
+    m_held.assign(kEthernetHeader, 0);
+  }
+  ++m_current.packets;
+  m_current.lastFrame = frame;
+  m_held.insert(m_held.end(), body, body + bodyLength);
+}
+
+void MessageAssembler::Hand(MessageCut cut, uint64_t frame, Consumer& consumer) {
+  std::memcpy(m_held.data(), m_ethernet, kEthernetHeader);
+  m_current.block = m_held.data();
+  m_current.data = m_held.data() + kEthernetHeader;
+  m_current.length = m_held.size() - kEthernetHeader;
+  if (cut != MessageCut::kNone) {
+    m_current.cut = cut;  // an end cut says more than an unsure start
+    m_current.lastFrame = frame;
+  }
+  m_open = false;
+  consumer.Message(m_current);
+  m_held.clear();
+  // A direction that once held a large message does not keep the memory.
+  if (m_held.capacity() > kKeepCapacity) std::vector<uint8_t>().swap(m_held);
+}

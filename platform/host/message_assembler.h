@@ -1,0 +1,86 @@
+// Assembly of one direction's TDS packets into whole messages: the data of consecutive packets
+// (headers removed) up to and including the packet whose status has the last-buffer bit, with
+// the first packet's message type and channel. A message is laid out behind the direction's
+// 14-byte Ethernet header, so it can be handed to the decoder as a frame block as it is.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "link_layer.h"
+#include "packet_framer.h"
+
+// Why a message was handed over before its last packet (or began without its first).
+enum class MessageCut : uint8_t {
+  kNone,
+  kGap,           // bytes of the stream were lost inside it
+  kEnd,           // the stream ended inside it
+  kCeiling,       // it outgrew the held-bytes ceiling; its later packets are passed over
+  kLostStart,     // it follows lost bytes, so its first packets may be missing
+  kJoinedMidway,  // the capture began inside the connection
+};
+
+// Text for a cut, as the renderers show it; null for kNone.
+const char* MessageCutText(MessageCut cut);
+
+struct AssembledMessage {
+  const uint8_t* block = nullptr;  // the Ethernet header, then `length` bytes of data
+  const uint8_t* data = nullptr;
+  size_t length = 0;
+  uint8_t type = 0;      // message type of the first packet
+  uint16_t channel = 0;  // channel of the first packet
+  uint32_t packets = 0;
+  uint64_t lastFrame = 0;  // the frame that brought its last byte (or ended it)
+  MessageCut cut = MessageCut::kNone;
+};
+
+struct AssemblerCounters {
+  uint64_t packets = 0;
+  uint64_t packetsPerType[256] = {};
+  uint64_t bytesPassedOver = 0;  // of messages past the ceiling, and unframeable stream bytes
+};
+
+class MessageAssembler {
+ public:
+  // The largest message data held before it is handed over cut short. Real result sets can be
+  // far larger than any packet; past this the rest of the message is counted, not kept.
+  static constexpr size_t kDefaultHeldCeiling = 16 * 1024 * 1024;
+
+  explicit MessageAssembler(bool midStream, size_t heldCeiling = kDefaultHeldCeiling);
+
+  // Receives each message as it completes; `message` is valid during the call only.
+  class Consumer {
+   public:
+    virtual ~Consumer() = default;
+    virtual void Message(const AssembledMessage& message) = 0;
+  };
+
+  // The next in-order stream bytes; `ethernet` is the direction's header (null: the last one).
+  void Feed(const uint8_t* data, size_t length, uint64_t frame, const uint8_t* ethernet,
+            Consumer& consumer);
+  // Bytes before the next Feed are lost: what is held goes out cut short.
+  void Gap(uint64_t frame, const uint8_t* ethernet, Consumer& consumer);
+  // The stream ends: what is held goes out cut short.
+  void End(uint64_t frame, Consumer& consumer);
+
+  size_t heldCapacity() const { return m_held.capacity() + m_framer.heldCapacity(); }
+  const AssemblerCounters& counters() const { return m_counters; }
+
+ private:
+  void Packets(const uint8_t* data, size_t length, uint64_t frame, Consumer& consumer);
+  void Append(const uint8_t* header, const uint8_t* body, size_t bodyLength, uint64_t frame);
+  void Hand(MessageCut cut, uint64_t frame, Consumer& consumer);
+  void Remember(const uint8_t* ethernet);
+
+  PacketFramer m_framer;
+  size_t m_ceiling;
+  std::vector<uint8_t> m_held;  // Ethernet header, then the message data so far
+  std::vector<uint8_t> m_scratch;
+  bool m_open = false;
+  bool m_passingOver = false;  // the current message outgrew the ceiling
+  MessageCut m_startCut;       // what the next message to open is marked with
+  AssembledMessage m_current;
+  uint8_t m_ethernet[kEthernetHeader] = {};
+  AssemblerCounters m_counters;
+};

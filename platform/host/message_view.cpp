@@ -1,0 +1,113 @@
+#include "message_view.h"
+
+#include "message_render.h"
+
+namespace {
+
+// One direction of a connection in the message view.
+class MessageSink : public DirectionSink, private MessageAssembler::Consumer {
+ public:
+  MessageSink(MessageView& view, MessageStats& stats, uint32_t conn, bool clientToServer,
+              bool midStream)
+      : m_view(view), m_stats(stats), m_conn(conn), m_c2s(clientToServer), m_assembler(midStream) {}
+
+  ~MessageSink() override {
+    const AssemblerCounters& c = m_assembler.counters();
+    const int dir = m_c2s ? 0 : 1;
+    for (unsigned type = 0; type < 256; ++type)
+      m_stats.packets[dir][type] += c.packetsPerType[type];
+    m_stats.bytesPassedOver += c.bytesPassedOver;
+  }
+
+  void Deliver(const StreamPiece& piece) override {
+    m_assembler.Feed(piece.data, piece.length, piece.frame, piece.ethernet, *this);
+  }
+  void Gap(const StreamPiece& context) override {
+    m_assembler.Gap(context.frame, context.ethernet, *this);
+  }
+  void End(uint64_t frame) override { m_assembler.End(frame, *this); }
+  size_t HeldBytes() const override { return m_assembler.heldCapacity(); }
+
+ private:
+  void Message(const AssembledMessage& message) override { m_view.Decode(m_conn, m_c2s, message); }
+
+  MessageView& m_view;
+  MessageStats& m_stats;
+  uint32_t m_conn;
+  bool m_c2s;
+  MessageAssembler m_assembler;
+};
+
+}  // namespace
+
+MessageView::MessageView(TdsParseMessageFn parse, const Options& options, OutBuffer& out,
+                         HostStats& stats)
+    : m_parse(parse), m_options(options), m_out(out), m_stats(stats) {
+  m_stats.messageView.used = true;
+}
+
+MessageView::~MessageView() {
+  m_registry.EndAll();
+}
+
+DirectionSink* MessageView::OpenDirection(uint32_t conn, bool clientToServer, bool midStream) {
+  return new MessageSink(*this, m_stats.messageView, conn, clientToServer, midStream);
+}
+
+void MessageView::CloseDirection(DirectionSink* sink) {
+  delete sink;
+}
+
+void MessageView::ConnectionEnded(uint32_t conn) {
+  m_registry.End(conn);
+}
+
+void MessageView::EndAll() {
+  m_registry.EndAll();
+  m_messages = 0;
+}
+
+void MessageView::Decode(uint32_t conn, bool clientToServer, const AssembledMessage& message) {
+  m_registry.Select(conn);
+  m_tree.BeginFrame(message.block, kEthernetHeader + message.length, message.data);
+  CPDecode decode(&m_tree);
+  decode.ConnectionId = conn;
+  TdsMessageWalk walk{};
+  m_parse(message.block, &decode, message.data, static_cast<int32_t>(message.length), message.type,
+          message.channel, &walk);
+
+  MessageMeta meta;
+  meta.message = ++m_messages;
+  meta.lastFrame = message.lastFrame;
+  meta.conn = conn;
+  meta.clientToServer = clientToServer;
+  meta.type = message.type;
+  meta.packets = message.packets;
+  meta.bytes = message.length;
+  meta.cut = message.cut;
+  meta.walk = walk;
+  if (m_options.format == OutputFormat::kJson)
+    RenderMessageJson(m_tree, meta, m_out);
+  else
+    RenderMessageText(m_tree, meta, m_out);
+  Count(clientToServer, message, walk);
+}
+
+void MessageView::Count(bool clientToServer, const AssembledMessage& message,
+                        const TdsMessageWalk& walk) {
+  MessageStats& s = m_stats.messageView;
+  const int dir = clientToServer ? 0 : 1;
+  ++s.messages[dir][message.type];
+  if (message.cut != MessageCut::kNone) ++s.messagesCutShort;
+  if (walk.restSize > 0) ++s.messagesEndedEarly;
+  for (const PacketRecord& p : m_tree.packets()) {
+    if (p.refused) ++s.tokensRefused;
+    if (p.token < 0 || p.token > 255) {
+      ++s.records[dir];
+      continue;
+    }
+    ++s.tokens[dir][p.token];
+    s.tokenName[p.token] = p.shortName;
+    s.tokenText[p.token] = p.longName;
+  }
+}
