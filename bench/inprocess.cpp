@@ -162,5 +162,7 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
+  // The plug-in's format records go back while the plug-in's own tables still exist.
+  Engine().registry.EndAll();
   return 0;
 }
