@@ -44,8 +44,9 @@ struct AssemblerCounters {
 class MessageAssembler {
  public:
   // The largest message data held before it is handed over cut short. Real result sets can be
-  // far larger than any packet; past this the rest of the message is counted, not kept.
-  static constexpr size_t kDefaultHeldCeiling = 16 * 1024 * 1024;
+  // far larger than any packet; past this the rest of the message is counted, not kept. The
+  // display tree of a message costs about 64 bytes per field on top, so this also bounds that.
+  static constexpr size_t kDefaultHeldCeiling = 1024 * 1024;
 
   explicit MessageAssembler(bool midStream, size_t heldCeiling = kDefaultHeldCeiling);
 
