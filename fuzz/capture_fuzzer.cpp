@@ -1,6 +1,7 @@
 // The capture reader (pcap and pcapng through libpcap) and the stream tracker: the input is a
 // capture file, read from memory, decoded as tdsdecode decodes a capture: link layer, TCP
-// connections, sequence tracking and reassembly, TDS packet framing, the plug-in.
+// connections, sequence tracking and reassembly, TDS packet framing, the packet and message
+// views, the plug-in.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -37,14 +38,20 @@ bool Load(const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!Load(data, size)) FuzzFail("cannot write the in-memory capture");
   const std::string path = "/proc/self/fd/" + std::to_string(MemoryFile());
-  for (const bool reassemble : {true, false}) {
+  struct Pass {
+    ViewKind view;
+    bool reassemble;
+  };
+  for (const Pass pass : {Pass{ViewKind::kPacket, true}, Pass{ViewKind::kPacket, false},
+                          Pass{ViewKind::kMessage, true}}) {
     std::string error;
     std::unique_ptr<CaptureSource> source = CaptureSource::Open(path, error);
     if (!source) return 0;
     Options options;
     options.captures.push_back(path);
     options.ports.push_back(5000);  // the rest are found by their login
-    options.reassemble = reassemble;
+    options.view = pass.view;
+    options.reassemble = pass.reassemble;
     ReleaseLedger ledger;
     RunHostPipeline(*source, options);
     ledger.ExpectAllReleased();

@@ -1,5 +1,5 @@
 // The hex reader, and behind it the whole decode of what it reads: connections, stream
-// framing (with reassembly and without) and the plug-in.
+// framing (with reassembly and without), the packet view and the message view, the plug-in.
 #include <cstdio>
 
 #include "fuzz_support.h"
@@ -8,7 +8,7 @@
 
 namespace {
 
-void Run(const uint8_t* data, size_t size, bool reassemble) {
+void Run(const uint8_t* data, size_t size, ViewKind view, bool reassemble) {
   // fmemopen refuses an empty buffer; an empty input reads as the empty file.
   static const char kEmpty[1] = {'\n'};
   FILE* in = size ? fmemopen(const_cast<uint8_t*>(data), size, "r")
@@ -16,6 +16,7 @@ void Run(const uint8_t* data, size_t size, bool reassemble) {
   if (!in) return;
   Options options;
   options.hexInput = true;
+  options.view = view;
   options.reassemble = reassemble;
   ReleaseLedger ledger;
   {
@@ -29,7 +30,8 @@ void Run(const uint8_t* data, size_t size, bool reassemble) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Run(data, size, false);
-  Run(data, size, true);
+  Run(data, size, ViewKind::kPacket, false);
+  Run(data, size, ViewKind::kPacket, true);
+  Run(data, size, ViewKind::kMessage, true);
   return 0;
 }

@@ -3,12 +3,18 @@
 #include "connection_table.h"
 #include "fuzz_support.h"
 #include "link_layer.h"
+#include "message_view.h"
 #include "packet_view.h"
 #include "stats.h"
 
-void RunHostPipeline(FrameSource& source, const Options& options) {
-  HostStats stats;
-  PacketView view(sybasetds_parse, options, DiscardOut(), stats);
+extern "C" int32_t sybasetds_parse_message(const uint8_t* frame, CPDecode* tree,
+                                           const uint8_t* data, int32_t length, int32_t messageType,
+                                           int32_t channel, TdsMessageWalk* walk);
+
+namespace {
+
+template <typename ViewT>
+void Run(FrameSource& source, const Options& options, ViewT& view, HostStats& stats) {
   {
     ConnectionTable table(options, view, stats);
     InputFrame input;
@@ -29,4 +35,17 @@ void RunHostPipeline(FrameSource& source, const Options& options) {
   }
   PrintStatsText(stats, DiscardOut());
   PrintStatsJson(stats, DiscardOut());
+}
+
+}  // namespace
+
+void RunHostPipeline(FrameSource& source, const Options& options) {
+  HostStats stats;
+  if (options.view == ViewKind::kMessage) {
+    MessageView view(sybasetds_parse_message, options, DiscardOut(), stats);
+    Run(source, options, view, stats);
+  } else {
+    PacketView view(sybasetds_parse, options, DiscardOut(), stats);
+    Run(source, options, view, stats);
+  }
 }

@@ -1,5 +1,5 @@
-// The host's decode loop, as tdsdecode runs it over one input with the packet view, the
-// plug-in linked in.
+// The host's decode loop, as tdsdecode runs it over one input with the view the options
+// name (packet or message), the plug-in linked in.
 #pragma once
 
 #include "frame_source.h"
