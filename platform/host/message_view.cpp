@@ -11,31 +11,41 @@ class MessageSink : public DirectionSink, private MessageAssembler::Consumer {
               bool midStream)
       : m_view(view), m_stats(stats), m_conn(conn), m_c2s(clientToServer), m_assembler(midStream) {}
 
-  ~MessageSink() override {
-    const AssemblerCounters& c = m_assembler.counters();
-    const int dir = m_c2s ? 0 : 1;
-    for (unsigned type = 0; type < 256; ++type)
-      m_stats.packets[dir][type] += c.packetsPerType[type];
-    m_stats.bytesPassedOver += c.bytesPassedOver;
-  }
-
   void Deliver(const StreamPiece& piece) override {
     m_assembler.Feed(piece.data, piece.length, piece.frame, piece.ethernet, *this);
+    Account();
   }
   void Gap(const StreamPiece& context) override {
     m_assembler.Gap(context.frame, context.ethernet, *this);
+    Account();
   }
-  void End(uint64_t frame) override { m_assembler.End(frame, *this); }
+  void End(uint64_t frame) override {
+    m_assembler.End(frame, *this);
+    Account();
+  }
   size_t HeldBytes() const override { return m_assembler.heldCapacity(); }
 
  private:
   void Message(const AssembledMessage& message) override { m_view.Decode(m_conn, m_c2s, message); }
+
+  // The assembler's counters into the statistics as they grow.
+  void Account() {
+    const AssemblerCounters& c = m_assembler.counters();
+    m_stats.bytesPassedOver += c.bytesPassedOver - m_counted.bytesPassedOver;
+    if (c.packets != m_counted.packets) {
+      const int dir = m_c2s ? 0 : 1;
+      for (unsigned type = 0; type < 256; ++type)
+        m_stats.packets[dir][type] += c.packetsPerType[type] - m_counted.packetsPerType[type];
+    }
+    m_counted = c;
+  }
 
   MessageView& m_view;
   MessageStats& m_stats;
   uint32_t m_conn;
   bool m_c2s;
   MessageAssembler m_assembler;
+  AssemblerCounters m_counted;  // what Account() has added so far
 };
 
 }  // namespace
