@@ -11,6 +11,7 @@
 
 #include "connection_table.h"
 #include "link_layer.h"
+#include "message_view.h"
 #include "options.h"
 #include "packet_view.h"
 #include "plugin_harness.h"
@@ -65,14 +66,25 @@ TEST_F(MemoryBoundsTest, StoreKeepsAtMostItsCeilingAndReleasesWhatItRefuses) {
   EXPECT_EQ(ledger.strays(), 0u);
 }
 
-// TCP segments straight into the connection table, decoded by the packet view and the plug-in.
+// TCP segments straight into the connection table, decoded by the packet view (or the
+// message view) and the plug-in.
 class Wire {
  public:
-  explicit Wire(TableLimits limits) : m_view(Entries().packet, m_options, m_out, m_stats) {
+  explicit Wire(TableLimits limits, ViewKind view = ViewKind::kPacket) {
     m_options.ports.push_back(5000);
-    m_table = new ConnectionTable(m_options, m_view, m_stats, limits);
+    m_options.view = view;
+    if (view == ViewKind::kMessage)
+      m_messages = new MessageView(Entries().message, m_options, m_out, m_stats);
+    else
+      m_packets = new PacketView(Entries().packet, m_options, m_out, m_stats);
+    m_table = new ConnectionTable(m_options, *View(), m_stats, limits);
   }
-  ~Wire() { Finish(); }
+  ~Wire() {
+    Finish();
+    delete m_packets;
+    delete m_messages;
+    std::fclose(m_null);
+  }
 
   // One segment from client `client` (port 40000 + client) to the server's port 5000.
   void Send(uint32_t client, uint32_t seq, uint8_t flags, const Bytes& payload = Bytes()) {
@@ -98,10 +110,12 @@ class Wire {
   std::string Finish() {
     if (m_table) {
       m_table->EndAll(m_frame);
-      m_view.EndAll();
+      if (m_packets) m_packets->EndAll();
+      if (m_messages) m_messages->EndAll();
       delete m_table;
       m_table = nullptr;
     }
+    m_out.flush();
     char* text = nullptr;
     size_t size = 0;
     FILE* f = open_memstream(&text, &size);
@@ -117,11 +131,17 @@ class Wire {
   }
 
  private:
+  ::View* View() {
+    if (m_packets) return m_packets;
+    return m_messages;
+  }
+
   Options m_options;
   HostStats m_stats;
   FILE* m_null = std::fopen("/dev/null", "w");
   OutBuffer m_out{m_null, 1 << 16};
-  PacketView m_view;
+  PacketView* m_packets = nullptr;
+  MessageView* m_messages = nullptr;
   ConnectionTable* m_table = nullptr;
   uint64_t m_frame = 0;
 };
@@ -209,6 +229,38 @@ TEST_F(MemoryBoundsTest, HeldBytesOfAllConnectionsStayWithinTheTableCeiling) {
     report = wire.Finish();
   }
   EXPECT_EQ(report.find("connections evicted: 0\n"), std::string::npos) << report;
+}
+
+// One message that never ends: packet after packet without the last-buffer bit.
+TEST_F(MemoryBoundsTest, MessageViewHoldsAtMostItsCeilingOfOneMessageAndSaysWhatItPassedOver) {
+  constexpr size_t kCeiling = MessageAssembler::kDefaultHeldCeiling;
+  constexpr int kPackets = 400;  // 400 packets of 4,096 data bytes: 1.6 MiB
+  const Bytes data(4096, 0x44);
+  StoreLedger ledger;
+  std::string report;
+  {
+    Wire wire(TableLimits(), ViewKind::kMessage);
+    wire.Send(0, 1000, kTcpSyn);
+    uint32_t seq = 1001;
+    size_t most = 0;
+    for (int i = 0; i < kPackets; ++i) {
+      const Bytes packet = TdsPacket(15, 0, data);
+      wire.Send(0, seq, kTcpAck, packet);
+      seq += static_cast<uint32_t>(packet.size());
+      most = std::max(most, wire.table().bufferedBytes());
+    }
+    // The message's data up to the ceiling and the packet that crosses it, and vector slack.
+    EXPECT_GT(most, kCeiling / 2);
+    EXPECT_LE(most, 2 * (kCeiling + data.size() + 8));
+    report = wire.Finish();
+    EXPECT_GT(wire.stats().messageView.bytesPassedOver, 0u);
+  }
+  EXPECT_NE(report.find("messages cut short (lost bytes, stream end, ceiling): 1\n"),
+            std::string::npos)
+      << report;
+  EXPECT_EQ(report.find("bytes passed over (ceiling, outside packets): 0\n"), std::string::npos)
+      << report;
+  EXPECT_EQ(ledger.live(), 0u);
 }
 
 }  // namespace
