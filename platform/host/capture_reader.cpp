@@ -7,6 +7,22 @@
 
 #include "link_layer.h"
 
+namespace {
+
+// pcapng records carry 64-bit timestamps, so a damaged file can name any second; seconds are
+// held to about 35,000 years either way so that microseconds, and differences of two capture
+// times, stay within 64 bits.
+constexpr int64_t kMaxSeconds = int64_t(1) << 40;
+
+int64_t Microseconds(const struct timeval& ts) {
+  int64_t sec = static_cast<int64_t>(ts.tv_sec);
+  if (sec > kMaxSeconds) sec = kMaxSeconds;
+  if (sec < -kMaxSeconds) sec = -kMaxSeconds;
+  return sec * 1000000 + static_cast<int64_t>(ts.tv_usec);
+}
+
+}  // namespace
+
 std::string InputName(const std::string& path) {
   return path == "-" ? "standard input" : path;
 }
@@ -61,7 +77,7 @@ bool CaptureSource::Next(InputFrame& frame) {
       frame.data = data;
       frame.captured = header->caplen;
       frame.wire = header->len;
-      frame.timeUs = static_cast<int64_t>(header->ts.tv_sec) * 1000000 + header->ts.tv_usec;
+      frame.timeUs = Microseconds(header->ts);
       return true;
     }
     if (r == 0) continue;  // only live captures time out
