@@ -200,7 +200,8 @@ def main():
         d = os.path.join(CORPUS, target)
         if os.path.isdir(d):
             for old in os.listdir(d):
-                os.remove(os.path.join(d, old))
+                if not old.startswith("regression-"):  # inputs of past findings stay
+                    os.remove(os.path.join(d, old))
     for name in names:
         base = name[:-5]
         packets = conversation(os.path.join(CAPTURES, name))
