@@ -1,7 +1,11 @@
 #include "app.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -15,6 +19,8 @@
 #include "packet_view.h"
 #include "plugin_loader.h"
 #include "progress.h"
+#include "request_render.h"
+#include "request_view.h"
 #include "stats.h"
 #include "tdsengine/out_buffer.h"
 
@@ -35,9 +41,10 @@ void Complain(OutBuffer& out, const std::string& message) {
 }
 
 // Reads one input to its end; false when it was damaged.
+// clock, when given, is kept at the capture time of the frame being read.
 template <typename ViewType>
 bool Decode(FrameSource& source, const Options& options, ViewType& view, HostStats& stats,
-            OutBuffer& out) {
+            OutBuffer& out, int64_t* clock = nullptr) {
   ConnectionTable table(options, view, stats);
   Progress progress(source);
   InputFrame input;
@@ -46,6 +53,7 @@ bool Decode(FrameSource& source, const Options& options, ViewType& view, HostSta
   while (source.Next(input)) {
     ++frame;
     ++stats.framesRead;
+    if (clock) *clock = input.timeUs;
     const LinkResult r =
         DecodeFrame(input.linkType, input.data, input.captured, input.wire, segment);
     if (r == LinkResult::kTcp)
@@ -64,11 +72,33 @@ bool Decode(FrameSource& source, const Options& options, ViewType& view, HostSta
   return true;
 }
 
+// The views a run may use besides the packet view.
+struct OtherViews {
+  std::unique_ptr<MessageView> messages;
+  std::unique_ptr<RequestOutput> requestOutput;
+  std::unique_ptr<RequestView> requests;
+  int64_t clock = 0;  // the request log's capture time
+};
+
 // The input through the view that the options chose.
-bool Decode(FrameSource& source, const Options& options, PacketView& packets, MessageView* messages,
+bool Decode(FrameSource& source, const Options& options, PacketView& packets, OtherViews& other,
             HostStats& stats, OutBuffer& out) {
-  return messages ? Decode(source, options, *messages, stats, out)
-                  : Decode(source, options, packets, stats, out);
+  if (other.requests) return Decode(source, options, *other.requests, stats, out, &other.clock);
+  return other.messages ? Decode(source, options, *other.messages, stats, out)
+                        : Decode(source, options, packets, stats, out);
+}
+
+// The width of the terminal standard output goes to, else $COLUMNS, else 0 (no limit).
+size_t OutputWidth() {
+  struct winsize size {};
+  if (isatty(STDOUT_FILENO) && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+    return size.ws_col;
+  const char* columns = std::getenv("COLUMNS");
+  if (columns && *columns) {
+    const long n = std::strtol(columns, nullptr, 10);
+    if (n > 0) return static_cast<size_t>(n);
+  }
+  return 0;
 }
 
 }  // namespace
@@ -99,13 +129,14 @@ int RunTdsdecode(int argc, const char* const* argv) {
     return kExitInput;
   }
   TdsParseMessageFn parseMessage = nullptr;
-  if (options.view == ViewKind::kMessage) {
+  if (options.view == ViewKind::kMessage || options.requests) {
     parseMessage = reinterpret_cast<TdsParseMessageFn>(plugin.Find(TDS_PARSE_MESSAGE_SYMBOL));
     if (!parseMessage) {
       std::fprintf(stderr,
                    "tdsdecode: %s: the decoder plug-in has no message entry (%s), which "
-                   "--view message needs\n",
-                   pluginPath.c_str(), TDS_PARSE_MESSAGE_SYMBOL);
+                   "%s needs\n",
+                   pluginPath.c_str(), TDS_PARSE_MESSAGE_SYMBOL,
+                   options.requests ? "--requests" : "--view message");
       return kExitInput;
     }
   }
@@ -115,8 +146,16 @@ int RunTdsdecode(int argc, const char* const* argv) {
   {
     OutBuffer out(stdout);
     PacketView view(plugin.parse, options, out, stats);
-    std::unique_ptr<MessageView> messages;
-    if (parseMessage) messages.reset(new MessageView(parseMessage, options, out, stats));
+    OtherViews other;
+    if (options.requests) {
+      if (options.format == OutputFormat::kJson)
+        other.requestOutput.reset(new RequestJsonWriter(out));
+      else
+        other.requestOutput.reset(new RequestTextWriter(out, OutputWidth()));
+      other.requests.reset(new RequestView(parseMessage, *other.requestOutput, stats, other.clock));
+    } else if (parseMessage) {
+      other.messages.reset(new MessageView(parseMessage, options, out, stats));
+    }
     if (options.hexInput) {
       const std::string name = InputName(options.hexFile);
       FILE* in = options.hexFile == "-" ? stdin : std::fopen(options.hexFile.c_str(), "rb");
@@ -125,7 +164,7 @@ int RunTdsdecode(int argc, const char* const* argv) {
         status = kExitInput;
       } else {
         HexSource source(in, name);
-        if (!Decode(source, options, view, messages.get(), stats, out)) status = kExitInput;
+        if (!Decode(source, options, view, other, stats, out)) status = kExitInput;
         if (in != stdin) std::fclose(in);
       }
     } else {
@@ -137,9 +176,10 @@ int RunTdsdecode(int argc, const char* const* argv) {
           status = kExitInput;
           continue;
         }
-        if (!Decode(*source, options, view, messages.get(), stats, out)) status = kExitInput;
+        if (!Decode(*source, options, view, other, stats, out)) status = kExitInput;
       }
     }
+    if (other.requests) other.requests->Finish();
     if (options.stats) {
       if (options.format == OutputFormat::kJson)
         PrintStatsJson(stats, out);

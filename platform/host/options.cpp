@@ -54,6 +54,8 @@ const char* UsageText() {
          "      --view packet|message\n"
          "                          packet: each frame as the decoder sees it (default);\n"
          "                          message: each whole TDS message, every token walked\n"
+         "      --requests          the request log: each client request with its answer\n"
+         "                          (time, duration, rows, errors), then a summary in text\n"
          "      --hex FILE          read frames from hex text instead of a capture\n"
          "      --no-reassemble     hand every TCP segment over as one frame, as captured\n"
          "      --plugin PATH       the decoder plug-in to load (default: the installed one)\n"
@@ -140,6 +142,8 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, Options& o) {
       o.reassemble = false;
     } else if (name == "--stats") {
       o.stats = true;
+    } else if (name == "--requests") {
+      o.requests = true;
     } else if (name == "-h" || name == "--help") {
       o.help = true;
     } else if (name == "--version") {
@@ -152,6 +156,8 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, Options& o) {
   if (o.hexInput && !o.captures.empty())
     return Fail("--hex", "cannot be combined with capture files");
   if (!o.hexInput && o.captures.empty()) return Fail("input", "no capture file given");
+  if (o.requests && o.view != ViewKind::kPacket)
+    return Fail("--requests", "cannot be combined with --view");
   if (o.ports.empty()) o.ports.push_back(5000);
   return {};
 }

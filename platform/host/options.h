@@ -20,6 +20,7 @@ struct Options {
   bool reassemble = true;
   std::string pluginPath;  // empty: the plug-in installed beside the program
   bool stats = false;
+  bool requests = false;  // --requests: the request log instead of a view of the traffic
   bool help = false;
   bool version = false;
 };

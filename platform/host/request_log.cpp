@@ -72,7 +72,7 @@ class Fields {
   const FieldRecord* end() const { return m_end; }
   const FieldRecord* Find(const char* label, const FieldRecord* from = nullptr) const {
     for (const FieldRecord* f = from ? from : m_begin; f < m_end; ++f)
-      if (std::strcmp(f->label, label) == 0) return f;
+      if (f->label[0] == label[0] && std::strcmp(f->label, label) == 0) return f;
     return nullptr;
   }
   // The field after the one with this label.
@@ -87,7 +87,7 @@ class Fields {
 };
 
 inline bool Is(const FieldRecord& f, const char* label) {
-  return std::strcmp(f.label, label) == 0;
+  return f.label[0] == label[0] && std::strcmp(f.label, label) == 0;
 }
 
 std::string Chars(const FieldRecord* f, size_t skip = 0) {
@@ -278,8 +278,8 @@ bool ReadDeclaration(const DisplayTree& tree, const PacketRecord& p, std::string
   const char* text = reinterpret_cast<const char*>(t);
   name.assign(text + at, nameLength);
   at += nameLength + 2;  // options and status
-  const size_t statementLength =
-      lsb ? t[at] | static_cast<size_t>(t[at + 1]) << 8 : static_cast<size_t>(t[at]) << 8 | t[at + 1];
+  const size_t statementLength = lsb ? t[at] | static_cast<size_t>(t[at + 1]) << 8
+                                     : static_cast<size_t>(t[at]) << 8 | t[at + 1];
   at += 2;
   if (at + statementLength > n) return false;
   statement.assign(text + at, statementLength);
@@ -601,19 +601,16 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
     Request* r = c.open.empty() ? Orphan(c, m) : c.open.front();
     const Fields fs(tree, p);
     switch (p.token) {
-      case kRowFmt:
-        ReadColumns(fs, c.lastColumns);
+      case kRowFmt: {
+        std::shared_ptr<ResultColumns> columns = std::make_shared<ResultColumns>();
+        ReadColumns(fs, *columns);
+        c.lastColumns = std::move(columns);
         r->results.emplace_back();
         r->results.back().columns = c.lastColumns;
         break;
+      }
       case kRow:
-        ++r->rowTokens;
-        // Rows of a cursor fetch follow a format sent with an earlier answer.
-        if (r->results.empty()) {
-          r->results.emplace_back();
-          r->results.back().columns = c.lastColumns;
-        }
-        ++r->results.back().rows;
+        AddRows(c, *r, 1);
         break;
       case kParamFmt:
         ReadParamFormat(fs, c.serverParams);
@@ -712,7 +709,7 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
         break;
     }
   }
-  if (c.open.empty() || m.cut == WalkedMessage::Cut::kEnd) return;  // the end is unanswered
+  if (!m.last || c.open.empty() || m.cut == WalkedMessage::Cut::kEnd) return;
   if (m.cut == WalkedMessage::Cut::kLost) {
     // The rest of the answer is gone; the message is taken to end it, as a server answers a
     // request with one message.
@@ -727,6 +724,30 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
     if (r->note.empty()) r->note = note;
     Complete(c, r, m);
   }
+}
+
+void RequestTracker::AddRows(Connection& c, Request& r, uint64_t count) {
+  r.rowTokens += count;
+  // Rows of a cursor fetch follow a format sent with an earlier answer.
+  if (r.results.empty()) {
+    r.results.emplace_back();
+    r.results.back().columns = c.lastColumns;
+  }
+  r.results.back().rows += count;
+}
+
+void RequestTracker::Rows(const WalkedMessage& m, uint64_t count) {
+  if (count == 0) return;
+  Connection& c = ConnectionOf(m.conn);
+  Request* r = c.open.empty() ? Orphan(c, m) : c.open.front();
+  AddRows(c, *r, count);
+}
+
+void RequestTracker::RepeatRowFormat(const WalkedMessage& m) {
+  Connection& c = ConnectionOf(m.conn);
+  Request* r = c.open.empty() ? Orphan(c, m) : c.open.front();
+  r->results.emplace_back();
+  r->results.back().columns = c.lastColumns;
 }
 
 void RequestTracker::Complete(Connection& c, Request* r, const WalkedMessage& m) {

@@ -34,6 +34,9 @@ struct WalkedMessage {
   enum class Cut : uint8_t { kNone, kEnd, kLost, kStart };
   Cut cut = Cut::kNone;
   const char* cutReason = nullptr;
+  // A server message may be walked in parts, with the row tokens between them counted apart:
+  // the rules for the end of a message apply to its last part.
+  bool last = true;
   const DisplayTree* tree = nullptr;
 };
 
@@ -49,6 +52,10 @@ class RequestTracker {
   // The two ends of a connection ("address:port"), when the host knows them.
   void ConnectionOpened(uint32_t conn, const std::string& client, const std::string& server);
   void Message(const WalkedMessage& message);
+  // Row tokens of a server message, counted without a walk, after its parts so far.
+  void Rows(const WalkedMessage& message, uint64_t count);
+  // A row format the same as the connection's last one, not walked again.
+  void RepeatRowFormat(const WalkedMessage& message);
   // Bytes of one direction were lost before the next message.
   void Lost(uint32_t conn, bool clientToServer);
   // The connection is over: requests still waiting are unanswered.
@@ -68,8 +75,8 @@ class RequestTracker {
     std::shared_ptr<ConnectionInfo> info;
     std::deque<Request*> open;  // requests whose answer has not ended, in the order sent
     Request* last = nullptr;    // the latest request that is not an attention
-    std::vector<ResultColumn> lastColumns;  // the latest row format of the connection
-    std::vector<ParamDesc> serverParams;    // the latest parameter format from the server
+    std::shared_ptr<const ResultColumns> lastColumns;  // the latest row format
+    std::vector<ParamDesc> serverParams;  // the latest parameter format from the server
     std::unordered_map<uint32_t, std::string> cursorNames;
   };
   Connection& ConnectionOf(uint32_t conn);
@@ -78,6 +85,7 @@ class RequestTracker {
   Request* NewRequest(Connection& c, const WalkedMessage& m);
   Request* Orphan(Connection& c, const WalkedMessage& m);
   void Complete(Connection& c, Request* r, const WalkedMessage& m);
+  void AddRows(Connection& c, Request& r, uint64_t count);
   void Queue(std::unique_ptr<Request> r);
   void EndConnection(Connection& c);
   void Detach(const Request* r);

@@ -32,9 +32,13 @@ const char* RequestKindName(RequestKind kind) {
 }
 
 const char* DatatypeName(int32_t code) {
-  for (const Datatype& d : kDatatypes)
-    if (d.code == code) return d.name;
-  return nullptr;
+  static const struct Index {
+    const char* names[256] = {};
+    Index() {
+      for (const Datatype& d : kDatatypes) names[d.code] = d.name;
+    }
+  } index;
+  return code >= 0 && code < 256 ? index.names[code] : nullptr;
 }
 
 double Request::durationMs() const {

@@ -55,9 +55,11 @@ struct ResultColumn {
   int32_t type = -1;
 };
 
+using ResultColumns = std::vector<ResultColumn>;
+
 struct ResultSet {
-  std::vector<ResultColumn> columns;
-  uint64_t rows = 0;  // ROW tokens after the format
+  std::shared_ptr<const ResultColumns> columns;  // shared by the result sets of one format
+  uint64_t rows = 0;                             // ROW tokens after the format
 };
 
 // ERROR, INFO or EED.
