@@ -2,6 +2,7 @@
 // frame built around a hex payload, malformed lines, reassembly of hex frames, usage errors,
 // help, version, the plug-in option, statistics and text output.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -18,8 +19,13 @@ std::string PluginBesideTheProgram() {
   return program.substr(0, program.rfind('/')) + "/libsybasetds.so";
 }
 
+// One file per test process: ctest runs the tests of this binary in parallel processes.
+std::string CliHexPath() {
+  return "/tmp/tdsdecode_test_cli_" + std::to_string(getpid()) + ".hex";
+}
+
 RunResult HexRun(const std::string& text, std::vector<std::string> extra) {
-  const std::string path = "/tmp/tdsdecode_test_cli.hex";
+  const std::string path = CliHexPath();
   std::ofstream(path, std::ios::binary) << text;
   std::vector<std::string> args = {"--hex", path};
   args.insert(args.end(), extra.begin(), extra.end());
@@ -65,7 +71,7 @@ TEST(HexInput, MalformedLinesNameTheLineAndKeepEarlierFrames) {
     EXPECT_EQ(r.exitCode, 1);
     ASSERT_EQ(r.frames.size(), 2u) << "the frames before the bad line are decoded";
     EXPECT_EQ(r.frames[1]["frame"], 2);
-    EXPECT_EQ(r.err.rfind("tdsdecode: /tmp/tdsdecode_test_cli.hex: line 5: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind("tdsdecode: " + CliHexPath() + ": line 5: ", 0), 0u) << r.err;
     EXPECT_NE(r.err.find(c.why), std::string::npos) << r.err;
   }
 }

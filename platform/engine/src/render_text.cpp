@@ -164,7 +164,11 @@ void RenderFieldText(const FieldRecord& f, int indent, OutBuffer& out) {
     PutText(out, row >= 0 ? f.table[row].text : "");
     out.put(')');
   }
-  if (f.note) PutText(out, f.note);
+  if (f.note && *f.note) {
+    // Notes such as "rows" or "Columns" come without a leading blank; " byte(s)" has one.
+    if (*f.note != ' ') out.put(' ');
+    PutText(out, f.note);
+  }
   out.put('\n');
   if (longDump) PutDumpLines(out, f.data, f.size, indent + 1);
   if (hasTable && f.format == FF_FLAGS) {
