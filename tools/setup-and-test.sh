@@ -12,7 +12,7 @@ cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 
 # Memcheck on the sample: no invalid access, no leak.
-sample=samples/tsql-language.pcap
+sample=tests/data/captures/tsql-language.pcap
 [ -f "$sample" ] || sample=tests/data/captures/tsql-language.pcap
 valgrind -q --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite,indirect \
   build/bin/tdsdecode "$sample" >/dev/null
