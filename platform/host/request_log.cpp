@@ -61,6 +61,8 @@ const char kOrphanNote[] =
     "conversation, or bytes were lost)";
 const char kLostNote[] = "bytes of the answer were lost; the answer may be incomplete";
 const char kForcedNote[] = "written before its answer ended: too many later requests waiting";
+const char kNoCompletionNote[] =
+    "the answer's message does not end in a completion token; the message is taken to end it";
 const char kUnknownAckNote[] = "ended by the acknowledgement of an attention the capture lacks";
 
 // The fields of one token record.
@@ -600,6 +602,7 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
     if (p.token < 0) continue;
     Request* r = c.open.empty() ? Orphan(c, m) : c.open.front();
     const Fields fs(tree, p);
+    c.completionLast = p.token == kDone || p.token == kDoneProc || p.token == kDoneInProc;
     switch (p.token) {
       case kRowFmt: {
         std::shared_ptr<ResultColumns> columns = std::make_shared<ResultColumns>();
@@ -723,6 +726,13 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
     if (m.restReason && *m.restReason) note += std::string(" (") + m.restReason + ")";
     if (r->note.empty()) r->note = note;
     Complete(c, r, m);
+  } else if (!c.completionLast) {
+    // A server ends every message with a completion token; one that ends otherwise was not
+    // framed as sent (a message whose start the capture lacks, an unknown byte order), and is
+    // taken to end the answer too.
+    Request* r = c.open.front();
+    if (r->note.empty()) r->note = kNoCompletionNote;
+    Complete(c, r, m);
   }
 }
 
@@ -739,12 +749,14 @@ void RequestTracker::AddRows(Connection& c, Request& r, uint64_t count) {
 void RequestTracker::Rows(const WalkedMessage& m, uint64_t count) {
   if (count == 0) return;
   Connection& c = ConnectionOf(m.conn);
+  c.completionLast = false;
   Request* r = c.open.empty() ? Orphan(c, m) : c.open.front();
   AddRows(c, *r, count);
 }
 
 void RequestTracker::RepeatRowFormat(const WalkedMessage& m) {
   Connection& c = ConnectionOf(m.conn);
+  c.completionLast = false;
   Request* r = c.open.empty() ? Orphan(c, m) : c.open.front();
   r->results.emplace_back();
   r->results.back().columns = c.lastColumns;

@@ -78,6 +78,7 @@ class RequestTracker {
     std::shared_ptr<const ResultColumns> lastColumns;  // the latest row format
     std::vector<ParamDesc> serverParams;  // the latest parameter format from the server
     std::unordered_map<uint32_t, std::string> cursorNames;
+    bool completionLast = false;  // the server's last token was DONE, DONEPROC or DONEINPROC
   };
   Connection& ConnectionOf(uint32_t conn);
   void ClientMessage(Connection& c, const WalkedMessage& m);

@@ -238,6 +238,21 @@ void AppendOneLine(std::string& line, const std::string& text, size_t maxColumns
   }
 }
 
+// Cuts a UTF-8 line to `width` characters (0: no limit), ending it in "..." when cut.
+void FitWidth(std::string& line, size_t width) {
+  size_t characters = 0;
+  for (char c : line) characters += (static_cast<uint8_t>(c) & 0xC0) != 0x80;
+  if (width < 4 || characters <= width) return;
+  size_t keep = 0;
+  size_t at = 0;
+  while (at < line.size()) {
+    if ((static_cast<uint8_t>(line[at]) & 0xC0) != 0x80 && keep++ == width - 3) break;
+    ++at;
+  }
+  line.resize(at);
+  line += "...";
+}
+
 void Pad(std::string& line, size_t from, size_t width) {
   const size_t used = line.size() - from;
   if (used < width) line.append(width - used, ' ');
@@ -554,6 +569,7 @@ void RequestTextWriter::Finish() {
     PadLeft(line, Millis(s.us), kDurationWidth);
     line += " ms  ";
     line += s.line;
+    FitWidth(line, m_width);
     m_out.put(line);
     m_out.put('\n');
   }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -100,8 +101,9 @@ TEST(Requests, LanguageCommandsOfARealClient) {
   } expected[] = {
       {1, "set textsize 64512 select @@spid ", 1},
       {2, "select * from t\n", 5},
-      {4, "select dept, name, salary from emp order by dept compute sum(salary), max(salary) by "
-          "dept compute count(salary)\n",
+      {4,
+       "select dept, name, salary from emp order by dept compute sum(salary), max(salary) by "
+       "dept compute count(salary)\n",
        5},
       {5, "select * from t where id > 1000 order by id\n", 5},
       {6, "select * from nosuchtable\n", 0},
@@ -191,6 +193,9 @@ TEST(Requests, DynamicStatementsAndCursors) {
     EXPECT_EQ(r[i]["rows"], 3);
   }
   EXPECT_EQ(r[4]["params"]["values"][1]["value"], nullptr);  // the execute with a NULL
+  // The second execute's row format repeats the first's and is shown the same.
+  EXPECT_EQ(r[4]["results"], r[3]["results"]);
+  EXPECT_EQ(r[4]["results"][0]["columns"].size(), 20u);
   EXPECT_EQ(r[5]["text"], "deallocate capdyn1");
 
   r = Requests(Capture("ctlib-cursor.pcap"));
@@ -214,9 +219,9 @@ TEST(Requests, DynamicStatementsAndCursors) {
 
 TEST(Requests, AttentionsAndARefusedLogin) {
   std::vector<json> r = Requests(Capture("ctlib-cancel.pcap"));
-  EXPECT_EQ(Kinds(r), (std::vector<std::string>{"login", "language", "language", "attention",
-                                                "language", "language", "attention", "language",
-                                                "logout"}));
+  EXPECT_EQ(Kinds(r),
+            (std::vector<std::string>{"login", "language", "language", "attention", "language",
+                                      "language", "attention", "language", "logout"}));
   EXPECT_EQ(r[2]["text"], "waitfor delay '00:00:02'");
   EXPECT_EQ(r[2]["cancelled"], true);
   EXPECT_EQ(r[5]["text"], "select * from bigtable");
@@ -248,15 +253,15 @@ TEST(Requests, EachConnectionWithItsOwnLogin) {
   std::vector<std::string> clients;
   for (size_t i = 0; i < r.size(); ++i) {
     EXPECT_EQ(r[i]["conn"], i / 4 + 1);
-    EXPECT_EQ(r[i]["kind"], (std::vector<std::string>{"login", "language", "language",
-                                                      "logout"}[i % 4]));
+    EXPECT_EQ(r[i]["kind"],
+              (std::vector<std::string>{"login", "language", "language", "logout"}[i % 4]));
     EXPECT_EQ(r[i]["user"], "sa");
     EXPECT_EQ(r[i]["host"], "vm");
     if (i % 4 == 0) clients.push_back(r[i]["client"]);
     EXPECT_EQ(r[i]["client"], clients.back());
   }
-  EXPECT_EQ(clients, (std::vector<std::string>{"127.0.0.1:46486", "127.0.0.1:46490",
-                                               "127.0.0.1:46506"}));
+  EXPECT_EQ(clients,
+            (std::vector<std::string>{"127.0.0.1:46486", "127.0.0.1:46490", "127.0.0.1:46506"}));
 }
 
 TEST(Requests, TimesAndDurationsFromTheCapture) {
@@ -303,18 +308,23 @@ TEST(Requests, TimesAndDurationsFromTheCapture) {
   EXPECT_EQ(hex.frames[0]["client"], "192.0.2.1:40001");
 }
 
-TEST(Requests, CaptureCutInTheMiddleOfAnAnswer) {
-  // The first 30 records of the 300-row capture: the select's answer is half there.
-  std::ifstream in(Capture("tsql-bigrows.pcap"), std::ios::binary);
-  const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+// Where record `n` (from 0) of a classic pcap file begins.
+size_t RecordOffset(const std::string& pcap, int n) {
   size_t at = 24;
-  for (int i = 0; i < 30; ++i) {
-    const auto* h = reinterpret_cast<const uint8_t*>(whole.data() + at);
+  for (int i = 0; i < n; ++i) {
+    const auto* h = reinterpret_cast<const uint8_t*>(pcap.data() + at);
     at += 16 + (h[8] | h[9] << 8 | h[10] << 16 | static_cast<uint32_t>(h[11]) << 24);
   }
+  return at;
+}
+
+TEST(Requests, CaptureCutInTheMiddleOfAnAnswer) {
+  std::ifstream in(Capture("tsql-bigrows.pcap"), std::ios::binary);
+  const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // The first 30 records of the 300-row capture: the select's answer is half there.
   const std::string path = "/tmp/tdsdecode_requests_cut.pcap";
-  std::ofstream(path, std::ios::binary) << whole.substr(0, at);
-  const std::vector<json> r = Requests(path);
+  std::ofstream(path, std::ios::binary) << whole.substr(0, RecordOffset(whole, 30));
+  std::vector<json> r = Requests(path);
   ASSERT_EQ(r.size(), 3u);
   EXPECT_EQ(r[2]["text"], "select * from bigtable order by id\n");
   EXPECT_EQ(r[2]["frame"], 10);
@@ -324,9 +334,25 @@ TEST(Requests, CaptureCutInTheMiddleOfAnAnswer) {
   EXPECT_EQ(r[2]["status"], nullptr);
   EXPECT_GT(r[2]["rows"].get<int>(), 0);  // the rows that did arrive
   EXPECT_LT(r[2]["rows"].get<int>(), 300);
+
+  // Without its first 20 records the capture begins inside that answer, and without the login
+  // its byte order is unknown: the answers are still paired with their requests.
+  const std::string late = "/tmp/tdsdecode_requests_late.pcap";
+  std::ofstream(late, std::ios::binary)
+      << whole.substr(0, 24) + whole.substr(RecordOffset(whole, 20));
+  r = Requests(late);
+  ASSERT_EQ(r.size(), 3u);
+  EXPECT_EQ(r[0]["kind"], "other");
+  EXPECT_NE(r[0]["note"], nullptr);
+  EXPECT_EQ(r[1]["text"], "select * from textdemo\n");
+  EXPECT_EQ(r[1]["end_frame"], 80);
+  EXPECT_EQ(r[2]["kind"], "logout");
+  EXPECT_EQ(r[2]["end_frame"], 83);
+  for (const json& q : r) EXPECT_EQ(q["unanswered"], false);
 }
 
 TEST(Requests, TextLog) {
+  unsetenv("COLUMNS");  // lines are not shortened when the output is not a terminal
   const RunResult r = RunTdsdecode({"--requests", Capture("ctlib-cancel.pcap")});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out.compare(0, 5, "TIME "), 0) << r.out;
