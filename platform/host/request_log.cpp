@@ -56,6 +56,9 @@ constexpr int32_t kLoginAckRefused = 6;
 // A message class above this is an error; EED carries both errors and informational messages.
 constexpr int32_t kMaxInformationalClass = 10;
 
+// Requests written are kept for reuse, up to this many.
+constexpr size_t kSpareRequests = 64;
+
 const char kOrphanNote[] =
     "answer without its request in the capture (the capture began in the middle of the "
     "conversation, or bytes were lost)";
@@ -384,7 +387,14 @@ void RequestTracker::Message(const WalkedMessage& m) {
 }
 
 Request* RequestTracker::NewRequest(Connection& c, const WalkedMessage& m) {
-  std::unique_ptr<Request> r(new Request);
+  std::unique_ptr<Request> r;
+  if (m_spare.empty()) {
+    r.reset(new Request);
+  } else {
+    r = std::move(m_spare.back());
+    m_spare.pop_back();
+    r->Reset();
+  }
   r->conn = m.conn;
   r->connection = c.info;
   r->firstFrame = m.firstFrame;
@@ -826,6 +836,7 @@ void RequestTracker::Flush() {
       r.held = false;
     }
     m_sink.Write(r);
+    if (m_spare.size() < kSpareRequests) m_spare.push_back(std::move(m_queue.front()));
     m_queue.pop_front();
   }
 }

@@ -95,5 +95,6 @@ class RequestTracker {
   RequestOutput& m_sink;
   size_t m_maxWaiting;
   std::unordered_map<uint32_t, Connection> m_connections;
-  std::deque<std::unique_ptr<Request>> m_queue;  // in the order sent, until written
+  std::vector<std::unique_ptr<Request>> m_spare;  // written, kept for their memory
+  std::deque<std::unique_ptr<Request>> m_queue;   // in the order sent, until written
 };

@@ -45,3 +45,29 @@ double Request::durationMs() const {
   if (!complete || unanswered || endUs < timeUs) return 0;
   return static_cast<double>(endUs - timeUs) / 1000.0;
 }
+
+void Request::Reset() {
+  conn = 0;
+  kind = RequestKind::kOther;
+  connection.reset();
+  firstFrame = lastFrame = endFrame = 0;
+  timeUs = endUs = 0;
+  name.clear();
+  text.clear();
+  paramCount = 0;
+  params.clear();
+  results.clear();
+  rowTokens = 0;
+  countedRows = 0;
+  countValid = false;
+  hasReturnStatus = false;
+  returnStatus = 0;
+  output.clear();
+  errors.clear();
+  messages.clear();
+  hasFinalStatus = false;
+  finalStatus = 0;
+  complete = held = cancelled = unanswered = false;
+  note.clear();
+  login.reset();
+}

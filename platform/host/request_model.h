@@ -130,6 +130,9 @@ struct Request {
 
   std::unique_ptr<LoginRecord> login;  // kind kLogin only
 
+  // Back to a new request's state, keeping the memory of its strings and lists.
+  void Reset();
+
   // Rows of the answer: the completion tokens' counts where valid, else the ROW tokens.
   int64_t rows() const { return countValid ? countedRows : static_cast<int64_t>(rowTokens); }
   // Milliseconds from the request's first frame to the end of its answer (0 unanswered).
