@@ -70,10 +70,12 @@ void MessageView::CloseDirection(DirectionSink* sink) {
 
 void MessageView::ConnectionEnded(uint32_t conn) {
   m_registry.End(conn);
+  m_stats.formatRecordsRefused = m_registry.droppedBlocks();
 }
 
 void MessageView::EndAll() {
   m_registry.EndAll();
+  m_stats.formatRecordsRefused = m_registry.droppedBlocks();
   m_messages = 0;
 }
 

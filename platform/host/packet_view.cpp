@@ -97,10 +97,12 @@ void PacketView::CloseDirection(DirectionSink* sink) {
 
 void PacketView::ConnectionEnded(uint32_t conn) {
   m_registry.End(conn);
+  m_stats.formatRecordsRefused = m_registry.droppedBlocks();
 }
 
 void PacketView::EndAll() {
   m_registry.EndAll();
+  m_stats.formatRecordsRefused = m_registry.droppedBlocks();
 }
 
 void PacketView::Decode(uint32_t conn, bool clientToServer, uint64_t frame, const uint8_t* ethernet,

@@ -111,12 +111,14 @@ void RequestView::ConnectionOpened(uint32_t conn, const ConnectionEnds& ends) {
 
 void RequestView::ConnectionEnded(uint32_t conn) {
   m_registry.End(conn);
+  m_stats.formatRecordsRefused = m_registry.droppedBlocks();
   m_rowFormats.erase(conn);
   m_tracker.ConnectionEnded(conn);
 }
 
 void RequestView::EndAll() {
   m_registry.EndAll();
+  m_stats.formatRecordsRefused = m_registry.droppedBlocks();
   m_rowFormats.clear();
 }
 

@@ -99,6 +99,7 @@ void PrintStatsText(const HostStats& s, OutBuffer& out) {
   TextLine(out, "segments cut by the capture length", s.segmentsCutByCapture);
   TextLine(out, "frames shorter than their headers", s.framesTooShort);
   TextLine(out, "connections evicted", s.connectionsEvicted);
+  TextLine(out, "format records refused (connection store full)", s.formatRecordsRefused);
   PrintMessageStatsText(s.messageView, out);
 }
 
@@ -122,6 +123,7 @@ void PrintStatsJson(const HostStats& s, OutBuffer& out) {
   JsonCount(out, "segments_cut_by_capture", s.segmentsCutByCapture);
   JsonCount(out, "frames_too_short", s.framesTooShort);
   JsonCount(out, "connections_evicted", s.connectionsEvicted);
+  JsonCount(out, "format_records_refused", s.formatRecordsRefused);
   PrintMessageStatsJson(s.messageView, out);
   out.put("}}\n");
 }

@@ -22,9 +22,10 @@ struct HostStats {
   uint64_t tcpConnections = 0;  // connections seen
   uint64_t tdsConnections = 0;  // of those, carrying TDS
   uint64_t connectionsEvicted = 0;
-  uint64_t bytesSkipped = 0;     // before the first packet start of a stream joined midway
-  uint64_t heldBytesAtEnd = 0;   // held when a stream ended, handed over as they were
-  uint64_t heldBytesAtGaps = 0;  // held when bytes before them were lost, handed over as well
+  uint64_t formatRecordsRefused = 0;  // filed with a connection's store full, so not kept
+  uint64_t bytesSkipped = 0;          // before the first packet start of a stream joined midway
+  uint64_t heldBytesAtEnd = 0;        // held when a stream ended, handed over as they were
+  uint64_t heldBytesAtGaps = 0;       // held when bytes before them were lost, handed over as well
   StreamCounters stream;
   MessageStats messageView;  // filled by the message view only
 };

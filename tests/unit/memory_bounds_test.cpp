@@ -17,6 +17,7 @@
 #include "plugin_harness.h"
 #include "stats.h"
 #include "tdsengine/out_buffer.h"
+#include "tdsengine/store.h"
 
 namespace {
 
@@ -88,19 +89,11 @@ class Wire {
 
   // One segment from client `client` (port 40000 + client) to the server's port 5000.
   void Send(uint32_t client, uint32_t seq, uint8_t flags, const Bytes& payload = Bytes()) {
-    TcpSegment s;
-    s.ipVersion = 4;
-    const uint8_t src[4] = {192, 0, 2, static_cast<uint8_t>(1 + client / 20000)};
-    const uint8_t dst[4] = {198, 51, 100, 1};
-    std::memcpy(s.src, src, 4);
-    std::memcpy(s.dst, dst, 4);
-    s.srcPort = static_cast<uint16_t>(40000 + client % 20000);
-    s.dstPort = 5000;
-    s.seq = seq;
-    s.flags = flags;
-    s.payload = payload.empty() ? nullptr : payload.data();
-    s.payloadLength = s.wirePayloadLength = static_cast<uint32_t>(payload.size());
-    m_table->Segment(s, ++m_frame);
+    Segment(client, true, seq, flags, payload);
+  }
+  // One segment from the server back to client `client`.
+  void Reply(uint32_t client, uint32_t seq, uint8_t flags, const Bytes& payload) {
+    Segment(client, false, seq, flags, payload);
   }
 
   ConnectionTable& table() { return *m_table; }
@@ -131,6 +124,23 @@ class Wire {
   }
 
  private:
+  void Segment(uint32_t client, bool toServer, uint32_t seq, uint8_t flags, const Bytes& payload) {
+    TcpSegment s;
+    s.ipVersion = 4;
+    const uint8_t clientAddress[4] = {192, 0, 2, static_cast<uint8_t>(1 + client / 20000)};
+    const uint8_t serverAddress[4] = {198, 51, 100, 1};
+    const uint16_t clientPort = static_cast<uint16_t>(40000 + client % 20000);
+    std::memcpy(s.src, toServer ? clientAddress : serverAddress, 4);
+    std::memcpy(s.dst, toServer ? serverAddress : clientAddress, 4);
+    s.srcPort = toServer ? clientPort : 5000;
+    s.dstPort = toServer ? 5000 : clientPort;
+    s.seq = seq;
+    s.flags = flags;
+    s.payload = payload.empty() ? nullptr : payload.data();
+    s.payloadLength = s.wirePayloadLength = static_cast<uint32_t>(payload.size());
+    m_table->Segment(s, ++m_frame);
+  }
+
   ::View* View() {
     if (m_packets) return m_packets;
     return m_messages;
@@ -176,6 +186,45 @@ TEST_F(MemoryBoundsTest, TrackedConnectionsStayWithinTheLimitAndEvictionsAreRepo
   EXPECT_NE(report.find("bytes held at the end of a stream: 150000\n"), std::string::npos)
       << report;
   EXPECT_EQ(ledger.live(), 0u);
+}
+
+// A server that files more format records than a connection's store keeps: the host's
+// statistics say how many were refused, in both views.
+TEST_F(MemoryBoundsTest, FormatRecordsPastTheStoreCeilingAreCountedInTheStatistics) {
+  const std::string capture = UnitTestData("captures/tsql-language.pcap");
+  const std::vector<Bytes> altfmt = TokensOf(capture, 0xA8, false);
+  ASSERT_FALSE(altfmt.empty());
+  Bytes login;
+  for (const CapturedMessage& m : MessagesOf(capture))
+    if (m.type == 2 && login.empty()) login = m.data;
+  ASSERT_FALSE(login.empty());
+  constexpr uint32_t kFormats = StoreRegistry::kDefaultMaxBlocks + 500;
+  for (const ViewKind view : {ViewKind::kPacket, ViewKind::kMessage}) {
+    StoreLedger ledger;
+    std::string report;
+    {
+      Wire wire(TableLimits(), view);
+      wire.Send(0, 1000, kTcpSyn);
+      wire.Send(0, 1001, kTcpAck | kTcpPsh, TdsPacket(2, 1, login));
+      uint32_t seq = 7000;
+      for (uint32_t id = 0; id < kFormats; ++id) {
+        Bytes token = altfmt[0];
+        token[3] = static_cast<uint8_t>(id);
+        token[4] = static_cast<uint8_t>(id >> 8);
+        const Bytes packet = TdsPacket(15, 1, token);
+        wire.Reply(0, seq, kTcpAck | kTcpPsh, packet);
+        seq += static_cast<uint32_t>(packet.size());
+      }
+      report = wire.Finish();
+    }
+    // The byte-order record takes one place in the store.
+    const std::string refused = std::to_string(kFormats - (StoreRegistry::kDefaultMaxBlocks - 1));
+    EXPECT_NE(report.find("format records refused (connection store full): " + refused + "\n"),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find("\"format_records_refused\": " + refused), std::string::npos) << report;
+    EXPECT_EQ(ledger.live(), 0u);
+  }
 }
 
 TEST_F(MemoryBoundsTest, BytesWaitingForAGapStayWithinTheCeilingAndGapsAreReported) {
