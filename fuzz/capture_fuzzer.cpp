@@ -1,7 +1,7 @@
 // The capture reader (pcap and pcapng through libpcap) and the stream tracker: the input is a
 // capture file, read from memory, decoded as tdsdecode decodes a capture: link layer, TCP
 // connections, sequence tracking and reassembly, TDS packet framing, the packet and message
-// views, the plug-in.
+// views and the request log, the plug-in.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -41,9 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   struct Pass {
     ViewKind view;
     bool reassemble;
+    bool requests;
   };
-  for (const Pass pass : {Pass{ViewKind::kPacket, true}, Pass{ViewKind::kPacket, false},
-                          Pass{ViewKind::kMessage, true}}) {
+  for (const Pass pass :
+       {Pass{ViewKind::kPacket, true, false}, Pass{ViewKind::kPacket, false, false},
+        Pass{ViewKind::kMessage, true, false}, Pass{ViewKind::kMessage, true, true}}) {
     std::string error;
     std::unique_ptr<CaptureSource> source = CaptureSource::Open(path, error);
     if (!source) return 0;
@@ -52,6 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.ports.push_back(5000);  // the rest are found by their login
     options.view = pass.view;
     options.reassemble = pass.reassemble;
+    options.requests = pass.requests;
+    options.format = size % 2 ? OutputFormat::kText : OutputFormat::kJson;
     ReleaseLedger ledger;
     RunHostPipeline(*source, options);
     ledger.ExpectAllReleased();

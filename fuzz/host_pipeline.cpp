@@ -5,6 +5,8 @@
 #include "link_layer.h"
 #include "message_view.h"
 #include "packet_view.h"
+#include "request_render.h"
+#include "request_view.h"
 #include "stats.h"
 
 extern "C" int32_t sybasetds_parse_message(const uint8_t* frame, CPDecode* tree,
@@ -14,7 +16,8 @@ extern "C" int32_t sybasetds_parse_message(const uint8_t* frame, CPDecode* tree,
 namespace {
 
 template <typename ViewT>
-void Run(FrameSource& source, const Options& options, ViewT& view, HostStats& stats) {
+void Run(FrameSource& source, const Options& options, ViewT& view, HostStats& stats,
+         int64_t* clock = nullptr) {
   {
     ConnectionTable table(options, view, stats);
     InputFrame input;
@@ -23,6 +26,7 @@ void Run(FrameSource& source, const Options& options, ViewT& view, HostStats& st
     while (source.Next(input)) {
       ++frame;
       ++stats.framesRead;
+      if (clock) *clock = input.timeUs;
       const LinkResult r =
           DecodeFrame(input.linkType, input.data, input.captured, input.wire, segment);
       if (r == LinkResult::kTcp)
@@ -41,7 +45,16 @@ void Run(FrameSource& source, const Options& options, ViewT& view, HostStats& st
 
 void RunHostPipeline(FrameSource& source, const Options& options) {
   HostStats stats;
-  if (options.view == ViewKind::kMessage) {
+  if (options.requests) {
+    RequestJsonWriter json(DiscardOut());
+    RequestTextWriter text(DiscardOut(), 80);
+    RequestOutput& out = options.format == OutputFormat::kJson ? static_cast<RequestOutput&>(json)
+                                                               : static_cast<RequestOutput&>(text);
+    int64_t clock = 0;
+    RequestView view(sybasetds_parse_message, out, stats, clock);
+    Run(source, options, view, stats, &clock);
+    view.Finish();
+  } else if (options.view == ViewKind::kMessage) {
     MessageView view(sybasetds_parse_message, options, DiscardOut(), stats);
     Run(source, options, view, stats);
   } else {

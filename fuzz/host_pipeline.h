@@ -1,5 +1,5 @@
 // The host's decode loop, as tdsdecode runs it over one input with the view the options
-// name (packet or message), the plug-in linked in.
+// name (packet, message or the request log in options.format), the plug-in linked in.
 #pragma once
 
 #include "frame_source.h"
