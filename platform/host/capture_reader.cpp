@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "link_layer.h"
 
@@ -21,6 +22,32 @@ int64_t Microseconds(const struct timeval& ts) {
   return sec * 1000000 + static_cast<int64_t>(ts.tv_usec);
 }
 
+// libpcap reads a file through its stdio buffer, 4 KB by default: a call of read() per 4 KB.
+constexpr size_t kReadBuffer = 1 << 20;
+
+// The file opened for libpcap with a read buffer of kReadBuffer (owned by the caller from then
+// on, freed after the stream is closed); null when that fails, and the caller opens the file the
+// ordinary way so that libpcap words the error.
+pcap_t* OpenBuffered(const std::string& path, char* errbuf, char** buffer) {
+  *buffer = nullptr;
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return nullptr;
+  // glibc takes a null buffer as "pick your own size", so the buffer is a real one.
+  char* storage = static_cast<char*>(std::malloc(kReadBuffer));
+  if (storage && std::setvbuf(file, storage, _IOFBF, kReadBuffer) != 0) {
+    std::free(storage);
+    storage = nullptr;
+  }
+  pcap_t* handle = pcap_fopen_offline(file, errbuf);
+  if (!handle) {
+    std::fclose(file);  // libpcap leaves the stream open when it refuses it
+    std::free(storage);
+    return nullptr;
+  }
+  *buffer = storage;
+  return handle;
+}
+
 }  // namespace
 
 std::string InputName(const std::string& path) {
@@ -30,8 +57,13 @@ std::string InputName(const std::string& path) {
 std::unique_ptr<CaptureSource> CaptureSource::Open(const std::string& path, std::string& error) {
   char errbuf[PCAP_ERRBUF_SIZE] = {};
   const std::string name = InputName(path);
+  char* buffer = nullptr;
   pcap_t* handle =
-      path == "-" ? pcap_fopen_offline(stdin, errbuf) : pcap_open_offline(path.c_str(), errbuf);
+      path == "-" ? pcap_fopen_offline(stdin, errbuf) : OpenBuffered(path, errbuf, &buffer);
+  if (!handle && path != "-") {
+    errbuf[0] = '\0';
+    handle = pcap_open_offline(path.c_str(), errbuf);
+  }
   if (!handle) {
     error = name + ": " + (errbuf[0] ? errbuf : "cannot be read as a capture");
     return nullptr;
@@ -42,9 +74,11 @@ std::unique_ptr<CaptureSource> CaptureSource::Open(const std::string& path, std:
     error = name + ": link type " + std::to_string(linkType) + (dltName ? " (" : "") +
             (dltName ? dltName : "") + (dltName ? ")" : "") + " is not supported";
     pcap_close(handle);
+    std::free(buffer);
     return nullptr;
   }
   std::unique_ptr<CaptureSource> source(new CaptureSource(handle, name, linkType));
+  source->m_buffer = buffer;
   struct stat st;
   if (path != "-" && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
     source->m_size = static_cast<uint64_t>(st.st_size);
@@ -56,6 +90,7 @@ CaptureSource::CaptureSource(pcap* handle, std::string name, int linkType)
 
 CaptureSource::~CaptureSource() {
   if (m_pcap) pcap_close(m_pcap);
+  std::free(m_buffer);  // the stream that read through it is closed
 }
 
 uint64_t CaptureSource::position() const {

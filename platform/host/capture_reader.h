@@ -24,6 +24,7 @@ class CaptureSource : public FrameSource {
   pcap* m_pcap;
   std::string m_name;
   int m_linkType;
+  char* m_buffer = nullptr;  // the file's read buffer (null: the stream's own)
 };
 
 // How messages name an input: its path, or "standard input" for "-".
