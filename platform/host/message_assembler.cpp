@@ -87,6 +87,7 @@ void MessageAssembler::Packets(const uint8_t* data, size_t length, uint64_t fram
     const size_t take = extent < available ? extent : available;
     ++m_counters.packets;
     ++m_counters.packetsPerType[header[0]];
+    m_counters.typesSeen[header[0] >> 6] |= uint64_t(1) << (header[0] & 63);
     Append(header, header + kTdsHeaderSize, take - kTdsHeaderSize, frame);
     pos += take;
     if (take < extent) break;  // handed over as it was: the caller ends the message

@@ -38,6 +38,7 @@ struct AssembledMessage {
 struct AssemblerCounters {
   uint64_t packets = 0;
   uint64_t packetsPerType[256] = {};
+  uint64_t typesSeen[4] = {};    // bit t: packetsPerType[t] is not 0
   uint64_t bytesPassedOver = 0;  // of messages past the ceiling, and unframeable stream bytes
 };
 

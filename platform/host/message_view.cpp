@@ -28,16 +28,22 @@ class MessageSink : public DirectionSink, private MessageAssembler::Consumer {
  private:
   void Message(const AssembledMessage& message) override { m_view.Decode(m_conn, m_c2s, message); }
 
-  // The assembler's counters into the statistics as they grow.
+  // The assembler's counters into the statistics as they grow. Only the packet types seen so
+  // far are looked at: a direction carries few of the 256.
   void Account() {
     const AssemblerCounters& c = m_assembler.counters();
-    m_stats.bytesPassedOver += c.bytesPassedOver - m_counted.bytesPassedOver;
-    if (c.packets != m_counted.packets) {
-      const int dir = m_c2s ? 0 : 1;
-      for (unsigned type = 0; type < 256; ++type)
-        m_stats.packets[dir][type] += c.packetsPerType[type] - m_counted.packetsPerType[type];
+    m_stats.bytesPassedOver += c.bytesPassedOver - m_countedPassedOver;
+    m_countedPassedOver = c.bytesPassedOver;
+    if (c.packets == m_countedPackets) return;
+    m_countedPackets = c.packets;
+    const int dir = m_c2s ? 0 : 1;
+    for (unsigned word = 0; word < 4; ++word) {
+      for (uint64_t bits = c.typesSeen[word]; bits != 0; bits &= bits - 1) {
+        const unsigned type = word * 64 + static_cast<unsigned>(__builtin_ctzll(bits));
+        m_stats.packets[dir][type] += c.packetsPerType[type] - m_countedPerType[type];
+        m_countedPerType[type] = c.packetsPerType[type];
+      }
     }
-    m_counted = c;
   }
 
   MessageView& m_view;
@@ -45,7 +51,10 @@ class MessageSink : public DirectionSink, private MessageAssembler::Consumer {
   uint32_t m_conn;
   bool m_c2s;
   MessageAssembler m_assembler;
-  AssemblerCounters m_counted;  // what Account() has added so far
+  // What Account() has added so far.
+  uint64_t m_countedPackets = 0;
+  uint64_t m_countedPassedOver = 0;
+  uint64_t m_countedPerType[256] = {};
 };
 
 }  // namespace
