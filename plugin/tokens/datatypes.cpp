@@ -37,23 +37,31 @@ constexpr TypeRule kTypeRules[] = {
     {0xE1, 4, -1},  // TDS_LONGBINARY
 };
 
-const TypeRule* FindRule(int32_t code) {
-  for (const TypeRule& rule : kTypeRules) {
-    if (rule.code == code) return &rule;
+// Every code's rule, looked up by the code itself; built from the rows above when compiling.
+struct RuleIndex {
+  int8_t width[256];
+  int8_t size[256];
+  constexpr RuleIndex() : width(), size() {
+    for (int c = 0; c < 256; ++c) {
+      width[c] = -1;
+      size[c] = -1;
+    }
+    for (const TypeRule& rule : kTypeRules) {
+      width[rule.code] = rule.width;
+      size[rule.code] = rule.size;
+    }
   }
-  return nullptr;
-}
+};
+constexpr RuleIndex kRules;
 
 }  // namespace
 
 int16_t LengthPrefixWidth(int32_t code) {
-  const TypeRule* rule = FindRule(code);
-  return rule ? rule->width : -1;
+  return code >= 0 && code < 256 ? kRules.width[code] : -1;
 }
 
 int16_t FixedDataSize(int32_t code) {
-  const TypeRule* rule = FindRule(code);
-  return rule ? rule->size : -1;
+  return code >= 0 && code < 256 ? kRules.size[code] : -1;
 }
 
 bool IsDecimalType(int32_t code) {
