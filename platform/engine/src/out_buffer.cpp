@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "digits.h"
+
 OutBuffer::OutBuffer(FILE* out, size_t capacity)
     : m_out(out), m_buf(static_cast<char*>(std::malloc(capacity))), m_cap(capacity) {}
 
@@ -9,28 +11,6 @@ OutBuffer::~OutBuffer() {
   flush();
   std::free(m_buf);
 }
-
-namespace {
-
-// "00" to "ff", and "00" to "99", two characters per value.
-struct DigitPairs {
-  char hex[512];
-  char decimal[200];
-  constexpr DigitPairs() : hex(), decimal() {
-    const char kDigits[] = "0123456789abcdef";
-    for (int i = 0; i < 256; ++i) {
-      hex[2 * i] = kDigits[i >> 4];
-      hex[2 * i + 1] = kDigits[i & 15];
-    }
-    for (int i = 0; i < 100; ++i) {
-      decimal[2 * i] = static_cast<char>('0' + i / 10);
-      decimal[2 * i + 1] = static_cast<char>('0' + i % 10);
-    }
-  }
-};
-constexpr DigitPairs kPairs;
-
-}  // namespace
 
 void OutBuffer::putLong(const char* s, size_t n) {
   while (n > 0) {
@@ -44,52 +24,13 @@ void OutBuffer::putLong(const char* s, size_t n) {
   }
 }
 
-namespace {
-
-// Writes the digits of v so that they end at `end`; returns where they begin.
-char* DecimalDigits(uint64_t v, char* end) {
-  // Eight digits at a time in 32-bit arithmetic, then pairs.
-  while (v >= 100000000u) {
-    uint32_t low = static_cast<uint32_t>(v % 100000000u);
-    v /= 100000000u;
-    for (int i = 0; i < 4; ++i) {
-      end -= 2;
-      std::memcpy(end, kPairs.decimal + 2 * (low % 100), 2);
-      low /= 100;
-    }
-  }
-  uint32_t w = static_cast<uint32_t>(v);
-  while (w >= 100) {
-    end -= 2;
-    std::memcpy(end, kPairs.decimal + 2 * (w % 100), 2);
-    w /= 100;
-  }
-  if (w >= 10) {
-    end -= 2;
-    std::memcpy(end, kPairs.decimal + 2 * w, 2);
-  } else {
-    *--end = static_cast<char>('0' + w);
-  }
-  return end;
-}
-
-constexpr size_t kMaxDigits = 20;
-
-}  // namespace
-
 void OutBuffer::putUnsigned(uint64_t v) {
-  // The digits are written ahead of a fixed-size copy, which leaves a few bytes past them
-  // that the next write overwrites.
-  char tmp[2 * kMaxDigits];
-  char* const end = tmp + kMaxDigits;
-  const char* p = DecimalDigits(v, end);
-  const size_t n = static_cast<size_t>(end - p);
-  if (m_cap - m_len >= kMaxDigits) {
-    std::memcpy(m_buf + m_len, p, kMaxDigits);
-    m_len += n;
-  } else {
-    put(p, n);
+  if (ensure(digits::kMaxDecimal)) {
+    commit(digits::PutDecimal(cursor(), v));
+    return;
   }
+  char tmp[digits::kMaxDecimal];
+  put(tmp, static_cast<size_t>(digits::PutDecimal(tmp, v) - tmp));
 }
 
 void OutBuffer::putNegative(int64_t v) {
@@ -99,7 +40,7 @@ void OutBuffer::putNegative(int64_t v) {
 
 void OutBuffer::putHexByte(uint8_t b) {
   if (m_cap - m_len < 2) flush();
-  std::memcpy(m_buf + m_len, kPairs.hex + 2 * b, 2);
+  std::memcpy(m_buf + m_len, digits::kPairs.hex + 2 * b, 2);
   m_len += 2;
 }
 
@@ -108,8 +49,7 @@ void OutBuffer::putHex(const uint8_t* data, size_t n) {
     if (m_cap - m_len < 2) flush();
     const size_t room = (m_cap - m_len) / 2;
     const size_t k = n < room ? n : room;
-    char* out = m_buf + m_len;
-    for (size_t i = 0; i < k; ++i) std::memcpy(out + 2 * i, kPairs.hex + 2 * data[i], 2);
+    digits::PutHexBytes(m_buf + m_len, data, k);
     m_len += 2 * k;
     data += k;
     n -= k;

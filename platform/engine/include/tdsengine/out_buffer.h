@@ -42,6 +42,17 @@ class TDSENGINE_API OutBuffer {
   void flush();
   bool failed() const { return m_failed; }
 
+  // Direct writing: once ensure(n) is true, up to n bytes may be written from cursor() on and
+  // handed over with commit(end). False when the buffer cannot hold n bytes at all; the caller
+  // then writes through put().
+  bool ensure(size_t n) {
+    if (m_cap - m_len >= n) return true;
+    flush();
+    return m_cap >= n;
+  }
+  char* cursor() { return m_buf + m_len; }
+  void commit(char* end) { m_len = static_cast<size_t>(end - m_buf); }
+
  private:
   void putLong(const char* s, size_t n);
   void putNegative(int64_t v);
