@@ -40,11 +40,7 @@ void TokenJson(const DisplayTree& tree, const PacketRecord& p, OutBuffer& out) {
   out.put(", \"text\": ");
   JsonPutString(out, p.longName);
   out.put(", \"fields\": [");
-  const std::vector<FieldRecord>& fields = tree.fields();
-  for (uint32_t i = 0; i < p.fieldCount; ++i) {
-    if (i) out.put(", ", 2);
-    RenderFieldJson(fields[p.firstField + i], out);
-  }
+  RenderFieldsJson(tree.fields().data() + p.firstField, p.fieldCount, out);
   out.put(']');
   if (p.refused) {
     out.put(", \"refused\": {\"label\": ");

@@ -4,6 +4,8 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include "tdsengine/constant_text.h"
+
 namespace {
 
 const char kPluginFile[] = "libsybasetds.so";
@@ -50,5 +52,8 @@ bool LoadPlugin(const std::string& path, Plugin& plugin, std::string& error) {
   }
   plugin.handle = handle;
   plugin.parse = reinterpret_cast<ParseEntry>(entry);
+  // The plug-in stays loaded to the end of the run: its labels, notes and tables are constants
+  // whose escaped forms the renderers may keep.
+  AddConstantModule(entry);
   return true;
 }

@@ -1,8 +1,16 @@
 // JSON Lines rendering of a frame's packets and fields.
+//
+// A field is written in up to three pieces, each straight into the output buffer after one room
+// check: the head (label, offset, size, format and a numeric or short hex value), the table text
+// or bits, and the note with the closing brace. Labels, notes and table texts that are constants
+// of the plug-in come from a cache of their escaped form; any other text, and a buffer too small
+// for a piece, takes the general path, which writes the same bytes through put().
 #include <cstring>
 
+#include "digits.h"
 #include "tdsengine/field_value.h"
 #include "tdsengine/render.h"
+#include "text_cache.h"
 
 namespace {
 
@@ -22,8 +30,25 @@ inline bool Plain(uint8_t c) {
   return kPlain.plain[c];
 }
 
+// Escaped text goes to an OutBuffer or, for the text cache, into memory of a fixed size: this
+// sink counts every byte and writes those that fit.
+struct MemorySink {
+  char* begin;
+  size_t room;
+  size_t size = 0;
+  void put(char c) {
+    if (size < room) begin[size] = c;
+    ++size;
+  }
+  void put(const char* s, size_t n) {
+    if (n <= room && size <= room - n) std::memcpy(begin + size, s, n);
+    size += n;
+  }
+};
+
 // Escapes one ASCII byte into out; returns false when the byte needs no escape.
-inline bool PutEscape(OutBuffer& out, uint8_t c) {
+template <typename Sink>
+inline bool PutEscape(Sink& out, uint8_t c) {
   switch (c) {
     case '"':
       out.put("\\\"", 2);
@@ -58,7 +83,8 @@ inline bool PutEscape(OutBuffer& out, uint8_t c) {
 }
 
 // A character of code 0x80..0xFF as UTF-8.
-inline void PutLatin1High(OutBuffer& out, uint8_t c) {
+template <typename Sink>
+inline void PutLatin1High(Sink& out, uint8_t c) {
   out.put(static_cast<char>(0xC0 | (c >> 6)));
   out.put(static_cast<char>(0x80 | (c & 0x3F)));
 }
@@ -170,9 +196,9 @@ inline void PutKey(OutBuffer& out, const char* key) {
   out.put(key);
 }
 
-}  // namespace
-
-void JsonPutString(OutBuffer& out, const char* text, size_t length) {
+// A JSON string literal of text[0, length), quotes included.
+template <typename Sink>
+void EscapeJson(Sink& out, const char* text, size_t length) {
   const uint8_t* s = reinterpret_cast<const uint8_t*>(text);
   out.put('"');
   size_t i = 0;
@@ -203,7 +229,17 @@ void JsonPutString(OutBuffer& out, const char* text, size_t length) {
   out.put('"');
 }
 
-void JsonPutString(OutBuffer& out, const char* text) {
+size_t EscapeJsonTo(const char* text, size_t length, char* out, size_t room) {
+  MemorySink sink{out, room};
+  EscapeJson(sink, text, length);
+  return sink.size;
+}
+
+// Escaped labels, notes and table texts of the plug-in, quotes included.
+TextCache g_texts(EscapeJsonTo);
+
+// The general path of JsonPutString(out, text): a text that is not kept.
+void PutStringScanned(OutBuffer& out, const char* text) {
   if (!text) text = "";
   // Labels and notes are nearly always plain ASCII: one pass finds the end and the run.
   const uint8_t* s = reinterpret_cast<const uint8_t*>(text);
@@ -215,7 +251,235 @@ void JsonPutString(OutBuffer& out, const char* text) {
     out.put('"');
     return;
   }
-  JsonPutString(out, text, run + std::strlen(text + run));
+  EscapeJson(out, text, run + std::strlen(text + run));
+}
+
+// A fixed piece of JSON, copied whole: a key, or the format member with the value's key.
+struct Piece {
+  char text[32];
+  uint32_t size;
+};
+
+template <size_t N>
+constexpr Piece MakePiece(const char (&text)[N]) {
+  static_assert(N - 1 <= sizeof(Piece::text), "piece too long");
+  Piece piece{};
+  for (size_t i = 0; i + 1 < N; ++i) piece.text[i] = text[i];
+  piece.size = N - 1;
+  return piece;
+}
+
+template <size_t N>
+inline char* PutLiteral(char* p, const char (&text)[N]) {
+  std::memcpy(p, text, N - 1);
+  return p + N - 1;
+}
+
+// The format member and, for every format but none, the value's key; by format code + 1.
+struct FormatPieces {
+  Piece pieces[13];
+  constexpr FormatPieces() : pieces() {
+    // An unknown format code shows as a dump: the bytes are still shown.
+    for (Piece& p : pieces) p = MakePiece(", \"format\": \"dump\", \"value\": ");
+    pieces[FF_NONE + 1] = MakePiece(", \"format\": \"none\"");
+    pieces[FF_DECIMAL + 1] = MakePiece(", \"format\": \"decimal\", \"value\": ");
+    pieces[FF_STRING + 1] = MakePiece(", \"format\": \"string\", \"value\": ");
+    pieces[FF_SPARE + 1] = MakePiece(", \"format\": \"spare\", \"value\": ");
+    pieces[FF_HEX + 1] = MakePiece(", \"format\": \"hex\", \"value\": ");
+    pieces[FF_FLAGS + 1] = MakePiece(", \"format\": \"flags\", \"value\": ");
+    pieces[FF_SIGNED + 1] = MakePiece(", \"format\": \"signed\", \"value\": ");
+    pieces[FF_DUMP + 1] = MakePiece(", \"format\": \"dump\", \"value\": ");
+    pieces[FF_VERSION + 1] = MakePiece(", \"format\": \"version\", \"value\": ");
+  }
+};
+constexpr FormatPieces kFormatPieces;
+
+inline const Piece& FormatPiece(FIELD_FORMAT format) {
+  const uint32_t index = static_cast<uint32_t>(format) + 1u;
+  return kFormatPieces.pieces[index < 13 ? index : 0];
+}
+
+// How a field's value is written (the choice PutValue makes).
+enum class ValueKind { kNone, kUnsigned, kSigned, kString, kVersion, kHex };
+
+inline ValueKind KindOf(const FieldRecord& f) {
+  switch (f.format) {
+    case FF_NONE:
+      return ValueKind::kNone;
+    case FF_DECIMAL:
+      return f.size <= 8 ? ValueKind::kUnsigned : ValueKind::kHex;
+    case FF_SIGNED:
+      return f.size <= 8 ? ValueKind::kSigned : ValueKind::kHex;
+    case FF_FLAGS:
+    case FF_HEX:
+      return f.size >= 1 && f.size <= 4 ? ValueKind::kUnsigned : ValueKind::kHex;
+    case FF_STRING:
+      return ValueKind::kString;
+    case FF_VERSION:
+      return ValueKind::kVersion;
+    default:
+      return ValueKind::kHex;
+  }
+}
+
+// FieldUnsigned, with the common sizes read in one load.
+inline uint64_t LoadUnsigned(const FieldRecord& f) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  switch (f.size) {
+    case 1:
+      return f.data[0];
+    case 2: {
+      uint16_t v;
+      std::memcpy(&v, f.data, sizeof(v));
+      return f.msbFirst ? __builtin_bswap16(v) : v;
+    }
+    case 4: {
+      uint32_t v;
+      std::memcpy(&v, f.data, sizeof(v));
+      return f.msbFirst ? __builtin_bswap32(v) : v;
+    }
+    case 8: {
+      uint64_t v;
+      std::memcpy(&v, f.data, sizeof(v));
+      return f.msbFirst ? __builtin_bswap64(v) : v;
+    }
+    default:
+      break;
+  }
+#endif
+  return FieldUnsigned(f);
+}
+
+// FieldSigned on LoadUnsigned.
+inline int64_t LoadSigned(const FieldRecord& f) {
+  const uint64_t v = LoadUnsigned(f);
+  if (f.size <= 0) return 0;
+  if (f.size >= 8) return static_cast<int64_t>(v);
+  const uint64_t sign = uint64_t(1) << (8 * f.size - 1);
+  return static_cast<int64_t>((v ^ sign) - sign);
+}
+
+// Hex values up to this size are written with the head.
+constexpr int32_t kHeadHexBytes = 64;
+// Room the head needs: keys, a kept label, two numbers, the format piece and the value.
+constexpr size_t kHeadRoom =
+    10 + TextCache::kRoom + 12 + 21 + 10 + 21 + sizeof(Piece::text) + (2 * kHeadHexBytes + 2);
+// Room for a member of a kept text (key of at most 12 bytes) and the closing brace.
+constexpr size_t kMemberRoom = 12 + TextCache::kRoom + 1;
+
+// The head straight into the buffer; the value too unless it is a string, a version or a long
+// hex value. Returns whether the value was written.
+inline bool PutHeadKept(const FieldRecord& f, const TextCache::Entry& label, ValueKind kind,
+                        OutBuffer& out) {
+  char* p = out.cursor();
+  p = PutLiteral(p, "{\"label\": ");
+  p = PutKept(p, label);
+  p = PutLiteral(p, ", \"offset\": ");
+  p = digits::PutSignedDecimal(p, f.offset);
+  p = PutLiteral(p, ", \"size\": ");
+  p = digits::PutSignedDecimal(p, f.size);
+  const Piece& piece = FormatPiece(f.format);
+  std::memcpy(p, piece.text, sizeof(piece.text));
+  p += piece.size;
+  bool written = true;
+  switch (kind) {
+    case ValueKind::kNone:
+      break;
+    case ValueKind::kUnsigned:
+      p = digits::PutDecimal(p, LoadUnsigned(f));
+      break;
+    case ValueKind::kSigned:
+      p = digits::PutSignedDecimal(p, LoadSigned(f));
+      break;
+    case ValueKind::kHex:
+      if (f.size <= kHeadHexBytes) {
+        *p++ = '"';
+        if (f.size > 0) p = digits::PutHexBytes(p, f.data, static_cast<size_t>(f.size));
+        *p++ = '"';
+      } else {
+        written = false;
+      }
+      break;
+    default:
+      written = false;
+      break;
+  }
+  out.commit(p);
+  return written;
+}
+
+// The head through put(), member by member.
+void PutHeadScanned(const FieldRecord& f, OutBuffer& out) {
+  PutKey(out, "{\"label\": ");
+  PutStringScanned(out, f.label);
+  PutKey(out, ", \"offset\": ");
+  out.putSigned(f.offset);
+  PutKey(out, ", \"size\": ");
+  out.putSigned(f.size);
+  const Literal format = FormatMember(f.format);
+  out.put(format.text, format.size);
+  if (f.format != FF_NONE) PutKey(out, ", \"value\": ");
+}
+
+// `key` and the JSON string of text; the closing brace of the field too when `close`.
+template <size_t N>
+inline void PutMember(OutBuffer& out, const char (&key)[N], const char* text, bool close) {
+  const TextCache::Entry* kept = g_texts.Find(text);
+  if (kept && out.ensure(kMemberRoom)) {
+    char* p = PutLiteral(out.cursor(), key);
+    p = PutKept(p, *kept);
+    if (close) *p++ = '}';
+    out.commit(p);
+    return;
+  }
+  out.put(key, N - 1);
+  PutStringScanned(out, text);
+  if (close) out.put('}');
+}
+
+inline void PutField(const FieldRecord& f, OutBuffer& out) {
+  const ValueKind kind = KindOf(f);
+  const TextCache::Entry* label = g_texts.Find(f.label);
+  if (label && out.ensure(kHeadRoom)) {
+    if (!PutHeadKept(f, *label, kind, out)) PutValue(out, f);
+  } else {
+    PutHeadScanned(f, out);
+    if (kind != ValueKind::kNone) PutValue(out, f);
+  }
+  if (f.table && f.rows > 0) {
+    if (f.format != FF_FLAGS) {
+      const int row = FieldTableRow(f);
+      PutMember(out, ", \"text\": ", row >= 0 ? f.table[row].text : "", false);
+    } else {
+      PutKey(out, ", \"bits\": [");
+      bool first = true;
+      ForEachBitText(f, [&](const char* text) {
+        if (!first) out.put(", ", 2);
+        first = false;
+        JsonPutString(out, text);
+      });
+      out.put(']');
+    }
+  }
+  if (f.note)
+    PutMember(out, ", \"note\": ", f.note, true);
+  else
+    out.put('}');
+}
+
+}  // namespace
+
+void JsonPutString(OutBuffer& out, const char* text, size_t length) {
+  EscapeJson(out, text, length);
+}
+
+void JsonPutString(OutBuffer& out, const char* text) {
+  const TextCache::Entry* kept = g_texts.Find(text);
+  if (kept && out.ensure(TextCache::kRoom)) {
+    out.commit(PutKept(out.cursor(), *kept));
+    return;
+  }
+  PutStringScanned(out, text);
 }
 
 void JsonPutLatin1(OutBuffer& out, const uint8_t* bytes, size_t length) {
@@ -239,39 +503,14 @@ void JsonPutLatin1(OutBuffer& out, const uint8_t* bytes, size_t length) {
 }
 
 void RenderFieldJson(const FieldRecord& f, OutBuffer& out) {
-  PutKey(out, "{\"label\": ");
-  JsonPutString(out, f.label);
-  PutKey(out, ", \"offset\": ");
-  out.putSigned(f.offset);
-  PutKey(out, ", \"size\": ");
-  out.putSigned(f.size);
-  const Literal format = FormatMember(f.format);
-  out.put(format.text, format.size);
-  if (f.format != FF_NONE) {
-    PutKey(out, ", \"value\": ");
-    PutValue(out, f);
+  PutField(f, out);
+}
+
+void RenderFieldsJson(const FieldRecord* fields, size_t count, OutBuffer& out) {
+  for (size_t i = 0; i < count; ++i) {
+    if (i) out.put(", ", 2);
+    PutField(fields[i], out);
   }
-  const bool hasTable = f.table && f.rows > 0;
-  if (hasTable && f.format != FF_FLAGS) {
-    const int row = FieldTableRow(f);
-    PutKey(out, ", \"text\": ");
-    JsonPutString(out, row >= 0 ? f.table[row].text : "");
-  }
-  if (hasTable && f.format == FF_FLAGS) {
-    PutKey(out, ", \"bits\": [");
-    bool first = true;
-    ForEachBitText(f, [&](const char* text) {
-      if (!first) out.put(", ", 2);
-      first = false;
-      JsonPutString(out, text);
-    });
-    out.put(']');
-  }
-  if (f.note) {
-    PutKey(out, ", \"note\": ");
-    JsonPutString(out, f.note);
-  }
-  out.put('}');
 }
 
 void RenderPacketJson(const DisplayTree& tree, const PacketRecord& p, OutBuffer& out) {
@@ -283,11 +522,7 @@ void RenderPacketJson(const DisplayTree& tree, const PacketRecord& p, OutBuffer&
   const std::string& summaries = tree.summaries();
   JsonPutString(out, summaries.data() + p.summaryBegin, p.summaryEnd - p.summaryBegin);
   PutKey(out, ", \"fields\": [");
-  const std::vector<FieldRecord>& fields = tree.fields();
-  for (uint32_t i = 0; i < p.fieldCount; ++i) {
-    if (i) out.put(", ", 2);
-    RenderFieldJson(fields[p.firstField + i], out);
-  }
+  RenderFieldsJson(tree.fields().data() + p.firstField, p.fieldCount, out);
   out.put(']');
   if (p.refused) {
     PutKey(out, ", \"refused\": {\"label\": ");

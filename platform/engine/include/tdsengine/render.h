@@ -33,6 +33,8 @@ TDSENGINE_API void JsonPutString(OutBuffer& out, const char* text);
 TDSENGINE_API void JsonPutLatin1(OutBuffer& out, const uint8_t* bytes, size_t length);
 // One field object as in a packet's "fields" array.
 TDSENGINE_API void RenderFieldJson(const FieldRecord& field, OutBuffer& out);
+// The objects of `count` fields, separated by ", " (the inside of a "fields" array).
+TDSENGINE_API void RenderFieldsJson(const FieldRecord* fields, size_t count, OutBuffer& out);
 // One packet object: title, name, summary, fields and the refusal when there is one.
 TDSENGINE_API void RenderPacketJson(const DisplayTree& tree, const PacketRecord& packet,
                                     OutBuffer& out);
