@@ -1,25 +1,19 @@
 // COLINFO and ORDERBY end to end.
-#include <gtest/gtest.h>
+#include "token_packets.h"
 
-#include "request_fixtures.h"
-
-using nlohmann::json;
-using reqfix::ExpectFields;
-using reqfix::Key;
-using reqfix::Line;
-using reqfix::Packets;
+using namespace tokenhex;
 
 TEST(ColInfo, EntriesStatusBitsAndNames) {
   const std::vector<json> p =
-      Packets(Line("a5 0006 01 01 00 02 01 00") +       // two entries, status 0
-              Line("a5 0009 01 01 20 05 6e616d6531") +  // real name "name1" follows
-              Line("a5 0004 02 01 20 00") +             // an empty real name
-              Line("a5 0006 03 01 24 02 6964") +        // expression with a real name "id"
-              Line("a5 0003 04 02 1c") +                // expression, key, hidden
-              Line("a5 0000 010100") +                  // no entries: the rest is Pad
-              Line("a5 0001 01 01 00 ff") +             // an entry past the length is decoded whole
-              Line("a5 0003 01 01", 1));                // the frame ends inside the entry
-  ASSERT_EQ(p.size(), 8u);
+      Packets(Line("c", "a5 0006 01 01 00 02 01 00") +           // two entries, status 0
+                  Line("c", "a5 0009 01 01 20 05 6e616d6531") +  // real name "name1" follows
+                  Line("c", "a5 0004 02 01 20 00") +             // an empty real name
+                  Line("c", "a5 0006 03 01 24 02 6964") +        // expression with a real name "id"
+                  Line("c", "a5 0003 04 02 1c") +                // expression, key, hidden
+                  Line("c", "a5 0000 010100") +                  // no entries: the rest is Pad
+                  Line("c", "a5 0001 01 01 00 ff") +  // an entry past the length is decoded whole
+                  Cut("c", "a5 0003 01 01", 1),
+              8);  // the frame ends inside the entry
   ExpectFields(p[0], {{"Length", 9, 2, "decimal", 6},
                       {"Column Number", 11, 1, "decimal", 1},
                       {"Table Number", 12, 1, "decimal", 1},
@@ -78,11 +72,11 @@ TEST(ColInfo, EntriesStatusBitsAndNames) {
 }
 
 TEST(OrderBy, ColumnNumbers) {
-  const std::vector<json> p = Packets(Line("a9 0002 01 03 fd") +  // columns 1 and 3, then Pad
-                                      Line("a9 0000") +           // none
-                                      Line("a9 8000 01") +        // 0x8000 counts as none
-                                      Line("a9 0005 01 02", 3));  // more than the frame holds
-  ASSERT_EQ(p.size(), 4u);
+  const std::vector<json> p = Packets(Line("c", "a9 0002 01 03 fd") +  // columns 1 and 3, then Pad
+                                          Line("c", "a9 0000") +       // none
+                                          Line("c", "a9 8000 01") +    // 0x8000 counts as none
+                                          Cut("c", "a9 0005 01 02", 3),
+                                      4);  // more than the frame holds
   ExpectFields(p[0], {{"No. of columns", 9, 2, "decimal", 2},
                       {"Column No.", 11, 1, "decimal", 1},
                       {"Column No.", 12, 1, "decimal", 3},

@@ -1,18 +1,8 @@
 // Cursor commands end to end: the cursor header and its name form, CURDECLARE, CUROPEN,
 // CURCLOSE, CURDELETE, CURFETCH, CURINFO and CURUPDATE, and a real client's cursor traffic.
-#include <gtest/gtest.h>
+#include "token_packets.h"
 
-#include "request_fixtures.h"
-
-using nlohmann::json;
-using reqfix::ExpectFields;
-using reqfix::Field;
-using reqfix::FrameOf;
-using reqfix::Key;
-using reqfix::Line;
-using reqfix::Packets;
-using reqfix::Want;
-using reqfix::With;
+using namespace tokenhex;
 
 namespace {
 
@@ -27,11 +17,11 @@ std::vector<Want> Ids(json length = nullptr, json id = nullptr, const char* form
 }  // namespace
 
 TEST(CursorHeader, CursorIdOrNameThenCloseOptions) {
-  const std::vector<json> p =
-      Packets(Line("80 0005 00000007 01") +              // CURCLOSE, length 5, cursor 7, deallocate
-              Line("80 0009 00000000 04 61626364 00") +  // cursor 0 named "abcd", no options
-              Line("80 ffff 00000000 00 01"));           // cursor 0, empty name; a wrong length
-  ASSERT_EQ(p.size(), 3u);
+  const std::vector<json> p = Packets(
+      Line("c", "80 0005 00000007 01") +  // CURCLOSE, length 5, cursor 7, deallocate
+          Line("c", "80 0009 00000000 04 61626364 00") +  // cursor 0 named "abcd", no options
+          Line("c", "80 ffff 00000000 00 01"),
+      3);  // cursor 0, empty name; a wrong length
   ExpectFields(p[0], With(Ids(5, 7), {{"Options", 15, 1, "hex", 1}}));
   EXPECT_EQ(Key(p[0], 0, "note"), " byte(s)");
   EXPECT_EQ(Key(p[0], 1, "note"), kNone);
@@ -49,9 +39,9 @@ TEST(CursorHeader, CursorIdOrNameThenCloseOptions) {
 }
 
 TEST(CursorDelete, StatusAndTableName) {
-  const std::vector<json> p = Packets(Line("81 0009 00000003 00 02 7431") +  // status 0, "t1"
-                                      Line("81 0007 00000003 05 00"));       // status 5, no name
-  ASSERT_EQ(p.size(), 2u);
+  const std::vector<json> p = Packets(Line("c", "81 0009 00000003 00 02 7431") +  // status 0, "t1"
+                                          Line("c", "81 0007 00000003 05 00"),
+                                      2);  // status 5, no name
   ExpectFields(p[0], With(Ids(9, 3), {{"Status", 15, 1, "hex", 0},
                                       {"Table name length", 16, 1, "decimal", 2},
                                       {"Table name", 17, 2, "string", "t1"}}));
@@ -65,13 +55,13 @@ TEST(CursorDelete, StatusAndTableName) {
 
 TEST(CursorOpen, StatusNoteOrFlagsAndEarlyEnd) {
   const std::vector<json> p =
-      Packets(Line("84 0005 00000002 00") +          // status 0
-              Line("84 0005 00000002 01") +          // status 1: data follows
-              Line("84 0005 00000002 02") +          // a bit without a row
-              Line("84 0005 00000002", 1) +          // the frame ends before the status
-              Line("84 0008 00000000 02 6331 00") +  // cursor "c1" by name
-              Line("84 0008 00000000 02 6331", 1));  // by name, no status byte in the frame
-  ASSERT_EQ(p.size(), 6u);
+      Packets(Line("c", "84 0005 00000002 00") +              // status 0
+                  Line("c", "84 0005 00000002 01") +          // status 1: data follows
+                  Line("c", "84 0005 00000002 02") +          // a bit without a row
+                  Cut("c", "84 0005 00000002", 1) +           // the frame ends before the status
+                  Line("c", "84 0008 00000000 02 6331 00") +  // cursor "c1" by name
+                  Cut("c", "84 0008 00000000 02 6331", 1),
+              6);  // by name, no status byte in the frame
   ExpectFields(p[0], With(Ids(5, 2), {{"Status", 15, 1, "hex", 0}}));
   EXPECT_EQ(Key(p[0], 2, "note"), "No status");
   EXPECT_EQ(Key(p[0], 2, "bits"), kNone);
@@ -94,12 +84,12 @@ TEST(CursorOpen, StatusNoteOrFlagsAndEarlyEnd) {
 
 TEST(CursorFetch, FetchTypesAndSignedRowNumbers) {
   const std::vector<json> p =
-      Packets(Line("82 0005 00000009 01") +           // next row
-              Line("82 0009 00000009 05 0000000a") +  // absolute, row 10
-              Line("82 0009 00000009 06 fffffffd") +  // relative, row -3
-              Line("82 0005 00000009 09 00000001") +  // unknown type: the 4 bytes are Pad
-              Line("82 0008 00000000 02 6331 03"));   // cursor "c1" by name, first row
-  ASSERT_EQ(p.size(), 5u);
+      Packets(Line("c", "82 0005 00000009 01") +               // next row
+                  Line("c", "82 0009 00000009 05 0000000a") +  // absolute, row 10
+                  Line("c", "82 0009 00000009 06 fffffffd") +  // relative, row -3
+                  Line("c", "82 0005 00000009 09 00000001") +  // unknown type: the 4 bytes are Pad
+                  Line("c", "82 0008 00000000 02 6331 03"),
+              5);  // cursor "c1" by name, first row
   ExpectFields(p[0], With(Ids(5, 9), {{"Cursor fetch type", 15, 1, "decimal", 1}}));
   EXPECT_EQ(Key(p[0], 2, "text"), "Return next row from table");
   ExpectFields(p[1], With(Ids(), {{"Cursor fetch type", 15, 1, "decimal", 5},
@@ -118,14 +108,14 @@ TEST(CursorFetch, FetchTypesAndSignedRowNumbers) {
 }
 
 TEST(CursorInfo, StatusRowCountAndSignedId) {
-  const std::vector<json> p =
-      Packets(Line("83 000b 00000001 02 0000 00000000") +  // ask status; status 0
-              Line("83 000b ffffffff 03 0022 00000004") +  // cursor -1; open, row count 4
-              Line("83 000b 00000001 04 0002 00000007") +  // all open cursors; open, count invalid
-              Line("83 000b 00000001 01 00", 5) +          // one status byte left in the frame
-              // A real client's "rows per fetch" for a named cursor, status bytes 00 20.
-              Line("83 1300 00000000 07 63617063757231 01 0020 04000000"));
-  ASSERT_EQ(p.size(), 5u);
+  const std::vector<json> p = Packets(
+      Line("c", "83 000b 00000001 02 0000 00000000") +      // ask status; status 0
+          Line("c", "83 000b ffffffff 03 0022 00000004") +  // cursor -1; open, row count 4
+          Line("c", "83 000b 00000001 04 0002 00000007") +  // all open cursors; open, count invalid
+          Cut("c", "83 000b 00000001 01 00", 5) +           // one status byte left in the frame
+          // A real client's "rows per fetch" for a named cursor, status bytes 00 20.
+          Line("c", "83 1300 00000000 07 63617063757231 01 0020 04000000"),
+      5);
   ExpectFields(p[0], With(Ids(11, 1, "signed"), {{"Command", 15, 1, "decimal", 2},
                                                  {"Status", 16, 2, "hex", 0},
                                                  {"Row count is not valid", 18, 4, "none"}}));
@@ -161,12 +151,13 @@ TEST(CursorInfo, StatusRowCountAndSignedId) {
 
 TEST(CursorUpdate, StatusTableNameAndStatement) {
   const std::vector<json> p = Packets(
-      Line("85 0008 00000001 00 00 0000") +                      // unused status, all empty
-      Line("85 0011 00000001 03 02 7431 0007 73657420783d31") +  // both bits, "t1", "set x=1"
-      Line("85 0008 00000001 00 00 8000 00") +                   // statement length 0x8000
-      Line("85 0008 00000001", 4) +                              // no status byte in the frame
-      Line("85 000a 00000000 02 6331 00 00 0000"));              // cursor "c1" by name
-  ASSERT_EQ(p.size(), 5u);
+      Line("c", "85 0008 00000001 00 00 0000") +  // unused status, all empty
+          Line("c",
+               "85 0011 00000001 03 02 7431 0007 73657420783d31") +  // both bits, "t1", "set x=1"
+          Line("c", "85 0008 00000001 00 00 8000 00") +              // statement length 0x8000
+          Cut("c", "85 0008 00000001", 4) +                          // no status byte in the frame
+          Line("c", "85 000a 00000000 02 6331 00 00 0000"),
+      5);  // cursor "c1" by name
   ExpectFields(p[0], With(Ids(8, 1), {{"Status", 15, 1, "hex", 0},
                                       {"Table name length", 16, 1, "decimal", 0},
                                       {"Table name", 17, 0, "string", ""},
@@ -206,18 +197,18 @@ TEST(CursorUpdate, StatusTableNameAndStatement) {
 TEST(CursorDeclare, OptionsStatementAndUpdatableColumns) {
   const std::vector<json> p = Packets(
       // length 16, pad, no options, no status, name, statement "exec"
-      Line("86 10 00 00 00" + kTen + "04 00 65786563") +
-      // read only, followed by parameters, empty statement; the last byte is not a count
-      Line("86 10 00 01 01" + kTen + "00 00 02") +
-      // updatable, no columns
-      Line("86 10 00 02 00" + kTen + "00 00 00") +
-      // read only and updatable, statement "ab", columns "id" and ""; one byte after them
-      Line("86 10 00 03 00" + kTen + "02 00 6162 02 02 6964 00 ff") +
-      // every option bit the table knows, no columns
-      Line("86 10 00 0b 00" + kTen + "00 00 00") +
-      // the frame ends before the options
-      Line("86 10 00", 20));
-  ASSERT_EQ(p.size(), 6u);
+      Line("c", "86 10 00 00 00" + kTen + "04 00 65786563") +
+          // read only, followed by parameters, empty statement; the last byte is not a count
+          Line("c", "86 10 00 01 01" + kTen + "00 00 02") +
+          // updatable, no columns
+          Line("c", "86 10 00 02 00" + kTen + "00 00 00") +
+          // read only and updatable, statement "ab", columns "id" and ""; one byte after them
+          Line("c", "86 10 00 03 00" + kTen + "02 00 6162 02 02 6964 00 ff") +
+          // every option bit the table knows, no columns
+          Line("c", "86 10 00 0b 00" + kTen + "00 00 00") +
+          // the frame ends before the options
+          Cut("c", "86 10 00", 20),
+      6);
   const std::string name = std::string("cur1") + std::string(6, '\0');
   ExpectFields(p[0], {{"Length", 9, 1, "decimal", 16},
                       {"Padding", 10, 1, "none"},

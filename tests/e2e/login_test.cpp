@@ -1,16 +1,10 @@
 // The login record end to end: its 44 fields, the byte order it files for the connection, the
 // stop at the first refused field, and a real client's login.
-#include <gtest/gtest.h>
-
 #include <cstdio>
-#include <string>
-#include <vector>
 
 #include "token_packets.h"
 
-using nlohmann::json;
-using tokenhex::FirstPacket;
-using tokenhex::Line;
+using namespace tokenhex;
 
 namespace {
 
@@ -76,9 +70,7 @@ void ExpectOffsetShownRight(const json& packet) {
 }  // namespace
 
 TEST(Login, ShowsAll44FieldsOfTheRecord) {
-  const RunResult run = DecodeHex("c " + SampleLogin(3, 1).Packet() + "\n");
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  const json& packet = FirstPacket(run, 0);
+  const json packet = Packets("c " + SampleLogin(3, 1).Packet() + "\n", 1)[0];
   // Six header fields, the record, and no Pad: the record used the whole packet.
   const json& fields = packet["fields"];
   ASSERT_EQ(fields.size(), 6u + 44u) << packet.dump();
@@ -112,44 +104,32 @@ TEST(Login, ShowsAll44FieldsOfTheRecord) {
 }
 
 TEST(Login, FilesTheConnectionsByteOrderOnce) {
-  const RunResult run = DecodeHex(
-      "c " + SampleLogin(3, 1).Packet(3) + "\n" +  // 3 bytes past the record: Pad
-      OffsetLine("c", true) + OffsetLine("s", true) + "c " + SampleLogin(2, 0).Packet() +
-      "\n" +  // a second login does not change the order
-      OffsetLine("c", true) + "2c " + SampleLogin(2, 0).Packet() + "\n" + OffsetLine("2s", false) +
-      // Connection 3: the frame ends inside the remote password pairs, after the order is filed.
-      "3c " + SampleLogin(3, 0).Packet(0, 260) + "\n" + OffsetLine("3s", true));
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  ASSERT_EQ(run.frames.size(), 9u);
-
-  const json& first = FirstPacket(run, 0);
-  const json& pad = first["fields"].back();
-  EXPECT_EQ(pad["label"], "Pad");
-  EXPECT_EQ(pad["offset"], kHeader + static_cast<int>(kRecordSize));
-  EXPECT_EQ(pad["size"], 3);
-  ExpectOffsetShownRight(FirstPacket(run, 1));
-  ExpectOffsetShownRight(FirstPacket(run, 2));
-  ExpectOffsetShownRight(FirstPacket(run, 4));
-  ExpectOffsetShownRight(FirstPacket(run, 6));
-  ExpectOffsetShownRight(FirstPacket(run, 8));
-
-  const json& cut = FirstPacket(run, 7);
-  EXPECT_EQ(Labels(cut).back(), "Server Name Length");
-  EXPECT_EQ(cut["refused"]["label"], "Remote Server Name/Password Pairs");
-  EXPECT_EQ(cut["refused"]["size"], 255);
+  const std::vector<json> p =
+      Packets("c " + SampleLogin(3, 1).Packet(3) + "\n" +  // 3 bytes past the record: Pad
+                  OffsetLine("c", true) + OffsetLine("s", true) + "c " +
+                  SampleLogin(2, 0).Packet() + "\n" +  // a second login does not change the order
+                  OffsetLine("c", true) + "2c " + SampleLogin(2, 0).Packet() + "\n" +
+                  OffsetLine("2s", false) +
+                  // Connection 3: the frame ends inside the remote password pairs, after the order
+                  // is filed.
+                  "3c " + SampleLogin(3, 0).Packet(0, 260) + "\n" + OffsetLine("3s", true),
+              9);
+  ExpectHas(p[0].at("fields").back(),
+            {{"label", "Pad"}, {"offset", kHeader + static_cast<int>(kRecordSize)}, {"size", 3}});
+  for (size_t i : {1u, 2u, 4u, 6u, 8u}) ExpectOffsetShownRight(p[i]);
+  EXPECT_EQ(Labels(p[7]).back(), "Server Name Length");
+  ExpectHas(p[7].at("refused"), {{"label", "Remote Server Name/Password Pairs"}, {"size", 255}});
 }
 
 TEST(Login, FrameEndingBeforeTheOrderingFilesNothing) {
   LoginRecord r = SampleLogin(3, 1);
-  const RunResult run =
-      DecodeHex("c " + r.Packet(0, 120) + "\n" +  // cut in the process id
-                "c " + SampleLogin(2, 0).Packet() + "\n" + OffsetLine("c", false));
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  ASSERT_EQ(run.frames.size(), 3u);
-  const json& cut = FirstPacket(run, 0);
-  EXPECT_EQ(Labels(cut).back(), "Passwd Length");
-  EXPECT_EQ(cut["refused"]["label"], "Process Identifier");
-  ExpectOffsetShownRight(FirstPacket(run, 2));
+  const std::vector<json> p =
+      Packets("c " + r.Packet(0, 120) + "\n" +  // cut in the process id
+                  "c " + SampleLogin(2, 0).Packet() + "\n" + OffsetLine("c", false),
+              3);
+  EXPECT_EQ(Labels(p[0]).back(), "Passwd Length");
+  EXPECT_EQ(p[0].at("refused")["label"], "Process Identifier");
+  ExpectOffsetShownRight(p[2]);
 }
 
 // A real client sends its record in a 512-byte packet continued by a second one; decoded as

@@ -1,18 +1,10 @@
 // OPTIONCMD end to end: every option's argument display, the options without one, and a real
 // client's option commands.
-#include <gtest/gtest.h>
-
 #include <cstdio>
 
-#include "request_fixtures.h"
+#include "token_packets.h"
 
-using nlohmann::json;
-using reqfix::ExpectFields;
-using reqfix::FrameOf;
-using reqfix::Key;
-using reqfix::Line;
-using reqfix::Packets;
-using reqfix::With;
+using namespace tokenhex;
 
 namespace {
 
@@ -25,7 +17,7 @@ std::string Hex2(int value) {
 }
 
 // The fields of an OPTIONCMD head (command, option and argument length given).
-std::vector<reqfix::Want> Head(int command, int option, int argumentLength) {
+std::vector<Want> Head(int command, int option, int argumentLength) {
   return {{"Length", 9, 2, "decimal"},
           {"Command", 11, 1, "decimal", command},
           {"Option", 12, 1, "decimal", option},
@@ -36,22 +28,22 @@ std::vector<reqfix::Want> Head(int command, int option, int argumentLength) {
 
 TEST(OptionCmd, ArgumentDisplays) {
   const std::vector<json> p =
-      Packets(Line("a6 0007 01 05 04 00000064") +            // row count 100
-              Line("a6 0004 01 01 01 07") +                  // first day: Sunday
-              Line("a6 0004 01 01 01 00") +                  // first day 0
-              Line("a6 0007 01 02 04 00008000") +            // text size 32768
-              Line("a6 0004 01 0e 01 01") +                  // no execution: true
-              Line("a6 0004 01 0e 01 00") +                  // false
-              Line("a6 000c 01 06 09 706f72747567756573") +  // language "portugues"
-              Line("a6 0004 01 07 01 05") +                  // date format 5
-              Line("a6 0004 01 07 01 03") +                  // date format 3
-              Line("a6 0004 01 08 01 02") +                  // isolation 2
-              Line("a6 0004 01 08 01 03") +                  // isolation 3
-              Line("a6 0007 01 0f 04 00000002") +            // arithmetic: numeric truncation
-              Line("a6 0007 01 0f 04 00000003") +            // both flags
-              Line("a6 0007 01 22 04 01000000") +            // true/false with length 4: 1 byte
-              Line("a6 0004 09 01 01 02"));                  // an unknown command
-  ASSERT_EQ(p.size(), 15u);
+      Packets(Line("c", "a6 0007 01 05 04 00000064") +                // row count 100
+                  Line("c", "a6 0004 01 01 01 07") +                  // first day: Sunday
+                  Line("c", "a6 0004 01 01 01 00") +                  // first day 0
+                  Line("c", "a6 0007 01 02 04 00008000") +            // text size 32768
+                  Line("c", "a6 0004 01 0e 01 01") +                  // no execution: true
+                  Line("c", "a6 0004 01 0e 01 00") +                  // false
+                  Line("c", "a6 000c 01 06 09 706f72747567756573") +  // language "portugues"
+                  Line("c", "a6 0004 01 07 01 05") +                  // date format 5
+                  Line("c", "a6 0004 01 07 01 03") +                  // date format 3
+                  Line("c", "a6 0004 01 08 01 02") +                  // isolation 2
+                  Line("c", "a6 0004 01 08 01 03") +                  // isolation 3
+                  Line("c", "a6 0007 01 0f 04 00000002") +  // arithmetic: numeric truncation
+                  Line("c", "a6 0007 01 0f 04 00000003") +  // both flags
+                  Line("c", "a6 0007 01 22 04 01000000") +  // true/false with length 4: 1 byte
+                  Line("c", "a6 0004 09 01 01 02"),
+              15);  // an unknown command
   ExpectFields(p[0], With(Head(1, 5, 4), {{"Row Count", 14, 4, "decimal", 100}}));
   EXPECT_EQ(Key(p[0], 0, "note"), " byte(s)");
   EXPECT_EQ(Key(p[0], 1, "text"), "Set an option");
@@ -149,9 +141,8 @@ TEST(OptionCmd, EveryOptionCode) {
   for (int option = 0; option <= 0x28; ++option) options.push_back(option);
   options.push_back(0xff);
   std::string hex;
-  for (int option : options) hex += Line("a6 0007 01" + Hex2(option) + "04 01000000");
-  const std::vector<json> p = Packets(hex);
-  ASSERT_EQ(p.size(), options.size());
+  for (int option : options) hex += Line("c", "a6 0007 01" + Hex2(option) + "04 01000000");
+  const std::vector<json> p = Packets(hex, options.size());
   for (size_t i = 0; i < options.size(); ++i) {
     const int option = options[i];
     SCOPED_TRACE("option " + std::to_string(option));
@@ -162,7 +153,7 @@ TEST(OptionCmd, EveryOptionCode) {
       EXPECT_FALSE(p[i].contains("refused"));
       continue;
     }
-    std::vector<reqfix::Want> want = With(Head(1, option, 4), {{d.label, 14, d.size, d.format}});
+    std::vector<Want> want = With(Head(1, option, 4), {{d.label, 14, d.size, d.format}});
     if (d.size < 4) want.push_back({"Pad", 14 + d.size, 4 - d.size, "none"});
     ExpectFields(p[i], want);
   }
@@ -170,12 +161,12 @@ TEST(OptionCmd, EveryOptionCode) {
 
 TEST(OptionCmd, NoArgumentAndEarlyEnds) {
   const std::vector<json> p =
-      Packets(Line("a6 0003 02 02 00") +          // text size to its default: no argument
-              Line("a6 0003 03 0b 00") +          // an option without a display, length 0
-              Line("a6 0004 01 0b 01 00") +       // the same with length 1: -1
-              Line("a6 0004 01 0e 01", 1) +       // a true/false argument missing from the frame
-              Line("a6 0007 01 02 04 0080", 2));  // a fixed argument cut short
-  ASSERT_EQ(p.size(), 5u);
+      Packets(Line("c", "a6 0003 02 02 00") +         // text size to its default: no argument
+                  Line("c", "a6 0003 03 0b 00") +     // an option without a display, length 0
+                  Line("c", "a6 0004 01 0b 01 00") +  // the same with length 1: -1
+                  Cut("c", "a6 0004 01 0e 01", 1) +  // a true/false argument missing from the frame
+                  Cut("c", "a6 0007 01 02 04 0080", 2),
+              5);  // a fixed argument cut short
   ExpectFields(p[0], Head(2, 2, 0));
   EXPECT_EQ(Key(p[0], 1, "text"), "Set option to its default value");
   ExpectFields(p[1], Head(3, 0x0b, 0));

@@ -43,8 +43,7 @@ TEST(PacketLayer, OnePacketShowsTitleSummaryHeaderAndContents) {
   EXPECT_FALSE(p.contains("refused"));
   EXPECT_EQ(Labels(p),
             (std::vector<std::string>{"TDS Message Type", "Status", "Length", "Channel",
-                                      "Packet No.", "Window", "TDS Token Type",
-                                      "Obselete Token"}));
+                                      "Packet No.", "Window", "TDS Token Type", "Obselete Token"}));
   ExpectField(p, "TDS Message Type", 0, 1, "decimal", 15);
   EXPECT_EQ((*FindField(p, "TDS Message Type"))["text"], "Normal TDS request or response");
   ExpectField(p, "Status", 1, 1, "flags", 1);
@@ -66,8 +65,8 @@ TEST(PacketLayer, StatusBitsShowSetTextsAndClearTextsOfPairs) {
   // 0x05: last buffer and attention; the other bits' clear texts are empty.
   json p = OnlyFrame("c 0f05000c00000000 a0000000\n")["packets"][0];
   EXPECT_EQ((*FindField(p, "Status"))["bits"],
-            json::array({".......1 Last buffer in logical message",
-                         ".....1.. Attention request buffer"}));
+            json::array(
+                {".......1 Last buffer in logical message", ".....1.. Attention request buffer"}));
   // 0x00 shows the clear text of bit 0 only; 0xF0 lies outside the header's mask.
   p = OnlyFrame("c 0f00000c00000000 a0000000\n")["packets"][0];
   EXPECT_EQ((*FindField(p, "Status"))["bits"],
@@ -93,9 +92,8 @@ TEST(PacketLayer, ShortLengthsStopTheHeader) {
   // Length 8 of a non-token type: the whole header, then an empty dump.
   frame = OnlyFrame("c 0301 0008 0001 02 03\n");
   const json& p = frame["packets"][0];
-  EXPECT_EQ(Labels(p), (std::vector<std::string>{"TDS Message Type", "Status", "Length",
-                                                 "Channel", "Packet No.", "Window",
-                                                 "Obselete Message Type"}));
+  EXPECT_EQ(Labels(p), (std::vector<std::string>{"TDS Message Type", "Status", "Length", "Channel",
+                                                 "Packet No.", "Window", "Obselete Message Type"}));
   ExpectField(p, "Channel", 4, 2, "decimal", 1);
   ExpectField(p, "Obselete Message Type", 8, 0, "dump", "");
 }

@@ -1,14 +1,7 @@
 // RPC with inline parameters and DBRPC end to end, and a real client's DBRPC requests.
-#include <gtest/gtest.h>
+#include "token_packets.h"
 
-#include "request_fixtures.h"
-
-using nlohmann::json;
-using reqfix::ExpectFields;
-using reqfix::FrameOf;
-using reqfix::Key;
-using reqfix::Line;
-using reqfix::Packets;
+using namespace tokenhex;
 
 namespace {
 
@@ -17,12 +10,12 @@ const json kNone = json();
 }  // namespace
 
 TEST(Rpc, HeadOnlyOptionsAndStatedLength) {
-  const std::vector<json> p =
-      Packets(Line("e0 0006 03 616263 0000") +  // L = 3 + n: name "abc", no options, no parameter
-              Line("e0 0003 00 0001") +         // no name, recompile
-              Line("e0 ffff 00 0000 000026") +  // L of 0xFFFF leaves 0xFFFC: no parameter, Pad
-              Line("e0 0003 00 00", 1));        // one options byte in the frame
-  ASSERT_EQ(p.size(), 4u);
+  const std::vector<json> p = Packets(
+      Line("c", "e0 0006 03 616263 0000") +      // L = 3 + n: name "abc", no options, no parameter
+          Line("c", "e0 0003 00 0001") +         // no name, recompile
+          Line("c", "e0 ffff 00 0000 000026") +  // L of 0xFFFF leaves 0xFFFC: no parameter, Pad
+          Cut("c", "e0 0003 00 00", 1),
+      4);  // one options byte in the frame
   ExpectFields(p[0], {{"Length", 9, 2, "decimal", 6},
                       {"RPC Name Length", 11, 1, "decimal", 3},
                       {"RPC Name", 12, 3, "string", "abc"},
@@ -49,13 +42,14 @@ TEST(Rpc, HeadOnlyOptionsAndStatedLength) {
 
 TEST(Rpc, ParametersOfEachWidth) {
   const std::vector<json> p =
-      Packets(Line("e0 002d 01 70 0000"            // L = 45, name "p", no options
+      Packets(Line("c",
+                   "e0 002d 01 70 0000"            // L = 45, name "p", no options
                    "02 4061 03 26 04 04 00000001"  // "@a", both status bits, INTN(4), 4 bytes
                    "00 00 6a 05 0a 02 03 010203"  // nameless DECN(5) precision 10, scale 2, 3 bytes
                    "00 00 23 00000010 00000002 6869"  // TEXT: 4-byte maximum and count, "hi"
                    "00 00 38 0000002a"                // INT4: no length, 4 bytes of value
-                   "ff"));                            // past the stated length: Pad
-  ASSERT_EQ(p.size(), 1u);
+                   "ff"),
+              1);  // past the stated length: Pad
   ExpectFields(p[0], {{"Length", 9, 2, "decimal", 45},
                       {"RPC Name Length", 11, 1, "decimal", 1},
                       {"RPC Name", 12, 1, "string", "p"},
@@ -103,13 +97,13 @@ TEST(Rpc, ParametersOfEachWidth) {
 }
 
 TEST(Rpc, StopsAndOverruns) {
-  const std::vector<json> p =
-      Packets(Line("e0 0008 00 0000 00 00 01 0000") +           // datatype 0x01 has no rule
-              Line("e0 0008 00 0000 00", 3) +                   // no status byte in the frame
-              Line("e0 0009 00 0000 00 00 27 0a 0a 6162", 8) +  // the frame ends inside the data
-              // L = 5 runs out inside the parameter: it is decoded whole, then the loop stops
-              Line("e0 0005 00 0000 00 00 30 07 00003005"));
-  ASSERT_EQ(p.size(), 4u);
+  const std::vector<json> p = Packets(
+      Line("c", "e0 0008 00 0000 00 00 01 0000") +              // datatype 0x01 has no rule
+          Cut("c", "e0 0008 00 0000 00", 3) +                   // no status byte in the frame
+          Cut("c", "e0 0009 00 0000 00 00 27 0a 0a 6162", 8) +  // the frame ends inside the data
+          // L = 5 runs out inside the parameter: it is decoded whole, then the loop stops
+          Line("c", "e0 0005 00 0000 00 00 30 07 00003005"),
+      4);
   ExpectFields(p[0], {{"Length", 9, 2, "decimal"},
                       {"RPC Name Length", 11, 1, "decimal"},
                       {"Options", 12, 2, "hex"},
@@ -143,10 +137,10 @@ TEST(Rpc, StopsAndOverruns) {
 
 TEST(DbRpc, NameOptionsAndEarlyEnd) {
   const std::vector<json> p =
-      Packets(Line("e6 0003 00 0000 ec00") +     // empty name, no options; what follows is Pad
-              Line("e6 0006 03 616263 0003") +   // "abc", both option bits
-              Line("e6 0006 03 616263 00", 1));  // one options byte in the frame
-  ASSERT_EQ(p.size(), 3u);
+      Packets(Line("c", "e6 0003 00 0000 ec00") +  // empty name, no options; what follows is Pad
+                  Line("c", "e6 0006 03 616263 0003") +  // "abc", both option bits
+                  Cut("c", "e6 0006 03 616263 00", 1),
+              3);  // one options byte in the frame
   ExpectFields(p[0], {{"Length", 9, 2, "decimal", 3},
                       {"RPC Name Length", 11, 1, "decimal", 0},
                       {"Options", 12, 2, "hex", 0},

@@ -1,83 +1,83 @@
-// Hex lines of single-token TDS packets for the end-to-end tests of the token decoders.
+// Hex lines of single-token TDS packets, and the token's decoded fields checked in order after
+// the packet header and the token type, for the end-to-end tests of the token decoders.
 #pragma once
 #include <gtest/gtest.h>
 
-#include <cctype>
-#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "tdsdecode_runner.h"
 
 namespace tokenhex {
 
-inline std::string Digits(const std::string& hex) {
-  std::string out;
-  for (char c : hex) {
-    if (std::isxdigit(static_cast<unsigned char>(c))) out += c;
-  }
-  return out;
-}
+using nlohmann::json;
+using Names = std::vector<std::string>;
 
-// A normal TDS packet (type 15, last buffer, packet 0, window 0) around the token bytes. The
+// Index of the first field after the six header fields and "TDS Token Type".
+constexpr size_t kTokenFields = 7;
+
+// A TDS packet (channel 0, packet 0, window 0) around the data bytes (spaces allowed). The
 // header's length counts `extra` bytes more than given, for packets the frame cuts short.
-inline std::string Packet(const std::string& tokenHex, int channel = 0, int extra = 0) {
-  const std::string body = Digits(tokenHex);
-  char header[32];
-  std::snprintf(header, sizeof(header), "0f01%04x%04x0000",
-                static_cast<unsigned>(8 + body.size() / 2 + static_cast<size_t>(extra)),
-                static_cast<unsigned>(channel));
-  return header + body;
-}
+std::string Packet(const std::string& dataHex, int channel = 0, int extra = 0, int type = 15,
+                   int status = 1);
 
-// One hex input line: direction ("c", "s", "2s", ...) and one packet.
+// One hex input line: direction ("c", "s", "2s", ...) and one type-15 packet.
 inline std::string Line(const std::string& dir, const std::string& tokenHex, int channel = 0) {
   return dir + " " + Packet(tokenHex, channel) + "\n";
 }
 
-// The first packet of a decoded frame.
-inline const nlohmann::json& FirstPacket(const RunResult& run, size_t frame) {
-  return run.frames.at(frame).at("packets").at(0);
+// The same, the header claiming `extra` bytes more than the frame holds.
+inline std::string Cut(const std::string& dir, const std::string& tokenHex, int extra) {
+  return dir + " " + Packet(tokenHex, 0, extra) + "\n";
+}
+
+// Decodes the lines as captured and returns the first packet of every frame; `frames` of them
+// are expected (a missing one is an empty object). The whole run goes to `run` when given.
+std::vector<json> Packets(const std::string& hex, size_t frames, RunResult* run = nullptr);
+
+// The first packet of the frame with this number in a capture's run.
+json FrameOf(const RunResult& run, int number);
+
+// The token's i-th field (from 0, after "TDS Token Type"), and one of its keys (null: none).
+inline const json& Field(const json& packet, size_t i) {
+  return packet.at("fields").at(i + kTokenFields);
+}
+inline json Key(const json& packet, size_t i, const char* key) {
+  const json& f = Field(packet, i);
+  return f.contains(key) ? f[key] : json();
 }
 
 // Labels of a packet after its header and token type (the token's own fields and the Pad).
-inline std::vector<std::string> TokenLabels(const nlohmann::json& packet) {
-  std::vector<std::string> labels = Labels(packet);
-  const size_t skip = 7;  // six header fields and "TDS Token Type"
-  if (labels.size() <= skip) return {};
-  return std::vector<std::string>(labels.begin() + skip, labels.end());
-}
+Names TokenLabels(const json& packet);
 
-// One expected field: label, offset, size, format and value (null: not checked).
+// Keys a field has beside its value (kAbsent: the field has no such key).
+inline json Note(const json& note) {
+  return {{"note", note}};
+}
+inline json Text(const json& text) {
+  return {{"text", text}};
+}
+inline json Bits(const std::vector<std::string>& bits) {
+  return {{"bits", bits}};
+}
+inline const json kBytes = Note(" byte(s)");
+inline const json kNoNote = Note(kAbsent);
+
+// One expected field: label, offset, size, format, value (null: not checked) and other keys.
 struct Want {
   std::string label;
   int offset;
   int size;
   std::string format;
-  nlohmann::json value = nullptr;
+  json value = nullptr;
+  json keys = json::object();
 };
 
-// The fields after the header and "TDS Token Type", exactly these and in this order.
-inline void ExpectTokenFields(const nlohmann::json& packet, const std::vector<Want>& want) {
-  const nlohmann::json& fields = packet.at("fields");
-  ASSERT_EQ(fields.size(), want.size() + 7) << packet.dump();
-  for (size_t i = 0; i < want.size(); ++i) {
-    const nlohmann::json& f = fields[i + 7];
-    const Want& w = want[i];
-    SCOPED_TRACE("field " + std::to_string(i) + " " + w.label);
-    EXPECT_EQ(f["label"], w.label);
-    EXPECT_EQ(f["offset"], w.offset);
-    EXPECT_EQ(f["size"], w.size);
-    EXPECT_EQ(f["format"], w.format);
-    if (!w.value.is_null()) {
-      EXPECT_EQ(f["value"], w.value);
-    }
-  }
-}
+// The wanted fields `head` followed by `more`.
+std::vector<Want> With(std::vector<Want> head, const std::vector<Want>& more);
 
-// The token's i-th field (from 0, after "TDS Token Type").
-inline const nlohmann::json& TokenField(const nlohmann::json& packet, size_t i) {
-  return packet.at("fields").at(i + 7);
-}
+// The token's fields, exactly these and in this order.
+void ExpectFields(const json& packet, const std::vector<Want>& want);
 
 }  // namespace tokenhex

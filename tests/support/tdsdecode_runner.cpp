@@ -1,5 +1,6 @@
 #include "tdsdecode_runner.h"
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,13 +10,6 @@
 #include <sstream>
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 std::string Quote(const std::string& arg) {
   std::string q = "'";
@@ -36,6 +30,19 @@ std::string TempPath(const char* tag) {
 }
 
 }  // namespace
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string WriteTemp(const std::string& tag, const std::string& bytes) {
+  const std::string path = "/tmp/tdsdecode_test_" + std::to_string(getpid()) + "_" + tag;
+  std::ofstream(path, std::ios::binary) << bytes;
+  return path;
+}
 
 RunResult RunTdsdecode(const std::vector<std::string>& args, const std::string& input) {
   const std::string inPath = TempPath(".in");
@@ -72,7 +79,9 @@ RunResult DecodeHex(const std::string& hex, const std::vector<std::string>& extr
   return r;
 }
 
-std::string TestData(const std::string& name) { return std::string(TEST_DATA_DIR) + "/" + name; }
+std::string TestData(const std::string& name) {
+  return std::string(TEST_DATA_DIR) + "/" + name;
+}
 
 const nlohmann::json* FindField(const nlohmann::json& packet, const std::string& label, int nth) {
   if (!packet.contains("fields")) return nullptr;
@@ -86,5 +95,25 @@ std::vector<std::string> Labels(const nlohmann::json& packet) {
   std::vector<std::string> out;
   if (!packet.contains("fields")) return out;
   for (const auto& f : packet["fields"]) out.push_back(f.value("label", ""));
+  return out;
+}
+
+void ExpectHas(const nlohmann::json& got, const nlohmann::json& want) {
+  for (auto it = want.begin(); it != want.end(); ++it) {
+    const bool has = got.is_object() && got.contains(it.key());
+    if (it->is_discarded()) {
+      EXPECT_FALSE(has) << "\"" << it.key() << "\" in " << got.dump();
+    } else if (!has) {
+      ADD_FAILURE() << "no \"" << it.key() << "\" in " << got.dump();
+    } else {
+      EXPECT_EQ(got[it.key()], *it) << "\"" << it.key() << "\" in " << got.dump();
+    }
+  }
+}
+
+nlohmann::json Pluck(const std::vector<nlohmann::json>& objects, const std::string& key) {
+  nlohmann::json out = nlohmann::json::array();
+  for (const auto& o : objects)
+    out.push_back(o.is_object() ? o.value(key, nlohmann::json()) : nlohmann::json());
   return out;
 }
