@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "constant_ranges.h"
 #include "text_cache.h"
 
 namespace {
@@ -22,13 +23,17 @@ constexpr size_t kMaxRanges = 32;
 Range g_ranges[kMaxRanges];
 size_t g_rangeCount = 0;
 
-// The caches that hold texts from the ranges (plain data, so usable before any constructor).
-constexpr size_t kMaxCaches = 4;
-TextCache* g_caches[kMaxCaches];
+// The caches built on the ranges (plain data, so usable before any constructor runs).
+struct CacheHook {
+  void (*clear)(void*);
+  void* context;
+};
+constexpr size_t kMaxCaches = 8;
+CacheHook g_caches[kMaxCaches];
 size_t g_cacheCount = 0;
 
 void ClearCaches() {
-  for (size_t i = 0; i < g_cacheCount; ++i) g_caches[i]->Clear();
+  for (size_t i = 0; i < g_cacheCount; ++i) g_caches[i].clear(g_caches[i].context);
 }
 
 bool AddRange(uintptr_t begin, uintptr_t end) {
@@ -40,14 +45,6 @@ bool AddRange(uintptr_t begin, uintptr_t end) {
   // A text passed over as not constant before may be constant now.
   ClearCaches();
   return true;
-}
-
-// How many bytes from s on lie in one constant range; 0 when s is in none.
-size_t ConstantSpan(const char* s) {
-  const uintptr_t at = reinterpret_cast<uintptr_t>(s);
-  for (size_t i = 0; i < g_rangeCount; ++i)
-    if (at >= g_ranges[i].begin && at < g_ranges[i].end) return g_ranges[i].end - at;
-  return 0;
 }
 
 struct ModuleSearch {
@@ -89,6 +86,17 @@ int VisitModule(struct dl_phdr_info* info, size_t /*size*/, void* data) {
 
 }  // namespace
 
+size_t ConstantSpan(const void* p) {
+  const uintptr_t at = reinterpret_cast<uintptr_t>(p);
+  for (size_t i = 0; i < g_rangeCount; ++i)
+    if (at >= g_ranges[i].begin && at < g_ranges[i].end) return g_ranges[i].end - at;
+  return 0;
+}
+
+void OnConstantRangesChange(void (*clear)(void*), void* context) {
+  if (g_cacheCount < kMaxCaches) g_caches[g_cacheCount++] = CacheHook{clear, context};
+}
+
 bool AddConstantModule(const void* address) {
   ModuleSearch search{reinterpret_cast<uintptr_t>(address), false, false};
   dl_iterate_phdr(VisitModule, &search);
@@ -105,7 +113,7 @@ void ForgetConstantTexts() {
 }
 
 TextCache::TextCache(Escape escape) : m_escape(escape), m_slots() {
-  if (g_cacheCount < kMaxCaches) g_caches[g_cacheCount++] = this;
+  OnConstantRangesChange([](void* cache) { static_cast<TextCache*>(cache)->Clear(); }, this);
 }
 
 void TextCache::Clear() {

@@ -13,12 +13,6 @@ void DisplayTree::BeginFrame(const uint8_t* frame, size_t length, const uint8_t*
   SetCurrentFrame(frame, m_frameEnd);
 }
 
-PacketRecord& DisplayTree::current() {
-  // Fields recorded before any title land in an untitled packet.
-  if (m_packets.empty()) AddPacket("", "");
-  return m_packets.back();
-}
-
 void DisplayTree::AddPacket(const char* shortName, const char* longName) {
   PacketRecord p;
   p.shortName = shortName ? shortName : "";
@@ -32,12 +26,6 @@ void DisplayTree::AppendSummary(const char* text) {
   PacketRecord& p = current();
   m_summaries.append(text);
   p.summaryEnd = static_cast<uint32_t>(m_summaries.size());
-}
-
-void DisplayTree::AddField(const FieldRecord& field) {
-  PacketRecord& p = current();
-  m_fields.push_back(field);
-  ++p.fieldCount;
 }
 
 void DisplayTree::Refuse(const char* label, int32_t size, int32_t left) {

@@ -1,6 +1,9 @@
 // Parse context, summary line, field output, code-table lookup and value holders.
 #include "tdsengine/engine.h"
 
+#include <cstring>
+
+#include "constant_ranges.h"
 #include "tdsengine/display_tree.h"
 #include "tdsengine/store.h"
 
@@ -55,7 +58,7 @@ int PIOutputToCPDecode(int32_t& remaining, const uint8_t*& cursor, int32_t /*off
     dt.Refuse(label, size, remaining);
     return 0;
   }
-  FieldRecord field;
+  FieldRecord& field = dt.NewField();
   field.label = label ? label : "";
   field.data = cursor;
   field.offset = static_cast<int32_t>(cursor - dt.tdsBegin());
@@ -66,36 +69,102 @@ int PIOutputToCPDecode(int32_t& remaining, const uint8_t*& cursor, int32_t /*off
   field.mask = mask;
   field.note = note;
   field.msbFirst = order == BO_MSB_FIRST || (order != BO_LSB_FIRST && parser.MsbFirst());
-  dt.AddField(field);
   cursor += size;
   remaining -= size;
   return 1;
 }
 
+namespace {
+
+// Rows found in constant tables, by table, row count and value. A table inside a constant range
+// cannot change, so the row once found stays right.
+class RowCache {
+ public:
+  RowCache() : m_slots() {
+    OnConstantRangesChange([](void* cache) { static_cast<RowCache*>(cache)->Clear(); }, this);
+  }
+
+  int Find(const CPICodeTable* table, int32_t rows, uint32_t value) {
+    Slot& slot = m_slots[Index(table, value)];
+    if (slot.table == table && slot.value == value && slot.rows == rows) return slot.row;
+    const int row = Scan(table, rows, value);
+    if (IsConstant(table, static_cast<size_t>(rows) * sizeof(CPICodeTable)))
+      slot = Slot{table, rows, value, row};
+    return row;
+  }
+
+  static int Scan(const CPICodeTable* table, int32_t rows, uint32_t value) {
+    for (int32_t i = 0; i < rows; ++i) {
+      if (table[i].low <= value && value <= table[i].high) return i;
+    }
+    return rows - 1;
+  }
+
+ private:
+  struct Slot {
+    const CPICodeTable* table;
+    int32_t rows;
+    uint32_t value;
+    int32_t row;
+  };
+  static constexpr unsigned kSlotBits = 9;
+
+  static size_t Index(const CPICodeTable* table, uint32_t value) {
+    const uint64_t key = reinterpret_cast<uintptr_t>(table) ^ (uint64_t(value) << 32) ^ value;
+    return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> (64 - kSlotBits));
+  }
+
+  void Clear() {
+    for (Slot& slot : m_slots) slot = Slot{};
+  }
+
+  Slot m_slots[size_t(1) << kSlotBits];
+};
+
+RowCache g_rowCache;
+
+}  // namespace
+
 int PIgetInterpretationString(int /*kind*/, int32_t value, int32_t rows,
                               const CPICodeTable* table) {
   if (!table || rows <= 0) return -1;
-  const uint32_t v = static_cast<uint32_t>(value);
-  for (int32_t i = 0; i < rows; ++i) {
-    if (table[i].low <= v && v <= table[i].high) return i;
-  }
-  return rows - 1;
+  return g_rowCache.Find(table, rows, static_cast<uint32_t>(value));
 }
 
 void CPIInteger::set(const uint8_t* bytes, int32_t size, int32_t order) {
   m_size = size;
   m_order = order;
   const int32_t n = size < 0 ? 0 : (size > 8 ? 8 : size);
+  const uintptr_t at = reinterpret_cast<uintptr_t>(bytes);
+  const uintptr_t begin = reinterpret_cast<uintptr_t>(g_frameBegin);
+  const uintptr_t end = reinterpret_cast<uintptr_t>(g_frameEnd);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  // Eight bytes inside the frame: one load, the bytes past n cleared.
+  if (at >= begin && at < end && end - at >= 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes, sizeof(word));
+    if (n < 8) word &= (uint64_t(1) << (8 * n)) - 1;
+    std::memcpy(m_bytes, &word, sizeof(word));
+    return;
+  }
+#endif
   for (int32_t i = 0; i < 8; ++i) m_bytes[i] = 0;
   for (int32_t i = 0; i < n; ++i) {
-    const uint8_t* p = bytes + i;
-    if (p >= g_frameBegin && p < g_frameEnd) m_bytes[i] = *p;
+    const uintptr_t p = at + static_cast<uintptr_t>(i);
+    if (p >= begin && p < end) m_bytes[i] = bytes[i];
   }
 }
 
 int32_t CPIInteger::get() const {
   if (m_size >= 5) return 0x7fffffff;
   if (m_size < 1) return 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  // The bytes past m_size are zero (set() clears them).
+  uint32_t word;
+  std::memcpy(&word, m_bytes, sizeof(word));
+  if (m_order == BO_LSB_FIRST) return static_cast<int32_t>(word);
+  return static_cast<int32_t>(__builtin_bswap32(word) >> (32 - 8 * m_size));
+#else
   uint32_t v = 0;
   if (m_order == BO_LSB_FIRST) {
     for (int32_t i = m_size - 1; i >= 0; --i) v = (v << 8) | m_bytes[i];
@@ -103,6 +172,7 @@ int32_t CPIInteger::get() const {
     for (int32_t i = 0; i < m_size; ++i) v = (v << 8) | m_bytes[i];
   }
   return static_cast<int32_t>(v);
+#endif
 }
 
 void PIMarkTokenSpan(CPDecode* tree, int32_t token, int32_t offset, int32_t size) {

@@ -54,7 +54,12 @@ class TDSENGINE_API DisplayTree {
 
   void AddPacket(const char* shortName, const char* longName);
   void AppendSummary(const char* text);
-  void AddField(const FieldRecord& field);
+  void AddField(const FieldRecord& field) { NewField() = field; }
+  // A new field record of the current packet, for the caller to fill in.
+  FieldRecord& NewField() {
+    ++current().fieldCount;
+    return m_fields.emplace_back();
+  }
   void Refuse(const char* label, int32_t size, int32_t left);
   void MarkSpan(int32_t token, int32_t offset, int32_t size);
 
@@ -64,7 +69,11 @@ class TDSENGINE_API DisplayTree {
   bool anyRefused() const;
 
  private:
-  PacketRecord& current();
+  PacketRecord& current() {
+    // Fields recorded before any title land in an untitled packet.
+    if (m_packets.empty()) AddPacket("", "");
+    return m_packets.back();
+  }
 
   const uint8_t* m_frame = nullptr;
   const uint8_t* m_frameEnd = nullptr;
