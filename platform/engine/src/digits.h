@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace digits {
 
 // "00" to "ff", and "00" to "99", two characters per value.
@@ -81,15 +85,34 @@ inline void DecimalBackwards(uint64_t v, char* end) {
   }
 }
 
-// Writes v in decimal at p (room for kMaxDecimal characters); returns the end.
-inline char* PutDecimal(char* p, uint64_t v) {
+// Writes the two digits of v < 100.
+inline char* PutPair(char* p, uint32_t v) {
+  std::memcpy(p, kPairs.decimal + 2 * v, 2);
+  return p + 2;
+}
+// One or two digits of v < 100, without a leading zero.
+inline char* PutLeading(char* p, uint32_t v) {
   if (v < 10) {
     *p = static_cast<char>('0' + v);
     return p + 1;
   }
-  if (v < 100) {
-    std::memcpy(p, kPairs.decimal + 2 * v, 2);
-    return p + 2;
+  return PutPair(p, v);
+}
+// Up to four digits of v < 10000 without leading zeros.
+inline char* PutLeading4(char* p, uint32_t v) {
+  if (v < 100) return PutLeading(p, v);
+  return PutPair(PutLeading(p, v / 100), v % 100);
+}
+
+// Writes v in decimal at p (room for kMaxDecimal characters); returns the end. Numbers below
+// 10^8, as offsets, sizes and most values are, go without a loop.
+inline char* PutDecimal(char* p, uint64_t v) {
+  if (v < 10000) return PutLeading4(p, static_cast<uint32_t>(v));
+  if (v < 100000000) {
+    const uint32_t w = static_cast<uint32_t>(v);
+    const uint32_t low = w % 10000;
+    p = PutLeading4(p, w / 10000);
+    return PutPair(PutPair(p, low / 100), low % 100);
   }
   char* const end = p + DecimalCount(v);
   DecimalBackwards(v, end);
@@ -103,10 +126,53 @@ inline char* PutSignedDecimal(char* p, int64_t v) {
   return PutDecimal(p + 1, static_cast<uint64_t>(-(v + 1)) + 1);
 }
 
+#if defined(__SSE2__)
+// Eight bytes as sixteen hex digits: the nibbles spread into bytes, then '0' + n, plus 39 more
+// for n above 9 ('a' - '0' - 10).
+inline __m128i HexDigits8(__m128i bytes) {
+  const __m128i nibble = _mm_set1_epi8(0x0F);
+  const __m128i high = _mm_and_si128(_mm_srli_epi16(bytes, 4), nibble);
+  const __m128i low = _mm_and_si128(bytes, nibble);
+  const __m128i digits = _mm_unpacklo_epi8(high, low);
+  const __m128i letters =
+      _mm_and_si128(_mm_cmpgt_epi8(digits, _mm_set1_epi8(9)), _mm_set1_epi8('a' - '0' - 10));
+  return _mm_add_epi8(_mm_add_epi8(digits, _mm_set1_epi8('0')), letters);
+}
+#endif
+
 // Two lowercase hex digits per byte at p (room for 2 * n characters); returns the end.
 inline char* PutHexBytes(char* p, const uint8_t* data, size_t n) {
+  char* const end = p + 2 * n;
+#if defined(__SSE2__)
+  if (n >= 8) {
+    // Eight bytes at a time; the last eight again where n is no multiple of eight (the same
+    // digits written twice).
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+      const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(data + i));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 2 * i), HexDigits8(bytes));
+    }
+    if (i < n) {
+      const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(data + n - 8));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(end - 16), HexDigits8(bytes));
+    }
+    return end;
+  }
+  if (n >= 4) {
+    // Four bytes, and the last four (overlapping when n is below eight).
+    uint32_t first;
+    uint32_t last;
+    std::memcpy(&first, data, sizeof(first));
+    std::memcpy(&last, data + n - 4, sizeof(last));
+    const __m128i digits = HexDigits8(_mm_unpacklo_epi32(
+        _mm_cvtsi32_si128(static_cast<int>(first)), _mm_cvtsi32_si128(static_cast<int>(last))));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), digits);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(end - 8), _mm_unpackhi_epi64(digits, digits));
+    return end;
+  }
+#endif
   for (size_t i = 0; i < n; ++i) std::memcpy(p + 2 * i, kPairs.hex + 2 * data[i], 2);
-  return p + 2 * n;
+  return end;
 }
 
 }  // namespace digits
