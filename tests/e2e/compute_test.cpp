@@ -101,9 +101,9 @@ TEST(ComputeFormat, FailureBeforeFilingLeavesNoFormatForItsId) {
 
 TEST(ComputeNames, NamesRunUntilTheLengthIsUsedUp) {
   const std::vector<json> p = Packets(Line("s", "a7 0009 0001 03 73756d 00 01 78") +
-                                          Line("s", "a7 0002 0001 ffff")  // no names
-                                          + Line("s", "a7 0003 0001 03 616263"),
-                                      3);  // past the length
+                                          Line("s", "a7 0002 0001 ffff")          // no names
+                                          + Line("s", "a7 0003 0001 03 616263"),  // past the length
+                                      3);
   ExpectFields(p[0], {
                          {"Length", 9, 2, "decimal", 9},
                          {"Compute Clause Id", 11, 2, "decimal", 1},

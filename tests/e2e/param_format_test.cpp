@@ -94,9 +94,9 @@ TEST(ReturnValue, ShowsTheValueAsAStringAfterItsLength) {
                          "0000002a") +
                   Line("s", "ac 0000 00 05 00000000 6a 11 26 04 03 010203")  // status 5, TDS_DECN
                   + Line("s", "ac 0000 00 00 00000000 af 00000100 00000003 616263")  // TDS_LONGCHAR
-                  + Line("s", "ac 0000 00 00 00000000 27 1e 00")  // data length 0
-                  + Line("s", "ac 0000 00 00 00000000 24 1e 00"),
-              6);  // no rule
+                  + Line("s", "ac 0000 00 00 00000000 27 1e 00")   // data length 0
+                  + Line("s", "ac 0000 00 00 00000000 24 1e 00"),  // no rule
+              6);
   ExpectFields(
       p[0],
       {
@@ -137,11 +137,12 @@ TEST(ReturnValue, ShowsTheValueAsAStringAfterItsLength) {
 }
 
 TEST(TableNames, NamesRunWhileTheLengthLasts) {
-  const std::vector<json> p = Packets(Line("s", "a4 0009 03 616263 04 64656667") +
-                                          Line("s", "a4 0005 07 61626364656667")  // past the length
-                                          + Line("s", "a4 0003 00 01 61")         // an empty name
-                                          + Line("s", "a4 0000 0102") + Line("s", "a4 8000 01"),
-                                      5);  // negative length
+  const std::vector<json> p =
+      Packets(Line("s", "a4 0009 03 616263 04 64656667") +
+                  Line("s", "a4 0005 07 61626364656667")                  // past the length
+                  + Line("s", "a4 0003 00 01 61")                         // an empty name
+                  + Line("s", "a4 0000 0102") + Line("s", "a4 8000 01"),  // negative length
+              5);
   ExpectFields(p[0], {
                          {"Length", 9, 2, "decimal", 9},
                          {"Table name length", 11, 1, "decimal", 3, kBytes},

@@ -3,33 +3,27 @@
 
 using namespace tokenhex;
 
-namespace {
-
-const json kNone = json();
-
-}  // namespace
-
 TEST(Rpc, HeadOnlyOptionsAndStatedLength) {
   const std::vector<json> p = Packets(
       Line("c", "e0 0006 03 616263 0000") +      // L = 3 + n: name "abc", no options, no parameter
           Line("c", "e0 0003 00 0001") +         // no name, recompile
           Line("c", "e0 ffff 00 0000 000026") +  // L of 0xFFFF leaves 0xFFFC: no parameter, Pad
-          Cut("c", "e0 0003 00 00", 1),
-      4);  // one options byte in the frame
-  ExpectFields(p[0], {{"Length", 9, 2, "decimal", 6},
-                      {"RPC Name Length", 11, 1, "decimal", 3},
+          Cut("c", "e0 0003 00 00", 1),          // one options byte in the frame
+      4);
+  ExpectFields(p[0], {{"Length", 9, 2, "decimal", 6, kBytes},
+                      {"RPC Name Length", 11, 1, "decimal", 3, kBytes},
                       {"RPC Name", 12, 3, "string", "abc"},
-                      {"Options", 15, 2, "hex", 0}});
-  EXPECT_EQ(Key(p[0], 0, "note"), " byte(s)");
-  EXPECT_EQ(Key(p[0], 1, "note"), " byte(s)");
-  EXPECT_EQ(Key(p[0], 3, "note"), "Options argument is not used");
-
-  ExpectFields(p[1], {{"Length", 9, 2, "decimal", 3},
-                      {"RPC Name Length", 11, 1, "decimal", 0},
-                      {"Options", 12, 2, "flags", 1}});
-  EXPECT_EQ(Key(p[1], 2, "bits"),
-            json::array({"........ .......1 Recompile the RPC before execution"}));
-  EXPECT_EQ(Key(p[1], 2, "note"), kNone);
+                      {"Options", 15, 2, "hex", 0, Note("Options argument is not used")}});
+  ExpectFields(p[1],
+               {{"Length", 9, 2, "decimal", 3},
+                {"RPC Name Length", 11, 1, "decimal", 0},
+                {"Options",
+                 12,
+                 2,
+                 "flags",
+                 1,
+                 {{"bits", json::array({"........ .......1 Recompile the RPC before execution"})},
+                  {"note", kAbsent}}}});
 
   ExpectFields(p[2], {{"Length", 9, 2, "decimal", 65535},
                       {"RPC Name Length", 11, 1, "decimal", 0},
@@ -48,8 +42,8 @@ TEST(Rpc, ParametersOfEachWidth) {
                    "00 00 6a 05 0a 02 03 010203"  // nameless DECN(5) precision 10, scale 2, 3 bytes
                    "00 00 23 00000010 00000002 6869"  // TEXT: 4-byte maximum and count, "hi"
                    "00 00 38 0000002a"                // INT4: no length, 4 bytes of value
-                   "ff"),
-              1);  // past the stated length: Pad
+                   "ff"),                             // past the stated length: Pad
+              1);
   ExpectFields(p[0], {{"Length", 9, 2, "decimal", 45},
                       {"RPC Name Length", 11, 1, "decimal", 1},
                       {"RPC Name", 12, 1, "string", "p"},
@@ -57,14 +51,17 @@ TEST(Rpc, ParametersOfEachWidth) {
                       // INTN
                       {"Param Name Length", 15, 1, "decimal", 2},
                       {"Param Name", 16, 2, "string", "@a"},
-                      {"Status", 18, 1, "flags", 3},
-                      {"Data Type", 19, 1, "hex", 0x26},
-                      {"Length of data type", 20, 1, "decimal", 4},
-                      {"Param Name Length", 21, 1, "decimal", 4},
+                      {"Status", 18, 1, "flags", 3,
+                       Bits({".......1 The value of this parameter will be returned to the client",
+                             "......1. This indicates that there is no default values for this "
+                             "parameter"})},
+                      {"Data Type", 19, 1, "hex", 0x26, kNoNote},
+                      {"Length of data type", 20, 1, "decimal", 4, kNoNote},
+                      {"Param Name Length", 21, 1, "decimal", 4, kBytes},
                       {"Param Data", 22, 4, "string", std::string("\0\0\0\1", 4)},
                       // DECN
                       {"Param Name Length", 26, 1, "decimal", 0},
-                      {"Status", 27, 1, "hex", 0},
+                      {"Status", 27, 1, "hex", 0, Note("Not used")},
                       {"Data Type", 28, 1, "hex", 0x6a},
                       {"Length of data type", 29, 1, "decimal", 5},
                       {"Precision", 30, 1, "decimal", 10},
@@ -82,18 +79,9 @@ TEST(Rpc, ParametersOfEachWidth) {
                       {"Param Name Length", 49, 1, "decimal", 0},
                       {"Status", 50, 1, "hex", 0},
                       {"Data Type", 51, 1, "hex", 0x38},
-                      {"Param Name Length", 52, 0, "decimal", 0},
+                      {"Param Name Length", 52, 0, "decimal", 0, kBytes},
                       {"Param Data", 52, 4, "string", std::string("\0\0\0*", 4)},
                       {"Pad", 56, 1, "none"}});
-  EXPECT_EQ(Key(p[0], 6, "bits"),
-            json::array({".......1 The value of this parameter will be returned to the client",
-                         "......1. This indicates that there is no default values for this "
-                         "parameter"}));
-  EXPECT_EQ(Key(p[0], 7, "note"), kNone);
-  EXPECT_EQ(Key(p[0], 8, "note"), kNone);
-  EXPECT_EQ(Key(p[0], 9, "note"), " byte(s)");
-  EXPECT_EQ(Key(p[0], 12, "note"), "Not used");
-  EXPECT_EQ(Key(p[0], 28, "note"), " byte(s)");
 }
 
 TEST(Rpc, StopsAndOverruns) {
@@ -118,10 +106,7 @@ TEST(Rpc, StopsAndOverruns) {
                       {"Param Name Length", 14, 1, "decimal"}});
   EXPECT_FALSE(p[1].contains("refused"));
 
-  ASSERT_TRUE(p[2].contains("refused"));
-  EXPECT_EQ(p[2]["refused"]["label"], "Param Data");
-  EXPECT_EQ(p[2]["refused"]["size"], 10);
-  EXPECT_EQ(p[2]["refused"]["left"], 2);
+  EXPECT_EQ(p[2].at("refused"), (json{{"label", "Param Data"}, {"size", 10}, {"left", 2}}));
   EXPECT_EQ(Labels(p[2]).back(), "Param Name Length");
 
   ExpectFields(p[3], {{"Length", 9, 2, "decimal", 5},
@@ -139,21 +124,19 @@ TEST(DbRpc, NameOptionsAndEarlyEnd) {
   const std::vector<json> p =
       Packets(Line("c", "e6 0003 00 0000 ec00") +  // empty name, no options; what follows is Pad
                   Line("c", "e6 0006 03 616263 0003") +  // "abc", both option bits
-                  Cut("c", "e6 0006 03 616263 00", 1),
-              3);  // one options byte in the frame
+                  Cut("c", "e6 0006 03 616263 00", 1),   // one options byte in the frame
+              3);
   ExpectFields(p[0], {{"Length", 9, 2, "decimal", 3},
                       {"RPC Name Length", 11, 1, "decimal", 0},
-                      {"Options", 12, 2, "hex", 0},
+                      {"Options", 12, 2, "hex", 0, Note("Unused")},
                       {"Pad", 14, 2, "none"}});
-  EXPECT_EQ(Key(p[0], 2, "note"), "Unused");
 
   ExpectFields(p[1], {{"Length", 9, 2, "decimal", 6},
                       {"RPC Name Length", 11, 1, "decimal", 3},
                       {"RPC Name", 12, 3, "string", "abc"},
-                      {"Options", 15, 2, "flags", 3}});
-  EXPECT_EQ(Key(p[1], 3, "bits"),
-            json::array({"........ .......1 Recompile the RPC before the execution",
-                         "........ ......1. There are parameters associated with this RPC"}));
+                      {"Options", 15, 2, "flags", 3,
+                       Bits({"........ .......1 Recompile the RPC before the execution",
+                             "........ ......1. There are parameters associated with this RPC"})}});
 
   ExpectFields(p[2], {{"Length", 9, 2, "decimal"},
                       {"RPC Name Length", 11, 1, "decimal"},
@@ -163,20 +146,15 @@ TEST(DbRpc, NameOptionsAndEarlyEnd) {
 
 // The client sends its parameters as PARAMFMT and PARAMS after the DBRPC, shown as Pad.
 TEST(DbRpcCapture, RealClientRequestsDecodeFieldForField) {
-  const RunResult run =
-      RunTdsdecode({TestData("captures/ctlib-rpc.pcap"), "-o", "json", "--no-reassemble"});
-  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const RunResult run = DecodeCapture("ctlib-rpc.pcap");
   // The length and the options are shown in the connection's byte order: places only.
-  const json withParams = FrameOf(run, 10);
-  ExpectFields(withParams, {{"Length", 9, 2, "decimal"},
-                            {"RPC Name Length", 11, 1, "decimal", 14},
-                            {"RPC Name", 12, 14, "string", "sp_capture_rpc"},
-                            {"Options", 26, 2, "flags"},
-                            {"Pad", 28, 322, "none"}});
-  const json without = FrameOf(run, 14);
-  ExpectFields(without, {{"Length", 9, 2, "decimal"},
-                         {"RPC Name Length", 11, 1, "decimal", 14},
-                         {"RPC Name", 12, 14, "string", "sp_fail_status"},
-                         {"Options", 26, 2, "hex", 0}});
-  EXPECT_EQ(Key(without, 3, "note"), "Unused");
+  ExpectFields(FrameOf(run, 10), {{"Length", 9, 2, "decimal"},
+                                  {"RPC Name Length", 11, 1, "decimal", 14},
+                                  {"RPC Name", 12, 14, "string", "sp_capture_rpc"},
+                                  {"Options", 26, 2, "flags"},
+                                  {"Pad", 28, 322, "none"}});
+  ExpectFields(FrameOf(run, 14), {{"Length", 9, 2, "decimal"},
+                                  {"RPC Name Length", 11, 1, "decimal", 14},
+                                  {"RPC Name", 12, 14, "string", "sp_fail_status"},
+                                  {"Options", 26, 2, "hex", 0, Note("Unused")}});
 }

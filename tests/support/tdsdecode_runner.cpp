@@ -83,6 +83,14 @@ std::string TestData(const std::string& name) {
   return std::string(TEST_DATA_DIR) + "/" + name;
 }
 
+RunResult DecodeCapture(const std::string& file, const std::vector<std::string>& args) {
+  std::vector<std::string> all = args;
+  all.push_back(TestData("captures/" + file));
+  RunResult r = RunTdsdecode(all);
+  EXPECT_EQ(r.exitCode, 0) << file << ": " << r.err;
+  return r;
+}
+
 const nlohmann::json* FindField(const nlohmann::json& packet, const std::string& label, int nth) {
   if (!packet.contains("fields")) return nullptr;
   for (const auto& f : packet["fields"]) {

@@ -20,6 +20,10 @@ RunResult DecodeHex(const std::string& hex, const std::vector<std::string>& extr
 // Path of a file under tests/data.
 std::string TestData(const std::string& name);
 
+// tdsdecode ARGS... on tests/data/captures/FILE, which is expected to succeed.
+RunResult DecodeCapture(const std::string& file,
+                        const std::vector<std::string>& args = {"-o", "json", "--no-reassemble"});
+
 // The n-th field (from 0) with this label in a packet object, or null.
 const nlohmann::json* FindField(const nlohmann::json& packet, const std::string& label,
                                 int nth = 0);
