@@ -7,6 +7,7 @@
 // for a piece, takes the general path, which writes the same bytes through put().
 #include <cstring>
 
+#include "constant_ranges.h"
 #include "digits.h"
 #include "tdsengine/field_value.h"
 #include "tdsengine/render.h"
@@ -359,54 +360,120 @@ inline int64_t LoadSigned(const FieldRecord& f) {
   return static_cast<int64_t>((v ^ sign) - sign);
 }
 
-// Hex values up to this size are written with the head.
-constexpr int32_t kHeadHexBytes = 64;
-// Room the head needs: keys, a kept label, two numbers, the format piece and the value.
-constexpr size_t kHeadRoom =
-    10 + TextCache::kRoom + 12 + 21 + 10 + 21 + sizeof(Piece::text) + (2 * kHeadHexBytes + 2);
+// Hex values up to this size are written with the rest of the field.
+constexpr int32_t kShortHexBytes = 64;
 // Room for a member of a kept text (key of at most 12 bytes) and the closing brace.
 constexpr size_t kMemberRoom = 12 + TextCache::kRoom + 1;
 
-// The head straight into the buffer; the value too unless it is a string, a version or a long
-// hex value. Returns whether the value was written.
-inline bool PutHeadKept(const FieldRecord& f, const TextCache::Entry& label, ValueKind kind,
-                        OutBuffer& out) {
-  char* p = out.cursor();
-  p = PutLiteral(p, "{\"label\": ");
-  p = PutKept(p, label);
-  p = PutLiteral(p, ", \"offset\": ");
-  p = digits::PutSignedDecimal(p, f.offset);
-  p = PutLiteral(p, ", \"size\": ");
-  p = digits::PutSignedDecimal(p, f.size);
-  const Piece& piece = FormatPiece(f.format);
-  std::memcpy(p, piece.text, sizeof(piece.text));
-  p += piece.size;
-  bool written = true;
-  switch (kind) {
-    case ValueKind::kNone:
-      break;
-    case ValueKind::kUnsigned:
-      p = digits::PutDecimal(p, LoadUnsigned(f));
-      break;
-    case ValueKind::kSigned:
-      p = digits::PutSignedDecimal(p, LoadSigned(f));
-      break;
-    case ValueKind::kHex:
-      if (f.size <= kHeadHexBytes) {
-        *p++ = '"';
-        if (f.size > 0) p = digits::PutHexBytes(p, f.data, static_cast<size_t>(f.size));
-        *p++ = '"';
-      } else {
-        written = false;
-      }
-      break;
-    default:
-      written = false;
-      break;
-  }
-  out.commit(p);
-  return written;
+// The fixed parts of the JSON of every field with one label, note, format and size: what comes
+// before the offset, what lies between the offset and the value, and what follows the value
+// (and the table text, when there is one).
+struct Shape {
+  const char* label;
+  const char* note;
+  uint64_t formatAndSize;
+  bool kept;  // false: the label or note is not a kept text, or a piece would not fit
+  ValueKind kind;
+  uint8_t headSize;
+  uint8_t midSize;
+  uint8_t tailSize;
+  char head[64];  // {"label": "...", "offset":
+  char mid[64];   // , "size": N, "format": "...", "value":
+  char tail[64];  // , "note": "..."}  or  }
+};
+
+// A piece of a shape: 32 bytes are copied when it fits in them, else all 64.
+inline char* PutPiece(char* p, const char (&piece)[64], uint8_t size) {
+  std::memcpy(p, piece, 32);
+  if (size > 32) std::memcpy(p + 32, piece + 32, 32);
+  return p + size;
 }
+
+// Room a field written from its shape needs: the pieces, the offset and a numeric or short hex
+// value.
+constexpr size_t kShapeRoom = 2 + 3 * 64 + 21 + 2 * kShortHexBytes + 2;
+
+// Shapes of the fields rendered so far, by label, note, format and size. A shape is made only
+// from texts the text cache keeps (constants), so it stays right for as long as they do.
+class ShapeCache {
+ public:
+  ShapeCache() : m_shapes() {
+    OnConstantRangesChange([](void* cache) { static_cast<ShapeCache*>(cache)->Clear(); }, this);
+  }
+
+  const Shape* Find(const FieldRecord& f) {
+    const uint64_t formatAndSize =
+        (uint64_t(static_cast<uint32_t>(f.format)) << 32) | static_cast<uint32_t>(f.size);
+    Shape& s = m_shapes[Index(f.label, f.note, formatAndSize)];
+    if (s.label == f.label && s.note == f.note && s.formatAndSize == formatAndSize)
+      return s.kept ? &s : nullptr;
+    return Fill(s, f, formatAndSize);
+  }
+
+ private:
+  static constexpr unsigned kSlotBits = 9;
+
+  static size_t Index(const char* label, const char* note, uint64_t formatAndSize) {
+    const uint64_t key = reinterpret_cast<uintptr_t>(label) ^
+                         (reinterpret_cast<uintptr_t>(note) * 0xC2B2AE3D27D4EB4Full) ^
+                         (formatAndSize * 0x165667B19E3779F9ull);
+    return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> (64 - kSlotBits));
+  }
+
+  void Clear() {
+    for (Shape& s : m_shapes) {
+      s.label = nullptr;
+      s.note = nullptr;
+      s.formatAndSize = 0;
+      s.kept = false;
+    }
+  }
+
+  __attribute__((noinline)) static const Shape* Fill(Shape& s, const FieldRecord& f,
+                                                     uint64_t formatAndSize) {
+    s.label = f.label;
+    s.note = f.note;
+    s.formatAndSize = formatAndSize;
+    s.kept = false;
+    const TextCache::Entry* label = g_texts.Find(f.label);
+    const TextCache::Entry* note = f.note ? g_texts.Find(f.note) : nullptr;
+    if (!label || (f.note && !note)) return nullptr;
+    char piece[64 + TextCache::kRoom + 32];
+    // Head.
+    char* p = PutLiteral(piece, "{\"label\": ");
+    std::memcpy(p, label->text, label->size);
+    p = PutLiteral(p + label->size, ", \"offset\": ");
+    if (p - piece > 64) return nullptr;
+    s.headSize = static_cast<uint8_t>(p - piece);
+    std::memcpy(s.head, piece, s.headSize);
+    // Middle.
+    p = PutLiteral(piece, ", \"size\": ");
+    p = digits::PutSignedDecimal(p, f.size);
+    const Piece& format = FormatPiece(f.format);
+    std::memcpy(p, format.text, format.size);
+    p += format.size;
+    s.midSize = static_cast<uint8_t>(p - piece);  // 10 + 11 + 32 at most
+    std::memcpy(s.mid, piece, s.midSize);
+    // Tail.
+    p = piece;
+    if (note) {
+      p = PutLiteral(p, ", \"note\": ");
+      std::memcpy(p, note->text, note->size);
+      p += note->size;
+    }
+    *p++ = '}';
+    if (p - piece > 64) return nullptr;
+    s.tailSize = static_cast<uint8_t>(p - piece);
+    std::memcpy(s.tail, piece, s.tailSize);
+    s.kind = KindOf(f);
+    s.kept = true;
+    return &s;
+  }
+
+  Shape m_shapes[size_t(1) << kSlotBits];
+};
+
+ShapeCache g_shapes;
 
 // The head through put(), member by member.
 void PutHeadScanned(const FieldRecord& f, OutBuffer& out) {
@@ -437,34 +504,86 @@ inline void PutMember(OutBuffer& out, const char (&key)[N], const char* text, bo
   if (close) out.put('}');
 }
 
-inline void PutField(const FieldRecord& f, OutBuffer& out) {
-  const ValueKind kind = KindOf(f);
-  const TextCache::Entry* label = g_texts.Find(f.label);
-  if (label && out.ensure(kHeadRoom)) {
-    if (!PutHeadKept(f, *label, kind, out)) PutValue(out, f);
-  } else {
-    PutHeadScanned(f, out);
-    if (kind != ValueKind::kNone) PutValue(out, f);
+// The "text" member of a field with a value table, or the "bits" of a flags field.
+void PutTableMember(const FieldRecord& f, OutBuffer& out) {
+  if (f.format != FF_FLAGS) {
+    const int row = FieldTableRow(f);
+    PutMember(out, ", \"text\": ", row >= 0 ? f.table[row].text : "", false);
+    return;
   }
-  if (f.table && f.rows > 0) {
-    if (f.format != FF_FLAGS) {
-      const int row = FieldTableRow(f);
-      PutMember(out, ", \"text\": ", row >= 0 ? f.table[row].text : "", false);
-    } else {
-      PutKey(out, ", \"bits\": [");
-      bool first = true;
-      ForEachBitText(f, [&](const char* text) {
-        if (!first) out.put(", ", 2);
-        first = false;
-        JsonPutString(out, text);
-      });
-      out.put(']');
-    }
-  }
+  PutKey(out, ", \"bits\": [");
+  bool first = true;
+  ForEachBitText(f, [&](const char* text) {
+    if (!first) out.put(", ", 2);
+    first = false;
+    JsonPutString(out, text);
+  });
+  out.put(']');
+}
+
+// A field whose shape is not kept, member by member.
+void PutFieldScanned(const FieldRecord& f, OutBuffer& out) {
+  PutHeadScanned(f, out);
+  if (f.format != FF_NONE) PutValue(out, f);
+  if (f.table && f.rows > 0) PutTableMember(f, out);
   if (f.note)
     PutMember(out, ", \"note\": ", f.note, true);
   else
     out.put('}');
+}
+
+// What follows the value when something was written through put() in between.
+void PutRest(const FieldRecord& f, const Shape& s, bool valueWritten, OutBuffer& out) {
+  if (!valueWritten) PutValue(out, f);
+  if (f.table && f.rows > 0) PutTableMember(f, out);
+  if (out.ensure(sizeof(s.tail)))
+    out.commit(PutPiece(out.cursor(), s.tail, s.tailSize));
+  else
+    out.put(s.tail, s.tailSize);
+}
+
+// One field; `separate` puts ", " ahead of it.
+inline void PutField(const FieldRecord& f, bool separate, OutBuffer& out) {
+  const Shape* s = g_shapes.Find(f);
+  if (!s || !out.ensure(kShapeRoom)) {
+    if (separate) out.put(", ", 2);
+    PutFieldScanned(f, out);
+    return;
+  }
+  char* p = out.cursor();
+  if (separate) p = PutLiteral(p, ", ");
+  p = PutPiece(p, s->head, s->headSize);
+  p = digits::PutSignedDecimal(p, f.offset);
+  p = PutPiece(p, s->mid, s->midSize);
+  bool written = true;
+  switch (s->kind) {
+    case ValueKind::kNone:
+      break;
+    case ValueKind::kUnsigned:
+      p = digits::PutDecimal(p, LoadUnsigned(f));
+      break;
+    case ValueKind::kSigned:
+      p = digits::PutSignedDecimal(p, LoadSigned(f));
+      break;
+    case ValueKind::kHex:
+      if (f.size <= kShortHexBytes) {
+        *p++ = '"';
+        if (f.size > 0) p = digits::PutHexBytes(p, f.data, static_cast<size_t>(f.size));
+        *p++ = '"';
+      } else {
+        written = false;
+      }
+      break;
+    default:
+      written = false;
+      break;
+  }
+  if (written && !(f.table && f.rows > 0)) {
+    out.commit(PutPiece(p, s->tail, s->tailSize));
+    return;
+  }
+  out.commit(p);
+  PutRest(f, *s, written, out);
 }
 
 }  // namespace
@@ -503,14 +622,11 @@ void JsonPutLatin1(OutBuffer& out, const uint8_t* bytes, size_t length) {
 }
 
 void RenderFieldJson(const FieldRecord& f, OutBuffer& out) {
-  PutField(f, out);
+  PutField(f, false, out);
 }
 
 void RenderFieldsJson(const FieldRecord* fields, size_t count, OutBuffer& out) {
-  for (size_t i = 0; i < count; ++i) {
-    if (i) out.put(", ", 2);
-    PutField(fields[i], out);
-  }
+  for (size_t i = 0; i < count; ++i) PutField(fields[i], i != 0, out);
 }
 
 void RenderPacketJson(const DisplayTree& tree, const PacketRecord& p, OutBuffer& out) {
