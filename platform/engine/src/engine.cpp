@@ -58,17 +58,9 @@ int PIOutputToCPDecode(int32_t& remaining, const uint8_t*& cursor, int32_t /*off
     dt.Refuse(label, size, remaining);
     return 0;
   }
-  FieldRecord& field = dt.NewField();
-  field.label = label ? label : "";
-  field.data = cursor;
-  field.offset = static_cast<int32_t>(cursor - dt.tdsBegin());
-  field.size = size;
-  field.format = format;
-  field.table = table;
-  field.rows = table ? rows : 0;
-  field.mask = mask;
-  field.note = note;
-  field.msbFirst = order == BO_MSB_FIRST || (order != BO_LSB_FIRST && parser.MsbFirst());
+  const bool msbFirst = order == BO_MSB_FIRST || (order != BO_LSB_FIRST && parser.MsbFirst());
+  dt.AddField(FieldRecord{label ? label : "", cursor, static_cast<int32_t>(cursor - dt.tdsBegin()),
+                          size, format, table, table ? rows : 0, mask, note, msbFirst});
   cursor += size;
   remaining -= size;
   return 1;

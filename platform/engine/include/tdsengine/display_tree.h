@@ -54,11 +54,9 @@ class TDSENGINE_API DisplayTree {
 
   void AddPacket(const char* shortName, const char* longName);
   void AppendSummary(const char* text);
-  void AddField(const FieldRecord& field) { NewField() = field; }
-  // A new field record of the current packet, for the caller to fill in.
-  FieldRecord& NewField() {
+  void AddField(const FieldRecord& field) {
     ++current().fieldCount;
-    return m_fields.emplace_back();
+    m_fields.push_back(field);
   }
   void Refuse(const char* label, int32_t size, int32_t left);
   void MarkSpan(int32_t token, int32_t offset, int32_t size);
