@@ -77,7 +77,12 @@ struct Want {
 // The wanted fields `head` followed by `more`.
 std::vector<Want> With(std::vector<Want> head, const std::vector<Want>& more);
 
+// The packet's fields from the `first` on, exactly these and in this order.
+void ExpectFieldsFrom(const json& packet, size_t first, const std::vector<Want>& want);
+
 // The token's fields, exactly these and in this order.
-void ExpectFields(const json& packet, const std::vector<Want>& want);
+inline void ExpectFields(const json& packet, const std::vector<Want>& want) {
+  ExpectFieldsFrom(packet, kTokenFields, want);
+}
 
 }  // namespace tokenhex
