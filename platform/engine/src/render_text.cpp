@@ -1,8 +1,16 @@
 // Text rendering of a frame: a frame line, a line per packet, fields indented beneath.
+//
+// As in the JSON renderer, the fixed parts of a field's line (indent and label, the note and the
+// newline) are kept per label, note, format, size and indent when the texts are constants of
+// the plug-in, and the line is written straight into the buffer; everything else takes the
+// general path, which writes the same bytes.
 #include <cstring>
 
+#include "constant_ranges.h"
+#include "digits.h"
 #include "tdsengine/field_value.h"
 #include "tdsengine/render.h"
+#include "text_cache.h"
 
 namespace {
 
@@ -122,9 +130,209 @@ void PutDumpLines(OutBuffer& out, const uint8_t* data, int32_t size, int indent)
   }
 }
 
-}  // namespace
+// PutText into memory: the form the text cache keeps.
+struct MemorySink {
+  char* begin;
+  size_t room;
+  size_t size = 0;
+  void put(const char* s, size_t n) {
+    if (n <= room && size <= room - n) std::memcpy(begin + size, s, n);
+    size += n;
+  }
+};
 
-void RenderFieldText(const FieldRecord& f, int indent, OutBuffer& out) {
+size_t EscapeTextTo(const char* text, size_t length, char* out, size_t room) {
+  MemorySink sink{out, room};
+  for (size_t i = 0; i < length; ++i) {
+    const uint8_t c = static_cast<uint8_t>(text[i]);
+    if (c < 0x20 || c == 0x7F) {
+      const char x[4] = {'\\', 'x', kHexDigits[c >> 4], kHexDigits[c & 15]};
+      sink.put(x, 4);
+    } else {
+      sink.put(text + i, 1);
+    }
+  }
+  return sink.size;
+}
+
+TextCache g_plainTexts(EscapeTextTo);
+
+// PutText, from the cache when the text is kept.
+void PutConstText(OutBuffer& out, const char* text) {
+  const TextCache::Entry* kept = g_plainTexts.Find(text);
+  if (kept && out.ensure(TextCache::kRoom)) {
+    out.commit(PutKept(out.cursor(), *kept));
+    return;
+  }
+  PutText(out, text);
+}
+
+// How a field's value is shown (the choice the general path makes).
+enum class TextKind {
+  kNone,       // format none: the size in brackets, part of the head
+  kUnsigned,   // decimal
+  kSigned,     // signed
+  kHexNumber,  // hex and flags of 1 to 4 bytes: 0x and the value's digits
+  kString,
+  kVersion,
+  kLongDump,  // "(N bytes)", then dump lines
+  kHexBytes,  // the bytes in hex on the line
+};
+
+TextKind TextKindOf(const FieldRecord& f) {
+  if (f.format == FF_NONE) return TextKind::kNone;
+  if (FieldIsInteger(f)) {
+    if (f.format == FF_DECIMAL) return TextKind::kUnsigned;
+    if (f.format == FF_SIGNED) return TextKind::kSigned;
+    return TextKind::kHexNumber;
+  }
+  if (f.format == FF_STRING) return TextKind::kString;
+  if (f.format == FF_VERSION) return TextKind::kVersion;
+  if (f.size > kInlineDumpBytes) return TextKind::kLongDump;
+  return TextKind::kHexBytes;
+}
+
+// FieldUnsigned with the common sizes read in one load.
+inline uint64_t LoadUnsigned(const FieldRecord& f) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  switch (f.size) {
+    case 1:
+      return f.data[0];
+    case 2: {
+      uint16_t v;
+      std::memcpy(&v, f.data, sizeof(v));
+      return f.msbFirst ? __builtin_bswap16(v) : v;
+    }
+    case 4: {
+      uint32_t v;
+      std::memcpy(&v, f.data, sizeof(v));
+      return f.msbFirst ? __builtin_bswap32(v) : v;
+    }
+    case 8: {
+      uint64_t v;
+      std::memcpy(&v, f.data, sizeof(v));
+      return f.msbFirst ? __builtin_bswap64(v) : v;
+    }
+    default:
+      break;
+  }
+#endif
+  return FieldUnsigned(f);
+}
+
+// The fixed parts of the line of every field with one label, note, format, size and indent.
+struct TextShape {
+  const char* label;
+  const char* note;
+  uint64_t formatAndSize;
+  int32_t indent;
+  bool kept;
+  TextKind kind;
+  uint8_t headSize;
+  uint8_t tailSize;
+  char head[64];  // indent, label, and ": " or " [N bytes]"
+  char tail[64];  // the note, the newline
+};
+
+inline char* PutPiece(char* p, const char (&piece)[64], uint8_t size) {
+  std::memcpy(p, piece, 32);
+  if (size > 32) std::memcpy(p + 32, piece + 32, 32);
+  return p + size;
+}
+
+// A line from its shape: the pieces and a number or the bytes of a short dump in hex.
+constexpr size_t kLineRoom = 2 * 64 + 2 * kInlineDumpBytes + 2;
+
+class TextShapeCache {
+ public:
+  TextShapeCache() : m_shapes() {
+    OnConstantRangesChange([](void* cache) { static_cast<TextShapeCache*>(cache)->Clear(); }, this);
+  }
+
+  const TextShape* Find(const FieldRecord& f, int indent) {
+    const uint64_t formatAndSize =
+        (uint64_t(static_cast<uint32_t>(f.format)) << 32) | static_cast<uint32_t>(f.size);
+    TextShape& s = m_shapes[Index(f.label, f.note, formatAndSize)];
+    if (s.label == f.label && s.note == f.note && s.formatAndSize == formatAndSize &&
+        s.indent == indent)
+      return s.kept ? &s : nullptr;
+    return Fill(s, f, formatAndSize, indent);
+  }
+
+ private:
+  static constexpr unsigned kSlotBits = 9;
+
+  static size_t Index(const char* label, const char* note, uint64_t formatAndSize) {
+    const uint64_t key = reinterpret_cast<uintptr_t>(label) ^
+                         (reinterpret_cast<uintptr_t>(note) * 0xC2B2AE3D27D4EB4Full) ^
+                         (formatAndSize * 0x165667B19E3779F9ull);
+    return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> (64 - kSlotBits));
+  }
+
+  void Clear() {
+    for (TextShape& s : m_shapes) {
+      s.label = nullptr;
+      s.note = nullptr;
+      s.formatAndSize = 0;
+      s.indent = 0;
+      s.kept = false;
+    }
+  }
+
+  __attribute__((noinline)) static const TextShape* Fill(TextShape& s, const FieldRecord& f,
+                                                         uint64_t formatAndSize, int indent) {
+    s.label = f.label;
+    s.note = f.note;
+    s.formatAndSize = formatAndSize;
+    s.indent = indent;
+    s.kept = false;
+    const TextCache::Entry* label = g_plainTexts.Find(f.label);
+    const bool hasNote = f.note && *f.note;
+    const TextCache::Entry* note = hasNote ? g_plainTexts.Find(f.note) : nullptr;
+    if (!label || (hasNote && !note) || indent < 0 || indent > 8) return nullptr;
+    char piece[4 * 8 + TextCache::kRoom + 32];
+    // Head.
+    char* p = piece;
+    for (int i = 0; i < indent; ++i, p += 4) std::memcpy(p, "    ", 4);
+    std::memcpy(p, label->text, label->size);
+    p += label->size;
+    if (f.format == FF_NONE) {
+      std::memcpy(p, " [", 2);
+      p = digits::PutSignedDecimal(p + 2, f.size);
+      const char* unit = f.size == 1 ? " byte]" : " bytes]";
+      const size_t n = std::strlen(unit);
+      std::memcpy(p, unit, n);
+      p += n;
+    } else {
+      std::memcpy(p, ": ", 2);
+      p += 2;
+    }
+    if (p - piece > 64) return nullptr;
+    s.headSize = static_cast<uint8_t>(p - piece);
+    std::memcpy(s.head, piece, s.headSize);
+    // Tail.
+    p = piece;
+    if (note) {
+      // Notes such as "rows" or "Columns" come without a leading blank; " byte(s)" has one.
+      if (*f.note != ' ') *p++ = ' ';
+      std::memcpy(p, note->text, note->size);
+      p += note->size;
+    }
+    *p++ = '\n';
+    if (p - piece > 64) return nullptr;
+    s.tailSize = static_cast<uint8_t>(p - piece);
+    std::memcpy(s.tail, piece, s.tailSize);
+    s.kind = TextKindOf(f);
+    s.kept = true;
+    return &s;
+  }
+
+  TextShape m_shapes[size_t(1) << kSlotBits];
+};
+
+TextShapeCache g_textShapes;
+
+void RenderFieldTextScanned(const FieldRecord& f, int indent, OutBuffer& out) {
   PutIndent(out, indent);
   PutText(out, f.label);
   bool longDump = false;
@@ -175,6 +383,89 @@ void RenderFieldText(const FieldRecord& f, int indent, OutBuffer& out) {
     ForEachBitText(f, [&](const char* text) {
       PutIndent(out, indent + 1);
       PutText(out, text);
+      out.put('\n');
+    });
+  }
+}
+
+}  // namespace
+
+void RenderFieldText(const FieldRecord& f, int indent, OutBuffer& out) {
+  const TextShape* s = g_textShapes.Find(f, indent);
+  if (!s || !out.ensure(kLineRoom)) {
+    RenderFieldTextScanned(f, indent, out);
+    return;
+  }
+  char* p = PutPiece(out.cursor(), s->head, s->headSize);
+  bool written = true;
+  switch (s->kind) {
+    case TextKind::kNone:
+      break;
+    case TextKind::kUnsigned:
+      p = digits::PutDecimal(p, LoadUnsigned(f));
+      break;
+    case TextKind::kSigned: {
+      const uint64_t v = LoadUnsigned(f);
+      int64_t value = static_cast<int64_t>(v);
+      if (f.size <= 0) {
+        value = 0;
+      } else if (f.size < 8) {
+        const uint64_t sign = uint64_t(1) << (8 * f.size - 1);
+        value = static_cast<int64_t>((v ^ sign) - sign);
+      }
+      p = digits::PutSignedDecimal(p, value);
+      break;
+    }
+    case TextKind::kHexNumber: {
+      // 0x and the value's bytes, most significant first (1 to 4 of them).
+      const uint64_t v = LoadUnsigned(f);
+      std::memcpy(p, "0x", 2);
+      p += 2;
+      for (int32_t i = f.size - 1; i >= 0; --i, p += 2)
+        std::memcpy(p, digits::kPairs.hex + 2 * ((v >> (8 * i)) & 0xFF), 2);
+      break;
+    }
+    case TextKind::kHexBytes:
+      if (f.size > 0) p = digits::PutHexBytes(p, f.data, static_cast<size_t>(f.size));
+      break;
+    default:
+      written = false;
+      break;
+  }
+  const bool hasTable = f.table && f.rows > 0;
+  if (written && !hasTable) {
+    out.commit(PutPiece(p, s->tail, s->tailSize));
+    return;
+  }
+  out.commit(p);
+  bool longDump = false;
+  if (!written) {
+    if (s->kind == TextKind::kString) {
+      PutQuoted(out, f.data, f.size);
+    } else if (s->kind == TextKind::kVersion) {
+      for (int32_t i = 0; i < f.size; ++i) {
+        if (i) out.put('.');
+        out.putUnsigned(f.data[i]);
+      }
+    } else {
+      longDump = true;
+      out.put('(');
+      out.putSigned(f.size);
+      out.put(" bytes)");
+    }
+  }
+  if (hasTable && f.format != FF_FLAGS) {
+    const int row = FieldTableRow(f);
+    out.put(" (", 2);
+    PutConstText(out, row >= 0 ? f.table[row].text : "");
+    out.put(')');
+  }
+  out.put(s->tail, s->tailSize);
+  if (longDump) PutDumpLines(out, f.data, f.size, indent + 1);
+  if (hasTable && f.format == FF_FLAGS) {
+    ForEachBitText(f, [&](const char* text) {
+      PutIndent(out, indent + 1);
+      PutConstText(out, text);
       out.put('\n');
     });
   }
