@@ -1,5 +1,8 @@
 #include "message_render.h"
 
+#include <cstring>
+
+#include "tdsengine/digits.h"
 #include "tdsengine/render.h"
 
 namespace {
@@ -25,21 +28,41 @@ bool WalkEndedEarly(const MessageMeta& meta) {
   return meta.walk.restSize > 0;
 }
 
-void TokenJson(const DisplayTree& tree, const PacketRecord& p, OutBuffer& out) {
-  out.put("{\"offset\": ");
-  out.putSigned(p.spanOffset);
-  out.put(", \"size\": ");
-  out.putSigned(p.spanSize);
-  out.put(", \"token\": ");
-  if (p.token >= 0)
-    out.putSigned(p.token);
-  else
-    out.put("null");
-  out.put(", \"name\": ");
+template <size_t N>
+char* PutLiteral(char* p, const char (&text)[N]) {
+  std::memcpy(p, text, N - 1);
+  return p + N - 1;
+}
+
+void TokenJson(const DisplayTree& tree, const PacketRecord& p, bool separate, OutBuffer& out) {
+  // The numbers straight into the buffer: keys and digits come to 80 bytes at most.
+  if (out.ensure(96)) {
+    char* at = out.cursor();
+    if (separate) at = PutLiteral(at, ", ");
+    at = PutLiteral(at, "{\"offset\": ");
+    at = digits::PutSignedDecimal(at, p.spanOffset);
+    at = PutLiteral(at, ", \"size\": ");
+    at = digits::PutSignedDecimal(at, p.spanSize);
+    at = PutLiteral(at, ", \"token\": ");
+    at = p.token >= 0 ? digits::PutSignedDecimal(at, p.token) : PutLiteral(at, "null");
+    out.commit(PutLiteral(at, ", \"name\": "));
+  } else {
+    if (separate) out.put(", ", 2);
+    out.put("{\"offset\": ");
+    out.putSigned(p.spanOffset);
+    out.put(", \"size\": ");
+    out.putSigned(p.spanSize);
+    out.put(", \"token\": ");
+    if (p.token >= 0)
+      out.putSigned(p.token);
+    else
+      out.put("null");
+    out.put(", \"name\": ");
+  }
   JsonPutString(out, p.shortName);
-  out.put(", \"text\": ");
+  out.put(", \"text\": ", 10);
   JsonPutString(out, p.longName);
-  out.put(", \"fields\": [");
+  out.put(", \"fields\": [", 13);
   RenderFieldsJson(tree.fields().data() + p.firstField, p.fieldCount, out);
   out.put(']');
   if (p.refused) {
@@ -73,9 +96,8 @@ void RenderMessageJson(const DisplayTree& tree, const MessageMeta& meta, OutBuff
   out.put(", \"tokens\": [");
   bool first = true;
   for (const PacketRecord& p : tree.packets()) {
-    if (!first) out.put(", ", 2);
+    TokenJson(tree, p, !first, out);
     first = false;
-    TokenJson(tree, p, out);
   }
   out.put(']');
   if (WalkEndedEarly(meta)) {

@@ -132,10 +132,19 @@ void CPIInteger::set(const uint8_t* bytes, int32_t size, int32_t order) {
   const uintptr_t end = reinterpret_cast<uintptr_t>(g_frameEnd);
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
   // Eight bytes inside the frame: one load, the bytes past n cleared.
-  if (at >= begin && at < end && end - at >= 8) {
+  static constexpr uint64_t kKeep[9] = {0,
+                                        0xFF,
+                                        0xFFFF,
+                                        0xFFFFFF,
+                                        0xFFFFFFFF,
+                                        0xFFFFFFFFFF,
+                                        0xFFFFFFFFFFFF,
+                                        0xFFFFFFFFFFFFFF,
+                                        0xFFFFFFFFFFFFFFFF};
+  if (at - begin < end - begin && end - at >= 8) {
     uint64_t word;
     std::memcpy(&word, bytes, sizeof(word));
-    if (n < 8) word &= (uint64_t(1) << (8 * n)) - 1;
+    word &= kKeep[n];
     std::memcpy(m_bytes, &word, sizeof(word));
     return;
   }

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "digits.h"
+#include "tdsengine/digits.h"
 
 OutBuffer::OutBuffer(FILE* out, size_t capacity)
     : m_out(out), m_buf(static_cast<char*>(std::malloc(capacity))), m_cap(capacity) {}

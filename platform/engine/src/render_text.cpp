@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "constant_ranges.h"
-#include "digits.h"
+#include "tdsengine/digits.h"
 #include "tdsengine/field_value.h"
 #include "tdsengine/render.h"
 #include "text_cache.h"
