@@ -148,8 +148,10 @@ void PacketView::Count() {
     const uint32_t scan = p.fieldCount < kHeaderFieldsScanned ? p.fieldCount : kHeaderFieldsScanned;
     for (uint32_t i = 0; i < scan; ++i) {
       const FieldRecord& f = fields[p.firstField + i];
-      const bool isType = std::strcmp(f.label, kMessageTypeLabel) == 0;
-      const bool isToken = !isType && std::strcmp(f.label, kTokenTypeLabel) == 0;
+      // Both labels begin with "TDS ": most header fields are told apart by their first byte.
+      const bool maybe = f.label[0] == 'T';
+      const bool isType = maybe && std::strcmp(f.label, kMessageTypeLabel) == 0;
+      const bool isToken = maybe && !isType && std::strcmp(f.label, kTokenTypeLabel) == 0;
       if (!isType && !isToken) continue;
       const uint8_t value = static_cast<uint8_t>(FieldUnsigned(f));
       const int row = FieldTableRow(f);

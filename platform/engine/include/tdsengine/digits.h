@@ -127,16 +127,20 @@ inline char* PutSignedDecimal(char* p, int64_t v) {
 }
 
 #if defined(__SSE2__)
-// Eight bytes as sixteen hex digits: the nibbles spread into bytes, then '0' + n, plus 39 more
-// for n above 9 ('a' - '0' - 10).
+// Sixteen nibbles, one per byte, as hex digits: '0' + n, plus 39 more for n above 9
+// ('a' - '0' - 10).
+inline __m128i HexAscii(__m128i nibbles) {
+  const __m128i letters =
+      _mm_and_si128(_mm_cmpgt_epi8(nibbles, _mm_set1_epi8(9)), _mm_set1_epi8('a' - '0' - 10));
+  return _mm_add_epi8(_mm_add_epi8(nibbles, _mm_set1_epi8('0')), letters);
+}
+
+// Eight bytes (the low half) as sixteen hex digits, high nibble first.
 inline __m128i HexDigits8(__m128i bytes) {
   const __m128i nibble = _mm_set1_epi8(0x0F);
   const __m128i high = _mm_and_si128(_mm_srli_epi16(bytes, 4), nibble);
   const __m128i low = _mm_and_si128(bytes, nibble);
-  const __m128i digits = _mm_unpacklo_epi8(high, low);
-  const __m128i letters =
-      _mm_and_si128(_mm_cmpgt_epi8(digits, _mm_set1_epi8(9)), _mm_set1_epi8('a' - '0' - 10));
-  return _mm_add_epi8(_mm_add_epi8(digits, _mm_set1_epi8('0')), letters);
+  return HexAscii(_mm_unpacklo_epi8(high, low));
 }
 #endif
 
@@ -145,9 +149,19 @@ inline char* PutHexBytes(char* p, const uint8_t* data, size_t n) {
   char* const end = p + 2 * n;
 #if defined(__SSE2__)
   if (n >= 8) {
-    // Eight bytes at a time; the last eight again where n is no multiple of eight (the same
-    // digits written twice).
+    // Sixteen bytes at a time, then eight; the last eight again where n is no multiple of
+    // eight (the same digits written twice).
+    const __m128i nibble = _mm_set1_epi8(0x0F);
     size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+      const __m128i high = _mm_and_si128(_mm_srli_epi16(bytes, 4), nibble);
+      const __m128i low = _mm_and_si128(bytes, nibble);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 2 * i),
+                       HexAscii(_mm_unpacklo_epi8(high, low)));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 2 * i + 16),
+                       HexAscii(_mm_unpackhi_epi8(high, low)));
+    }
     for (; i + 8 <= n; i += 8) {
       const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(data + i));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 2 * i), HexDigits8(bytes));
