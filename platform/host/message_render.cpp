@@ -145,7 +145,7 @@ void RenderMessageText(const DisplayTree& tree, const MessageMeta& meta, OutBuff
     out.put(", ");
     out.putSigned(p.spanSize);
     out.put(p.spanSize == 1 ? " byte\n" : " bytes\n");
-    for (uint32_t i = 0; i < p.fieldCount; ++i) RenderFieldText(fields[p.firstField + i], 2, out);
+    RenderFieldsText(fields.data() + p.firstField, p.fieldCount, 2, out);
     if (p.refused) {
       out.put("        [Refused: ");
       PutText(out, p.refusal.label);

@@ -543,7 +543,8 @@ void PutRest(const FieldRecord& f, const Shape& s, bool valueWritten, OutBuffer&
 }
 
 // One field; `separate` puts ", " ahead of it.
-inline void PutField(const FieldRecord& f, bool separate, OutBuffer& out) {
+__attribute__((always_inline)) inline void PutField(const FieldRecord& f, bool separate,
+                                                    OutBuffer& out) {
   const Shape* s = g_shapes.Find(f);
   if (!s || !out.ensure(kShapeRoom)) {
     if (separate) out.put(", ", 2);

@@ -388,9 +388,8 @@ void RenderFieldTextScanned(const FieldRecord& f, int indent, OutBuffer& out) {
   }
 }
 
-}  // namespace
-
-void RenderFieldText(const FieldRecord& f, int indent, OutBuffer& out) {
+__attribute__((always_inline)) inline void PutFieldText(const FieldRecord& f, int indent,
+                                                        OutBuffer& out) {
   const TextShape* s = g_textShapes.Find(f, indent);
   if (!s || !out.ensure(kLineRoom)) {
     RenderFieldTextScanned(f, indent, out);
@@ -471,6 +470,16 @@ void RenderFieldText(const FieldRecord& f, int indent, OutBuffer& out) {
   }
 }
 
+}  // namespace
+
+void RenderFieldText(const FieldRecord& f, int indent, OutBuffer& out) {
+  PutFieldText(f, indent, out);
+}
+
+void RenderFieldsText(const FieldRecord* fields, size_t count, int indent, OutBuffer& out) {
+  for (size_t i = 0; i < count; ++i) PutFieldText(fields[i], indent, out);
+}
+
 void RenderFrameText(const DisplayTree& tree, const FrameMeta& meta, OutBuffer& out) {
   out.put("Frame ");
   out.putUnsigned(meta.frame);
@@ -503,7 +512,7 @@ void RenderFrameText(const DisplayTree& tree, const FrameMeta& meta, OutBuffer& 
       }
     }
     out.put('\n');
-    for (uint32_t i = 0; i < p.fieldCount; ++i) RenderFieldText(fields[p.firstField + i], 2, out);
+    RenderFieldsText(fields.data() + p.firstField, p.fieldCount, 2, out);
     if (p.refused) {
       PutIndent(out, 2);
       out.put("[Refused: ");

@@ -40,3 +40,6 @@ TDSENGINE_API void RenderPacketJson(const DisplayTree& tree, const PacketRecord&
                                     OutBuffer& out);
 // One field as text lines at the given indent (in units of four blanks).
 TDSENGINE_API void RenderFieldText(const FieldRecord& field, int indent, OutBuffer& out);
+// The lines of `count` fields at the given indent.
+TDSENGINE_API void RenderFieldsText(const FieldRecord* fields, size_t count, int indent,
+                                    OutBuffer& out);
