@@ -117,6 +117,10 @@ RowCache g_rowCache;
 
 }  // namespace
 
+int FindTableRow(const CPICodeTable* table, int32_t rows, uint32_t value) {
+  return g_rowCache.Find(table, rows, value);
+}
+
 int PIgetInterpretationString(int /*kind*/, int32_t value, int32_t rows,
                               const CPICodeTable* table) {
   if (!table || rows <= 0) return -1;

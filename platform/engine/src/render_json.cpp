@@ -507,7 +507,7 @@ inline void PutMember(OutBuffer& out, const char (&key)[N], const char* text, bo
 // The "text" member of a field with a value table, or the "bits" of a flags field.
 void PutTableMember(const FieldRecord& f, OutBuffer& out) {
   if (f.format != FF_FLAGS) {
-    const int row = FieldTableRow(f);
+    const int row = FindTableRow(f.table, f.rows, static_cast<uint32_t>(LoadUnsigned(f)));
     PutMember(out, ", \"text\": ", row >= 0 ? f.table[row].text : "", false);
     return;
   }

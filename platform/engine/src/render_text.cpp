@@ -367,7 +367,7 @@ void RenderFieldTextScanned(const FieldRecord& f, int indent, OutBuffer& out) {
   }
   const bool hasTable = f.table && f.rows > 0;
   if (hasTable && f.format != FF_FLAGS) {
-    const int row = FieldTableRow(f);
+    const int row = FindTableRow(f.table, f.rows, static_cast<uint32_t>(LoadUnsigned(f)));
     out.put(" (", 2);
     PutText(out, row >= 0 ? f.table[row].text : "");
     out.put(')');
@@ -454,7 +454,7 @@ __attribute__((always_inline)) inline void PutFieldText(const FieldRecord& f, in
     }
   }
   if (hasTable && f.format != FF_FLAGS) {
-    const int row = FieldTableRow(f);
+    const int row = FindTableRow(f.table, f.rows, static_cast<uint32_t>(LoadUnsigned(f)));
     out.put(" (", 2);
     PutConstText(out, row >= 0 ? f.table[row].text : "");
     out.put(')');
