@@ -112,7 +112,7 @@ void ForgetConstantTexts() {
   ClearCaches();
 }
 
-TextCache::TextCache(Escape escape) : m_escape(escape), m_slots() {
+TextCache::TextCache(Escape escape) : m_escape(escape) {
   OnConstantRangesChange([](void* cache) { static_cast<TextCache*>(cache)->Clear(); }, this);
 }
 

@@ -69,10 +69,11 @@ int PIOutputToCPDecode(int32_t& remaining, const uint8_t*& cursor, int32_t /*off
 namespace {
 
 // Rows found in constant tables, by table, row count and value. A table inside a constant range
-// cannot change, so the row once found stays right.
+// cannot change, so the row once found stays right. Static storage only (zeroed slots are
+// empty).
 class RowCache {
  public:
-  RowCache() : m_slots() {
+  RowCache() {
     OnConstantRangesChange([](void* cache) { static_cast<RowCache*>(cache)->Clear(); }, this);
   }
 

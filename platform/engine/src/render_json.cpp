@@ -395,9 +395,10 @@ constexpr size_t kShapeRoom = 2 + 3 * 64 + 21 + 2 * kShortHexBytes + 2;
 
 // Shapes of the fields rendered so far, by label, note, format and size. A shape is made only
 // from texts the text cache keeps (constants), so it stays right for as long as they do.
+// Static storage only (zeroed slots are empty).
 class ShapeCache {
  public:
-  ShapeCache() : m_shapes() {
+  ShapeCache() {
     OnConstantRangesChange([](void* cache) { static_cast<ShapeCache*>(cache)->Clear(); }, this);
   }
 

@@ -243,9 +243,10 @@ inline char* PutPiece(char* p, const char (&piece)[64], uint8_t size) {
 // A line from its shape: the pieces and a number or the bytes of a short dump in hex.
 constexpr size_t kLineRoom = 2 * 64 + 2 * kInlineDumpBytes + 2;
 
+// Shapes of the lines written so far; static storage only (zeroed slots are empty).
 class TextShapeCache {
  public:
-  TextShapeCache() : m_shapes() {
+  TextShapeCache() {
     OnConstantRangesChange([](void* cache) { static_cast<TextShapeCache*>(cache)->Clear(); }, this);
   }
 

@@ -2,6 +2,10 @@
 // field's renderer copies it instead of scanning it. Only texts inside a range registered in
 // constant_text.h are kept: their bytes cannot change under the kept copy. The engine renders
 // on one thread; the caches are not shared between threads.
+//
+// The caches here and beside the renderers are objects of static storage only: their slots
+// start out zeroed (empty) without the constructor writing them, so that memory is touched only
+// as slots are used.
 #pragma once
 
 #include <cstddef>
