@@ -3,10 +3,10 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
+
+#include "tdsdecode_runner.h"
 
 namespace pcapbuild {
 
@@ -75,23 +75,25 @@ class Pcap {
     PutLe32(m_data, snaplen);
     PutLe32(m_data, linkType);
   }
-  // A record; `wire` is the length on the wire (the record's own length when 0), `keep`
-  // how many bytes are captured (all when negative).
+  // A record one second after the last; `wire` is the length on the wire (the record's own
+  // length when 0), `keep` how many bytes are captured (all when negative).
   void Record(const Bytes& frame, uint32_t wire = 0, long keep = -1) {
+    RecordAt(++m_second, 0, frame, wire, keep);
+  }
+  // The same at the given time.
+  void RecordAt(uint32_t seconds, uint32_t micros, const Bytes& frame, uint32_t wire = 0,
+                long keep = -1) {
     const size_t n = keep < 0 ? frame.size() : static_cast<size_t>(keep);
-    PutLe32(m_data, ++m_second);
-    PutLe32(m_data, 0);
+    PutLe32(m_data, seconds);
+    PutLe32(m_data, micros);
     PutLe32(m_data, static_cast<uint32_t>(n));
     PutLe32(m_data, wire ? wire : static_cast<uint32_t>(frame.size()));
     m_data.insert(m_data.end(), frame.begin(), frame.begin() + static_cast<long>(n));
   }
   const Bytes& bytes() const { return m_data; }
-  std::string Write(const std::string& name) const {
-    const std::string path = "/tmp/tdsdecode_test_" + name;
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(m_data.data()), static_cast<long>(m_data.size()));
-    return path;
-  }
+  std::string text() const { return std::string(m_data.begin(), m_data.end()); }
+  // The file under /tmp (see WriteTemp) and its path.
+  std::string Write(const std::string& name) const { return WriteTemp(name, text()); }
 
  private:
   Bytes m_data;

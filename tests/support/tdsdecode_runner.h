@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "text_checks.h"
+
 struct RunResult {
   int exitCode = -1;
   std::string out;
