@@ -72,7 +72,7 @@ TEST(HexInput, MalformedLinesNameTheLineAndKeepEarlierFrames) {
     ASSERT_EQ(r.frames.size(), 2u) << "the frames before the bad line are decoded";
     EXPECT_EQ(r.frames[1]["frame"], 2);
     EXPECT_EQ(r.err.rfind("tdsdecode: " + CliHexPath() + ": line 5: ", 0), 0u) << r.err;
-    EXPECT_NE(r.err.find(c.why), std::string::npos) << r.err;
+    EXPECT_TRUE(Contains(r.err, c.why));
   }
 }
 
@@ -128,8 +128,8 @@ TEST(CommandLine, UsageErrorsExitTwo) {
 TEST(CommandLine, HelpVersionAndPlugin) {
   RunResult r = RunTdsdecode({"--help"});
   EXPECT_EQ(r.exitCode, 0);
-  EXPECT_NE(r.out.find("Usage: tdsdecode"), std::string::npos);
-  EXPECT_NE(r.out.find("--no-reassemble"), std::string::npos);
+  EXPECT_TRUE(Contains(r.out, "Usage: tdsdecode"));
+  EXPECT_TRUE(Contains(r.out, "--no-reassemble"));
   EXPECT_EQ(RunTdsdecode({"-h"}).out, r.out);
   r = RunTdsdecode({"--version"});
   EXPECT_EQ(r.exitCode, 0);
@@ -148,7 +148,7 @@ TEST(CommandLine, HelpVersionAndPlugin) {
       PluginBesideTheProgram().substr(0, PluginBesideTheProgram().rfind('/')) + "/libtdsengine.so";
   r = HexRun(hex, {"--plugin", engine});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_NE(r.err.find("sybasetds_parse"), std::string::npos) << r.err;
+  EXPECT_TRUE(Contains(r.err, "sybasetds_parse"));
 }
 
 TEST(CommandLine, StatisticsInJsonAndText) {
@@ -182,10 +182,10 @@ TEST(CommandLine, StatisticsInJsonAndText) {
 
   r = HexRun(hex, {"--stats", "--no-reassemble"});
   ASSERT_EQ(r.exitCode, 0);
-  EXPECT_NE(r.out.find("Statistics:\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("  TDS packets decoded: 4\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("    15 Normal TDS request or response: 3\n"), std::string::npos);
-  EXPECT_NE(r.out.find("    0x21 Language Command: 2\n"), std::string::npos);
+  EXPECT_TRUE(Contains(r.out, "Statistics:\n"));
+  EXPECT_TRUE(Contains(r.out, "  TDS packets decoded: 4\n"));
+  EXPECT_TRUE(Contains(r.out, "    15 Normal TDS request or response: 3\n"));
+  EXPECT_TRUE(Contains(r.out, "    0x21 Language Command: 2\n"));
 }
 
 TEST(CommandLine, TextOutputIsTheDefault) {
@@ -193,7 +193,5 @@ TEST(CommandLine, TextOutputIsTheDefault) {
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out.rfind("Frame 1: connection 2, server to client, 14 TDS bytes, result 0\n", 0), 0u)
       << r.out;
-  EXPECT_NE(r.out.find("\n        TDS Message Type: 15 (Normal TDS request or response)\n"),
-            std::string::npos)
-      << r.out;
+  EXPECT_TRUE(Contains(r.out, "\n        TDS Message Type: 15 (Normal TDS request or response)\n"));
 }

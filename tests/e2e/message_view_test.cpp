@@ -105,9 +105,9 @@ TEST(MessageView, ResponseShowsEveryTokenWithItsValues) {
                            0),
             0u)
       << text.out;
-  EXPECT_NE(text.out.find("\n    ROW (A Row of Data): offset 30, 9 bytes\n"), std::string::npos);
-  EXPECT_NE(text.out.find("\n    DONE (Completion Status of a Command): offset 39, 9 bytes\n"),
-            std::string::npos);
+  EXPECT_TRUE(Contains(text.out, "\n    ROW (A Row of Data): offset 30, 9 bytes\n"));
+  EXPECT_TRUE(
+      Contains(text.out, "\n    DONE (Completion Status of a Command): offset 39, 9 bytes\n"));
 }
 
 TEST(MessageView, MessagesJoinPacketsAndSegments) {
@@ -188,9 +188,9 @@ TEST(MessageView, DataTokenWithoutFormatEndsTheWalk) {
 TEST(MessageView, OptionsAndStatistics) {
   const RunResult bad = RunTdsdecode({"--view", "frames", "--hex", "-"}, "");
   EXPECT_EQ(bad.exitCode, 2);
-  EXPECT_NE(bad.err.find("--view: unknown view 'frames' (packet or message)"), std::string::npos);
+  EXPECT_TRUE(Contains(bad.err, "--view: unknown view 'frames' (packet or message)"));
   const RunResult help = RunTdsdecode({"--help"});
-  EXPECT_NE(help.out.find("--view packet|message"), std::string::npos);
+  EXPECT_TRUE(Contains(help.out, "--view packet|message"));
 
   const std::vector<json> run =
       Messages("c " + Pkt(15, 1, "21 00000002 00 31") + "\n" + "s " +
@@ -390,8 +390,8 @@ TEST(MessageView, PacketViewIsTheDefaultAndUnchanged) {
       const RunResult packet = RunTdsdecode({"--view", "packet", "-o", format, "--stats", path});
       ASSERT_EQ(plain.exitCode, 0) << plain.err;
       EXPECT_EQ(plain.out, packet.out);
-      EXPECT_EQ(plain.out.find("message_view"), std::string::npos);
-      EXPECT_EQ(plain.out.find("tokens per token type ("), std::string::npos);
+      EXPECT_FALSE(Contains(plain.out, "message_view"));
+      EXPECT_FALSE(Contains(plain.out, "tokens per token type ("));
     }
   }
 }

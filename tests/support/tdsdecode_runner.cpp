@@ -22,11 +22,12 @@ std::string Quote(const std::string& arg) {
   return q + "'";
 }
 
-std::string TempPath(const char* tag) {
+// A fresh name under /tmp, reserved by an empty file of that name (removed with the others).
+std::string TempBase() {
   char name[] = "/tmp/tdsdecode_test_XXXXXX";
   const int fd = mkstemp(name);
   if (fd >= 0) close(fd);
-  return std::string(name) + tag;
+  return name;
 }
 
 }  // namespace
@@ -45,9 +46,10 @@ std::string WriteTemp(const std::string& tag, const std::string& bytes) {
 }
 
 RunResult RunTdsdecode(const std::vector<std::string>& args, const std::string& input) {
-  const std::string inPath = TempPath(".in");
-  const std::string outPath = TempPath(".out");
-  const std::string errPath = TempPath(".err");
+  const std::string base = TempBase();
+  const std::string inPath = base + ".in";
+  const std::string outPath = base + ".out";
+  const std::string errPath = base + ".err";
   std::ofstream(inPath, std::ios::binary) << input;
   std::string cmd = Quote(TDSDECODE_PATH);
   for (const auto& a : args) cmd += " " + Quote(a);
@@ -60,6 +62,7 @@ RunResult RunTdsdecode(const std::vector<std::string>& args, const std::string& 
   std::remove(inPath.c_str());
   std::remove(outPath.c_str());
   std::remove(errPath.c_str());
+  std::remove(base.c_str());
   std::istringstream lines(r.out);
   std::string line;
   while (std::getline(lines, line)) {
@@ -70,12 +73,14 @@ RunResult RunTdsdecode(const std::vector<std::string>& args, const std::string& 
 }
 
 RunResult DecodeHex(const std::string& hex, const std::vector<std::string>& extra) {
-  const std::string path = TempPath(".hex");
+  const std::string base = TempBase();
+  const std::string path = base + ".hex";
   std::ofstream(path, std::ios::binary) << hex;
   std::vector<std::string> args = {"--hex", path, "-o", "json", "--no-reassemble"};
   args.insert(args.end(), extra.begin(), extra.end());
   RunResult r = RunTdsdecode(args);
   std::remove(path.c_str());
+  std::remove(base.c_str());
   return r;
 }
 
@@ -103,25 +108,5 @@ std::vector<std::string> Labels(const nlohmann::json& packet) {
   std::vector<std::string> out;
   if (!packet.contains("fields")) return out;
   for (const auto& f : packet["fields"]) out.push_back(f.value("label", ""));
-  return out;
-}
-
-void ExpectHas(const nlohmann::json& got, const nlohmann::json& want) {
-  for (auto it = want.begin(); it != want.end(); ++it) {
-    const bool has = got.is_object() && got.contains(it.key());
-    if (it->is_discarded()) {
-      EXPECT_FALSE(has) << "\"" << it.key() << "\" in " << got.dump();
-    } else if (!has) {
-      ADD_FAILURE() << "no \"" << it.key() << "\" in " << got.dump();
-    } else {
-      EXPECT_EQ(got[it.key()], *it) << "\"" << it.key() << "\" in " << got.dump();
-    }
-  }
-}
-
-nlohmann::json Pluck(const std::vector<nlohmann::json>& objects, const std::string& key) {
-  nlohmann::json out = nlohmann::json::array();
-  for (const auto& o : objects)
-    out.push_back(o.is_object() ? o.value(key, nlohmann::json()) : nlohmann::json());
   return out;
 }

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "text_checks.h"
+#include "checks.h"
 
 struct RunResult {
   int exitCode = -1;
@@ -32,15 +32,6 @@ const nlohmann::json* FindField(const nlohmann::json& packet, const std::string&
 
 // Every field label of a packet, in order.
 std::vector<std::string> Labels(const nlohmann::json& packet);
-
-// A wanted value that stands for a key the object does not have.
-inline const nlohmann::json kAbsent = nlohmann::json(nlohmann::json::value_t::discarded);
-
-// Every key of `want` is in `got` with that value (kAbsent: `got` has no such key).
-void ExpectHas(const nlohmann::json& got, const nlohmann::json& want);
-
-// The key's value in each object, in order (null where it is missing).
-nlohmann::json Pluck(const std::vector<nlohmann::json>& objects, const std::string& key);
 
 // The bytes of a file ("" when it cannot be read).
 std::string ReadFile(const std::string& path);

@@ -1,12 +1,13 @@
 // Engine rules that read clearer alone: value holders, table lookup, field output and refusal,
 // field values and bit tables, and the conversation store's release accounting.
+#include "tdsengine/engine.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "tdsengine/display_tree.h"
-#include "tdsengine/engine.h"
 #include "tdsengine/field_value.h"
 #include "tdsengine/store.h"
 
@@ -61,8 +62,8 @@ TEST(ValueHolder, SizesOrdersAndFrameBounds) {
 }
 
 TEST(CodeTables, FirstMatchingRowElseTheFinalRow) {
-  static const CPICodeTable table[] = {{1, 1, "one"}, {0xFE, 0xFF, "range"}, {1, 5, "late"},
-                                       {0, 0, "Unknown"}};
+  static const CPICodeTable table[] = {
+      {1, 1, "one"}, {0xFE, 0xFF, "range"}, {1, 5, "late"}, {0, 0, "Unknown"}};
   EXPECT_EQ(PIgetInterpretationString(1, 1, 4, table), 0);
   EXPECT_EQ(PIgetInterpretationString(1, 0xFF, 4, table), 1);
   EXPECT_EQ(PIgetInterpretationString(1, 3, 4, table), 2);
@@ -78,21 +79,21 @@ TEST(FieldOutput, AcceptsWithinTheCountAndRefusesOtherwise) {
   PIOutputTitleToCPDecode("T", "Test", &decode, parser);
   const uint8_t* cursor = frame.bytes.data();
   int32_t remaining = 4;
-  EXPECT_EQ(PIOutputToCPDecode(remaining, cursor, 0, &decode, parser, "a", FF_DECIMAL, 3,
-                               nullptr, 0, 0xFFFFFFFF, nullptr, nullptr, BO_PARSER),
+  EXPECT_EQ(PIOutputToCPDecode(remaining, cursor, 0, &decode, parser, "a", FF_DECIMAL, 3, nullptr,
+                               0, 0xFFFFFFFF, nullptr, nullptr, BO_PARSER),
             1);
   EXPECT_EQ(remaining, 1);
   EXPECT_EQ(cursor, frame.bytes.data() + 3);
-  EXPECT_EQ(PIOutputToCPDecode(remaining, cursor, 0, &decode, parser, "b", FF_DECIMAL, 2,
-                               nullptr, 0, 0xFFFFFFFF, nullptr, nullptr, BO_PARSER),
+  EXPECT_EQ(PIOutputToCPDecode(remaining, cursor, 0, &decode, parser, "b", FF_DECIMAL, 2, nullptr,
+                               0, 0xFFFFFFFF, nullptr, nullptr, BO_PARSER),
             0);
-  EXPECT_EQ(PIOutputToCPDecode(remaining, cursor, 0, &decode, parser, "c", FF_DECIMAL, -1,
-                               nullptr, 0, 0xFFFFFFFF, nullptr, nullptr, BO_PARSER),
+  EXPECT_EQ(PIOutputToCPDecode(remaining, cursor, 0, &decode, parser, "c", FF_DECIMAL, -1, nullptr,
+                               0, 0xFFFFFFFF, nullptr, nullptr, BO_PARSER),
             0);
   // A count larger than the frame does not let a field past the frame's end.
   remaining = 100;
-  EXPECT_EQ(PIOutputToCPDecode(remaining, cursor, 0, &decode, parser, "d", FF_DUMP, 2,
-                               nullptr, 0, 0xFFFFFFFF, nullptr, nullptr, BO_PARSER),
+  EXPECT_EQ(PIOutputToCPDecode(remaining, cursor, 0, &decode, parser, "d", FF_DUMP, 2, nullptr, 0,
+                               0xFFFFFFFF, nullptr, nullptr, BO_PARSER),
             0);
   ASSERT_EQ(frame.tree.packets().size(), 1u);
   const PacketRecord& p = frame.tree.packets()[0];
@@ -115,10 +116,10 @@ TEST(FieldValues, ByteOrdersSizesAndSign) {
 }
 
 TEST(BitTables, PairsSetOnlyRowsAndMasks) {
-  static const CPICodeTable bits[] = {
-      {0x01000000, 0, "b0 set"}, {0x01000000, 0, "b0 clear"}, {0x02000000, 0, "b1 set"},
-      {0x02000000, 0, ""},       {0x04000000, 0, "b2 only"},  {0x80000000, 0, "b7 set"},
-      {0x80000000, 0, "b7 clear"}, {0, 0, "Unknown"}};
+  static const CPICodeTable bits[] = {{0x01000000, 0, "b0 set"},   {0x01000000, 0, "b0 clear"},
+                                      {0x02000000, 0, "b1 set"},   {0x02000000, 0, ""},
+                                      {0x04000000, 0, "b2 only"},  {0x80000000, 0, "b7 set"},
+                                      {0x80000000, 0, "b7 clear"}, {0, 0, "Unknown"}};
   // 0x05: bit 0 set, bit 1 clear with an empty text, set-only bit 2, bit 7 clear.
   EXPECT_EQ(Bits(Field({0x05}, FF_FLAGS, true, bits, 8, 0xFF000000)),
             (std::vector<std::string>{"b0 set", "b2 only", "b7 clear"}));
@@ -128,8 +129,8 @@ TEST(BitTables, PairsSetOnlyRowsAndMasks) {
   EXPECT_EQ(Bits(Field({0x85}, FF_FLAGS, true, bits, 8, 0x0F000000)),
             (std::vector<std::string>{"b0 set", "b2 only"}));
   // Two bytes are aligned at bit 16: 0x0001 in the low byte is bit 0 of the top-aligned word.
-  static const CPICodeTable wide[] = {{0x00010000, 0, "w0"}, {0x01000000, 0, "w8"},
-                                      {0, 0, "Unknown"}};
+  static const CPICodeTable wide[] = {
+      {0x00010000, 0, "w0"}, {0x01000000, 0, "w8"}, {0, 0, "Unknown"}};
   EXPECT_EQ(Bits(Field({0x01, 0x01}, FF_FLAGS, true, wide, 3, 0xFFFF0000)),
             (std::vector<std::string>{"w0", "w8"}));
   EXPECT_EQ(Bits(Field({0x01, 0x00}, FF_FLAGS, false, wide, 3, 0xFFFF0000)),

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "checks.h"
 #include "hex_input.h"
 #include "link_layer.h"
 #include "options.h"
@@ -100,7 +101,7 @@ TEST(Options, UsageErrorsSayWhatAndWhy) {
     Options o;
     const ParseOutcome r = Parse(args, o);
     EXPECT_FALSE(r.ok) << ::testing::PrintToString(args);
-    EXPECT_NE(r.error.find(": "), std::string::npos) << r.error;
+    EXPECT_TRUE(Contains(r.error, ": "));
   }
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "checks.h"
 #include "connection_table.h"
 #include "link_layer.h"
 #include "message_view.h"
@@ -180,11 +181,10 @@ TEST_F(MemoryBoundsTest, TrackedConnectionsStayWithinTheLimitAndEvictionsAreRepo
     EXPECT_EQ(wire.stats().connectionsEvicted, kClients - limits.maxConnections);
     report = wire.Finish();
   }
-  EXPECT_NE(report.find("connections evicted: 492\n"), std::string::npos) << report;
-  EXPECT_NE(report.find("\"connections_evicted\": 492"), std::string::npos) << report;
+  EXPECT_TRUE(Contains(report, "connections evicted: 492\n"));
+  EXPECT_TRUE(Contains(report, "\"connections_evicted\": 492"));
   // Held bytes of evicted connections were handed over as they were, and counted.
-  EXPECT_NE(report.find("bytes held at the end of a stream: 150000\n"), std::string::npos)
-      << report;
+  EXPECT_TRUE(Contains(report, "bytes held at the end of a stream: 150000\n"));
   EXPECT_EQ(ledger.live(), 0u);
 }
 
@@ -219,10 +219,9 @@ TEST_F(MemoryBoundsTest, FormatRecordsPastTheStoreCeilingAreCountedInTheStatisti
     }
     // The byte-order record takes one place in the store.
     const std::string refused = std::to_string(kFormats - (StoreRegistry::kDefaultMaxBlocks - 1));
-    EXPECT_NE(report.find("format records refused (connection store full): " + refused + "\n"),
-              std::string::npos)
-        << report;
-    EXPECT_NE(report.find("\"format_records_refused\": " + refused), std::string::npos) << report;
+    EXPECT_TRUE(
+        Contains(report, "format records refused (connection store full): " + refused + "\n"));
+    EXPECT_TRUE(Contains(report, "\"format_records_refused\": " + refused));
     EXPECT_EQ(ledger.live(), 0u);
   }
 }
@@ -248,9 +247,9 @@ TEST_F(MemoryBoundsTest, BytesWaitingForAGapStayWithinTheCeilingAndGapsAreReport
     EXPECT_GT(wire.stats().stream.gaps, 0u);
     report = wire.Finish();
   }
-  EXPECT_NE(report.find("gaps given up: "), std::string::npos) << report;
-  EXPECT_EQ(report.find("gaps given up: 0\n"), std::string::npos) << report;
-  EXPECT_NE(report.find("segments out of order: "), std::string::npos) << report;
+  EXPECT_TRUE(Contains(report, "gaps given up: "));
+  EXPECT_FALSE(Contains(report, "gaps given up: 0\n"));
+  EXPECT_TRUE(Contains(report, "segments out of order: "));
 }
 
 TEST_F(MemoryBoundsTest, HeldBytesOfAllConnectionsStayWithinTheTableCeiling) {
@@ -277,7 +276,7 @@ TEST_F(MemoryBoundsTest, HeldBytesOfAllConnectionsStayWithinTheTableCeiling) {
     EXPECT_GT(wire.stats().connectionsEvicted, 0u);
     report = wire.Finish();
   }
-  EXPECT_EQ(report.find("connections evicted: 0\n"), std::string::npos) << report;
+  EXPECT_FALSE(Contains(report, "connections evicted: 0\n"));
 }
 
 // One message that never ends: packet after packet without the last-buffer bit.
@@ -304,11 +303,8 @@ TEST_F(MemoryBoundsTest, MessageViewHoldsAtMostItsCeilingOfOneMessageAndSaysWhat
     report = wire.Finish();
     EXPECT_GT(wire.stats().messageView.bytesPassedOver, 0u);
   }
-  EXPECT_NE(report.find("messages cut short (lost bytes, stream end, ceiling): 1\n"),
-            std::string::npos)
-      << report;
-  EXPECT_EQ(report.find("bytes passed over (ceiling, outside packets): 0\n"), std::string::npos)
-      << report;
+  EXPECT_TRUE(Contains(report, "messages cut short (lost bytes, stream end, ceiling): 1\n"));
+  EXPECT_FALSE(Contains(report, "bytes passed over (ceiling, outside packets): 0\n"));
   EXPECT_EQ(ledger.live(), 0u);
 }
 

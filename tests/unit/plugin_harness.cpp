@@ -96,24 +96,6 @@ bool FrameDriver::FieldsInFrame() const {
   return true;
 }
 
-std::string FrameDriver::Rendered() const {
-  char* text = nullptr;
-  size_t size = 0;
-  FILE* f = open_memstream(&text, &size);
-  if (!f) return std::string();
-  {
-    OutBuffer out(f, 1 << 12);
-    FrameMeta meta;
-    RenderFrameJson(m_tree, meta, out);
-    RenderFrameText(m_tree, meta, out);
-    out.flush();
-  }
-  std::fclose(f);
-  std::string s(text, size);
-  std::free(text);
-  return s;
-}
-
 void FrameDriver::RenderDiscarded() const {
   static FILE* sink = std::fopen("/dev/null", "w");
   static OutBuffer out(sink, 1 << 16);
@@ -287,4 +269,19 @@ std::vector<std::vector<uint8_t>> TokensOf(const std::string& capturePath, uint8
 
 std::string UnitTestData(const std::string& name) {
   return std::string(UNIT_TEST_DATA_DIR) + "/" + name;
+}
+
+MemoryOutput::MemoryOutput(size_t capacity)
+    : m_file(open_memstream(&m_data, &m_size)), m_out(m_file, capacity) {}
+
+MemoryOutput::~MemoryOutput() {
+  m_out.flush();
+  std::fclose(m_file);
+  std::free(m_data);
+}
+
+std::string MemoryOutput::text() {
+  m_out.flush();
+  std::fflush(m_file);
+  return std::string(m_data, m_size);
 }

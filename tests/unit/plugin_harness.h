@@ -11,6 +11,7 @@
 #include "plugin_loader.h"
 #include "tdsengine/display_tree.h"
 #include "tdsengine/message.h"
+#include "tdsengine/out_buffer.h"
 #include "tdsengine/store.h"
 
 struct PluginEntries {
@@ -53,9 +54,7 @@ class FrameDriver {
   const DisplayTree& tree() const { return m_tree; }
   // Every field of the last frame lies inside it.
   bool FieldsInFrame() const;
-  // The last frame rendered as JSON and as text.
-  std::string Rendered() const;
-  // The same into an output that is thrown away.
+  // The last frame rendered as JSON and as text into an output that is thrown away.
   void RenderDiscarded() const;
 
  private:
@@ -101,3 +100,22 @@ std::vector<std::vector<uint8_t>> TokensOf(const std::string& capturePath, uint8
 
 // Path of a file under tests/data.
 std::string UnitTestData(const std::string& name);
+
+// An output kept in memory.
+class MemoryOutput {
+ public:
+  explicit MemoryOutput(size_t capacity = 64);
+  ~MemoryOutput();
+  MemoryOutput(const MemoryOutput&) = delete;
+  MemoryOutput& operator=(const MemoryOutput&) = delete;
+
+  OutBuffer& out() { return m_out; }
+  // Everything written so far.
+  std::string text();
+
+ private:
+  char* m_data = nullptr;
+  size_t m_size = 0;
+  FILE* m_file;
+  OutBuffer m_out;
+};
