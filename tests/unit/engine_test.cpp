@@ -79,22 +79,18 @@ TEST(FieldOutput, AcceptsWithinTheCountAndRefusesOtherwise) {
   PIOutputTitleToCPDecode("T", "Test", &decode, parser);
   const uint8_t* cursor = frame.bytes.data();
   int32_t remaining = 4;
-  EXPECT_EQ(PIOutputToCPDecode(remaining, cursor, 0, &decode, parser, "a", FF_DECIMAL, 3, nullptr,
-                               0, 0xFFFFFFFF, nullptr, nullptr, BO_PARSER),
-            1);
+  const auto out = [&](const char* label, FIELD_FORMAT format, int32_t size) {
+    return PIOutputToCPDecode(remaining, cursor, 0, &decode, parser, label, format, size, nullptr,
+                              0, 0xFFFFFFFF, nullptr, nullptr, BO_PARSER);
+  };
+  EXPECT_EQ(out("a", FF_DECIMAL, 3), 1);
   EXPECT_EQ(remaining, 1);
   EXPECT_EQ(cursor, frame.bytes.data() + 3);
-  EXPECT_EQ(PIOutputToCPDecode(remaining, cursor, 0, &decode, parser, "b", FF_DECIMAL, 2, nullptr,
-                               0, 0xFFFFFFFF, nullptr, nullptr, BO_PARSER),
-            0);
-  EXPECT_EQ(PIOutputToCPDecode(remaining, cursor, 0, &decode, parser, "c", FF_DECIMAL, -1, nullptr,
-                               0, 0xFFFFFFFF, nullptr, nullptr, BO_PARSER),
-            0);
+  EXPECT_EQ(out("b", FF_DECIMAL, 2), 0);
+  EXPECT_EQ(out("c", FF_DECIMAL, -1), 0);
   // A count larger than the frame does not let a field past the frame's end.
   remaining = 100;
-  EXPECT_EQ(PIOutputToCPDecode(remaining, cursor, 0, &decode, parser, "d", FF_DUMP, 2, nullptr, 0,
-                               0xFFFFFFFF, nullptr, nullptr, BO_PARSER),
-            0);
+  EXPECT_EQ(out("d", FF_DUMP, 2), 0);
   ASSERT_EQ(frame.tree.packets().size(), 1u);
   const PacketRecord& p = frame.tree.packets()[0];
   EXPECT_EQ(p.fieldCount, 1u);

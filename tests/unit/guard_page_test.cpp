@@ -200,9 +200,7 @@ class GuardPageTest : public ::testing::Test {
       m_driver.Message(conn, s.clientToServer, f, TokenMessageType(s.clientToServer));
     const size_t n = s.bytes.size();
     for (size_t k : Cuts(n)) {
-      std::vector<uint8_t> block(kEthernetBytes);
-      PutEthernet(block.data(), s.clientToServer);
-      block.insert(block.end(), s.bytes.begin(), s.bytes.begin() + static_cast<std::ptrdiff_t>(k));
+      const std::vector<uint8_t> block = WithEthernet(s.clientToServer, s.bytes.data(), k);
       const uint8_t* at = m_area.Place(block);
       TdsMessageWalk walk{};
       m_driver.Message(conn, at, block.size(), s.messageType, 0, &walk);
@@ -213,9 +211,7 @@ class GuardPageTest : public ::testing::Test {
       for (const int32_t stated : {static_cast<int32_t>(n + 8), static_cast<int32_t>(k + 8)}) {
         const std::vector<uint8_t> packet = TdsPacket(static_cast<uint8_t>(s.messageType), 1, cut,
                                                       stated > 0xFFFF ? 0xFFFF : stated);
-        std::vector<uint8_t> frame(kEthernetBytes);
-        PutEthernet(frame.data(), s.clientToServer);
-        frame.insert(frame.end(), packet.begin(), packet.end());
+        const std::vector<uint8_t> frame = WithEthernet(s.clientToServer, packet);
         m_driver.Packet(conn, m_area.Place(frame), frame.size());
         Check(s, k, "packet entry", true);
       }

@@ -231,21 +231,23 @@ TEST(LinkLayer, LengthsOptionsIpv6AndWhatIsNotDecoded) {
 }
 
 TEST(TdsHeader, PlausibleStartsAndLogins) {
-  const uint8_t good[] = {15, 1, 0, 10, 0, 0, 0, 0, 1, 2};
-  EXPECT_TRUE(PlausibleTdsStart(good, sizeof(good)));
-  EXPECT_FALSE(PlausibleTdsStart(good, 7)) << "less than a header";
-  const uint8_t type0[] = {0, 1, 0, 10, 0, 0, 0, 0};
-  const uint8_t type17[] = {17, 1, 0, 10, 0, 0, 0, 0};
-  const uint8_t status[] = {4, 0x10, 0, 10, 0, 0, 0, 0};
-  const uint8_t length7[] = {4, 1, 0, 7, 0, 0, 0, 0};
-  EXPECT_FALSE(PlausibleTdsStart(type0, 8));
-  EXPECT_FALSE(PlausibleTdsStart(type17, 8));
-  EXPECT_FALSE(PlausibleTdsStart(status, 8));
-  EXPECT_FALSE(PlausibleTdsStart(length7, 8));
-  const uint8_t twoGood[] = {4, 0, 0, 8, 0, 0, 0, 0, 4, 1, 0, 8, 0, 0, 0, 0};
-  const uint8_t secondBad[] = {4, 0, 0, 8, 0, 0, 0, 0, 44, 1, 0, 8, 0, 0, 0, 0};
-  EXPECT_TRUE(PlausibleTdsStart(twoGood, sizeof(twoGood)));
-  EXPECT_FALSE(PlausibleTdsStart(secondBad, sizeof(secondBad)));
+  const struct {
+    Bytes bytes;
+    size_t length;  // how many of them are given
+    bool plausible;
+    const char* why;
+  } starts[] = {
+      {{15, 1, 0, 10, 0, 0, 0, 0, 1, 2}, 10, true, "a normal packet"},
+      {{15, 1, 0, 10, 0, 0, 0, 0, 1, 2}, 7, false, "less than a header"},
+      {{0, 1, 0, 10, 0, 0, 0, 0}, 8, false, "type 0"},
+      {{17, 1, 0, 10, 0, 0, 0, 0}, 8, false, "type 17"},
+      {{4, 0x10, 0, 10, 0, 0, 0, 0}, 8, false, "an undefined status bit"},
+      {{4, 1, 0, 7, 0, 0, 0, 0}, 8, false, "length 7"},
+      {{4, 0, 0, 8, 0, 0, 0, 0, 4, 1, 0, 8, 0, 0, 0, 0}, 16, true, "two good headers"},
+      {{4, 0, 0, 8, 0, 0, 0, 0, 44, 1, 0, 8, 0, 0, 0, 0}, 16, false, "a bad second header"},
+  };
+  for (const auto& c : starts)
+    EXPECT_EQ(PlausibleTdsStart(c.bytes.data(), c.length), c.plausible) << c.why;
   uint8_t lengthField[4] = {4, 0, 0, 3};
   EXPECT_EQ(TdsPacketExtent(lengthField), 8u);
   lengthField[2] = 1;

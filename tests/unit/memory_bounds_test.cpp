@@ -3,11 +3,7 @@
 // limit, what had to be dropped must be counted, and the statistics must say so.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "checks.h"
 #include "connection_table.h"
@@ -31,28 +27,36 @@ class MemoryBoundsTest : public ::testing::Test {
   }
 };
 
+// A captured little-endian login, and a captured ALTFMT token with its compute id set to `id`.
+const Bytes& Login() {
+  static const Bytes login = [] {
+    for (const CapturedMessage& m : MessagesOf(UnitTestData("captures/tsql-language.pcap")))
+      if (m.type == 2) return m.data;
+    return Bytes();
+  }();
+  return login;
+}
+Bytes ComputeFormat(uint32_t id) {
+  static const std::vector<Bytes> altfmt =
+      TokensOf(UnitTestData("captures/tsql-language.pcap"), 0xA8, false);
+  Bytes token = altfmt.empty() ? Bytes(5) : altfmt[0];
+  token[3] = static_cast<uint8_t>(id);
+  token[4] = static_cast<uint8_t>(id >> 8);
+  return token;
+}
+
 TEST_F(MemoryBoundsTest, StoreKeepsAtMostItsCeilingAndReleasesWhatItRefuses) {
-  const std::string capture = UnitTestData("captures/tsql-language.pcap");
-  const std::vector<Bytes> altfmt = TokensOf(capture, 0xA8, false);
-  ASSERT_FALSE(altfmt.empty());
-  Bytes login;
-  for (const CapturedMessage& m : MessagesOf(capture))
-    if (m.type == 2 && login.empty()) login = m.data;
-  ASSERT_FALSE(login.empty());
+  ASSERT_FALSE(Login().empty());
+  ASSERT_GT(ComputeFormat(0).size(), 5u);
 
   constexpr size_t kCeiling = 16;
   constexpr uint32_t kFormats = 3000;
   StoreLedger ledger;
   FrameDriver driver(kCeiling);
-  driver.Message(1, true, login, 2);  // a little-endian connection
+  driver.Message(1, true, Login(), 2);  // a little-endian connection
   size_t most = 0;
   for (uint32_t id = 0; id < kFormats; ++id) {
-    // Every compute id is a key of its own.
-    Bytes token = altfmt[0];
-    ASSERT_GE(token.size(), 5u);
-    token[3] = static_cast<uint8_t>(id);
-    token[4] = static_cast<uint8_t>(id >> 8);
-    driver.Message(1, false, token, 4);
+    driver.Message(1, false, ComputeFormat(id), 4);  // every compute id is a key of its own
     ASSERT_NE(CurrentStore(), nullptr);
     most = std::max(most, CurrentStore()->size());
   }
@@ -110,18 +114,10 @@ class Wire {
       m_table = nullptr;
     }
     m_out.flush();
-    char* text = nullptr;
-    size_t size = 0;
-    FILE* f = open_memstream(&text, &size);
-    {
-      OutBuffer out(f, 4096);
-      PrintStatsText(m_stats, out);
-      PrintStatsJson(m_stats, out);
-    }
-    std::fclose(f);
-    std::string s(text, size);
-    std::free(text);
-    return s;
+    MemoryOutput report(4096);
+    PrintStatsText(m_stats, report.out());
+    PrintStatsJson(m_stats, report.out());
+    return report.text();
   }
 
  private:
@@ -159,8 +155,7 @@ class Wire {
 
 // The first bytes of a TDS packet that announces far more than is sent: the framer holds them.
 Bytes PacketStart(size_t sent) {
-  Bytes p = TdsPacket(15, 1, Bytes(sent > 8 ? sent - 8 : 0, 0x41), 60000);
-  return p;
+  return TdsPacket(15, 1, Bytes(sent > 8 ? sent - 8 : 0, 0x41), 60000);
 }
 
 TEST_F(MemoryBoundsTest, TrackedConnectionsStayWithinTheLimitAndEvictionsAreReported) {
@@ -191,13 +186,7 @@ TEST_F(MemoryBoundsTest, TrackedConnectionsStayWithinTheLimitAndEvictionsAreRepo
 // A server that files more format records than a connection's store keeps: the host's
 // statistics say how many were refused, in both views.
 TEST_F(MemoryBoundsTest, FormatRecordsPastTheStoreCeilingAreCountedInTheStatistics) {
-  const std::string capture = UnitTestData("captures/tsql-language.pcap");
-  const std::vector<Bytes> altfmt = TokensOf(capture, 0xA8, false);
-  ASSERT_FALSE(altfmt.empty());
-  Bytes login;
-  for (const CapturedMessage& m : MessagesOf(capture))
-    if (m.type == 2 && login.empty()) login = m.data;
-  ASSERT_FALSE(login.empty());
+  ASSERT_FALSE(Login().empty());
   constexpr uint32_t kFormats = StoreRegistry::kDefaultMaxBlocks + 500;
   for (const ViewKind view : {ViewKind::kPacket, ViewKind::kMessage}) {
     StoreLedger ledger;
@@ -205,13 +194,10 @@ TEST_F(MemoryBoundsTest, FormatRecordsPastTheStoreCeilingAreCountedInTheStatisti
     {
       Wire wire(TableLimits(), view);
       wire.Send(0, 1000, kTcpSyn);
-      wire.Send(0, 1001, kTcpAck | kTcpPsh, TdsPacket(2, 1, login));
+      wire.Send(0, 1001, kTcpAck | kTcpPsh, TdsPacket(2, 1, Login()));
       uint32_t seq = 7000;
       for (uint32_t id = 0; id < kFormats; ++id) {
-        Bytes token = altfmt[0];
-        token[3] = static_cast<uint8_t>(id);
-        token[4] = static_cast<uint8_t>(id >> 8);
-        const Bytes packet = TdsPacket(15, 1, token);
+        const Bytes packet = TdsPacket(15, 1, ComputeFormat(id));
         wire.Reply(0, seq, kTcpAck | kTcpPsh, packet);
         seq += static_cast<uint32_t>(packet.size());
       }

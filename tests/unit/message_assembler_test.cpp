@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "plugin_harness.h"
+
 namespace {
 
 struct Seen {
@@ -33,16 +35,9 @@ class Collect : public MessageAssembler::Consumer {
 
 // A packet: type, status, channel 0x0102, then the body.
 std::vector<uint8_t> Packet(uint8_t type, uint8_t status, const std::string& body) {
-  const size_t length = 8 + body.size();
-  std::vector<uint8_t> p = {type,
-                            status,
-                            static_cast<uint8_t>(length >> 8),
-                            static_cast<uint8_t>(length & 0xFF),
-                            0x01,
-                            0x02,
-                            0,
-                            0};
-  p.insert(p.end(), body.begin(), body.end());
+  std::vector<uint8_t> p = TdsPacket(type, status, std::vector<uint8_t>(body.begin(), body.end()));
+  p[4] = 0x01;
+  p[5] = 0x02;
   return p;
 }
 

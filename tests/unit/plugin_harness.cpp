@@ -1,5 +1,6 @@
 #include "plugin_harness.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -29,22 +30,23 @@ const PluginEntries& Entries() {
   return entries;
 }
 
-void PutEthernet(uint8_t* at, bool clientToServer) {
-  static const uint8_t kClient[6] = {2, 0, 0, 0, 0, 1};
-  static const uint8_t kServer[6] = {2, 0, 0, 0, 0, 2};
-  std::memcpy(at, clientToServer ? kServer : kClient, 6);
-  std::memcpy(at + 6, clientToServer ? kClient : kServer, 6);
-  at[12] = 0x08;
-  at[13] = 0x00;
+std::vector<uint8_t> WithEthernet(bool clientToServer, const uint8_t* bytes, size_t length) {
+  const uint8_t other = clientToServer ? 2 : 1;  // the destination's last byte
+  std::vector<uint8_t> block = {2, 0, 0, 0, 0, other, 2, 0, 0, 0, 0, uint8_t(3 - other), 8, 0};
+  block.insert(block.end(), bytes, bytes + length);
+  return block;
 }
 
 std::vector<uint8_t> TdsPacket(uint8_t type, uint8_t status, const std::vector<uint8_t>& data,
                                int32_t stated) {
   const uint32_t length =
       stated < 0 ? static_cast<uint32_t>(data.size() + 8) : static_cast<uint32_t>(stated);
-  std::vector<uint8_t> p = {
-      type, status, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length), 0, 0, 0, 0};
-  p.insert(p.end(), data.begin(), data.end());
+  std::vector<uint8_t> p(8 + data.size(), 0);
+  p[0] = type;
+  p[1] = status;
+  p[2] = static_cast<uint8_t>(length >> 8);
+  p[3] = static_cast<uint8_t>(length);
+  std::copy(data.begin(), data.end(), p.begin() + 8);
   return p;
 }
 
@@ -71,17 +73,13 @@ int32_t FrameDriver::Message(uint32_t conn, const uint8_t* block, size_t length,
 }
 
 int32_t FrameDriver::Packet(uint32_t conn, bool clientToServer, const std::vector<uint8_t>& tds) {
-  m_block.assign(kEthernetBytes, 0);
-  PutEthernet(m_block.data(), clientToServer);
-  m_block.insert(m_block.end(), tds.begin(), tds.end());
+  m_block = WithEthernet(clientToServer, tds);
   return Packet(conn, m_block.data(), m_block.size());
 }
 
 int32_t FrameDriver::Message(uint32_t conn, bool clientToServer, const std::vector<uint8_t>& data,
                              int32_t messageType, int32_t channel, TdsMessageWalk* walk) {
-  m_block.assign(kEthernetBytes, 0);
-  PutEthernet(m_block.data(), clientToServer);
-  m_block.insert(m_block.end(), data.begin(), data.end());
+  m_block = WithEthernet(clientToServer, data);
   return Message(conn, m_block.data(), m_block.size(), messageType, channel, walk);
 }
 
@@ -179,11 +177,10 @@ class MessageSink : public DirectionSink {
       if (extent < 8) extent = 8;
       if (m_bytes.size() - at < extent) break;
       const uint8_t* p = m_bytes.data() + at;
-      if (m_packets.empty()) {
+      if (m_packets++ == 0) {
         m_type = p[0];
         m_channel = p[4] << 8 | p[5];
       }
-      m_packets.emplace_back(p, p + extent);
       m_data.insert(m_data.end(), p + 8, p + extent);
       if (p[1] & 0x01) Flush();
       at += extent;
@@ -192,15 +189,15 @@ class MessageSink : public DirectionSink {
   }
   void Gap(const StreamPiece&) override { m_bytes.clear(); }
   void End(uint64_t) override {
-    if (!m_packets.empty()) Flush();
+    if (m_packets) Flush();
   }
   size_t HeldBytes() const override { return m_bytes.capacity() + m_data.capacity(); }
 
  private:
   void Flush() {
-    m_out.push_back(CapturedMessage{m_conn, m_c2s, m_type, m_channel, m_data, m_packets});
+    m_out.push_back(CapturedMessage{m_conn, m_c2s, m_type, m_channel, m_data});
     m_data.clear();
-    m_packets.clear();
+    m_packets = 0;
   }
 
   std::vector<CapturedMessage>& m_out;
@@ -210,7 +207,7 @@ class MessageSink : public DirectionSink {
   int32_t m_channel = 0;
   std::vector<uint8_t> m_bytes;
   std::vector<uint8_t> m_data;
-  std::vector<std::vector<uint8_t>> m_packets;
+  size_t m_packets = 0;  // of the message so far
 };
 
 class MessageCollector : public View {

@@ -25,8 +25,12 @@ const PluginEntries& Entries();
 
 constexpr size_t kEthernetBytes = 14;
 
-// The Ethernet header of a direction: client 02:00:00:00:00:01, server 02:00:00:00:00:02.
-void PutEthernet(uint8_t* at, bool clientToServer);
+// The Ethernet header of a direction (client 02:00:00:00:00:01, server 02:00:00:00:00:02),
+// then the bytes.
+std::vector<uint8_t> WithEthernet(bool clientToServer, const uint8_t* bytes, size_t length);
+inline std::vector<uint8_t> WithEthernet(bool clientToServer, const std::vector<uint8_t>& bytes) {
+  return WithEthernet(clientToServer, bytes.data(), bytes.size());
+}
 
 // A TDS packet: 8-byte header (stated length `stated`, or the real one when negative) and data.
 std::vector<uint8_t> TdsPacket(uint8_t type, uint8_t status, const std::vector<uint8_t>& data,
@@ -86,7 +90,6 @@ struct CapturedMessage {
   int32_t type;
   int32_t channel;
   std::vector<uint8_t> data;
-  std::vector<std::vector<uint8_t>> packets;  // as they were on the wire
 };
 
 // The messages of a capture's TDS connections in capture order (the host's connection table
