@@ -412,7 +412,7 @@ class ShapeCache {
   }
 
  private:
-  static constexpr unsigned kSlotBits = 9;
+  static constexpr unsigned kSlotBits = 10;
 
   static size_t Index(const char* label, const char* note, uint64_t formatAndSize) {
     const uint64_t key = reinterpret_cast<uintptr_t>(label) ^

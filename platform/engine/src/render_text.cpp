@@ -95,38 +95,77 @@ void PutText(OutBuffer& out, const char* s) {
   }
 }
 
+// Per byte value: its two hex digits and a blank (the fourth byte is spare, for four-byte
+// copies), and the character a dump line shows for it.
+struct DumpTables {
+  char hexBlank[256 * 4];
+  char shown[256];
+  constexpr DumpTables() : hexBlank(), shown() {
+    const char kDigits[] = "0123456789abcdef";
+    for (int c = 0; c < 256; ++c) {
+      hexBlank[4 * c] = kDigits[c >> 4];
+      hexBlank[4 * c + 1] = kDigits[c & 15];
+      hexBlank[4 * c + 2] = ' ';
+      hexBlank[4 * c + 3] = ' ';
+      shown[c] = c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.';
+    }
+  }
+};
+constexpr DumpTables kDump;
+
+// The longest dump line, and room for the spare bytes of the fixed-size copies.
+constexpr size_t kDumpLineRoom =
+    4 * kMaxDumpIndent + 4 + 2 + 3 * kDumpLineBytes + 1 + kDumpLineBytes + 1 + 16;
+
+// One dump line at p: indent (blanks of four), offset, hex bytes, characters, newline.
+char* PutDumpLine(char* p, int blanks, uint32_t at, const uint8_t* bytes, int32_t n) {
+  for (int i = 0; i < blanks; ++i, p += 4) std::memcpy(p, "    ", 4);
+  // The offset's low four hex digits.
+  std::memcpy(p, digits::kPairs.hex + 2 * ((at >> 8) & 0xFF), 2);
+  std::memcpy(p + 2, digits::kPairs.hex + 2 * (at & 0xFF), 2);
+  std::memcpy(p + 4, "  ", 2);
+  p += 6;
+  // Each byte's copy writes a spare fourth byte that the next piece overwrites.
+  for (int32_t i = 0; i < n; ++i) std::memcpy(p + 3 * i, kDump.hexBlank + 4 * bytes[i], 4);
+  for (int32_t i = n; i < kDumpLineBytes; ++i) std::memcpy(p + 3 * i, "   ", 3);
+  p += 3 * kDumpLineBytes;
+  *p++ = ' ';
+#if defined(__SSE2__)
+  if (n == kDumpLineBytes) {
+    // Printable ASCII as it is, everything else as '.': signed compares leave bytes of 0x80
+    // and above out.
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+    const __m128i keep = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x1F)),
+                                       _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F)));
+    const __m128i shown =
+        _mm_or_si128(_mm_and_si128(keep, v), _mm_andnot_si128(keep, _mm_set1_epi8('.')));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), shown);
+    p += kDumpLineBytes;
+    *p++ = '\n';
+    return p;
+  }
+#endif
+  for (int32_t i = 0; i < n; ++i) p[i] = kDump.shown[bytes[i]];
+  p += n;
+  *p++ = '\n';
+  return p;
+}
+
 void PutDumpLines(OutBuffer& out, const uint8_t* data, int32_t size, int indent) {
-  // Each line is put together here and goes out in one piece: indent, offset, hex bytes,
-  // characters.
-  char text[4 * kMaxDumpIndent + 4 + 2 + 3 * kDumpLineBytes + 1 + kDumpLineBytes + 1];
+  // Each line goes out in one piece: straight into the buffer when it has room, else through
+  // a copy here.
+  char text[kDumpLineRoom];
   const int blanks = indent < kMaxDumpIndent ? indent : kMaxDumpIndent;
   for (int32_t line = 0; line < size; line += kDumpLineBytes) {
     PutIndent(out, indent - blanks);
-    char* p = text;
-    for (int i = 0; i < blanks; ++i, p += 4) std::memcpy(p, "    ", 4);
-    const uint32_t at = static_cast<uint32_t>(line);
-    for (int shift = 12; shift >= 0; shift -= 4) *p++ = kHexDigits[(at >> shift) & 15];
-    *p++ = ' ';
-    *p++ = ' ';
     const int32_t n = size - line < kDumpLineBytes ? size - line : kDumpLineBytes;
-    for (int32_t i = 0; i < kDumpLineBytes; ++i) {
-      if (i < n) {
-        const uint8_t b = data[line + i];
-        *p++ = kHexDigits[b >> 4];
-        *p++ = kHexDigits[b & 15];
-        *p++ = ' ';
-      } else {
-        std::memcpy(p, "   ", 3);
-        p += 3;
-      }
+    const uint32_t at = static_cast<uint32_t>(line);
+    if (out.ensure(kDumpLineRoom)) {
+      out.commit(PutDumpLine(out.cursor(), blanks, at, data + line, n));
+    } else {
+      const char* end = PutDumpLine(text, blanks, at, data + line, n);
+      out.put(text, static_cast<size_t>(end - text));
     }
-    *p++ = ' ';
-    for (int32_t i = 0; i < n; ++i) {
-      const uint8_t c = data[line + i];
-      *p++ = c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.';
-    }
-    *p++ = '\n';
-    out.put(text, static_cast<size_t>(p - text));
   }
 }
 
@@ -261,7 +300,7 @@ class TextShapeCache {
   }
 
  private:
-  static constexpr unsigned kSlotBits = 9;
+  static constexpr unsigned kSlotBits = 10;
 
   static size_t Index(const char* label, const char* note, uint64_t formatAndSize) {
     const uint64_t key = reinterpret_cast<uintptr_t>(label) ^
