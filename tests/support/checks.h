@@ -25,7 +25,7 @@ inline void ExpectHas(const nlohmann::json& got, const nlohmann::json& want) {
 }
 
 // The key's value in each object, in order (null where it is missing).
-inline nlohmann::json Pluck(const std::vector<nlohmann::json>& objects, const std::string& key) {
+inline nlohmann::json Pluck(const nlohmann::json& objects, const std::string& key) {
   nlohmann::json out = nlohmann::json::array();
   for (const auto& o : objects)
     out.push_back(o.is_object() ? o.value(key, nlohmann::json()) : nlohmann::json());

@@ -2,6 +2,8 @@
 // bit tables, notes, refusals, escaping of labels and strings, key order.
 #include "tdsengine/render.h"
 
+#include <iterator>
+
 #include "checks.h"
 #include "plugin_harness.h"
 #include "tdsengine/display_tree.h"
@@ -74,50 +76,49 @@ TEST(JsonRender, FrameAndPacketKeysInOrder) {
   EXPECT_LT(raw.find("\"name\""), raw.find("\"summary\""));
   EXPECT_LT(raw.find("\"summary\""), raw.find("\"fields\""));
   ASSERT_EQ(j["packets"].size(), 2u);
-  EXPECT_EQ(j["packets"][0]["title"], "TDS");
-  EXPECT_EQ(j["packets"][0]["name"], "Long name");
-  EXPECT_EQ(j["packets"][0]["summary"], "Sybase TDS: (x)");
+  ExpectHas(j["packets"][0], {{"title", "TDS"},
+                              {"name", "Long name"},
+                              {"summary", "Sybase TDS: (x)"},
+                              {"refused", kAbsent}});
   EXPECT_EQ(j["packets"][0]["fields"].size(), 1u);
-  EXPECT_EQ(j["packets"][1]["summary"], "");
-  EXPECT_EQ(j["packets"][1]["fields"], json::array());
-  EXPECT_FALSE(j["packets"][0].contains("refused"));
+  ExpectHas(j["packets"][1], {{"summary", ""}, {"fields", json::array()}});
 }
 
 TEST(JsonRender, IntegersInByteOrderAndWidth) {
   Tree t;
   const uint8_t bytes[] = {0x01, 0x02, 0xff, 0xfe, 0x80, 0, 0, 0, 0, 0x11};
   std::copy(bytes, bytes + sizeof(bytes), t.frame + 14);
-  t.Field("msb", 0, 2, FF_DECIMAL);
-  t.Field("lsb", 0, 2, FF_DECIMAL, nullptr, 0, 0, nullptr, false);
-  t.Field("zero size", 0, 0, FF_DECIMAL);
-  t.Field("signed", 2, 2, FF_SIGNED);
-  t.Field("signed 1", 4, 1, FF_SIGNED);
-  t.Field("eight", 2, 8, FF_DECIMAL);
-  t.Field("signed eight", 2, 8, FF_SIGNED);
-  t.Field("nine", 0, 9, FF_DECIMAL);
-  t.Field("hex 3", 0, 3, FF_HEX);
-  t.Field("hex 5", 0, 5, FF_HEX);
-  t.Field("hex 0", 0, 0, FF_HEX);
-  t.Field("flags 4", 0, 4, FF_FLAGS);
-  t.Field("flags 6", 0, 6, FF_FLAGS);
-  const json f = RenderOne(t)["packets"][0]["fields"];
-  EXPECT_EQ(f[0]["value"], 0x0102);
-  EXPECT_EQ(f[1]["value"], 0x0201);
-  EXPECT_EQ(f[2]["value"], 0);
-  EXPECT_EQ(f[3]["value"], -2);
-  EXPECT_EQ(f[4]["value"], -128);
-  EXPECT_EQ(f[5]["value"].get<uint64_t>(), 0xfffe800000000011ull);
-  EXPECT_EQ(f[6]["value"].get<int64_t>(), static_cast<int64_t>(0xfffe800000000011ull));
-  EXPECT_EQ(f[7]["value"], "0102fffe8000000000") << "wider than 8 bytes: every byte in hex";
-  EXPECT_EQ(f[8]["value"], 0x0102ff);
-  EXPECT_EQ(f[9]["value"], "0102fffe80");
-  EXPECT_EQ(f[10]["value"], "");
-  EXPECT_EQ(f[11]["value"], 0x0102fffe);
-  EXPECT_EQ(f[12]["value"], "0102fffe8000");
-  EXPECT_EQ(f[0]["format"], "decimal");
-  EXPECT_EQ(f[3]["format"], "signed");
-  EXPECT_EQ(f[8]["format"], "hex");
-  EXPECT_EQ(f[11]["format"], "flags");
+  const struct {
+    const char* label;
+    int32_t offset, size;
+    FIELD_FORMAT format;
+    const char* formatName;
+    bool msbFirst;
+    json value;
+  } fields[] = {
+      {"msb", 0, 2, FF_DECIMAL, "decimal", true, 0x0102},
+      {"lsb", 0, 2, FF_DECIMAL, "decimal", false, 0x0201},
+      {"zero size", 0, 0, FF_DECIMAL, "decimal", true, 0},
+      {"signed", 2, 2, FF_SIGNED, "signed", true, -2},
+      {"signed 1", 4, 1, FF_SIGNED, "signed", true, -128},
+      {"eight", 2, 8, FF_DECIMAL, "decimal", true, 0xfffe800000000011ull},
+      {"signed eight", 2, 8, FF_SIGNED, "signed", true, int64_t(0xfffe800000000011ull)},
+      {"nine", 0, 9, FF_DECIMAL, "decimal", true, "0102fffe8000000000"},  // over 8: hex bytes
+      {"hex 3", 0, 3, FF_HEX, "hex", true, 0x0102ff},
+      {"hex 5", 0, 5, FF_HEX, "hex", true, "0102fffe80"},
+      {"hex 0", 0, 0, FF_HEX, "hex", true, ""},
+      {"flags 4", 0, 4, FF_FLAGS, "flags", true, 0x0102fffe},
+      {"flags 6", 0, 6, FF_FLAGS, "flags", true, "0102fffe8000"},
+  };
+  for (const auto& f : fields)
+    t.Field(f.label, f.offset, f.size, f.format, nullptr, 0, 0, nullptr, f.msbFirst);
+  const json got = RenderOne(t)["packets"][0]["fields"];
+  ASSERT_EQ(got.size(), std::size(fields));
+  for (size_t i = 0; i < std::size(fields); ++i) {
+    ExpectHas(
+        got[i],
+        {{"label", fields[i].label}, {"value", fields[i].value}, {"format", fields[i].formatName}});
+  }
 }
 
 TEST(JsonRender, StringsDumpsSpareVersionAndNone) {
@@ -132,19 +133,14 @@ TEST(JsonRender, StringsDumpsSpareVersionAndNone) {
   t.Field("Pad", 0, 5, FF_NONE, nullptr, 0, 0, " note");
   std::string raw;
   const json f = RenderOne(t, &raw)["packets"][0]["fields"];
-  EXPECT_EQ(f[0]["value"].get<std::string>(), std::string("a\0\"\\\n\x1f\xc3\xa9\xc3\xbf\x7f", 11))
-      << "every byte kept, ISO-8859-1 as UTF-8";
+  // Every byte kept, ISO-8859-1 as UTF-8.
+  EXPECT_EQ(f[0]["value"].get<std::string>(), std::string("a\0\"\\\n\x1f\xc3\xa9\xc3\xbf\x7f", 11));
   EXPECT_TRUE(Contains(raw, "a\\u0000\\\"\\\\\\n\\u001f"));
-  EXPECT_EQ(f[1]["value"], "610022");
-  EXPECT_EQ(f[1]["format"], "dump");
-  EXPECT_EQ(f[2]["value"], "6100");
-  EXPECT_EQ(f[2]["format"], "spare");
+  ExpectHas(f[1], {{"value", "610022"}, {"format", "dump"}});
+  ExpectHas(f[2], {{"value", "6100"}, {"format", "spare"}});
   EXPECT_EQ(f[3]["value"], "5.0.12.250");
   EXPECT_EQ(f[4]["value"], "5.0");
-  EXPECT_EQ(f[5]["format"], "none");
-  EXPECT_FALSE(f[5].contains("value"));
-  EXPECT_EQ(f[5]["note"], " note");
-  EXPECT_EQ(f[5]["size"], 5);
+  ExpectHas(f[5], {{"format", "none"}, {"value", kAbsent}, {"note", " note"}, {"size", 5}});
 }
 
 TEST(JsonRender, TableTextBitsAndNotes) {
@@ -162,19 +158,15 @@ TEST(JsonRender, TableTextBitsAndNotes) {
   t.Field("two bytes", 2, 2, FF_FLAGS, kBits, 6, 0xFFFF0000);
   t.Field("empty note", 0, 1, FF_DECIMAL, nullptr, 0, 0, "");
   const json f = RenderOne(t)["packets"][0]["fields"];
-  EXPECT_EQ(f[0]["text"], "two to nine");
+  ExpectHas(f[0], {{"text", "two to nine"}, {"bits", kAbsent}, {"note", kAbsent}});
   EXPECT_EQ(f[1]["text"], "Unknown");
   EXPECT_EQ(f[2]["text"], "two to nine");
-  EXPECT_FALSE(f[0].contains("bits"));
-  EXPECT_FALSE(f[3].contains("text"));
-  EXPECT_EQ(f[3]["bits"], json::array({"bit 0 set", "bit 7 set"}));
+  ExpectHas(f[3], {{"text", kAbsent}, {"bits", json::array({"bit 0 set", "bit 7 set"})}});
   EXPECT_EQ(f[4]["bits"], json::array({"bit 0 set"})) << "rows outside the mask pass";
-  EXPECT_FALSE(f[5].contains("bits"));
-  EXPECT_EQ(f[5]["note"], " note");
+  ExpectHas(f[5], {{"bits", kAbsent}, {"note", " note"}});
   // 0x0001 on two bytes aligns to 0x00010000: bit 0 of a 1-byte table is bit 8 here.
   EXPECT_EQ(f[6]["bits"], json::array({"bit 0 clear"}));
   EXPECT_EQ(f[7]["note"], "");
-  EXPECT_FALSE(f[0].contains("note"));
 }
 
 TEST(JsonRender, RefusalAndEscapedLabels) {
@@ -187,13 +179,12 @@ TEST(JsonRender, RefusalAndEscapedLabels) {
   t.tree.Refuse("Pad", 12, 4);
   t.tree.Refuse("Later", 1, 0);
   const json p = RenderOne(t)["packets"][0];
-  EXPECT_EQ(p["title"], "T\"1");
-  EXPECT_EQ(p["name"], "tab\there");
-  EXPECT_EQ(p["fields"][0]["label"], "quote\" back\\ nl\n");
-  EXPECT_EQ(p["fields"][1]["label"], "bad utf8 \xc3\xbf\xc3\xbe ok \xc3\xa9");
-  EXPECT_EQ(p["fields"][2]["label"], "");
-  EXPECT_EQ(p["fields"][3]["label"], "trailing  ");
-  EXPECT_EQ(p["refused"], (json{{"label", "Pad"}, {"size", 12}, {"left", 4}}));
+  ExpectHas(p, {{"title", "T\"1"},
+                {"name", "tab\there"},
+                {"refused", {{"label", "Pad"}, {"size", 12}, {"left", 4}}}});
+  EXPECT_EQ(
+      Pluck(p["fields"], "label"),
+      json({"quote\" back\\ nl\n", "bad utf8 \xc3\xbf\xc3\xbe ok \xc3\xa9", "", "trailing  "}));
 }
 
 TEST(JsonRender, FieldsBeforeAnyTitleLandInAnUntitledPacket) {
