@@ -1,13 +1,6 @@
 // The capture generator (tools/gen_capture): the same seed gives the same bytes, and what it
 // writes is a well-formed capture that tdsdecode reads to its end, connection by connection.
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
-#include <string>
 
 #include "tdsdecode_runner.h"
 
@@ -19,26 +12,13 @@ std::string GeneratorPath() {
   return tdsdecode.substr(0, tdsdecode.rfind('/')) + "/gen_capture";
 }
 
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // Writes a capture of about `size` bytes and returns its path ("" when the generator failed).
 std::string Generate(const std::string& size, int seed, const std::string& tag) {
-  const std::string path =
-      "/tmp/gen_capture_test." + std::to_string(getpid()) + "." + tag + ".pcap";
+  const std::string path = TempName("gen_capture." + tag + ".pcap");
   const std::string command = "'" + GeneratorPath() + "' --size " + size + " --seed " +
                               std::to_string(seed) + " -o '" + path + "' 2>/dev/null";
   if (std::system(command.c_str()) != 0) return "";
   return path;
-}
-
-uint32_t Le32(const std::string& b, size_t at) {
-  return uint32_t(uint8_t(b[at])) | uint32_t(uint8_t(b[at + 1])) << 8 |
-         uint32_t(uint8_t(b[at + 2])) << 16 | uint32_t(uint8_t(b[at + 3])) << 24;
 }
 
 int Count(const nlohmann::json& list, int code) {
@@ -56,21 +36,21 @@ TEST(GenCapture, SameSeedSameBytesAndAWellFormedCapture) {
   ASSERT_FALSE(a.empty());
   ASSERT_FALSE(b.empty());
   ASSERT_FALSE(c.empty());
-  const std::string bytes = ReadBytes(a);
-  EXPECT_EQ(bytes, ReadBytes(b));
-  EXPECT_NE(bytes, ReadBytes(c));
+  const std::string bytes = ReadFile(a);
+  EXPECT_EQ(bytes, ReadFile(b));
+  EXPECT_NE(bytes, ReadFile(c));
   // Stops opening connections at the size asked for; the open ones finish their commands.
   EXPECT_GE(bytes.size(), 400000u);
 
   // Classic pcap, microseconds, Ethernet; every record's lengths agree and fill the file.
   ASSERT_GE(bytes.size(), 24u);
-  EXPECT_EQ(Le32(bytes, 0), 0xA1B2C3D4u);
-  EXPECT_EQ(Le32(bytes, 20), 1u);
+  EXPECT_EQ(Le32At(bytes, 0), 0xA1B2C3D4u);
+  EXPECT_EQ(Le32At(bytes, 20), 1u);
   size_t at = 24;
   int records = 0;
   while (at + 16 <= bytes.size()) {
-    const uint32_t caplen = Le32(bytes, at + 8);
-    EXPECT_EQ(caplen, Le32(bytes, at + 12));
+    const uint32_t caplen = Le32At(bytes, at + 8);
+    EXPECT_EQ(caplen, Le32At(bytes, at + 12));
     at += 16 + caplen;
     ++records;
   }

@@ -1,11 +1,6 @@
 // The command line and the hex input end to end: numbering of frames and connections, the
 // frame built around a hex payload, malformed lines, reassembly of hex frames, usage errors,
 // help, version, the plug-in option, statistics and text output.
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <fstream>
-
 #include "tdsdecode_runner.h"
 
 using nlohmann::json;
@@ -19,14 +14,8 @@ std::string PluginBesideTheProgram() {
   return program.substr(0, program.rfind('/')) + "/libsybasetds.so";
 }
 
-// One file per test process: ctest runs the tests of this binary in parallel processes.
-std::string CliHexPath() {
-  return "/tmp/tdsdecode_test_cli_" + std::to_string(getpid()) + ".hex";
-}
-
 RunResult HexRun(const std::string& text, std::vector<std::string> extra) {
-  const std::string path = CliHexPath();
-  std::ofstream(path, std::ios::binary) << text;
+  const std::string path = WriteTemp("cli.hex", text);
   std::vector<std::string> args = {"--hex", path};
   args.insert(args.end(), extra.begin(), extra.end());
   RunResult r = RunTdsdecode(args);
@@ -43,13 +32,9 @@ TEST(HexInput, FramesNumberedByLineConnectionsAndDirectionsAsWritten) {
   const RunResult r = DecodeHex(hex);
   ASSERT_EQ(r.exitCode, 0) << r.err;
   ASSERT_EQ(r.frames.size(), 4u) << r.out;
-  const int conns[] = {1, 3, 1, 12};
-  const char* dirs[] = {"c2s", "s2c", "s2c", "c2s"};
-  for (size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(r.frames[i]["frame"], i + 1);
-    EXPECT_EQ(r.frames[i]["conn"], conns[i]);
-    EXPECT_EQ(r.frames[i]["dir"], dirs[i]);
-  }
+  EXPECT_EQ(Pluck(r.frames, "frame"), json({1, 2, 3, 4}));
+  EXPECT_EQ(Pluck(r.frames, "conn"), json({1, 3, 1, 12}));
+  EXPECT_EQ(Pluck(r.frames, "dir"), json({"c2s", "s2c", "s2c", "c2s"}));
   // Offsets count from the first TDS byte, whatever the frame built around it.
   EXPECT_EQ((*FindField(r.frames[1]["packets"][0], "Obselete Message Type"))["offset"], 8);
   EXPECT_EQ((*FindField(r.frames[3]["packets"][0], "Length"))["value"], 14);
@@ -71,7 +56,7 @@ TEST(HexInput, MalformedLinesNameTheLineAndKeepEarlierFrames) {
     EXPECT_EQ(r.exitCode, 1);
     ASSERT_EQ(r.frames.size(), 2u) << "the frames before the bad line are decoded";
     EXPECT_EQ(r.frames[1]["frame"], 2);
-    EXPECT_EQ(r.err.rfind("tdsdecode: " + CliHexPath() + ": line 5: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind("tdsdecode: " + TempName("cli.hex") + ": line 5: ", 0), 0u) << r.err;
     EXPECT_TRUE(Contains(r.err, c.why));
   }
 }
@@ -86,12 +71,10 @@ TEST(HexInput, LinesAreReassembledLikeSegmentsUnlessAsCaptured) {
   const RunResult r = HexRun(hex, {"-o", "json"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   ASSERT_EQ(r.frames.size(), 3u) << r.out;
-  EXPECT_EQ(r.frames[0]["frame"], 2);
+  EXPECT_EQ(Pluck(r.frames, "frame"), json({2, 3, 4}));
   EXPECT_EQ((*FindField(r.frames[0]["packets"][0], "Length"))["value"], 20);
   EXPECT_FALSE(r.frames[0]["packets"][0].contains("refused"));
-  EXPECT_EQ(r.frames[1]["frame"], 3);
   EXPECT_EQ((*FindField(r.frames[1]["packets"][0], "Obselete Message Type"))["value"], "aabb");
-  EXPECT_EQ(r.frames[2]["frame"], 4);
   EXPECT_EQ((*FindField(r.frames[2]["packets"][0], "Obselete Message Type"))["value"], "ccdd");
   EXPECT_EQ(DecodeHex(hex).frames.size(), 4u);
 }
@@ -157,27 +140,20 @@ TEST(CommandLine, StatisticsInJsonAndText) {
   RunResult r = HexRun(hex, {"-o", "json", "--stats", "--no-reassemble"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   ASSERT_EQ(r.frames.size(), 4u);
-  const json s = r.frames.back()["stats"];
-  EXPECT_EQ(s["frames_read"], 3);
-  EXPECT_EQ(s["frames_decoded"], 3);
-  EXPECT_EQ(s["packets"], 4);
-  EXPECT_EQ(s["connections"], 2);
-  EXPECT_EQ(s["frames_cut_short"], 1) << "the last packet claims 16 bytes of 10";
-  EXPECT_EQ(s["message_types"],
-            json::parse(R"([{"code": 4, "text": "Response to a command", "count": 1},
-                            {"code": 15, "text": "Normal TDS request or response", "count": 3}])"));
-  ASSERT_EQ(s["first_tokens"].size(), 2u);
-  EXPECT_EQ(s["first_tokens"][0]["hex"], "0x21");
-  EXPECT_EQ(s["first_tokens"][0]["count"], 2);
-  EXPECT_EQ(s["first_tokens"][0]["text"], "Language Command");
-  EXPECT_EQ(s["first_tokens"][1]["hex"], "0xa0");
-  EXPECT_EQ(s["held_bytes_at_end"], 0);
+  // frames_cut_short: the last packet claims 16 bytes of 10.
+  ExpectHas(r.frames.back()["stats"], json::parse(R"({"frames_read": 3, "frames_decoded": 3,
+      "packets": 4, "connections": 2, "frames_cut_short": 1, "held_bytes_at_end": 0,
+      "message_types": [{"code": 4, "text": "Response to a command", "count": 1},
+                        {"code": 15, "text": "Normal TDS request or response", "count": 3}]})"));
+  const json& first = r.frames.back()["stats"]["first_tokens"];
+  ASSERT_EQ(first.size(), 2u);
+  ExpectHas(first[0], {{"hex", "0x21"}, {"count", 2}, {"text", "Language Command"}});
+  EXPECT_EQ(first[1]["hex"], "0xa0");
 
   // Reassembled, the short packet is held to the end and handed over as it is.
   r = HexRun(hex, {"-o", "json", "--stats"});
   ASSERT_EQ(r.frames.size(), 5u);
-  EXPECT_EQ(r.frames.back()["stats"]["held_bytes_at_end"], 10);
-  EXPECT_EQ(r.frames.back()["stats"]["frames_decoded"], 4);
+  ExpectHas(r.frames.back()["stats"], {{"held_bytes_at_end", 10}, {"frames_decoded", 4}});
   EXPECT_EQ(r.frames[3]["frame"], 3);
 
   r = HexRun(hex, {"--stats", "--no-reassemble"});

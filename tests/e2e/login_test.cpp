@@ -84,23 +84,19 @@ TEST(Login, ShowsAll44FieldsOfTheRecord) {
   }
   EXPECT_EQ(at, kHeader + static_cast<int>(kRecordSize));
 
-  const json& host = *FindField(packet, "Host Name");
-  EXPECT_EQ(host["value"], std::string("client7") + std::string(23, '\0'));
-  const json& hostLength = *FindField(packet, "Host Name Length");
-  EXPECT_EQ(hostLength["value"], 7);
-  EXPECT_EQ(hostLength["note"], " byte(s)");
-  EXPECT_EQ((*FindField(packet, "Two Byte Integer Ordering"))["text"],
-            "Least Significant byte is in the low byte");
-  EXPECT_EQ((*FindField(packet, "Character Encoding"))["text"], "Unknown");
-  EXPECT_EQ((*FindField(packet, "Dialog Type"))["text"], "Dialog is directly from a server");
-  EXPECT_EQ((*FindField(packet, "Spare"))["format"], "spare");
-  EXPECT_EQ((*FindField(packet, "TDS Version"))["value"], "5.0.0.0");
-  EXPECT_EQ((*FindField(packet, "Character Set Flag"))["text"],
-            "Client doesn't wants to be notified of character set changes");
-  EXPECT_EQ((*FindField(packet, "Login Secure Bitmask"))["bits"],
-            json({".......1 TDS_SEC_LOG_ENCRYPT", ".....1.. TDS_SEC_LOG_LABELS"}));
-  EXPECT_EQ((*FindField(packet, "Bulk Copy Secure Bitmask"))["bits"],
-            json({".......1 Bulk Copy Labelled"}));
+  ExpectByLabel(
+      packet,
+      {{"Host Name", {{"value", std::string("client7") + std::string(23, '\0')}}},
+       {"Host Name Length", {{"value", 7}, {"note", " byte(s)"}}},
+       {"Two Byte Integer Ordering", Text("Least Significant byte is in the low byte")},
+       {"Character Encoding", Text("Unknown")},
+       {"Dialog Type", Text("Dialog is directly from a server")},
+       {"Spare", {{"format", "spare"}}},
+       {"TDS Version", {{"value", "5.0.0.0"}}},
+       {"Character Set Flag", Text("Client doesn't wants to be notified of character set changes")},
+       {"Login Secure Bitmask",
+        Bits({".......1 TDS_SEC_LOG_ENCRYPT", ".....1.. TDS_SEC_LOG_LABELS"})},
+       {"Bulk Copy Secure Bitmask", Bits({".......1 Bulk Copy Labelled"})}});
 }
 
 TEST(Login, FilesTheConnectionsByteOrderOnce) {
@@ -136,30 +132,29 @@ TEST(Login, FrameEndingBeforeTheOrderingFilesNothing) {
 // captured, the record's later fields run on into the second packet's bytes, and the Pad of the
 // first packet's wrapped byte count is refused at the end of the frame.
 TEST(Login, RealClientLoginDecodesFieldForField) {
-  const RunResult run =
-      RunTdsdecode({TestData("captures/tsql-loginfail.pcap"), "-o", "json", "--no-reassemble"});
-  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const RunResult run = DecodeCapture("tsql-loginfail.pcap");
   ASSERT_FALSE(run.frames.empty());
   const json& login = run.frames[0];
   EXPECT_EQ(login["dir"], "c2s");
   const json& packet = login["packets"].at(0);
   EXPECT_EQ(packet["summary"], "Sybase TDS: (Login record)");
-  const auto text = [&](const char* label, size_t used) {
-    return (*FindField(packet, label))["value"].get<std::string>().substr(0, used);
-  };
-  EXPECT_EQ(text("Host Name", 2), "vm");
-  EXPECT_EQ((*FindField(packet, "Host Name Length"))["value"], 2);
-  EXPECT_EQ(text("User Name", 7), "baduser");
-  EXPECT_EQ((*FindField(packet, "User Name Length"))["value"], 7);
-  EXPECT_EQ(text("Application Name", 4), "TSQL");
-  EXPECT_EQ((*FindField(packet, "Application Name Length"))["value"], 4);
-  EXPECT_EQ(text("Server Name", 7), "fakesyb");
-  EXPECT_EQ((*FindField(packet, "Two Byte Integer Ordering"))["value"], 3);
-  EXPECT_EQ((*FindField(packet, "Four Byte Integer Ordering"))["value"], 1);
-  EXPECT_EQ((*FindField(packet, "TDS Version"))["value"], "5.0.0.0");
-  EXPECT_EQ((*FindField(packet, "TDS Version"))["offset"], kHeader + 458);
-  EXPECT_EQ(text("Client Library Name", 10), "TDS-Librar");
-  EXPECT_EQ(text("Requested National Language", 10), "us_english");
+  // Names and their lengths: the record's fixed-size name fields hold the name, then padding.
+  for (const auto& [label, name] : std::vector<std::pair<std::string, std::string>>{
+           {"Host Name", "vm"},
+           {"User Name", "baduser"},
+           {"Application Name", "TSQL"},
+           {"Server Name", "fakesyb"},
+           {"Client Library Name", "TDS-Librar"},
+           {"Requested National Language", "us_english"}}) {
+    EXPECT_EQ(FindField(packet, label)->at("value").get<std::string>().substr(0, name.size()),
+              name);
+  }
+  ExpectByLabel(packet, {{"Host Name Length", {{"value", 2}}},
+                         {"User Name Length", {{"value", 7}}},
+                         {"Application Name Length", {{"value", 4}}},
+                         {"Two Byte Integer Ordering", {{"value", 3}}},
+                         {"Four Byte Integer Ordering", {{"value", 1}}},
+                         {"TDS Version", {{"value", "5.0.0.0"}, {"offset", kHeader + 458}}}});
   const std::vector<std::string> labels = Labels(packet);
   EXPECT_EQ(labels.size(), 6u + 44u);
   EXPECT_EQ(labels.back(), "Packet Size Length");

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -51,18 +50,6 @@ std::string Path(const char* file) {
   return TestData(std::string("captures/") + file);
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-uint32_t Le32(const std::string& b, size_t at) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(b[at + static_cast<size_t>(i)]);
-  return v;
-}
 uint32_t Be(const std::string& b, size_t at, int n) {
   uint32_t v = 0;
   for (int i = 0; i < n; ++i) v = (v << 8) | static_cast<uint8_t>(b[at + static_cast<size_t>(i)]);
@@ -78,13 +65,13 @@ struct Streams {
 };
 
 Streams ReadStreams(const std::string& path, uint16_t serverPort) {
-  const std::string b = ReadAll(path);
+  const std::string b = ReadFile(path);
   Streams out;
   std::map<uint32_t, int> number;  // client port -> connection
   std::map<std::pair<int, int>, uint32_t> next;
   size_t at = 24;
   while (at + 16 <= b.size()) {
-    const uint32_t caplen = Le32(b, at + 8);
+    const uint32_t caplen = Le32At(b, at + 8);
     const size_t frame = at + 16;
     at = frame + caplen;
     if (at > b.size() || caplen < 54) continue;

@@ -261,8 +261,7 @@ TEST(Requests, TimesAndDurationsFromTheCapture) {
 size_t RecordOffset(const std::string& pcap, int n) {
   size_t at = 24;
   for (int i = 0; i < n; ++i) {
-    const auto* h = reinterpret_cast<const uint8_t*>(pcap.data() + at);
-    at += 16 + (h[8] | h[9] << 8 | h[10] << 16 | static_cast<uint32_t>(h[11]) << 24);
+    at += 16 + Le32At(pcap, at + 8);
   }
   return at;
 }

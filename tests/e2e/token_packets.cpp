@@ -48,6 +48,18 @@ std::vector<Want> With(std::vector<Want> head, const std::vector<Want>& more) {
   return head;
 }
 
+void ExpectByLabel(const json& packet, const json& want) {
+  for (auto it = want.begin(); it != want.end(); ++it) {
+    SCOPED_TRACE(it.key());
+    const json* f = FindField(packet, it.key());
+    if (!f) {
+      ADD_FAILURE() << "no field " << it.key();
+      continue;
+    }
+    ExpectHas(*f, *it);
+  }
+}
+
 void ExpectFieldsFrom(const json& packet, size_t first, const std::vector<Want>& want) {
   const json& fields = packet.at("fields");
   ASSERT_EQ(fields.size(), want.size() + first) << packet.dump();

@@ -77,6 +77,9 @@ struct Want {
 // The wanted fields `head` followed by `more`.
 std::vector<Want> With(std::vector<Want> head, const std::vector<Want>& more);
 
+// The first field of each label of `want` has the keys given for it.
+void ExpectByLabel(const json& packet, const json& want);
+
 // The packet's fields from the `first` on, exactly these and in this order.
 void ExpectFieldsFrom(const json& packet, size_t first, const std::vector<Want>& want);
 

@@ -39,8 +39,12 @@ std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
+std::string TempName(const std::string& tag) {
+  return "/tmp/tdsdecode_test_" + std::to_string(getpid()) + "_" + tag;
+}
+
 std::string WriteTemp(const std::string& tag, const std::string& bytes) {
-  const std::string path = "/tmp/tdsdecode_test_" + std::to_string(getpid()) + "_" + tag;
+  const std::string path = TempName(tag);
   std::ofstream(path, std::ios::binary) << bytes;
   return path;
 }

@@ -1,5 +1,6 @@
 // Runs the tdsdecode binary and reads its JSON Lines output, for end-to-end tests.
 #pragma once
+#include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -33,8 +34,17 @@ const nlohmann::json* FindField(const nlohmann::json& packet, const std::string&
 // Every field label of a packet, in order.
 std::vector<std::string> Labels(const nlohmann::json& packet);
 
+// The little-endian 32-bit number at `at` of a file's bytes (as a classic pcap file has them).
+inline uint32_t Le32At(const std::string& bytes, size_t at) {
+  uint32_t v = 0;
+  for (size_t i = 4; i-- > 0;) v = v << 8 | static_cast<uint8_t>(bytes.at(at + i));
+  return v;
+}
+
 // The bytes of a file ("" when it cannot be read).
 std::string ReadFile(const std::string& path);
 
-// Writes the bytes to a file of this process under /tmp named after `tag` and returns its path.
+// The path of this process's file under /tmp named after `tag` (ctest runs the tests of a
+// binary in parallel processes), and the same written with the bytes.
+std::string TempName(const std::string& tag);
 std::string WriteTemp(const std::string& tag, const std::string& bytes);
