@@ -99,11 +99,16 @@ TEST(CommandLine, UsageErrorsExitTwo) {
       {"--hex", "a.hex", "b.pcap"},
       {"--hex", "a.hex", "--hex", "b.hex"},
       {"--stats=yes", "x.pcap"},
+      {"-q"},
+      {"-p"},
+      {"-p", "1,,2", "a"},
+      {"--plugin=", "a"},
   };
   for (const auto& args : bad) {
     const RunResult r = RunTdsdecode(args);
     EXPECT_EQ(r.exitCode, 2) << ::testing::PrintToString(args);
     EXPECT_EQ(r.err.rfind("tdsdecode: ", 0), 0u) << r.err;
+    EXPECT_TRUE(Contains(r.err.substr(11), ": ")) << "what was wrong, then why";
     EXPECT_TRUE(r.out.empty());
   }
 }

@@ -113,11 +113,8 @@ class Conversation {
   uint64_t m_ends = 0;
 };
 
-class FormatLifetimeTest : public ::testing::Test {
+class FormatLifetimeTest : public PluginTest {
  protected:
-  void SetUp() override {
-    if (!Entries().error.empty()) GTEST_SKIP() << Entries().error;
-  }
   static const Pool& ThePool() {
     static const Pool pool = MakePool();
     return pool;

@@ -185,12 +185,8 @@ std::vector<Sample> Synthetic(const RealSamples& real) {
   return samples;
 }
 
-class GuardPageTest : public ::testing::Test {
+class GuardPageTest : public PluginTest {
  protected:
-  void SetUp() override {
-    if (!Entries().error.empty()) GTEST_SKIP() << Entries().error;
-  }
-
   // Decodes the sample cut at every point through both entries (and the packet entry with the
   // header's length stating the whole sample as well as the cut), on a fresh connection.
   void Run(const Sample& s, bool lsbFirst) {

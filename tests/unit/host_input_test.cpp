@@ -87,24 +87,6 @@ TEST(Options, ValuesInEveryFormAndTheDefaults) {
   EXPECT_TRUE(v.version);
 }
 
-TEST(Options, UsageErrorsSayWhatAndWhy) {
-  const std::vector<std::vector<const char*>> bad = {{},
-                                                     {"-q"},
-                                                     {"-o", "yaml", "a"},
-                                                     {"-p"},
-                                                     {"-p", "70000", "a"},
-                                                     {"-p", "1,,2", "a"},
-                                                     {"--hex", "a", "b"},
-                                                     {"--plugin=", "a"},
-                                                     {"--stats=1", "a"}};
-  for (const auto& args : bad) {
-    Options o;
-    const ParseOutcome r = Parse(args, o);
-    EXPECT_FALSE(r.ok) << ::testing::PrintToString(args);
-    EXPECT_TRUE(Contains(r.error, ": "));
-  }
-}
-
 TEST(HexSource, FramesAreEthernetIpv4TcpWithRunningSequenceNumbers) {
   const std::string text = "c 0102\n2s 0a0b0c\nc 03\n";
   FILE* in = fmemopen(const_cast<char*>(text.data()), text.size(), "r");

@@ -20,12 +20,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-class MemoryBoundsTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!Entries().error.empty()) GTEST_SKIP() << Entries().error;
-  }
-};
+using MemoryBoundsTest = PluginTest;
 
 // A captured little-endian login, and a captured ALTFMT token with its compute id set to `id`.
 const Bytes& Login() {

@@ -3,6 +3,8 @@
 // per connection, a ledger of store blocks, and the TDS messages of a capture.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -22,6 +24,14 @@ struct PluginEntries {
 
 // libsybasetds.so beside the test binary, loaded once.
 const PluginEntries& Entries();
+
+// Tests of the built plug-in: skipped when it cannot be loaded.
+class PluginTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!Entries().error.empty()) GTEST_SKIP() << Entries().error;
+  }
+};
 
 constexpr size_t kEthernetBytes = 14;
 
