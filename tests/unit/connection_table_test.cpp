@@ -59,7 +59,8 @@ struct Fixture {
     options.reassemble = reassemble;
     table.reset(new ConnectionTable(options, view, stats, limits));
   }
-  void Seg(Side from, Side to, uint8_t flags, uint32_t seq, const std::string& payload = "") {
+  void Seg(Side from, Side to, uint8_t flags, uint32_t seq, const std::string& payload = "",
+           const ConnectionHint* hint = nullptr) {
     payloads.push_back(payload);
     TcpSegment s;
     s.ipVersion = 4;
@@ -73,7 +74,7 @@ struct Fixture {
     s.flags = flags;
     s.payload = reinterpret_cast<const uint8_t*>(payloads.back().data());
     s.payloadLength = s.wirePayloadLength = static_cast<uint32_t>(payload.size());
-    table->Segment(s, ++frame);
+    table->Segment(s, ++frame, hint);
   }
   std::vector<std::string> Log() {
     std::vector<std::string> out;
@@ -227,18 +228,9 @@ TEST(ConnectionTable, WithoutReassemblyEverySegmentGoesOverAsItIs) {
 
 TEST(ConnectionTable, HintsNameConnectionAndDirection) {
   Fixture f;
-  TcpSegment s;
-  s.ipVersion = 4;
-  s.src[3] = 1;
-  s.dst[3] = 2;
-  s.srcPort = 41234;
-  s.dstPort = 1;  // not a TDS port: the hint decides
-  const std::string data = "\x0f";
-  s.payload = reinterpret_cast<const uint8_t*>(data.data());
-  s.payloadLength = s.wirePayloadLength = 1;
   ConnectionHint hint;
   hint.number = 7;
   hint.clientToServer = false;
-  f.table->Segment(s, 1, &hint);
+  f.Seg(Side{1, 41234}, Side{2, 1}, 0, 0, "\x0f", &hint);  // not a TDS port: the hint decides
   EXPECT_EQ(f.Log(), (Log{"open 7c", "open 7s", "7s:\x0f@1"}));
 }

@@ -184,12 +184,8 @@ TEST(RequestTracker, AttentionsCancelTheRequestBeforeThem) {
   // The big select's answer is complete on the wire before the client cancels it.
   Msg big = Language("select * from big");
   Msg rows;
-  rows.Token(0xD1)
-      .Token(0xD1)
-      .Token(0xFD)
-      .Num("Status", 0x10, 2, FF_FLAGS)
-      .Num("Transaction", 0, 2);
-  rows.Num("Row Count", 300, 4, FF_SIGNED);
+  rows.Token(0xD1).Token(0xD1).Token(0xFD).Num("Status", 0x10, 2, FF_FLAGS);
+  rows.Num("Transaction", 0, 2).Num("Row Count", 300, 4, FF_SIGNED);
   t.Message(big.At(1, true, 5));
   t.Message(rows.At(1, false, 6));
   t.Message(attention.At(1, true, 7, 6));
@@ -253,16 +249,11 @@ TEST(RequestTracker, ParametersReturnStatusAndOutputValues) {
   Msg rpc;
   rpc.Token(0xE6, "DBRPC").Num("Length", 0, 2).Num("RPC Name Length", 4, 1).Str("RPC Name", "p_do");
   rpc.Token(0xEC, "PARAMFMT").Num("Length", 0, 2).Num("No. of Params", 2, 2);
-  rpc.Num("Param Name Length", 2, 1)
-      .Str("Param Name", "@a")
-      .Num("Status", 0, 1)
-      .Num("User Type", 0);
-  rpc.Num("Data Type", 0x38, 1, FF_HEX).Num("Locale length", 0, 1);
-  rpc.Num("Param Name Length", 2, 1)
-      .Str("Param Name", "@b")
-      .Num("Status", 0x08, 1)
-      .Num("User Type", 0);
-  rpc.Num("Data Type", 0x26, 1, FF_HEX).Num("Length of data type", 4, 1).Num("Locale length", 0, 1);
+  rpc.Num("Param Name Length", 2, 1).Str("Param Name", "@a").Num("Status", 0, 1);
+  rpc.Num("User Type", 0).Num("Data Type", 0x38, 1, FF_HEX).Num("Locale length", 0, 1);
+  rpc.Num("Param Name Length", 2, 1).Str("Param Name", "@b").Num("Status", 0x08, 1);
+  rpc.Num("User Type", 0).Num("Data Type", 0x26, 1, FF_HEX).Num("Length of data type", 4, 1);
+  rpc.Num("Locale length", 0, 1);
   rpc.Token(0xD7, "PARAMS").Num("Data", 7).Num("Data Length", 0, 1).Str("Data", "", FF_DUMP);
   t.Message(rpc.At(1, true, 1));
   Msg answer;
@@ -308,10 +299,8 @@ TEST(RequestTracker, CursorsByIdAnswersWithoutRequestAndWalksThatStopped) {
   info.Token(0xFD).Num("Status", 0, 2, FF_FLAGS);
   t.Message(info.At(1, false, 3));
   Msg fetch;
-  fetch.Token(0x82, "CURFETCH")
-      .Num("Length", 0, 2)
-      .Num("Cursor ID", 5)
-      .Num("Cursor fetch type", 1, 1);
+  fetch.Token(0x82, "CURFETCH").Num("Length", 0, 2).Num("Cursor ID", 5);
+  fetch.Num("Cursor fetch type", 1, 1);
   t.Message(fetch.At(1, true, 4));
   Msg stopped;
   stopped.Token(0xD1, "ROW");
