@@ -6,11 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "tdsdecode_runner.h"
 
 namespace pcapbuild {
 
-using Bytes = std::vector<uint8_t>;
+using ::Bytes;
+using ::Cat;
+using ::Hex;
+using ::Slice;
 
 enum Flags : uint8_t { FIN = 0x01, SYN = 0x02, RST = 0x04, PSH = 0x08, ACK = 0x10 };
 
@@ -26,26 +30,6 @@ inline void PutLe32(Bytes& b, uint32_t v) {
   for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
-// Bytes from hex digits, blanks allowed.
-inline Bytes Hex(const std::string& text) {
-  Bytes out;
-  int high = -1;
-  for (char c : text) {
-    int v = -1;
-    if (c >= '0' && c <= '9') v = c - '0';
-    if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-    if (v < 0) continue;
-    if (high < 0) {
-      high = v;
-    } else {
-      out.push_back(static_cast<uint8_t>(high << 4 | v));
-      high = -1;
-    }
-  }
-  return out;
-}
-
 // A TDS packet: 8-byte header (last-buffer status) and data bytes `fill`.
 inline Bytes TdsPacket(uint8_t type, size_t dataBytes, uint8_t fill = 0x5A, uint8_t status = 1) {
   Bytes p = {type, status};
@@ -53,16 +37,6 @@ inline Bytes TdsPacket(uint8_t type, size_t dataBytes, uint8_t fill = 0x5A, uint
   p.insert(p.end(), {0, 0, 0, 0});
   p.insert(p.end(), dataBytes, fill);
   return p;
-}
-
-inline Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& b : parts) out.insert(out.end(), b.begin(), b.end());
-  return out;
-}
-
-inline Bytes Slice(const Bytes& b, size_t from, size_t to) {
-  return Bytes(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(to));
 }
 
 class Pcap {

@@ -6,11 +6,10 @@
 #include <random>
 #include <vector>
 
+#include "bytes.h"
 #include "plugin_harness.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 struct Pool {
   std::vector<Bytes> formats;  // ROWFMT, ALTFMT, PARAMFMT

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "checks.h"
 #include "hex_input.h"
 #include "link_layer.h"
@@ -18,8 +19,6 @@ ParseOutcome Parse(std::vector<const char*> args, Options& o) {
   args.insert(args.begin(), "tdsdecode");
   return ParseOptions(static_cast<int>(args.size()), args.data(), o);
 }
-
-using Bytes = std::vector<uint8_t>;
 
 Bytes Ipv4Tcp(uint16_t payload, uint8_t ihlWords = 5, uint16_t fragment = 0x4000) {
   Bytes ip(ihlWords * 4u, 0);
@@ -45,11 +44,6 @@ Bytes Ipv4Tcp(uint16_t payload, uint8_t ihlWords = 5, uint16_t fragment = 0x4000
 // The TCP segment of an IPv4 packet with a 20-byte header.
 Bytes Slice20(const Bytes& ip) {
   return Bytes(ip.begin() + 20, ip.end());
-}
-
-Bytes Cat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
 }
 
 }  // namespace
@@ -140,9 +134,9 @@ TEST(LinkLayer, EveryLinkTypeReachesTheTcpPayload) {
     bool ethernet;
   };
   for (const Case& c :
-       {Case{kLinkEthernet, Cat(eth, ip), true}, Case{kLinkEthernet, Cat(vlan, ip), true},
-        Case{kLinkLinuxSll, Cat(sll, ip), false}, Case{kLinkLinuxSll2, Cat(sll2, ip), false},
-        Case{kLinkNull, Cat(null, ip), false}, Case{kLinkLoop, Cat(null, ip), false},
+       {Case{kLinkEthernet, Cat({eth, ip}), true}, Case{kLinkEthernet, Cat({vlan, ip}), true},
+        Case{kLinkLinuxSll, Cat({sll, ip}), false}, Case{kLinkLinuxSll2, Cat({sll2, ip}), false},
+        Case{kLinkNull, Cat({null, ip}), false}, Case{kLinkLoop, Cat({null, ip}), false},
         Case{kLinkRaw, ip, false}, Case{kLinkRawA, ip, false}, Case{kLinkIpv4, ip, false}}) {
     SCOPED_TRACE(c.link);
     TcpSegment s;
@@ -204,7 +198,7 @@ TEST(LinkLayer, LengthsOptionsIpv6AndWhatIsNotDecoded) {
   const uint16_t plen = static_cast<uint16_t>(hop.size() + tcp.size());
   v6[4] = static_cast<uint8_t>(plen >> 8);
   v6[5] = static_cast<uint8_t>(plen);
-  const Bytes frame = Cat(Cat(v6, hop), tcp);
+  const Bytes frame = Cat({v6, hop, tcp});
   ASSERT_EQ(DecodeFrame(kLinkIpv6, frame.data(), frame.size(), frame.size(), s), LinkResult::kTcp);
   EXPECT_EQ(s.ipVersion, 6);
   EXPECT_EQ(s.src[0], 0x20);

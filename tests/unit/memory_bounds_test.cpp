@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "bytes.h"
 #include "checks.h"
 #include "connection_table.h"
 #include "link_layer.h"
@@ -17,8 +18,6 @@
 #include "tdsengine/store.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 using MemoryBoundsTest = PluginTest;
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "plugin_harness.h"
 
 namespace {
@@ -41,11 +42,6 @@ std::vector<uint8_t> Packet(uint8_t type, uint8_t status, const std::string& bod
   return p;
 }
 
-std::vector<uint8_t> Join(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
 const uint8_t kEthernet[kEthernetHeader] = {2, 0, 0, 0, 0, 2, 2, 0, 0, 0, 0, 1, 8, 0};
 
 void Feed(MessageAssembler& a, const std::vector<uint8_t>& bytes, size_t from, size_t to,
@@ -61,7 +57,7 @@ TEST(MessageAssembler, JoinsPacketsAtTheLastBufferBitAcrossSegmentBoundaries) {
   // Message 1: two packets, the second's header split between segments; message 2: one
   // packet of another type in the same segment as the end of message 1.
   const std::vector<uint8_t> bytes =
-      Join(Join(Packet(4, 0, "abc"), Packet(15, 1, "de")), Packet(6, 1, ""));
+      Cat({Packet(4, 0, "abc"), Packet(15, 1, "de"), Packet(6, 1, "")});
   Feed(a, bytes, 0, 13, 1, c);  // the first packet and two header bytes of the second
   EXPECT_TRUE(c.seen.empty());
   Feed(a, bytes, 13, bytes.size(), 2, c);
@@ -87,9 +83,8 @@ TEST(MessageAssembler, HandsOverCutShortAtGapsEndAndCeiling) {
     // over, and the next message is whole again.
     MessageAssembler a(false, 10);
     Collect c;
-    const std::vector<uint8_t> bytes = Join(
-        Join(Join(Packet(4, 0, "11111111"), Packet(4, 0, "22222222")), Packet(4, 1, "33333333")),
-        Packet(4, 1, "44"));
+    const std::vector<uint8_t> bytes = Cat({Packet(4, 0, "11111111"), Packet(4, 0, "22222222"),
+                                            Packet(4, 1, "33333333"), Packet(4, 1, "44")});
     Feed(a, bytes, 0, bytes.size(), 7, c);
     ASSERT_EQ(c.seen.size(), 2u);
     EXPECT_EQ(c.seen[0].data, "1111111122222222");
@@ -103,7 +98,7 @@ TEST(MessageAssembler, HandsOverCutShortAtGapsEndAndCeiling) {
     // not start a packet are passed over; the next message may lack its start.
     MessageAssembler a(false);
     Collect c;
-    const std::vector<uint8_t> first = Join(Packet(4, 0, "ab"), Packet(4, 1, "cdef"));
+    const std::vector<uint8_t> first = Cat({Packet(4, 0, "ab"), Packet(4, 1, "cdef")});
     Feed(a, first, 0, first.size() - 2, 1, c);
     a.Gap(2, kEthernet, c);
     ASSERT_EQ(c.seen.size(), 1u);
@@ -124,7 +119,7 @@ TEST(MessageAssembler, HandsOverCutShortAtGapsEndAndCeiling) {
     // The end of the stream inside a message, and a stream joined midway.
     MessageAssembler a(true);
     Collect c;
-    const std::vector<uint8_t> bytes = Join(Packet(4, 1, "xy"), Packet(4, 0, "zz"));
+    const std::vector<uint8_t> bytes = Cat({Packet(4, 1, "xy"), Packet(4, 0, "zz")});
     Feed(a, bytes, 0, bytes.size(), 1, c);
     a.End(5, c);
     ASSERT_EQ(c.seen.size(), 2u);

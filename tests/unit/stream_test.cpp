@@ -5,12 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "packet_framer.h"
 #include "seq_tracker.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 // A TDS packet of `length` bytes (header included) whose data bytes are `fill`.
 Bytes Packet(uint16_t length, uint8_t fill = 0xAA, uint8_t type = 15) {
@@ -21,16 +20,6 @@ Bytes Packet(uint16_t length, uint8_t fill = 0xAA, uint8_t type = 15) {
   p[3] = static_cast<uint8_t>(length);
   p[4] = p[5] = p[6] = p[7] = 0;
   return p;
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& b : parts) out.insert(out.end(), b.begin(), b.end());
-  return out;
-}
-
-Bytes Slice(const Bytes& b, size_t from, size_t to) {
-  return Bytes(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(to));
 }
 
 struct Framer {
