@@ -323,34 +323,6 @@ inline ValueKind KindOf(const FieldRecord& f) {
   }
 }
 
-// FieldUnsigned, with the common sizes read in one load.
-inline uint64_t LoadUnsigned(const FieldRecord& f) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  switch (f.size) {
-    case 1:
-      return f.data[0];
-    case 2: {
-      uint16_t v;
-      std::memcpy(&v, f.data, sizeof(v));
-      return f.msbFirst ? __builtin_bswap16(v) : v;
-    }
-    case 4: {
-      uint32_t v;
-      std::memcpy(&v, f.data, sizeof(v));
-      return f.msbFirst ? __builtin_bswap32(v) : v;
-    }
-    case 8: {
-      uint64_t v;
-      std::memcpy(&v, f.data, sizeof(v));
-      return f.msbFirst ? __builtin_bswap64(v) : v;
-    }
-    default:
-      break;
-  }
-#endif
-  return FieldUnsigned(f);
-}
-
 // FieldSigned on LoadUnsigned.
 inline int64_t LoadSigned(const FieldRecord& f) {
   const uint64_t v = LoadUnsigned(f);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "tdsengine/display_tree.h"
 
@@ -10,6 +11,35 @@
 TDSENGINE_API uint64_t FieldUnsigned(const FieldRecord& f);
 // The same value sign-extended from the field's size.
 TDSENGINE_API int64_t FieldSigned(const FieldRecord& f);
+
+// FieldUnsigned, with the common sizes read in one load (the renderers' per-field path).
+inline uint64_t LoadUnsigned(const FieldRecord& f) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  switch (f.size) {
+    case 1:
+      return f.data[0];
+    case 2: {
+      uint16_t v;
+      std::memcpy(&v, f.data, sizeof(v));
+      return f.msbFirst ? __builtin_bswap16(v) : v;
+    }
+    case 4: {
+      uint32_t v;
+      std::memcpy(&v, f.data, sizeof(v));
+      return f.msbFirst ? __builtin_bswap32(v) : v;
+    }
+    case 8: {
+      uint64_t v;
+      std::memcpy(&v, f.data, sizeof(v));
+      return f.msbFirst ? __builtin_bswap64(v) : v;
+    }
+    default:
+      break;
+  }
+#endif
+  return FieldUnsigned(f);
+}
+
 // Index of the value-table row for the field, or -1 without a table.
 TDSENGINE_API int FieldTableRow(const FieldRecord& f);
 // Whether the field renders as a JSON integer (sizes the format shows as a number).
