@@ -63,8 +63,13 @@ void TokenJson(const DisplayTree& tree, const PacketRecord& p, bool separate, Ou
   out.put(", \"text\": ", 10);
   JsonPutString(out, p.longName);
   out.put(", \"fields\": [", 13);
-  RenderFieldsJson(tree.fields().data() + p.firstField, p.fieldCount, out);
+  RenderRecordFieldsJson(tree, p, out);
   out.put(']');
+  if (p.valueCount) {
+    out.put(", \"values\": [", 13);
+    RenderValuesJson(tree, p, out);
+    out.put(']');
+  }
   if (p.refused) {
     out.put(", \"refused\": {\"label\": ");
     JsonPutString(out, p.refusal.label);
@@ -131,7 +136,6 @@ void RenderMessageText(const DisplayTree& tree, const MessageMeta& meta, OutBuff
   out.put(" bytes, last frame ");
   out.putUnsigned(meta.lastFrame);
   out.put('\n');
-  const std::vector<FieldRecord>& fields = tree.fields();
   for (const PacketRecord& p : tree.packets()) {
     out.put("    ");
     PutText(out, *p.shortName ? p.shortName : "(untitled)");
@@ -145,7 +149,8 @@ void RenderMessageText(const DisplayTree& tree, const MessageMeta& meta, OutBuff
     out.put(", ");
     out.putSigned(p.spanSize);
     out.put(p.spanSize == 1 ? " byte\n" : " bytes\n");
-    RenderFieldsText(fields.data() + p.firstField, p.fieldCount, 2, out);
+    RenderRecordFieldsText(tree, p, 2, out);
+    RenderValuesText(tree, p, 2, out);
     if (p.refused) {
       out.put("        [Refused: ");
       PutText(out, p.refusal.label);

@@ -94,6 +94,7 @@ void MessageView::Decode(uint32_t conn, bool clientToServer, const AssembledMess
   CPDecode decode(&m_tree);
   decode.ConnectionId = conn;
   TdsMessageWalk walk{};
+  walk.clientToServer = clientToServer ? 1 : 0;
   m_parse(message.block, &decode, message.data, static_cast<int32_t>(message.length), message.type,
           message.channel, &walk);
 

@@ -222,6 +222,7 @@ void RequestView::WalkPart(WalkedMessage& w, const AssembledMessage& message, si
   CPDecode decode(&m_tree);
   decode.ConnectionId = w.conn;
   TdsMessageWalk walk{};
+  walk.clientToServer = w.clientToServer ? 1 : 0;
   const int32_t length = static_cast<int32_t>(to - from);
   m_walk(message.block, &decode, message.data + from, length, message.type, message.channel, &walk);
   w.walkedToEnd = walk.restSize == 0;

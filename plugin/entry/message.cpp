@@ -1,19 +1,19 @@
 // The message entry: one whole TDS message of one direction, walked token by token with the
-// same decoders as the packet entry. Each token is decoded over exactly its own bytes (its
-// extent from the framer), so a decoder that stops early or is refused costs only its token.
+// layouts real clients and servers send. Each token is decoded over exactly its own bytes (its
+// extent from the framing rules), so a decoder that stops early costs only its token; data
+// tokens are framed by the format in force and show their values.
 #include "tdsengine/message.h"
 
-#include <cstdio>
+#include <string>
 
 #include "engine/emit.h"
 #include "entry/byte_order.h"
 #include "entry/packet_state.h"
-#include "entry/token_extent.h"
-#include "store/conversation_key.h"
-#include "store/format_record.h"
-#include "tables/message_view.h"
+#include "message/message_token.h"
+#include "message/session.h"
 #include "tables/packet.h"
-#include "tables/token_core.h"
+#include "tables/real_layouts.h"
+#include "tdswire/framing.h"
 #include "tokens/decoders.h"
 
 #define TDS_EXPORT extern "C" __attribute__((visibility("default")))
@@ -24,10 +24,22 @@ constexpr int32_t kLoginRecordSize = 564;
 // Clients send four more bytes after the record, then their CAPABILITY token.
 constexpr int32_t kLoginTrailerSize = 4;
 constexpr uint8_t kCapabilityToken = 0xE2;
+// Login record: the 2-byte integer order (2 = most significant byte first), the character
+// set name and its length.
+constexpr int32_t kInt2OrderAt = 124;
+constexpr uint8_t kInt2MsbFirst = 2;
+constexpr int32_t kCharsetAt = 525;
+constexpr int32_t kCharsetLengthAt = 555;
+constexpr int32_t kCharsetField = 30;
+// Completion statuses use bits 0x0001 to 0x0040 only; anything above says the order is wrong.
+constexpr uint32_t kDoneStatusBits = 0x007F;
 
-constexpr FieldDef kPad = Plain("Pad", 0, FF_NONE);
+constexpr FieldDef kTokenType = Coded("TDS Token Type", 1, FF_HEX, MessageTokenTypeTable);
+constexpr FieldDef kUndecoded = Plain("Undecoded data", 0, FF_DUMP, " byte(s) of data");
 constexpr FieldDef kLoginTrailer = Plain("Login Record Trailer", 0, FF_DUMP, " byte(s) of data");
 constexpr FieldDef kMessageData = Plain("Message Data", 0, FF_DUMP, " byte(s) of data");
+constexpr const char* kPasswordLabels[] = {"Client Passwd", "Remote Server Name/Password Pairs"};
+constexpr char kMasked[] = "********";
 
 struct Walk {
   const uint8_t* frame;
@@ -35,60 +47,35 @@ struct Walk {
   const uint8_t* data;
   int32_t length;
   TdsMessageWalk* out;
+  MessageSession* session;
+  int dir;
+  bool msbFirst;
 };
 
-int32_t ConnectionOrder() {
-  return ConnByteOrder == BO_LSB_FIRST ? BO_LSB_FIRST : BO_MSB_FIRST;
+std::string& Scratch() {
+  static std::string scratch;
+  return scratch;
 }
 
 void SetPacketLeft(int32_t n) {
   PacketLeft = static_cast<uint16_t>(n > 0xFFFF ? 0xFFFF : n);
 }
 
-const char* TokenTextOf(uint8_t token) {
-  const int row = PIgetInterpretationString(1, token, Rows(TokenTypeTable), TokenTypeTable);
-  return TokenTypeTable[row].text;
+const char* TextOfToken(uint8_t token) {
+  const int row =
+      PIgetInterpretationString(1, token, Rows(MessageTokenTypeTable), MessageTokenTypeTable);
+  return MessageTokenTypeTable[row].text;
+}
+
+const char* NameOfToken(uint8_t token) {
+  const char* name = WireTokenName(token);
+  return name ? name : "UNKNOWN";
 }
 
 void EndWalk(Walk& walk, int32_t at, const char* reason) {
   walk.out->restOffset = at;
   walk.out->restSize = walk.length - at;
   walk.out->restReason = reason;
-}
-
-// The format a data token at `at` is decoded with, looked up as its decoder will.
-bool HasFormat(const uint8_t* at, int32_t available) {
-  switch (at[0]) {
-    case 0xD1:
-      return FindFormatRecord(ConversationKey(0xD1, 0)) != nullptr;
-    case 0xCA:
-      return FindFormatRecord(ConversationKey(0xCA, 0)) != nullptr;
-    case 0xD7:
-      return FindFormatRecord(ConversationKey(0xEC, 0)) != nullptr;
-    default:  // ALTROW: the compute id follows the type byte
-      if (available < 3) return false;
-      return FindFormatRecord(ConversationKey(0xA8, ReadCount(at + 1, 2))) != nullptr;
-  }
-}
-
-// Decodes one token over `size` bytes (the whole rest of the message for a data token) and
-// returns the bytes its decoder consumed, or -1 when it was refused or stopped. With padRest,
-// the token's bytes that the decoder left (also when it stopped) are shown as "Pad", so that
-// every byte of a sized token is accounted for.
-int32_t DecodeOneToken(Walk& walk, const uint8_t* start, int32_t size, bool padRest) {
-  CParser parser(walk.frame, start, "Sybase TDS", TdsInfoKind, 1);
-  parser.SetEndianess(ConnByteOrder == BO_LSB_FIRST ? 0 : 1);
-  const uint8_t* cursor = start;
-  int32_t remaining = size;
-  SetPacketLeft(size);
-  const int32_t result = DecodeToken(walk.tree, cursor, remaining, 0, &parser);
-  const int32_t used = static_cast<int32_t>(cursor - start);
-  if (padRest && remaining > 0) {
-    Out out{walk.tree, cursor, remaining, 0, &parser};
-    Emit(out, kPad, remaining);
-  }
-  PacketLeft = 0;
-  return result == -1 ? -1 : used;
 }
 
 void Title(Walk& walk, const char* name, const char* text, int32_t token, int32_t at,
@@ -99,39 +86,115 @@ void Title(Walk& walk, const char* name, const char* text, int32_t token, int32_
   ++walk.out->tokens;
 }
 
+// Whether the data token at `start` has a format to be read with.
+bool HasFormat(const Walk& walk, const uint8_t* start, int32_t available) {
+  const MessageSession& s = *walk.session;
+  switch (start[0]) {
+    case 0xD1:
+      return s.dirs[walk.dir].rows.valid;
+    case 0xCA:
+      return s.dirs[1].rows.valid;
+    case 0xD7:
+      return s.dirs[walk.dir].params.valid;
+    default: {  // ALTROW: the compute id follows the type byte
+      if (available < 3) return false;
+      const uint32_t id = static_cast<uint32_t>(WireUint(start + 1, 2, walk.msbFirst));
+      for (const KeptFormat& k : s.computes)
+        if (k.valid && k.format.id == id) return true;
+      return false;
+    }
+  }
+}
+
+// Decodes the token at `start` over `size` bytes after showing its type. Returns the bytes
+// used (type included), kNoFormat, or -1 when a field was refused.
+int32_t DecodeOneToken(Walk& walk, const uint8_t* start, int32_t size) {
+  CParser parser(walk.frame, start, "Sybase TDS", TdsInfoKind, 1);
+  parser.SetEndianess(walk.msbFirst ? 1 : 0);
+  ConnByteOrder = walk.msbFirst ? BO_MSB_FIRST : BO_LSB_FIRST;
+  SetSteeringByteOrder(ConnByteOrder);
+  const uint8_t* cursor = start;
+  int32_t remaining = size;
+  SetPacketLeft(size);
+  Out out{walk.tree, cursor, remaining, 0, &parser};
+  if (!Emit(out, kTokenType)) return -1;
+  int32_t result = 0;
+  if (const MessageDecoder decoder = MessageDecoderOf(start[0])) {
+    MessageToken t{walk.tree,
+                   *walk.session,
+                   walk.dir,
+                   walk.msbFirst,
+                   (walk.out->flags & kWalkShowPasswords) != 0,
+                   start,
+                   size,
+                   Scratch()};
+    result = decoder(t, out);
+  } else {
+    result = DecoderOfToken(start[0])(walk.tree, cursor, remaining, 0, &parser);
+  }
+  PacketLeft = 0;
+  if (result < 0) return result;
+  return static_cast<int32_t>(cursor - start);
+}
+
+void CountImplausible(Walk& walk, const uint8_t* start, int32_t size) {
+  if (start[0] < 0xFD || size < 3) return;
+  if (WireUint(start + 1, 2, walk.msbFirst) > kDoneStatusBits) ++walk.out->implausible;
+}
+
 // Walks tokens from `at` to the end of the message.
 void WalkTokens(Walk& walk, int32_t at) {
   while (at < walk.length) {
     const uint8_t* start = walk.data + at;
     const int32_t available = walk.length - at;
     const uint8_t token = start[0];
-    SetSteeringByteOrder(ConnectionOrder());
-    const TokenExtent extent = FrameToken(start, available, ConnectionOrder());
-    if (extent.kind == ExtentKind::Unknown) {
+    const TokenFrame frame = FrameToken(start, available, walk.msbFirst);
+    if (frame.length == TokenLength::kUnknown) {
       EndWalk(walk, at, "token type without a length rule");
       return;
     }
-    if (extent.kind == ExtentKind::DataRow) {
-      if (!HasFormat(start, available)) {
+    if (frame.length == TokenLength::kData) {
+      if (!HasFormat(walk, start, available)) {
         EndWalk(walk, at, "no stored format for this data token");
         return;
       }
-      Title(walk, TokenNameOf(token), TokenTextOf(token), token, at, 0);
-      const int32_t used = DecodeOneToken(walk, start, available, false);
+      Title(walk, NameOfToken(token), TextOfToken(token), token, at, 0);
+      const int32_t used = DecodeOneToken(walk, start, available);
       if (used <= 0) {
         // Without a complete row its end is unknown: the rest of the message is left as is.
         PIMarkTokenSpan(walk.tree, token, at, available);
-        EndWalk(walk, at, "data token does not fit its stored format");
+        EndWalk(walk, at, "data token does not fit its format");
         return;
       }
       PIMarkTokenSpan(walk.tree, token, at, used);
       at += used;
       continue;
     }
-    Title(walk, TokenNameOf(token), TokenTextOf(token), token, at, extent.size);
-    DecodeOneToken(walk, start, extent.size, true);
-    at += extent.size;
+    Title(walk, NameOfToken(token), TextOfToken(token), token, at, frame.size);
+    CountImplausible(walk, start, frame.size);
+    const int32_t used = DecodeOneToken(walk, start, frame.size);
+    if (used > 0 && used < frame.size) {
+      // Bytes inside the token's length that its layout does not account for.
+      CParser parser(walk.frame, start + used, "Sybase TDS", TdsInfoKind, 1);
+      const uint8_t* cursor = start + used;
+      int32_t left = frame.size - used;
+      Out out{walk.tree, cursor, left, used, &parser};
+      Emit(out, kUndecoded, left);
+    }
+    if (frame.cut) ++walk.out->implausible;
+    at += frame.size;
   }
+}
+
+// The login record fixes the connection's byte order and character set.
+void NoteLogin(Walk& walk) {
+  if (walk.length < kLoginRecordSize) return;
+  MessageSession& s = *walk.session;
+  s.order = walk.data[kInt2OrderAt] == kInt2MsbFirst ? kWalkOrderBig : kWalkOrderLittle;
+  const int32_t n = walk.data[kCharsetLengthAt];
+  if (n > 0 && n <= kCharsetField)
+    s.charset = CharsetByName(reinterpret_cast<const char*>(walk.data + kCharsetAt),
+                              static_cast<size_t>(n));
 }
 
 void WalkLogin(Walk& walk) {
@@ -141,18 +204,25 @@ void WalkLogin(Walk& walk) {
   const int32_t span = trailer ? kLoginRecordSize + kLoginTrailerSize : recordSize;
   Title(walk, "LOGIN", PacketTypeTable[1].text, -1, 0, span);
   CParser parser(walk.frame, walk.data, "Sybase TDS", TdsInfoKind, 1);
-  parser.SetEndianess(ConnByteOrder == BO_LSB_FIRST ? 0 : 1);
+  parser.SetEndianess(walk.msbFirst ? 1 : 0);
   const uint8_t* cursor = walk.data;
   int32_t remaining = recordSize;
   SetPacketLeft(kLoginRecordSize);
   SetSteeringByteOrder(0);  // the record's own fields steer nothing
   const bool whole = DecodeLogin(walk.tree, cursor, remaining, 0, &parser) != -1;
   PacketLeft = 0;
+  if (!(walk.out->flags & kWalkShowPasswords))
+    for (const char* label : kPasswordLabels) PIReplaceFieldText(walk.tree, label, kMasked);
   if (!whole || walk.length < kLoginRecordSize) {
     if (walk.length > recordSize) EndWalk(walk, recordSize, "login record cut short");
     return;
   }
-  FetchByteOrder(walk.tree);  // the record just filed the connection's order
+  NoteLogin(walk);
+  if (!walk.out->forceOrder) {
+    walk.msbFirst = walk.session->order == kWalkOrderBig;
+    walk.out->order = walk.session->order;
+    walk.out->orderSource = kOrderFromLogin;
+  }
   int32_t at = kLoginRecordSize;
   if (trailer) {
     int32_t left = kLoginTrailerSize;
@@ -174,6 +244,25 @@ void DumpMessage(Walk& walk, int32_t messageType) {
   Emit(out, kMessageData, walk.length);
 }
 
+// The byte order the message is walked in, and where it came from.
+void ChooseOrder(Walk& walk) {
+  TdsMessageWalk& w = *walk.out;
+  if (w.forceOrder) {
+    w.order = w.forceOrder;
+    w.orderSource = kOrderFromOption;
+  } else if (walk.session->order) {
+    w.order = walk.session->order;
+    w.orderSource = kOrderFromLogin;
+  } else if (w.guessOrder) {
+    w.order = w.guessOrder;
+    w.orderSource = kOrderFromInferred;
+  } else {
+    w.order = kWalkOrderLittle;
+    w.orderSource = kOrderFromNone;
+  }
+  walk.msbFirst = w.order == kWalkOrderBig;
+}
+
 }  // namespace
 
 TDS_EXPORT int32_t sybasetds_parse_message(const uint8_t* frame, CPDecode* tree,
@@ -181,12 +270,26 @@ TDS_EXPORT int32_t sybasetds_parse_message(const uint8_t* frame, CPDecode* tree,
                                            int32_t channel, TdsMessageWalk* walkOut) {
   TdsMessageWalk scratch{};
   TdsMessageWalk* out = walkOut ? walkOut : &scratch;
-  *out = TdsMessageWalk{0, length, 0, ""};
+  out->tokens = 0;
+  out->restOffset = length;
+  out->restSize = 0;
+  out->restReason = "";
+  out->implausible = 0;
   if (!frame || !tree || !data || length < 0) return 0;
   FrameBase = frame;
   PacketChannel = static_cast<int16_t>(channel);
   FetchByteOrder(tree);
-  Walk walk{frame, tree, data, length, out};
+  MessageSession* session = (out->flags & kWalkProbe) ? ScratchSession() : SessionOf(tree);
+  if (!session) session = ScratchSession();
+  const int dir = out->clientToServer ? 0 : 1;
+  Walk walk{frame, tree, data, length, out, session, dir, false};
+  ChooseOrder(walk);
+  // What a DYNAMIC names holds for the formats of its own message only.
+  session->lastStatement[dir].clear();
+  if (dir == 1) session->describingInput = session->describingOutput = false;
+  const int32_t savedOrder = ConnByteOrder;
+  ConnByteOrder = walk.msbFirst ? BO_MSB_FIRST : BO_LSB_FIRST;
+  SetSteeringByteOrder(ConnByteOrder);
   int32_t result = 0;
   switch (messageType) {
     case 2:
@@ -202,6 +305,7 @@ TDS_EXPORT int32_t sybasetds_parse_message(const uint8_t* frame, CPDecode* tree,
       if (length > 0) DumpMessage(walk, messageType);
       break;
   }
+  if (out->flags & kWalkProbe) ConnByteOrder = savedOrder;
   SetSteeringByteOrder(0);
   PacketLeft = 0;
   return result;

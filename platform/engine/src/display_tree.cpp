@@ -1,6 +1,8 @@
 // Recording of one frame's packets, summaries and fields.
 #include "tdsengine/display_tree.h"
 
+#include <cstring>
+
 #include "tdsengine/store.h"
 
 void DisplayTree::BeginFrame(const uint8_t* frame, size_t length, const uint8_t* tds) {
@@ -10,6 +12,8 @@ void DisplayTree::BeginFrame(const uint8_t* frame, size_t length, const uint8_t*
   m_packets.clear();
   m_fields.clear();
   m_summaries.clear();
+  m_values.clear();
+  m_texts.clear();
   SetCurrentFrame(frame, m_frameEnd);
 }
 
@@ -19,6 +23,7 @@ void DisplayTree::AddPacket(const char* shortName, const char* longName) {
   p.longName = longName ? longName : "";
   p.summaryBegin = p.summaryEnd = static_cast<uint32_t>(m_summaries.size());
   p.firstField = static_cast<uint32_t>(m_fields.size());
+  p.firstValue = static_cast<uint32_t>(m_values.size());
   m_packets.push_back(p);
 }
 
@@ -46,4 +51,41 @@ void DisplayTree::MarkSpan(int32_t token, int32_t offset, int32_t size) {
   p.token = token;
   p.spanOffset = offset;
   p.spanSize = size;
+}
+
+void DisplayTree::AddValue(const char* name, size_t nameSize, const char* type, uint8_t kind,
+                           uint8_t flags, const char* text, size_t textSize) {
+  PacketRecord& p = current();
+  ValueRecord v;
+  v.nameBegin = static_cast<uint32_t>(m_texts.size());
+  v.nameSize = static_cast<uint32_t>(nameSize);
+  m_texts.append(name, nameSize);
+  v.type = type ? type : "";
+  v.textBegin = static_cast<uint32_t>(m_texts.size());
+  v.textSize = static_cast<uint32_t>(textSize);
+  m_texts.append(text, textSize);
+  v.kind = kind;
+  v.flags = flags;
+  ++p.valueCount;
+  m_values.push_back(v);
+}
+
+void DisplayTree::AttachText(const char* text, size_t size) {
+  if (m_fields.empty()) return;
+  FieldRecord& f = m_fields.back();
+  f.textBegin = static_cast<int32_t>(m_texts.size());
+  f.textSize = static_cast<int32_t>(size);
+  m_texts.append(text, size);
+}
+
+void DisplayTree::ReplaceText(const char* label, const char* text, size_t size) {
+  if (m_packets.empty()) return;
+  const PacketRecord& p = m_packets.back();
+  for (uint32_t i = p.firstField; i < p.firstField + p.fieldCount; ++i) {
+    FieldRecord& f = m_fields[i];
+    if (std::strcmp(f.label, label) != 0) continue;
+    f.textBegin = static_cast<int32_t>(m_texts.size());
+    f.textSize = static_cast<int32_t>(size);
+    m_texts.append(text, size);
+  }
 }

@@ -66,6 +66,23 @@ int PIOutputToCPDecode(int32_t& remaining, const uint8_t*& cursor, int32_t /*off
   return 1;
 }
 
+void PIOutputValue(CPDecode* tree, const char* name, int32_t nameSize, const char* type,
+                   int32_t kind, int32_t flags, const char* text, int32_t textSize) {
+  if (!tree || nameSize < 0 || textSize < 0) return;
+  tree->m_tree->AddValue(name, static_cast<size_t>(nameSize), type, static_cast<uint8_t>(kind),
+                         static_cast<uint8_t>(flags), text, static_cast<size_t>(textSize));
+}
+
+void PIAttachFieldText(CPDecode* tree, const char* text, int32_t size) {
+  if (!tree || size < 0) return;
+  tree->m_tree->AttachText(text, static_cast<size_t>(size));
+}
+
+void PIReplaceFieldText(CPDecode* tree, const char* label, const char* text) {
+  if (!tree || !label || !text) return;
+  tree->m_tree->ReplaceText(label, text, std::strlen(text));
+}
+
 namespace {
 
 // Rows found in constant tables, by table, row count and value. A table inside a constant range

@@ -171,7 +171,18 @@ Literal FormatMember(FIELD_FORMAT format) {
   return Lit(", \"format\": \"dump\"");  // an unknown format code: the bytes are still shown
 }
 
+// A decoded text that stands for the field's bytes while one field is written.
+const char* g_textOverride = nullptr;
+size_t g_textOverrideSize = 0;
+
+template <typename Sink>
+void EscapeJson(Sink& out, const char* text, size_t length);
+
 void PutValue(OutBuffer& out, const FieldRecord& f) {
+  if (g_textOverride) {
+    EscapeJson(out, g_textOverride, g_textOverrideSize);
+    return;
+  }
   if (FieldIsInteger(f)) {
     if (f.format == FF_SIGNED)
       out.putSigned(FieldSigned(f));
@@ -642,4 +653,52 @@ void RenderFrameJson(const DisplayTree& tree, const FrameMeta& meta, OutBuffer& 
     RenderPacketJson(tree, p, out);
   }
   out.put("]}\n", 3);
+}
+
+void RenderRecordFieldsJson(const DisplayTree& tree, const PacketRecord& record, OutBuffer& out) {
+  const FieldRecord* fields = tree.fields().data() + record.firstField;
+  for (uint32_t i = 0; i < record.fieldCount; ++i) {
+    const FieldRecord& f = fields[i];
+    if (f.textBegin < 0) {
+      PutField(f, i != 0, out);
+      continue;
+    }
+    if (i != 0) out.put(", ", 2);
+    g_textOverride = tree.texts().data() + f.textBegin;
+    g_textOverrideSize = static_cast<size_t>(f.textSize);
+    PutFieldScanned(f, out);
+    g_textOverride = nullptr;
+  }
+}
+
+void RenderValueJson(const DisplayTree& tree, const ValueRecord& v, bool outputKey,
+                     OutBuffer& out) {
+  const char* texts = tree.texts().data();
+  out.put("{\"name\": ", 10);
+  EscapeJson(out, texts + v.nameBegin, v.nameSize);
+  out.put(", \"type\": ", 10);
+  JsonPutString(out, v.type);
+  out.put(", \"value\": ", 11);
+  switch (v.kind) {
+    case VK_NULL:
+      out.put("null", 4);
+      break;
+    case VK_NUMBER:
+    case VK_BOOL:
+      out.put(texts + v.textBegin, v.textSize);
+      break;
+    default:
+      EscapeJson(out, texts + v.textBegin, v.textSize);
+      break;
+  }
+  if (outputKey && (v.flags & VF_OUTPUT)) out.put(", \"output\": true", 16);
+  out.put('}');
+}
+
+void RenderValuesJson(const DisplayTree& tree, const PacketRecord& record, OutBuffer& out) {
+  const ValueRecord* values = tree.values().data() + record.firstValue;
+  for (uint32_t i = 0; i < record.valueCount; ++i) {
+    if (i) out.put(", ", 2);
+    RenderValueJson(tree, values[i], false, out);
+  }
 }

@@ -344,6 +344,36 @@ class TextShapeCache {
 
 TextShapeCache g_textShapes;
 
+// A decoded text that stands for the field's bytes while one field is written (UTF-8).
+const char* g_textOverride = nullptr;
+size_t g_textOverrideSize = 0;
+
+// UTF-8 text in double quotes: control characters, quotes and backslashes escaped.
+void PutQuotedUtf8(OutBuffer& out, const char* text, size_t size) {
+  out.put('"');
+  for (size_t i = 0; i < size; ++i) {
+    const uint8_t c = static_cast<uint8_t>(text[i]);
+    if (c == '"' || c == '\\') {
+      out.put('\\');
+      out.put(static_cast<char>(c));
+    } else if (c == '\n') {
+      out.put("\\n", 2);
+    } else if (c == '\r') {
+      out.put("\\r", 2);
+    } else if (c == '\t') {
+      out.put("\\t", 2);
+    } else if (c == 0) {
+      out.put("\\0", 2);
+    } else if (c < 0x20 || c == 0x7F) {
+      char x[4] = {'\\', 'x', kHexDigits[c >> 4], kHexDigits[c & 15]};
+      out.put(x, 4);
+    } else {
+      out.put(static_cast<char>(c));
+    }
+  }
+  out.put('"');
+}
+
 void RenderFieldTextScanned(const FieldRecord& f, int indent, OutBuffer& out) {
   PutIndent(out, indent);
   PutText(out, f.label);
@@ -354,13 +384,15 @@ void RenderFieldTextScanned(const FieldRecord& f, int indent, OutBuffer& out) {
     out.put(f.size == 1 ? " byte]" : " bytes]");
   } else {
     out.put(": ", 2);
-    if (FieldIsInteger(f)) {
+    if (FieldIsInteger(f) && !g_textOverride) {
       if (f.format == FF_DECIMAL)
         out.putUnsigned(FieldUnsigned(f));
       else if (f.format == FF_SIGNED)
         out.putSigned(FieldSigned(f));
       else
         PutHexNumber(out, FieldUnsigned(f), f.size);
+    } else if (g_textOverride) {
+      PutQuotedUtf8(out, g_textOverride, g_textOverrideSize);
     } else if (f.format == FF_STRING) {
       PutQuoted(out, f.data, f.size);
     } else if (f.format == FF_VERSION) {
@@ -537,4 +569,51 @@ void RenderFrameText(const DisplayTree& tree, const FrameMeta& meta, OutBuffer& 
     }
   }
   out.put('\n');
+}
+
+void RenderRecordFieldsText(const DisplayTree& tree, const PacketRecord& record, int indent,
+                            OutBuffer& out) {
+  const FieldRecord* fields = tree.fields().data() + record.firstField;
+  for (uint32_t i = 0; i < record.fieldCount; ++i) {
+    const FieldRecord& f = fields[i];
+    if (f.textBegin < 0) {
+      PutFieldText(f, indent, out);
+      continue;
+    }
+    g_textOverride = tree.texts().data() + f.textBegin;
+    g_textOverrideSize = static_cast<size_t>(f.textSize);
+    RenderFieldTextScanned(f, indent, out);
+    g_textOverride = nullptr;
+  }
+}
+
+void RenderValueText(const DisplayTree& tree, const ValueRecord& v, OutBuffer& out) {
+  const char* texts = tree.texts().data();
+  switch (v.kind) {
+    case VK_NULL:
+      out.put("NULL", 4);
+      break;
+    case VK_CHARS:
+      PutQuotedUtf8(out, texts + v.textBegin, v.textSize);
+      break;
+    default:
+      out.put(texts + v.textBegin, v.textSize);
+      break;
+  }
+}
+
+void RenderValuesText(const DisplayTree& tree, const PacketRecord& record, int indent,
+                      OutBuffer& out) {
+  const char* texts = tree.texts().data();
+  const ValueRecord* values = tree.values().data() + record.firstValue;
+  for (uint32_t i = 0; i < record.valueCount; ++i) {
+    const ValueRecord& v = values[i];
+    PutIndent(out, indent);
+    out.put(texts + v.nameBegin, v.nameSize);
+    out.put(" (", 2);
+    out.put(v.type);
+    out.put("): ", 3);
+    RenderValueText(tree, v, out);
+    out.put('\n');
+  }
 }

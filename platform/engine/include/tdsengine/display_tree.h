@@ -20,6 +20,23 @@ struct FieldRecord {
   uint32_t mask;
   const char* note;
   bool msbFirst;  // resolved byte order
+  // Message view: the field's value as text the plug-in decoded (a statement in the
+  // connection's character set, a masked password), UTF-8 in DisplayTree::texts(); -1 when the
+  // value is the field's bytes.
+  int32_t textBegin = -1;
+  int32_t textSize = 0;
+};
+
+// Message view: one value of a data token (a column of a row, a parameter) as people read it.
+// Name and text are UTF-8 in DisplayTree::texts(); type is the plug-in's constant SQL type name.
+struct ValueRecord {
+  uint32_t nameBegin;
+  uint32_t nameSize;
+  const char* type;
+  uint32_t textBegin;
+  uint32_t textSize;
+  uint8_t kind;   // TdsValueKind
+  uint8_t flags;  // TdsValueFlags
 };
 
 struct RefusalRecord {
@@ -35,6 +52,8 @@ struct PacketRecord {
   uint32_t summaryEnd = 0;
   uint32_t firstField = 0;
   uint32_t fieldCount = 0;
+  uint32_t firstValue = 0;
+  uint32_t valueCount = 0;
   bool refused = false;
   RefusalRecord refusal{};
   // Message view: the token this record shows, its first byte and extent in the message data.
@@ -59,11 +78,18 @@ class TDSENGINE_API DisplayTree {
     m_fields.push_back(field);
   }
   void Refuse(const char* label, int32_t size, int32_t left);
+  // Message view: a value of the current record, and decoded text for its latest field.
+  void AddValue(const char* name, size_t nameSize, const char* type, uint8_t kind, uint8_t flags,
+                const char* text, size_t textSize);
+  void AttachText(const char* text, size_t size);
+  void ReplaceText(const char* label, const char* text, size_t size);
   void MarkSpan(int32_t token, int32_t offset, int32_t size);
 
   const std::vector<PacketRecord>& packets() const { return m_packets; }
   const std::vector<FieldRecord>& fields() const { return m_fields; }
   const std::string& summaries() const { return m_summaries; }
+  const std::vector<ValueRecord>& values() const { return m_values; }
+  const std::string& texts() const { return m_texts; }
   bool anyRefused() const;
 
  private:
@@ -79,4 +105,6 @@ class TDSENGINE_API DisplayTree {
   std::vector<PacketRecord> m_packets;
   std::vector<FieldRecord> m_fields;
   std::string m_summaries;
+  std::vector<ValueRecord> m_values;
+  std::string m_texts;  // names and value texts of m_values and attached field texts
 };

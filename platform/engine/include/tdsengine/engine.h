@@ -123,6 +123,33 @@ TDSENGINE_API int SimAddInfo(SimBlockTag* block, SimReleaseFn release);
 TDSENGINE_API int SimFindInfo(uint8_t kind, uint32_t key, SimBlockTag* block, int flag);
 TDSENGINE_API int SimDeleteInfo(uint8_t kind, uint32_t key, int flag);
 
+// Message view: how a value is written. NULL; a number (JSON number, text as is); a boolean
+// ("true"/"false"); character data (a quoted string in both outputs); other text (a JSON string,
+// shown unquoted in text output: hex, dates and times, exact decimals).
+enum TdsValueKind : uint8_t {
+  VK_NULL = 0,
+  VK_NUMBER = 1,
+  VK_BOOL = 2,
+  VK_CHARS = 3,
+  VK_TEXT = 4,
+};
+// Value flags: an output parameter.
+enum TdsValueFlags : uint8_t {
+  VF_OUTPUT = 0x01,
+};
+
+// Message view: adds a value to the latest record (title). name and text are UTF-8 and copied;
+// type is a constant SQL type name.
+TDSENGINE_API void PIOutputValue(CPDecode* tree, const char* name, int32_t nameSize,
+                                 const char* type, int32_t kind, int32_t flags, const char* text,
+                                 int32_t textSize);
+// Message view: the latest field's value is this UTF-8 text (copied) rather than its bytes.
+TDSENGINE_API void PIAttachFieldText(CPDecode* tree, const char* text, int32_t size);
+
+// Message view: every field of the latest record with this label shows this text instead of
+// its bytes (a password masked).
+TDSENGINE_API void PIReplaceFieldText(CPDecode* tree, const char* label, const char* text);
+
 // Message view: marks the record of the latest title as one token of a message, with the
 // token's code (-1 for a record that is not a token), its offset from the first byte of the
 // message data and the bytes it covers.

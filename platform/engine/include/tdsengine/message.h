@@ -1,17 +1,47 @@
 // The plug-in's message entry, beside sybasetds_parse: one whole TDS message of one direction
-// (the data of its packets, headers removed), walked token by token. Each token becomes one
-// record of the display tree (title = the token's TDS name, long name = its table text) marked
-// with its span (PIMarkTokenSpan).
+// (the data of its packets, headers removed), walked token by token with the layouts real
+// clients and servers use. Each token becomes one record of the display tree (title = the
+// token's TDS name, long name = its table text) marked with its span (PIMarkTokenSpan); data
+// tokens carry their values (PIOutputValue).
 #pragma once
 #include <cstdint>
 
 #include "tdsengine/engine.h"
 
+// Byte-order codes of the walk: as the field byte-order codes.
+constexpr int32_t kWalkOrderNone = 0;
+constexpr int32_t kWalkOrderBig = 1;
+constexpr int32_t kWalkOrderLittle = 2;
+
+// Where the byte order in force came from.
+enum TdsOrderSource : int32_t {
+  kOrderFromNone = 0,      // nothing yet (little-endian assumed)
+  kOrderFromLogin = 1,     // the connection's login record
+  kOrderFromInferred = 2,  // the caller's guess for a connection whose login was not seen
+  kOrderFromOption = 3,    // forced by the caller
+};
+
+// Walk options.
+enum TdsWalkFlags : int32_t {
+  kWalkShowPasswords = 0x01,  // show the login password instead of masking it
+  kWalkProbe = 0x02,          // a trial walk: the connection's state is neither read nor kept
+};
+
 struct TdsMessageWalk {
-  int32_t tokens;          // token records emitted
-  int32_t restOffset;      // where the walk ended early, from the first byte of the data
-  int32_t restSize;        // bytes left unwalked; 0 when the walk reached the end
-  const char* restReason;  // why, when restSize > 0
+  // In, from the caller.
+  int32_t clientToServer = 1;        // direction of the message
+  int32_t forceOrder = kWalkOrderNone;  // a byte order that overrides the login's
+  int32_t guessOrder = kWalkOrderNone;  // the order to take while no login was seen
+  int32_t flags = 0;                 // TdsWalkFlags
+
+  // Out.
+  int32_t tokens = 0;          // token records emitted
+  int32_t restOffset = 0;      // where the walk ended early, from the first byte of the data
+  int32_t restSize = 0;        // bytes left unwalked; 0 when the walk reached the end
+  const char* restReason = "";  // why, when restSize > 0
+  int32_t order = kWalkOrderNone;  // the byte order the message was walked in
+  int32_t orderSource = kOrderFromNone;
+  int32_t implausible = 0;     // completion statuses with bits no server sets (a wrong order)
 };
 
 // frame: a block that begins with the direction's 14-byte Ethernet header and holds the

@@ -38,6 +38,25 @@ TDSENGINE_API void RenderFieldsJson(const FieldRecord* fields, size_t count, Out
 // One packet object: title, name, summary, fields and the refusal when there is one.
 TDSENGINE_API void RenderPacketJson(const DisplayTree& tree, const PacketRecord& packet,
                                     OutBuffer& out);
+// Message view: the fields of one token record (decoded texts in place of their bytes where the
+// plug-in gave them), and its values.
+TDSENGINE_API void RenderRecordFieldsJson(const DisplayTree& tree, const PacketRecord& record,
+                                          OutBuffer& out);
+TDSENGINE_API void RenderRecordFieldsText(const DisplayTree& tree, const PacketRecord& record,
+                                          int indent, OutBuffer& out);
+// {"name": ..., "type": ..., "value": ...} objects separated by ", "; with `outputKey`, output
+// parameters carry "output": true.
+TDSENGINE_API void RenderValueJson(const DisplayTree& tree, const ValueRecord& value,
+                                   bool outputKey, OutBuffer& out);
+TDSENGINE_API void RenderValuesJson(const DisplayTree& tree, const PacketRecord& record,
+                                    OutBuffer& out);
+// `name (type): value` lines; character data quoted and escaped, NULL for null.
+TDSENGINE_API void RenderValuesText(const DisplayTree& tree, const PacketRecord& record, int indent,
+                                    OutBuffer& out);
+// A value's text as written in text output (quoted and escaped for character data).
+TDSENGINE_API void RenderValueText(const DisplayTree& tree, const ValueRecord& value,
+                                   OutBuffer& out);
+
 // One field as text lines at the given indent (in units of four blanks).
 TDSENGINE_API void RenderFieldText(const FieldRecord& field, int indent, OutBuffer& out);
 // The lines of `count` fields at the given indent.

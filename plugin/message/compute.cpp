@@ -1,0 +1,52 @@
+// ALTFMT: the format of a compute clause's rows, kept by its id for the ALTROW tokens.
+#include "tables/compute.h"
+
+#include "message/message_token.h"
+
+namespace {
+
+constexpr FieldDef kLength = Plain("Length", 2, FF_DECIMAL, " byte(s)");
+constexpr FieldDef kComputeId = Plain("Compute Clause Id", 2, FF_DECIMAL);
+constexpr FieldDef kOperators = Plain("No. of Aggregate Operators", 1, FF_DECIMAL);
+constexpr FieldDef kOpType = Coded("Optype", 1, FF_HEX, AggregateOperatorTable);
+constexpr FieldDef kOpColumn = Plain("Opcol No.", 1, FF_DECIMAL);
+constexpr FieldDef kUserType = Plain("User Type", 4, FF_SIGNED);
+constexpr FieldDef kLocaleLength = Plain("Locale Length", 1, FF_DECIMAL, " byte(s)");
+constexpr FieldDef kLocale = Plain("Locale Info", 0, FF_STRING);
+constexpr FieldDef kByColumns = Plain("No. of Columns in the by-list", 1, FF_DECIMAL, "Columns");
+constexpr FieldDef kByColumn = Plain("Column Number", 1, FF_DECIMAL);
+
+bool EmitOperator(MessageToken& t, Out& out) {
+  if (!Emit(out, kOpType) || !Emit(out, kOpColumn) || !Emit(out, kUserType)) return false;
+  if (!EmitTypeInfo(t, out, true)) return false;
+  return EmitName(t, out, kLocaleLength, kLocale);
+}
+
+}  // namespace
+
+int32_t DecodeAltFmtReal(MessageToken& t, Out& out) {
+  const uint8_t* start = out.cursor;
+  if (!Emit(out, kLength) || !Emit(out, kComputeId)) return -1;
+  const uint32_t operators = Peek(t, out, 1);
+  if (!Emit(out, kOperators)) return -1;
+  for (uint32_t i = 0; i < operators; ++i)
+    if (!EmitOperator(t, out)) return -1;
+  const uint32_t by = Peek(t, out, 1);
+  if (!Emit(out, kByColumns)) return -1;
+  for (uint32_t i = 0; i < by; ++i)
+    if (!Emit(out, kByColumn)) return -1;
+  static WireFormat parsed;
+  if (ParseFormat(t.start, t.size, t.msbFirst, parsed)) {
+    auto& computes = t.session.computes;
+    KeptFormat* slot = nullptr;
+    for (KeptFormat& k : computes)
+      if (k.format.id == parsed.id) slot = &k;
+    if (!slot) {
+      if (computes.size() >= kMaxComputeFormats) computes.erase(computes.begin());
+      computes.emplace_back();
+      slot = &computes.back();
+    }
+    KeepFormat(t.session, parsed, *slot);
+  }
+  return static_cast<int32_t>(out.cursor - start);
+}

@@ -1,0 +1,50 @@
+// Texts and values of the message view: bytes in the connection's character set shown decoded.
+#include "message/message_token.h"
+#include "tdswire/values.h"
+
+namespace {
+
+// Bytes that read the same in every supported character set as in ISO-8859-1.
+bool PlainAscii(const uint8_t* bytes, int32_t size) {
+  for (int32_t i = 0; i < size; ++i)
+    if (bytes[i] >= 0x80) return false;
+  return true;
+}
+
+}  // namespace
+
+bool EmitText(MessageToken& t, Out& out, const FieldDef& def, int32_t size) {
+  const uint8_t* bytes = out.cursor;
+  if (!Emit(out, def, size)) return false;
+  if (t.session.charset == Charset::kIso1 || PlainAscii(bytes, size)) return true;
+  t.scratch.clear();
+  AppendDecoded(t.session.charset, bytes, static_cast<size_t>(size), t.scratch);
+  PIAttachFieldText(t.tree, t.scratch.data(), static_cast<int32_t>(t.scratch.size()));
+  return true;
+}
+
+bool EmitName(MessageToken& t, Out& out, const FieldDef& length, const FieldDef& name) {
+  const int32_t n = static_cast<int32_t>(Peek(t, out, 1));
+  if (!Emit(out, length)) return false;
+  return n == 0 || EmitText(t, out, name, n);
+}
+
+bool EmitValues(MessageToken& t, Out& out, const WireFormat& format, bool keysOnly,
+                bool statusBytes, bool params) {
+  const size_t count = keysOnly ? format.keys.size() : format.columns.size();
+  for (size_t i = 0; i < count; ++i) {
+    const WireColumn& c = format.columns[keysOnly ? format.keys[i] : i];
+    ValueSpan span;
+    if (!FrameValue(c, params, statusBytes, out.cursor, out.remaining, t.msbFirst, span))
+      return false;
+    const ValueKind kind = RenderValue(c, out.cursor + span.dataOffset, span.dataSize, span.null,
+                                       t.msbFirst, t.session.charset, t.scratch);
+    const int32_t flags = params && (c.status & kParamOutput) ? VF_OUTPUT : 0;
+    PIOutputValue(t.tree, format.names.data() + c.nameBegin, static_cast<int32_t>(c.nameSize),
+                  SqlTypeName(c), static_cast<int32_t>(kind), flags, t.scratch.data(),
+                  static_cast<int32_t>(t.scratch.size()));
+    out.cursor += span.size;
+    out.remaining -= span.size;
+  }
+  return true;
+}

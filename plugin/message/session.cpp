@@ -1,0 +1,102 @@
+#include "message/session.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include "entry/packet_state.h"
+
+// A store block's text has room for 15 digits, too few for an address: blocks carry the index
+// of their session in this table, as the format records do.
+namespace {
+
+// The key of session blocks: the connection id with the top bit set, apart from the byte-order
+// record filed under the bare id.
+constexpr uint32_t kSessionKeyBit = 0x80000000u;
+
+std::vector<MessageSession*>& Slots() {
+  static std::vector<MessageSession*> slots;
+  return slots;
+}
+
+std::vector<uint32_t>& FreeSlots() {
+  static std::vector<uint32_t> free;
+  return free;
+}
+
+bool SlotOf(const SimBlockTag& block, uint32_t* index) {
+  char text[sizeof(block.text)];
+  for (size_t i = 0; i < sizeof(text); ++i) text[i] = block.text[i];
+  text[sizeof(text) - 1] = '\0';
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (end == text || value < 0 || static_cast<size_t>(value) >= Slots().size()) return false;
+  *index = static_cast<uint32_t>(value);
+  return Slots()[*index] != nullptr;
+}
+
+int ReleaseSession(SimBlockTag block) {
+  uint32_t index = 0;
+  if (!SlotOf(block, &index)) return 1;
+  delete Slots()[index];
+  Slots()[index] = nullptr;
+  FreeSlots().push_back(index);
+  return 1;
+}
+
+}  // namespace
+
+MessageSession* SessionOf(CPDecode* tree) {
+  const uint32_t key = tree->ConnectionId | kSessionKeyBit;
+  SimBlockTag block{};
+  uint32_t index = 0;
+  if (SimFindInfo(TdsInfoKind, key, &block, 0) && SlotOf(block, &index)) return Slots()[index];
+  auto* session = new (std::nothrow) MessageSession();
+  if (!session) return nullptr;
+  auto& slots = Slots();
+  auto& free = FreeSlots();
+  if (!free.empty()) {
+    index = free.back();
+    free.pop_back();
+    slots[index] = session;
+  } else {
+    slots.push_back(session);
+    index = static_cast<uint32_t>(slots.size() - 1);
+  }
+  block = SimBlockTag{};
+  block.kind = TdsInfoKind;
+  block.key = key;
+  std::snprintf(block.text, sizeof(block.text), "%lu", static_cast<unsigned long>(index));
+  // A store that cannot keep the block releases it at once.
+  if (!SimAddInfo(&block, ReleaseSession)) return nullptr;
+  return session;
+}
+
+MessageSession* ScratchSession() {
+  static MessageSession scratch;
+  scratch = MessageSession();
+  return &scratch;
+}
+
+StatementFormats* FindStatement(MessageSession& s, const std::string& id, bool create) {
+  for (StatementFormats& st : s.statements)
+    if (st.id == id) return &st;
+  if (!create) return nullptr;
+  if (s.statements.size() >= kMaxStatements) s.statements.erase(s.statements.begin());
+  s.statements.emplace_back();
+  s.statements.back().id = id;
+  return &s.statements.back();
+}
+
+void KeepFormat(const MessageSession& s, const WireFormat& parsed, KeptFormat& into) {
+  into.valid = true;
+  into.format = parsed;
+  into.format.names.clear();
+  for (WireColumn& c : into.format.columns) {
+    const uint32_t begin = static_cast<uint32_t>(into.format.names.size());
+    AppendDecoded(s.charset, reinterpret_cast<const uint8_t*>(parsed.names.data()) + c.nameBegin,
+                  c.nameSize, into.format.names);
+    c.nameBegin = begin;
+    c.nameSize = static_cast<uint32_t>(into.format.names.size()) - begin;
+  }
+}

@@ -1,0 +1,60 @@
+// What the message view keeps of a connection between its messages: the byte order and
+// character set in force, and the formats each direction sent, which the data tokens after them
+// (in later messages too) are read with.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tdsengine/engine.h"
+#include "tdswire/charset.h"
+#include "tdswire/format.h"
+
+// Ceilings: formats kept per connection for compute clauses and for dynamic statements. Past
+// them the oldest is dropped (its data tokens are then shown undecoded).
+constexpr size_t kMaxComputeFormats = 64;
+constexpr size_t kMaxStatements = 64;
+
+struct KeptFormat {
+  bool valid = false;
+  WireFormat format;  // names already decoded to UTF-8
+};
+
+// A dynamic statement's formats: the client's last parameter format for it (re-executions may
+// leave it out) and the server's description of its result rows.
+struct StatementFormats {
+  std::string id;
+  KeptFormat params;
+  KeptFormat rows;
+};
+
+struct Direction {
+  KeptFormat rows;    // ROWFMT, ROWFMT2
+  KeptFormat params;  // PARAMFMT, PARAMFMT2
+};
+
+struct MessageSession {
+  int32_t order = 0;  // kWalkOrder*: from the login record, 0 until one was seen
+  Charset charset = Charset::kIso1;
+  Direction dirs[2];                 // 0 client to server, 1 server to client
+  std::vector<KeptFormat> computes;  // ALTFMT, by compute id
+  std::vector<StatementFormats> statements;
+  // The statement the latest DYNAMIC of each direction named, and whether its row format
+  // (DESCOUT) follows in the same message.
+  std::string lastStatement[2];
+  bool describingOutput = false;
+  bool describingInput = false;
+  // Names of the latest ALTNAME (compute column names), UTF-8, "\0"-separated.
+  std::vector<std::string> computeNames;
+};
+
+// The session of the connection the tree belongs to, created on first use; null when the
+// store refuses it (then the message is walked with a scratch session).
+MessageSession* SessionOf(CPDecode* tree);
+// A session for a trial walk, emptied.
+MessageSession* ScratchSession();
+
+// The statement's formats, created (dropping the oldest past the ceiling) when asked to.
+StatementFormats* FindStatement(MessageSession& s, const std::string& id, bool create);
+// Keeps a parsed format with its names decoded from the connection's character set.
+void KeepFormat(const MessageSession& s, const WireFormat& parsed, KeptFormat& into);

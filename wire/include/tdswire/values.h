@@ -1,0 +1,26 @@
+// Values as people read them: a value's bytes under its column turned into text, with the SQL
+// type name the column shows.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "tdswire/charset.h"
+#include "tdswire/format.h"
+
+// How the text is written (the engine's value kinds have the same numbers).
+enum class ValueKind : uint8_t {
+  kNull = 0,
+  kNumber = 1,  // a JSON number as written
+  kBool = 2,    // "true" or "false"
+  kChars = 3,   // character data: a quoted string
+  kText = 4,    // a string shown unquoted in text output: hex, dates, exact decimals
+};
+
+// The SQL type name of a column: "int", "varchar", "smalldatetime", ... ("0xNN" for a code
+// without a rule). Nullable forms take the name of their maximum length.
+const char* SqlTypeName(const WireColumn& column);
+
+// Writes the value (its data bytes, without framing) into `out` (cleared first) and returns
+// how to write it. msbFirst is the connection's byte order, charset its character set.
+ValueKind RenderValue(const WireColumn& column, const uint8_t* data, int32_t size, bool null,
+                      bool msbFirst, Charset charset, std::string& out);
