@@ -674,7 +674,7 @@ void RenderRecordFieldsJson(const DisplayTree& tree, const PacketRecord& record,
 void RenderValueJson(const DisplayTree& tree, const ValueRecord& v, bool outputKey,
                      OutBuffer& out) {
   const char* texts = tree.texts().data();
-  out.put("{\"name\": ", 10);
+  out.put("{\"name\": ", 9);
   EscapeJson(out, texts + v.nameBegin, v.nameSize);
   out.put(", \"type\": ", 10);
   JsonPutString(out, v.type);
