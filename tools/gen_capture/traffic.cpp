@@ -443,13 +443,15 @@ void Session::State::UseCommand() {
 
 namespace {
 
-std::vector<Column> Parameters(Rng& rng, uint32_t count, bool rpcStatus) {
+// Output parameters carry status 0x01, as clients set it (0x08 would announce a column status
+// byte before each value).
+std::vector<Column> Parameters(Rng& rng, uint32_t count) {
   std::vector<Column> params;
   for (uint32_t i = 0; i < count; ++i) {
     Column c = RandomColumn(rng, 0, false);
     c.name = "@p" + std::to_string(i + 1);
     const bool output = rng.Chance(25);
-    c.status = output ? (rpcStatus ? 0x01 : 0x08) : 0;
+    c.status = output ? 0x01 : 0;
     c.userType = 0;
     params.push_back(c);
   }
@@ -460,7 +462,7 @@ std::vector<Column> Parameters(Rng& rng, uint32_t count, bool rpcStatus) {
 
 void Session::State::RpcCommand() {
   const std::string name = rng.Pick(kProcedures);
-  const std::vector<Column> params = Parameters(rng, rng.Range(0, 8), true);
+  const std::vector<Column> params = Parameters(rng, rng.Range(0, 8));
   Bytes q = NewMessage();
   AppendRpc(q, name, params, rng);
   Request(q);
@@ -473,7 +475,7 @@ void Session::State::RpcCommand() {
 
 void Session::State::DbRpcCommand() {
   const std::string name = rng.Pick(kProcedures);
-  const std::vector<Column> params = Parameters(rng, rng.Range(1, 15), false);
+  const std::vector<Column> params = Parameters(rng, rng.Range(1, 15));
   Bytes q = NewMessage();
   AppendDbRpc(q, name, true);
   AppendParamFmt(q, params);
@@ -494,7 +496,7 @@ void Session::State::DbRpcCommand() {
   AppendReturnStatus(r, 0);
   std::vector<Column> outputs;
   for (const Column& p : params)
-    if (p.status & 0x08) outputs.push_back(p);
+    if (p.status & 0x01) outputs.push_back(p);
   if (!outputs.empty()) {
     AppendParamFmt(r, outputs);
     AppendRow(r, 0xD7, outputs, rng);
