@@ -1,0 +1,332 @@
+#include "tdswire/values.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "tdswire/datatypes.h"
+#include "tdswire/reader.h"
+
+namespace {
+
+__extension__ typedef unsigned __int128 Uint128;  // 38-digit decimals
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+// "0x00" .. "0xff", the type name of a code without a rule.
+struct CodeNames {
+  char text[256][5];
+  constexpr CodeNames() : text() {
+    for (int c = 0; c < 256; ++c) {
+      text[c][0] = '0';
+      text[c][1] = 'x';
+      text[c][2] = kHexDigits[c >> 4];
+      text[c][3] = kHexDigits[c & 0x0F];
+      text[c][4] = '\0';
+    }
+  }
+};
+constexpr CodeNames kCodeNames;
+
+struct TypeName {
+  uint8_t code;
+  const char* name;
+};
+constexpr TypeName kTypeNames[] = {
+    {0x30, "tinyint"},       {0x40, "tinyint"},     {0xB0, "tinyint"},   {0x34, "smallint"},
+    {0x38, "int"},           {0xBF, "bigint"},      {0x41, "usmallint"}, {0x42, "uint"},
+    {0x43, "ubigint"},       {0x32, "bit"},         {0x2F, "char"},      {0x27, "varchar"},
+    {0xAF, "longchar"},      {0x23, "text"},        {0xAE, "unitext"},   {0x2D, "binary"},
+    {0x25, "varbinary"},     {0xE1, "longbinary"},  {0x22, "image"},     {0x3D, "datetime"},
+    {0x3A, "smalldatetime"}, {0x31, "date"},        {0x7B, "date"},      {0x33, "time"},
+    {0x93, "time"},          {0xBB, "bigdatetime"}, {0xBC, "bigtime"},   {0x3C, "money"},
+    {0x7A, "smallmoney"},    {0x3B, "real"},        {0x3E, "float"},     {0x6C, "numeric"},
+    {0x6A, "decimal"},       {0xA3, "xml"},
+};
+
+// Nullable forms, named by their maximum length: 1, 2, 4 or 8 bytes.
+struct SizedTypeName {
+  uint8_t code;
+  const char* bySize[4];
+};
+constexpr SizedTypeName kSizedTypeNames[] = {
+    {0x26, {"tinyint", "smallint", "int", "bigint"}},
+    {0x44, {"tinyint", "usmallint", "uint", "ubigint"}},
+    {0x6F, {nullptr, nullptr, "smalldatetime", "datetime"}},
+    {0x6E, {nullptr, nullptr, "smallmoney", "money"}},
+    {0x6D, {nullptr, nullptr, "real", "float"}},
+};
+
+// The name of every code, built from the rows above when compiling.
+struct TypeNameIndex {
+  const char* name[256];
+  constexpr TypeNameIndex() : name() {
+    for (int c = 0; c < 256; ++c) name[c] = kCodeNames.text[c];
+    for (const TypeName& row : kTypeNames) name[row.code] = row.name;
+  }
+};
+constexpr TypeNameIndex kTypeNameIndex;
+
+constexpr int64_t kDaysFrom1900To1970 = 25567;
+constexpr int64_t kDaysFromYear0To1970 = 719528;
+constexpr uint64_t kMsPerDay = 86400000;
+constexpr uint64_t kUsPerDay = 86400000000;
+constexpr int32_t kUserTypeUnichar = 34;
+constexpr int32_t kUserTypeUnivarchar = 35;
+
+ValueKind AppendHex(const uint8_t* data, size_t size, std::string& out) {
+  for (size_t i = 0; i < size; ++i) {
+    const char pair[2] = {kHexDigits[data[i] >> 4], kHexDigits[data[i] & 0x0F]};
+    out.append(pair, 2);
+  }
+  return ValueKind::kText;
+}
+
+// At least `width` digits, zeros in front.
+void AppendPadded(uint64_t value, size_t width, std::string& out) {
+  char text[20];
+  const size_t n = static_cast<size_t>(std::to_chars(text, text + sizeof(text), value).ptr - text);
+  if (n < width) out.append(width - n, '0');
+  out.append(text, n);
+}
+
+int64_t SignExtend(uint64_t value, size_t size) {
+  if (size < 8 && (value >> (size * 8 - 1)) & 1) value |= ~uint64_t{0} << (size * 8);
+  return static_cast<int64_t>(value);
+}
+
+ValueKind AppendSigned(int64_t value, std::string& out) {
+  if (value < 0) out.push_back('-');
+  AppendPadded(value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value), 0, out);
+  return ValueKind::kNumber;
+}
+
+// YYYY-MM-DD of a day counted from 1970-01-01 (proleptic Gregorian calendar).
+void AppendDate(int64_t days, std::string& out) {
+  days += 719468;  // from 0000-03-01
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const int64_t dayOfEra = days - era * 146097;
+  const int64_t yearOfEra =
+      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const int64_t monthFromMarch = (5 * dayOfYear + 2) / 153;
+  const int64_t day = dayOfYear - (153 * monthFromMarch + 2) / 5 + 1;
+  const int64_t month = monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9;
+  const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+  if (year < 0) out.push_back('-');
+  AppendPadded(static_cast<uint64_t>(year < 0 ? -year : year), 4, out);
+  out.push_back('-');
+  AppendPadded(static_cast<uint64_t>(month), 2, out);
+  out.push_back('-');
+  AppendPadded(static_cast<uint64_t>(day), 2, out);
+}
+
+// HH:MM:SS, then `digits` fraction digits of `fraction` when digits > 0.
+void AppendClock(uint64_t seconds, uint64_t fraction, size_t digits, std::string& out) {
+  AppendPadded(seconds / 3600, 2, out);
+  out.push_back(':');
+  AppendPadded(seconds / 60 % 60, 2, out);
+  out.push_back(':');
+  AppendPadded(seconds % 60, 2, out);
+  if (digits == 0) return;
+  out.push_back('.');
+  AppendPadded(fraction, digits, out);
+}
+
+// 1/300-second ticks to milliseconds, rounded to the nearest.
+uint64_t TicksToMs(uint64_t ticks) {
+  return (ticks * 10 + 1) / 3;
+}
+
+// The exact decimal magnitude / 10^scale.
+ValueKind AppendScaled(bool negative, Uint128 magnitude, size_t scale, std::string& out) {
+  constexpr uint64_t kChunk = 10000000000000000000u;  // 10^19
+  char digits[40];
+  size_t first = sizeof(digits);
+  while (magnitude > ~uint64_t{0}) {
+    uint64_t chunk = static_cast<uint64_t>(magnitude % kChunk);
+    magnitude /= kChunk;
+    for (int i = 0; i < 19; ++i, chunk /= 10) digits[--first] = static_cast<char>('0' + chunk % 10);
+  }
+  uint64_t rest = static_cast<uint64_t>(magnitude);
+  do {
+    digits[--first] = static_cast<char>('0' + rest % 10);
+    rest /= 10;
+  } while (rest != 0);
+  const size_t count = sizeof(digits) - first;
+  const bool zero = count == 1 && digits[first] == '0';
+  if (negative && !zero) out.push_back('-');
+  if (scale == 0) {
+    out.append(digits + first, count);
+  } else if (count <= scale) {
+    out.append("0.", 2);
+    out.append(scale - count, '0');
+    out.append(digits + first, count);
+  } else {
+    out.append(digits + first, count - scale);
+    out.push_back('.');
+    out.append(digits + first + count - scale, scale);
+  }
+  return ValueKind::kText;
+}
+
+ValueKind AppendMoney(int64_t units, std::string& out) {
+  const uint64_t magnitude =
+      units < 0 ? 0 - static_cast<uint64_t>(units) : static_cast<uint64_t>(units);
+  return AppendScaled(units < 0, magnitude, 4, out);
+}
+
+template <typename T>
+ValueKind AppendFloat(T value, std::string& out) {
+  if (std::isnan(value)) {
+    out.append("nan");
+    return ValueKind::kText;
+  }
+  if (std::isinf(value)) {
+    out.append(value < 0 ? "-inf" : "inf");
+    return ValueKind::kText;
+  }
+  char text[32];
+  const char* end = std::to_chars(text, text + sizeof(text), value).ptr;
+  for (const char* c = text; c != end; ++c) {
+    if (*c != '+') out.push_back(*c);  // 1.5e300, not 1.5e+300
+  }
+  return ValueKind::kNumber;
+}
+
+}  // namespace
+
+const char* SqlTypeName(const WireColumn& column) {
+  const uint8_t code = column.type;
+  if (code == 0xE1 && column.userType == kUserTypeUnichar) return "unichar";
+  if (code == 0xE1 && column.userType == kUserTypeUnivarchar) return "univarchar";
+  // Some servers send char and binary columns as their variable forms with user type 1 / 3.
+  if (code == 0x27 && column.userType == 1) return "char";
+  if (code == 0x25 && column.userType == 3) return "binary";
+  for (const SizedTypeName& row : kSizedTypeNames) {
+    if (row.code != code) continue;
+    const uint32_t size = column.maxLength;
+    const int slot = size == 1 ? 0 : size == 2 ? 1 : size == 4 ? 2 : size == 8 ? 3 : -1;
+    return slot >= 0 && row.bySize[slot] ? row.bySize[slot] : kCodeNames.text[code];
+  }
+  return kTypeNameIndex.name[code];
+}
+
+ValueKind RenderValue(const WireColumn& column, const uint8_t* data, int32_t size, bool null,
+                      bool msbFirst, Charset charset, std::string& out) {
+  out.clear();
+  if (null) return ValueKind::kNull;
+  const size_t n = size > 0 ? static_cast<size_t>(size) : 0;
+  const int32_t width = static_cast<int32_t>(n);
+  const DatatypeRule* rule = DatatypeOf(column.type);
+  if (!rule || (rule->framing == ValueFraming::kFixed && n != rule->fixedSize))
+    return AppendHex(data, n, out);
+  const bool integerSize = n == 1 || n == 2 || n == 4 || n == 8;
+  switch (rule->shape) {
+    case ValueShape::kUnsigned:
+      if (!integerSize) break;
+      AppendPadded(WireUint(data, width, msbFirst), 0, out);
+      return ValueKind::kNumber;
+    case ValueShape::kIntN:
+      if (n == 1) {
+        AppendPadded(data[0], 0, out);
+        return ValueKind::kNumber;
+      }
+      [[fallthrough]];
+    case ValueShape::kSigned:
+      if (!integerSize) break;
+      return AppendSigned(SignExtend(WireUint(data, width, msbFirst), n), out);
+    case ValueShape::kBit:
+      if (n != 1) break;
+      out.append(data[0] ? "true" : "false");
+      return ValueKind::kBool;
+    case ValueShape::kChars:
+      AppendDecoded(charset, data, n, out);
+      return ValueKind::kChars;
+    case ValueShape::kLongBinary:
+      if (column.userType != kUserTypeUnichar && column.userType != kUserTypeUnivarchar) break;
+      [[fallthrough]];
+    case ValueShape::kUtf16:
+      AppendUtf16(data, n, msbFirst, out);
+      return ValueKind::kChars;
+    case ValueShape::kBinary:
+      break;
+    case ValueShape::kDateTime:
+    case ValueShape::kSmallDateTime:
+      if (n == 8 && rule->shape == ValueShape::kDateTime) {
+        // Days, then ticks: this order in both byte orders.
+        const int64_t days = SignExtend(WireUint(data, 4, msbFirst), 4);
+        const uint64_t ms = TicksToMs(WireUint(data + 4, 4, msbFirst));
+        AppendDate(days + static_cast<int64_t>(ms / kMsPerDay) - kDaysFrom1900To1970, out);
+        out.push_back('T');
+        AppendClock(ms % kMsPerDay / 1000, ms % 1000, 3, out);
+        return ValueKind::kText;
+      }
+      if (n == 4) {
+        const uint64_t minutes = WireUint(data + 2, 2, msbFirst);
+        const int64_t days = static_cast<int64_t>(WireUint(data, 2, msbFirst) + minutes / 1440);
+        AppendDate(days - kDaysFrom1900To1970, out);
+        out.push_back('T');
+        AppendClock(minutes % 1440 * 60, 0, 0, out);
+        return ValueKind::kText;
+      }
+      break;
+    case ValueShape::kDate:
+      if (n != 4) break;
+      AppendDate(SignExtend(WireUint(data, 4, msbFirst), 4) - kDaysFrom1900To1970, out);
+      return ValueKind::kText;
+    case ValueShape::kTime: {
+      if (n != 4) break;
+      const uint64_t ms = TicksToMs(WireUint(data, 4, msbFirst));
+      AppendClock(ms / 1000, ms % 1000, 3, out);
+      return ValueKind::kText;
+    }
+    case ValueShape::kBigDateTime: {
+      if (n != 8) break;
+      const uint64_t us = WireUint(data, 8, msbFirst);
+      AppendDate(static_cast<int64_t>(us / kUsPerDay) - kDaysFromYear0To1970, out);
+      out.push_back('T');
+      AppendClock(us % kUsPerDay / 1000000, us % 1000000, 6, out);
+      return ValueKind::kText;
+    }
+    case ValueShape::kBigTime: {
+      if (n != 8) break;
+      const uint64_t us = WireUint(data, 8, msbFirst);
+      AppendClock(us / 1000000, us % 1000000, 6, out);
+      return ValueKind::kText;
+    }
+    case ValueShape::kMoney:
+    case ValueShape::kSmallMoney:
+      if (n == 8 && rule->shape == ValueShape::kMoney) {
+        // High half, then low half: this order in both byte orders.
+        const uint64_t high = WireUint(data, 4, msbFirst);
+        return AppendMoney(static_cast<int64_t>(high << 32 | WireUint(data + 4, 4, msbFirst)), out);
+      }
+      if (n == 4) return AppendMoney(SignExtend(WireUint(data, 4, msbFirst), 4), out);
+      break;
+    case ValueShape::kFloat:
+      if (n == 4) {
+        const uint32_t bits = static_cast<uint32_t>(WireUint(data, 4, msbFirst));
+        float value;
+        std::memcpy(&value, &bits, sizeof(value));
+        return AppendFloat(value, out);
+      }
+      if (n == 8) {
+        const uint64_t bits = WireUint(data, 8, msbFirst);
+        double value;
+        std::memcpy(&value, &bits, sizeof(value));
+        return AppendFloat(value, out);
+      }
+      break;
+    case ValueShape::kDecimal: {
+      // Sign byte, then the magnitude most significant byte first in both byte orders.
+      if (n < 1 || n > 17 || data[0] > 1) break;
+      Uint128 magnitude = 0;
+      for (size_t i = 1; i < n; ++i) magnitude = magnitude << 8 | data[i];
+      return AppendScaled(data[0] == 1, magnitude, column.scale, out);
+    }
+    case ValueShape::kVoid:
+      return ValueKind::kText;
+  }
+  return AppendHex(data, n, out);
+}
