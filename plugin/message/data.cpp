@@ -9,7 +9,7 @@ int32_t DecodeData(MessageToken& t, Out& out, const KeptFormat& kept, bool keysO
   if (!kept.valid) return kNoFormat;
   const uint8_t* start = out.cursor;
   const WireFormat& f = kept.format;
-  if (!EmitValues(t, out, f, keysOnly, f.statusBytes && !keysOnly, params)) return -1;
+  if (!EmitValues(t, out, kept, keysOnly, f.statusBytes && !keysOnly, params)) return -1;
   return static_cast<int32_t>(out.cursor - start);
 }
 

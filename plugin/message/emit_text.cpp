@@ -29,19 +29,22 @@ bool EmitName(MessageToken& t, Out& out, const FieldDef& length, const FieldDef&
   return n == 0 || EmitText(t, out, name, n);
 }
 
-bool EmitValues(MessageToken& t, Out& out, const WireFormat& format, bool keysOnly,
-                bool statusBytes, bool params) {
+bool EmitValues(MessageToken& t, Out& out, const KeptFormat& kept, bool keysOnly, bool statusBytes,
+                bool params) {
+  const WireFormat& format = kept.format;
   const size_t count = keysOnly ? format.keys.size() : format.columns.size();
   for (size_t i = 0; i < count; ++i) {
-    const WireColumn& c = format.columns[keysOnly ? format.keys[i] : i];
+    const size_t column = keysOnly ? format.keys[i] : i;
+    const WireColumn& c = format.columns[column];
     ValueSpan span;
     if (!FrameValue(c, params, statusBytes, out.cursor, out.remaining, t.msbFirst, span))
       return false;
     const ValueKind kind = RenderValue(c, out.cursor + span.dataOffset, span.dataSize, span.null,
                                        t.msbFirst, t.session.charset, t.scratch);
-    const int32_t flags = params && (c.status & kParamOutput) ? VF_OUTPUT : 0;
+    const int32_t flags =
+        kept.valueFlags[column] | (params && (c.status & kParamOutput) ? VF_OUTPUT : 0);
     PIOutputValue(t.tree, format.names.data() + c.nameBegin, static_cast<int32_t>(c.nameSize),
-                  SqlTypeName(c), static_cast<int32_t>(kind), flags, t.scratch.data(),
+                  kept.typeNames[column], static_cast<int32_t>(kind), flags, t.scratch.data(),
                   static_cast<int32_t>(t.scratch.size()));
     out.cursor += span.size;
     out.remaining -= span.size;

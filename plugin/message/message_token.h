@@ -42,8 +42,8 @@ bool EmitText(MessageToken& t, Out& out, const FieldDef& def, int32_t size);
 // Emits a 1-byte length and the name it counts, as text.
 bool EmitName(MessageToken& t, Out& out, const FieldDef& length, const FieldDef& name);
 // The values of a data token under the format: one value record each, no fields.
-bool EmitValues(MessageToken& t, Out& out, const WireFormat& format, bool keysOnly,
-                bool statusBytes, bool params);
+bool EmitValues(MessageToken& t, Out& out, const KeptFormat& kept, bool keysOnly, bool statusBytes,
+                bool params);
 
 // The datatype byte and the type information after it, as the datatype's rule says (row
 // formats: text and image carry a table name).

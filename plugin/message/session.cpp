@@ -5,6 +5,7 @@
 #include <new>
 
 #include "entry/packet_state.h"
+#include "tdswire/values.h"
 
 // A store block's text has room for 15 digits, too few for an address: blocks carry the index
 // of their session in this table, as the format records do.
@@ -92,11 +93,20 @@ void KeepFormat(const MessageSession& s, const WireFormat& parsed, KeptFormat& i
   into.valid = true;
   into.format = parsed;
   into.format.names.clear();
+  into.valueFlags.clear();
+  into.typeNames.clear();
   for (WireColumn& c : into.format.columns) {
     const uint32_t begin = static_cast<uint32_t>(into.format.names.size());
     AppendDecoded(s.charset, reinterpret_cast<const uint8_t*>(parsed.names.data()) + c.nameBegin,
                   c.nameSize, into.format.names);
     c.nameBegin = begin;
     c.nameSize = static_cast<uint32_t>(into.format.names.size()) - begin;
+    bool plain = true;
+    for (uint32_t i = begin; i < begin + c.nameSize; ++i) {
+      const uint8_t ch = static_cast<uint8_t>(into.format.names[i]);
+      plain = plain && ch >= 0x20 && ch < 0x7F && ch != '"' && ch != '\\';
+    }
+    into.valueFlags.push_back(plain ? VF_PLAIN_NAME : 0);
+    into.typeNames.push_back(SqlTypeName(c));
   }
 }

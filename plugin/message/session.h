@@ -17,7 +17,9 @@ constexpr size_t kMaxStatements = 64;
 
 struct KeptFormat {
   bool valid = false;
-  WireFormat format;  // names already decoded to UTF-8
+  WireFormat format;                   // names already decoded to UTF-8
+  std::vector<uint8_t> valueFlags;     // per column: VF_PLAIN_NAME for a name JSON takes as is
+  std::vector<const char*> typeNames;  // per column: its SQL type name
 };
 
 // A dynamic statement's formats: the client's last parameter format for it (re-executions may

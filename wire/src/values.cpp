@@ -13,6 +13,22 @@ __extension__ typedef unsigned __int128 Uint128;  // 38-digit decimals
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
+// A short text (a number, a date, an exact decimal) built in place and appended in one piece.
+struct Piece {
+  char b[96];
+  size_t n = 0;
+  void push_back(char c) { b[n++] = c; }
+  void append(const char* s, size_t k) {
+    std::memcpy(b + n, s, k);
+    n += k;
+  }
+  void append(const char* s) { append(s, std::strlen(s)); }
+  void append(size_t k, char c) {
+    std::memset(b + n, c, k);
+    n += k;
+  }
+};
+
 // "0x00" .. "0xff", the type name of a code without a rule.
 struct CodeNames {
   char text[256][5];
@@ -75,15 +91,18 @@ constexpr int32_t kUserTypeUnichar = 34;
 constexpr int32_t kUserTypeUnivarchar = 35;
 
 ValueKind AppendHex(const uint8_t* data, size_t size, std::string& out) {
+  const size_t at = out.size();
+  out.resize(at + 2 * size);
+  char* p = &out[at];
   for (size_t i = 0; i < size; ++i) {
-    const char pair[2] = {kHexDigits[data[i] >> 4], kHexDigits[data[i] & 0x0F]};
-    out.append(pair, 2);
+    *p++ = kHexDigits[data[i] >> 4];
+    *p++ = kHexDigits[data[i] & 0x0F];
   }
   return ValueKind::kText;
 }
 
 // At least `width` digits, zeros in front.
-void AppendPadded(uint64_t value, size_t width, std::string& out) {
+void AppendPadded(uint64_t value, size_t width, Piece& out) {
   char text[20];
   const size_t n = static_cast<size_t>(std::to_chars(text, text + sizeof(text), value).ptr - text);
   if (n < width) out.append(width - n, '0');
@@ -95,14 +114,14 @@ int64_t SignExtend(uint64_t value, size_t size) {
   return static_cast<int64_t>(value);
 }
 
-ValueKind AppendSigned(int64_t value, std::string& out) {
+ValueKind AppendSigned(int64_t value, Piece& out) {
   if (value < 0) out.push_back('-');
   AppendPadded(value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value), 0, out);
   return ValueKind::kNumber;
 }
 
 // YYYY-MM-DD of a day counted from 1970-01-01 (proleptic Gregorian calendar).
-void AppendDate(int64_t days, std::string& out) {
+void AppendDate(int64_t days, Piece& out) {
   days += 719468;  // from 0000-03-01
   const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
   const int64_t dayOfEra = days - era * 146097;
@@ -122,7 +141,7 @@ void AppendDate(int64_t days, std::string& out) {
 }
 
 // HH:MM:SS, then `digits` fraction digits of `fraction` when digits > 0.
-void AppendClock(uint64_t seconds, uint64_t fraction, size_t digits, std::string& out) {
+void AppendClock(uint64_t seconds, uint64_t fraction, size_t digits, Piece& out) {
   AppendPadded(seconds / 3600, 2, out);
   out.push_back(':');
   AppendPadded(seconds / 60 % 60, 2, out);
@@ -139,7 +158,7 @@ uint64_t TicksToMs(uint64_t ticks) {
 }
 
 // The exact decimal magnitude / 10^scale.
-ValueKind AppendScaled(bool negative, Uint128 magnitude, size_t scale, std::string& out) {
+ValueKind AppendScaled(bool negative, Uint128 magnitude, size_t scale, Piece& out) {
   constexpr uint64_t kChunk = 10000000000000000000u;  // 10^19
   char digits[40];
   size_t first = sizeof(digits);
@@ -170,14 +189,14 @@ ValueKind AppendScaled(bool negative, Uint128 magnitude, size_t scale, std::stri
   return ValueKind::kText;
 }
 
-ValueKind AppendMoney(int64_t units, std::string& out) {
+ValueKind AppendMoney(int64_t units, Piece& out) {
   const uint64_t magnitude =
       units < 0 ? 0 - static_cast<uint64_t>(units) : static_cast<uint64_t>(units);
   return AppendScaled(units < 0, magnitude, 4, out);
 }
 
 template <typename T>
-ValueKind AppendFloat(T value, std::string& out) {
+ValueKind AppendFloat(T value, Piece& out) {
   if (std::isnan(value)) {
     out.append("nan");
     return ValueKind::kText;
@@ -188,9 +207,12 @@ ValueKind AppendFloat(T value, std::string& out) {
   }
   char text[32];
   const char* end = std::to_chars(text, text + sizeof(text), value).ptr;
+  bool exact = true;  // no point and no exponent: "0" reads as an integer, written "0.0"
   for (const char* c = text; c != end; ++c) {
+    if (*c == '.' || *c == 'e') exact = false;
     if (*c != '+') out.push_back(*c);  // 1.5e300, not 1.5e+300
   }
+  if (exact) out.append(".0", 2);
   return ValueKind::kNumber;
 }
 
@@ -212,15 +234,17 @@ const char* SqlTypeName(const WireColumn& column) {
   return kTypeNameIndex.name[code];
 }
 
-ValueKind RenderValue(const WireColumn& column, const uint8_t* data, int32_t size, bool null,
-                      bool msbFirst, Charset charset, std::string& out) {
-  out.clear();
+namespace {
+
+// Variable-length texts go to `text` directly, short ones are built in `out`.
+ValueKind RenderInto(const WireColumn& column, const uint8_t* data, int32_t size, bool null,
+                     bool msbFirst, Charset charset, Piece& out, std::string& text) {
   if (null) return ValueKind::kNull;
   const size_t n = size > 0 ? static_cast<size_t>(size) : 0;
   const int32_t width = static_cast<int32_t>(n);
   const DatatypeRule* rule = DatatypeOf(column.type);
   if (!rule || (rule->framing == ValueFraming::kFixed && n != rule->fixedSize))
-    return AppendHex(data, n, out);
+    return AppendHex(data, n, text);
   const bool integerSize = n == 1 || n == 2 || n == 4 || n == 8;
   switch (rule->shape) {
     case ValueShape::kUnsigned:
@@ -241,13 +265,13 @@ ValueKind RenderValue(const WireColumn& column, const uint8_t* data, int32_t siz
       out.append(data[0] ? "true" : "false");
       return ValueKind::kBool;
     case ValueShape::kChars:
-      AppendDecoded(charset, data, n, out);
+      AppendDecoded(charset, data, n, text);
       return ValueKind::kChars;
     case ValueShape::kLongBinary:
       if (column.userType != kUserTypeUnichar && column.userType != kUserTypeUnivarchar) break;
       [[fallthrough]];
     case ValueShape::kUtf16:
-      AppendUtf16(data, n, msbFirst, out);
+      AppendUtf16(data, n, msbFirst, text);
       return ValueKind::kChars;
     case ValueShape::kBinary:
       break;
@@ -328,5 +352,19 @@ ValueKind RenderValue(const WireColumn& column, const uint8_t* data, int32_t siz
     case ValueShape::kVoid:
       return ValueKind::kText;
   }
-  return AppendHex(data, n, out);
+  return AppendHex(data, n, text);
+}
+
+}  // namespace
+
+ValueKind RenderValue(const WireColumn& column, const uint8_t* data, int32_t size, bool null,
+                      bool msbFirst, Charset charset, std::string& out) {
+  out.clear();
+  Piece piece;
+  const ValueKind kind = RenderInto(column, data, size, null, msbFirst, charset, piece, out);
+  if (piece.n) out.append(piece.b, piece.n);
+  // unichar is blank-padded on the wire; what a client reads back has no padding.
+  if (column.userType == kUserTypeUnichar && kind == ValueKind::kChars)
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+  return kind;
 }

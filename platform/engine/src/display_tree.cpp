@@ -1,6 +1,7 @@
 // Recording of one frame's packets, summaries and fields.
 #include "tdsengine/display_tree.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "tdsengine/store.h"
@@ -13,7 +14,7 @@ void DisplayTree::BeginFrame(const uint8_t* frame, size_t length, const uint8_t*
   m_fields.clear();
   m_summaries.clear();
   m_values.clear();
-  m_texts.clear();
+  m_textsUsed = 0;
   SetCurrentFrame(frame, m_frameEnd);
 }
 
@@ -57,13 +58,11 @@ void DisplayTree::AddValue(const char* name, size_t nameSize, const char* type, 
                            uint8_t flags, const char* text, size_t textSize) {
   PacketRecord& p = current();
   ValueRecord v;
-  v.nameBegin = static_cast<uint32_t>(m_texts.size());
+  v.nameBegin = StoreText(name, nameSize);
   v.nameSize = static_cast<uint32_t>(nameSize);
-  m_texts.append(name, nameSize);
-  v.type = type ? type : "";
-  v.textBegin = static_cast<uint32_t>(m_texts.size());
+  v.textBegin = StoreText(text, textSize);
   v.textSize = static_cast<uint32_t>(textSize);
-  m_texts.append(text, textSize);
+  v.type = type ? type : "";
   v.kind = kind;
   v.flags = flags;
   ++p.valueCount;
@@ -73,9 +72,8 @@ void DisplayTree::AddValue(const char* name, size_t nameSize, const char* type, 
 void DisplayTree::AttachText(const char* text, size_t size) {
   if (m_fields.empty()) return;
   FieldRecord& f = m_fields.back();
-  f.textBegin = static_cast<int32_t>(m_texts.size());
+  f.textBegin = static_cast<int32_t>(StoreText(text, size));
   f.textSize = static_cast<int32_t>(size);
-  m_texts.append(text, size);
 }
 
 void DisplayTree::ReplaceText(const char* label, const char* text, size_t size) {
@@ -84,8 +82,15 @@ void DisplayTree::ReplaceText(const char* label, const char* text, size_t size) 
   for (uint32_t i = p.firstField; i < p.firstField + p.fieldCount; ++i) {
     FieldRecord& f = m_fields[i];
     if (std::strcmp(f.label, label) != 0) continue;
-    f.textBegin = static_cast<int32_t>(m_texts.size());
+    f.textBegin = static_cast<int32_t>(StoreText(text, size));
     f.textSize = static_cast<int32_t>(size);
-    m_texts.append(text, size);
   }
+}
+
+uint32_t DisplayTree::StoreText(const char* text, size_t size) {
+  const size_t at = m_textsUsed;
+  if (at + size > m_texts.size()) m_texts.resize(std::max(2 * m_texts.size(), at + size + 256));
+  if (size) std::memcpy(&m_texts[at], text, size);
+  m_textsUsed = at + size;
+  return static_cast<uint32_t>(at);
 }

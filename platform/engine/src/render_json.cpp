@@ -674,6 +674,29 @@ void RenderRecordFieldsJson(const DisplayTree& tree, const PacketRecord& record,
 void RenderValueJson(const DisplayTree& tree, const ValueRecord& v, bool outputKey,
                      OutBuffer& out) {
   const char* texts = tree.texts().data();
+  const size_t typeSize = std::strlen(v.type);
+  // Plain names, the type and texts other than character data need no escaping: straight in.
+  const size_t room = 48 + typeSize + v.nameSize + v.textSize;
+  const bool plainName = (v.flags & VF_PLAIN_NAME) != 0;
+  if (plainName && v.kind != VK_CHARS && out.ensure(room)) {
+    char* p = PutLiteral(out.cursor(), "{\"name\": \"");
+    std::memcpy(p, texts + v.nameBegin, v.nameSize);
+    p = PutLiteral(p + v.nameSize, "\", \"type\": \"");
+    std::memcpy(p, v.type, typeSize);
+    p = PutLiteral(p + typeSize, "\", \"value\": ");
+    if (v.kind == VK_NULL) {
+      p = PutLiteral(p, "null");
+    } else {
+      if (v.kind == VK_TEXT) *p++ = '"';
+      std::memcpy(p, texts + v.textBegin, v.textSize);
+      p += v.textSize;
+      if (v.kind == VK_TEXT) *p++ = '"';
+    }
+    if (outputKey && (v.flags & VF_OUTPUT)) p = PutLiteral(p, ", \"output\": true");
+    *p++ = '}';
+    out.commit(p);
+    return;
+  }
   out.put("{\"name\": ", 9);
   EscapeJson(out, texts + v.nameBegin, v.nameSize);
   out.put(", \"type\": ", 10);

@@ -106,5 +106,9 @@ class TDSENGINE_API DisplayTree {
   std::vector<FieldRecord> m_fields;
   std::string m_summaries;
   std::vector<ValueRecord> m_values;
-  std::string m_texts;  // names and value texts of m_values and attached field texts
+  // Names and value texts of m_values and attached field texts: the first m_textsUsed bytes
+  // (the string is kept at its grown size, so storing a text costs no call into the library).
+  std::string m_texts;
+  size_t m_textsUsed = 0;
+  uint32_t StoreText(const char* text, size_t size);
 };

@@ -133,9 +133,11 @@ enum TdsValueKind : uint8_t {
   VK_CHARS = 3,
   VK_TEXT = 4,
 };
-// Value flags: an output parameter.
+// Value flags: an output parameter; a name that JSON takes as it is (printable ASCII, no quote
+// or backslash).
 enum TdsValueFlags : uint8_t {
   VF_OUTPUT = 0x01,
+  VF_PLAIN_NAME = 0x02,
 };
 
 // Message view: adds a value to the latest record (title). name and text are UTF-8 and copied;
