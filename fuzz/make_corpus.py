@@ -196,6 +196,8 @@ def write(target, name, data):
 
 def main():
     names = sorted(n for n in os.listdir(CAPTURES) if n.endswith(".pcap"))
+    vendor = os.path.join(CAPTURES, "vendorclient")
+    names += sorted("vendorclient/" + n for n in os.listdir(vendor) if n.endswith(".pcap"))
     for target in ("plugin_fuzzer", "hex_fuzzer", "capture_fuzzer"):
         d = os.path.join(CORPUS, target)
         if os.path.isdir(d):
@@ -203,7 +205,7 @@ def main():
                 if not old.startswith("regression-"):  # inputs of past findings stay
                     os.remove(os.path.join(d, old))
     for name in names:
-        base = name[:-5]
+        base = name[:-5].replace("/", "-")
         packets = conversation(os.path.join(CAPTURES, name))
         for mode in ("packet", "message", "mixed"):
             write("plugin_fuzzer", "%s-%s" % (base, mode), records(packets, mode))
@@ -211,12 +213,18 @@ def main():
         server = [p for p in packets if not p[1]]
         write("plugin_fuzzer", base + "-server", records(server, "mixed"))
         write("hex_fuzzer", base + ".hex", hex_text(packets))
+    # The hex fixtures of the tests: every real-traffic layout, byte by byte.
+    fixtures = os.path.join(HERE, "..", "tests", "data", "hex")
+    for n in sorted(os.listdir(fixtures)):
+        if n.endswith(".hex"):
+            with open(os.path.join(fixtures, n), "rb") as f:
+                write("hex_fuzzer", "fixture-" + n, f.read())
     for i, text in enumerate(HEX_SYNTAX):
         write("hex_fuzzer", "syntax-%d.hex" % i, text)
 
     small = [n for n in names if os.path.getsize(os.path.join(CAPTURES, n)) < 6000]
     for name in small:
-        base = name[:-5]
+        base = name[:-5].replace("/", "-")
         link, frames = read_pcap(os.path.join(CAPTURES, name))
         write("capture_fuzzer", base + ".pcap", pcap_bytes(link, frames))
         write("capture_fuzzer", base + ".pcapng", pcapng_bytes(link, frames))

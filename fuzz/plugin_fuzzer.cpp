@@ -83,6 +83,13 @@ void PacketEntry(DisplayTree& tree, uint32_t conn, bool c2s, const Record& r) {
 // The data of the record's TDS packets, headers removed, as the host's message view would
 // assemble them; the message type and channel come from the first header.
 void MessageEntry(DisplayTree& tree, uint32_t conn, bool c2s, const Record& r) {
+  // Control bits 0x10 and 0x20 force a byte order, 0x40 makes a trial walk, 0x80 shows passwords.
+  TdsMessageWalk walk{};
+  walk.clientToServer = c2s ? 1 : 0;
+  if (r.control & 0x10) walk.forceOrder = kWalkOrderBig;
+  if (r.control & 0x20) walk.forceOrder = kWalkOrderLittle;
+  if (r.control & 0x40) walk.flags |= kWalkProbe;
+  if (r.control & 0x80) walk.flags |= kWalkShowPasswords;
   std::vector<uint8_t> data;
   int32_t messageType = 15;
   int32_t channel = 0;
@@ -106,12 +113,16 @@ void MessageEntry(DisplayTree& tree, uint32_t conn, bool c2s, const Record& r) {
   tree.BeginFrame(block.data(), block.size(), message);
   CPDecode decode(&tree);
   decode.ConnectionId = conn;
-  TdsMessageWalk walk{};
   const int32_t result =
       sybasetds_parse_message(block.data(), &decode, message, length, messageType, channel, &walk);
   if (walk.tokens < 0 || walk.restSize < 0 || walk.restOffset < 0 ||
       walk.restOffset + walk.restSize > length)
     FuzzFail("message walk out of range");
+  for (const ValueRecord& v : tree.values()) {
+    const size_t texts = tree.texts().size();
+    if (v.nameBegin + v.nameSize > texts || v.textBegin + v.textSize > texts)
+      FuzzFail("value text outside the tree's texts");
+  }
   for (const PacketRecord& p : tree.packets()) {
     if (p.spanOffset < 0) continue;
     if (p.spanSize < 0 || p.spanOffset > length || p.spanSize > length - p.spanOffset)

@@ -1,7 +1,7 @@
 // CAPABILITY: request and response masks of any length, every bit named by its number.
 #include "message/message_token.h"
 #include "tables/capability_bits.h"
-#include "tables/real_layouts.h"
+#include "tables/token_core.h"
 
 namespace {
 

@@ -122,12 +122,6 @@ inline constexpr CPICodeTable CursorStatusBits4[] = {
     {0, 0, "Unknown"},
 };
 
-inline constexpr CPICodeTable CapabilityTypeTable[] = {
-    {1, 1, "Request capabilities"},
-    {2, 2, "Response capabilities"},
-    {0, 0, "Unknown"},
-};
-
 // Token types as the message view names them: the classic texts and the wide forms.
 inline constexpr CPICodeTable MessageTokenTypeTable[] = {
     {0xAF, 0xAF, "Obsolete"},
