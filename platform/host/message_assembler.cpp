@@ -39,10 +39,17 @@ void MessageAssembler::Remember(const uint8_t* ethernet) {
 }
 
 void MessageAssembler::Feed(const uint8_t* data, size_t length, uint64_t frame,
-                            const uint8_t* ethernet, Consumer& consumer) {
+                            const uint8_t* ethernet, Consumer& consumer, int64_t us) {
   Remember(ethernet);
+  const Stamp now{frame, us};
+  // Only the first packet handed over can hold bytes of earlier frames (those the framer held).
+  const bool held = m_framer.held() > 0;
+  const Stamp first = held ? m_heldFrom : now;
   FramedBytes out;
-  if (!m_framer.Feed(data, length, m_scratch, out)) {
+  const bool framed = m_framer.Feed(data, length, m_scratch, out);
+  // Bytes held from here on begin in this frame, unless older held bytes are still waiting.
+  if (framed || !held) m_heldFrom = now;
+  if (!framed) {
     if (m_framer.mode() == PacketFramer::Mode::kWaitForStart) m_counters.bytesPassedOver += length;
     return;
   }
@@ -52,27 +59,30 @@ void MessageAssembler::Feed(const uint8_t* data, size_t length, uint64_t frame,
     m_counters.bytesPassedOver += out.length;
     return;
   }
-  Packets(out.data, out.length, frame, consumer);
+  Packets(out.data, out.length, first, now, consumer);
 }
 
-void MessageAssembler::Gap(uint64_t frame, const uint8_t* ethernet, Consumer& consumer) {
+void MessageAssembler::Gap(uint64_t frame, const uint8_t* ethernet, Consumer& consumer,
+                           int64_t us) {
   Remember(ethernet);
+  const Stamp now{frame, us};
   FramedBytes out;
-  if (m_framer.Gap(m_scratch, out)) Packets(out.data, out.length, frame, consumer);
-  if (m_open) Hand(MessageCut::kGap, frame, consumer);
+  if (m_framer.Gap(m_scratch, out)) Packets(out.data, out.length, m_heldFrom, now, consumer);
+  if (m_open) Hand(MessageCut::kGap, now, consumer);
   m_passingOver = false;
   m_startCut = MessageCut::kLostStart;
 }
 
-void MessageAssembler::End(uint64_t frame, Consumer& consumer) {
+void MessageAssembler::End(uint64_t frame, Consumer& consumer, int64_t us) {
+  const Stamp now{frame, us};
   FramedBytes out;
-  if (m_framer.End(m_scratch, out)) Packets(out.data, out.length, frame, consumer);
-  if (m_open) Hand(MessageCut::kEnd, frame, consumer);
+  if (m_framer.End(m_scratch, out)) Packets(out.data, out.length, m_heldFrom, now, consumer);
+  if (m_open) Hand(MessageCut::kEnd, now, consumer);
   m_passingOver = false;
 }
 
 // Whole packets, except after a gap or at the end, where the last may be cut short.
-void MessageAssembler::Packets(const uint8_t* data, size_t length, uint64_t frame,
+void MessageAssembler::Packets(const uint8_t* data, size_t length, Stamp first, Stamp now,
                                Consumer& consumer) {
   size_t pos = 0;
   while (pos < length) {
@@ -88,24 +98,24 @@ void MessageAssembler::Packets(const uint8_t* data, size_t length, uint64_t fram
     ++m_counters.packets;
     ++m_counters.packetsPerType[header[0]];
     m_counters.typesSeen[header[0] >> 6] |= uint64_t(1) << (header[0] & 63);
-    Append(header, header + kTdsHeaderSize, take - kTdsHeaderSize, frame);
+    Append(header, header + kTdsHeaderSize, take - kTdsHeaderSize, pos == 0 ? first : now, now);
     pos += take;
     if (take < extent) break;  // handed over as it was: the caller ends the message
     if (header[1] & kLastBuffer) {
       if (m_open) {
-        Hand(MessageCut::kNone, frame, consumer);
+        Hand(MessageCut::kNone, now, consumer);
       } else if (m_passingOver) {
         m_passingOver = false;  // the rest of an oversized message ends here
       }
     } else if (m_open && m_held.size() - kEthernetHeader > m_ceiling) {
-      Hand(MessageCut::kCeiling, frame, consumer);
+      Hand(MessageCut::kCeiling, now, consumer);
       m_passingOver = true;
     }
   }
 }
 
 void MessageAssembler::Append(const uint8_t* header, const uint8_t* body, size_t bodyLength,
-                              uint64_t frame) {
+                              Stamp begun, Stamp now) {
   if (m_passingOver) {
     m_counters.bytesPassedOver += bodyLength;
     return;
@@ -116,22 +126,26 @@ void MessageAssembler::Append(const uint8_t* header, const uint8_t* body, size_t
     m_current.type = header[0];
     m_current.channel = static_cast<uint16_t>((header[4] << 8) | header[5]);
     m_current.cut = m_startCut;
+    m_current.firstFrame = begun.frame;
+    m_current.firstUs = begun.us;
     m_startCut = MessageCut::kNone;
     m_held.assign(kEthernetHeader, 0);
   }
   ++m_current.packets;
-  m_current.lastFrame = frame;
+  m_current.lastFrame = now.frame;
+  m_current.lastUs = now.us;
   m_held.insert(m_held.end(), body, body + bodyLength);
 }
 
-void MessageAssembler::Hand(MessageCut cut, uint64_t frame, Consumer& consumer) {
+void MessageAssembler::Hand(MessageCut cut, Stamp now, Consumer& consumer) {
   std::memcpy(m_held.data(), m_ethernet, kEthernetHeader);
   m_current.block = m_held.data();
   m_current.data = m_held.data() + kEthernetHeader;
   m_current.length = m_held.size() - kEthernetHeader;
   if (cut != MessageCut::kNone) {
     m_current.cut = cut;  // an end cut says more than an unsure start
-    m_current.lastFrame = frame;
+    m_current.lastFrame = now.frame;
+    m_current.lastUs = now.us;
   }
   m_open = false;
   consumer.Message(m_current);

@@ -31,7 +31,11 @@ struct AssembledMessage {
   uint8_t type = 0;      // message type of the first packet
   uint16_t channel = 0;  // channel of the first packet
   uint32_t packets = 0;
-  uint64_t lastFrame = 0;  // the frame that brought its last byte (or ended it)
+  uint64_t lastFrame = 0;   // the frame that brought its last byte (or ended it)
+  uint64_t firstFrame = 0;  // the frame that brought its first byte
+  // Capture times of those frames (microseconds since 1970), as given with the bytes.
+  int64_t firstUs = 0;
+  int64_t lastUs = 0;
   MessageCut cut = MessageCut::kNone;
 };
 
@@ -58,21 +62,30 @@ class MessageAssembler {
     virtual void Message(const AssembledMessage& message) = 0;
   };
 
-  // The next in-order stream bytes; `ethernet` is the direction's header (null: the last one).
+  // The next in-order stream bytes; `ethernet` is the direction's header (null: the last one);
+  // us: the capture time of the frame.
   void Feed(const uint8_t* data, size_t length, uint64_t frame, const uint8_t* ethernet,
-            Consumer& consumer);
+            Consumer& consumer, int64_t us = 0);
   // Bytes before the next Feed are lost: what is held goes out cut short.
-  void Gap(uint64_t frame, const uint8_t* ethernet, Consumer& consumer);
+  void Gap(uint64_t frame, const uint8_t* ethernet, Consumer& consumer, int64_t us = 0);
   // The stream ends: what is held goes out cut short.
-  void End(uint64_t frame, Consumer& consumer);
+  void End(uint64_t frame, Consumer& consumer, int64_t us = 0);
 
   size_t heldCapacity() const { return m_held.capacity() + m_framer.heldCapacity(); }
   const AssemblerCounters& counters() const { return m_counters; }
 
  private:
-  void Packets(const uint8_t* data, size_t length, uint64_t frame, Consumer& consumer);
-  void Append(const uint8_t* header, const uint8_t* body, size_t bodyLength, uint64_t frame);
-  void Hand(MessageCut cut, uint64_t frame, Consumer& consumer);
+  // A frame number with its capture time.
+  struct Stamp {
+    uint64_t frame;
+    int64_t us;
+  };
+  // first: where the first packet of `data` began (an earlier frame when the framer held its
+  // first bytes); now: the frame being handed over.
+  void Packets(const uint8_t* data, size_t length, Stamp first, Stamp now, Consumer& consumer);
+  void Append(const uint8_t* header, const uint8_t* body, size_t bodyLength, Stamp begun,
+              Stamp now);
+  void Hand(MessageCut cut, Stamp now, Consumer& consumer);
   void Remember(const uint8_t* ethernet);
 
   PacketFramer m_framer;
@@ -83,6 +96,7 @@ class MessageAssembler {
   bool m_passingOver = false;  // the current message outgrew the ceiling
   MessageCut m_startCut;       // what the next message to open is marked with
   AssembledMessage m_current;
+  Stamp m_heldFrom{0, 0};  // the frame that brought the first byte the framer holds
   uint8_t m_ethernet[kEthernetHeader] = {};
   AssemblerCounters m_counters;
 };
