@@ -78,14 +78,14 @@ struct OtherViews {
   std::unique_ptr<MessageView> messages;
   std::unique_ptr<RequestOutput> requestOutput;
   std::unique_ptr<RequestView> requests;
-  int64_t clock = 0;  // the request log's capture time
+  int64_t clock = 0;  // the capture time of the frame being read (message view, request log)
 };
 
 // The input through the view that the options chose.
 bool Decode(FrameSource& source, const Options& options, PacketView& packets, OtherViews& other,
             HostStats& stats, OutBuffer& out) {
   if (other.requests) return Decode(source, options, *other.requests, stats, out, &other.clock);
-  return other.messages ? Decode(source, options, *other.messages, stats, out)
+  return other.messages ? Decode(source, options, *other.messages, stats, out, &other.clock)
                         : Decode(source, options, packets, stats, out);
 }
 
@@ -167,7 +167,7 @@ int RunTdsdecode(int argc, const char* const* argv) {
         other.requestOutput.reset(new RequestTextWriter(out, OutputWidth()));
       other.requests.reset(new RequestView(parseMessage, *other.requestOutput, stats, other.clock));
     } else if (parseMessage) {
-      other.messages.reset(new MessageView(parseMessage, options, out, stats));
+      other.messages.reset(new MessageView(parseMessage, options, out, stats, other.clock));
     }
     if (options.hexInput) {
       const std::string name = InputName(options.hexFile);
@@ -189,6 +189,8 @@ int RunTdsdecode(int argc, const char* const* argv) {
           status = kExitInput;
           continue;
         }
+        // With several inputs each message record names its own.
+        if (other.messages && options.captures.size() > 1) other.messages->SetInput(path);
         if (!Decode(*source, options, view, other, stats, out)) status = kExitInput;
       }
     }

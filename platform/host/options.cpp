@@ -31,6 +31,18 @@ bool AddPorts(const std::string& text, std::vector<uint16_t>& ports) {
   }
 }
 
+// A count: decimal digits only, at most 10^18 - 1.
+bool ParseCount(const std::string& text, uint64_t& count) {
+  if (text.empty() || text.size() > 18) return false;
+  uint64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<uint64_t>(c - '0');
+  }
+  count = v;
+  return true;
+}
+
 ParseOutcome Fail(const std::string& what, const std::string& why) {
   ParseOutcome r;
   r.ok = false;
@@ -48,20 +60,30 @@ const char* UsageText() {
          "or from hex text (one frame per line: [CONN]c|s HEX).\n"
          "\n"
          "Options:\n"
-         "  -o, --output text|json  a readable tree (default) or JSON Lines, one object per frame\n"
+         "  -o, --output text|json  a readable tree (default) or JSON Lines, one object per "
+         "record\n"
          "  -p, --port PORT         a TCP port that carries TDS (repeatable; default 5000); other\n"
          "                          ports are decoded when the client opens with a login packet\n"
-         "      --view packet|message\n"
-         "                          packet: each frame as the decoder sees it (default);\n"
-         "                          message: each whole TDS message, every token walked\n"
+         "      --view message|packet\n"
+         "                          message: each whole TDS message, every token walked (default\n"
+         "                          for captures); packet: each frame as the decoder sees it\n"
+         "                          (default for --hex)\n"
          "      --requests          the request log: each client request with its answer\n"
          "                          (time, duration, rows, errors), then a summary in text\n"
+         "      --rows N            the request log shows the first N rows of each result set\n"
+         "      --byte-order big|little\n"
+         "                          the byte order of every connection, whatever its login said\n"
+         "                          (default: the login's, else inferred from the tokens)\n"
+         "      --show-passwords    show login passwords instead of ********\n"
          "      --hex FILE          read frames from hex text instead of a capture\n"
          "      --no-reassemble     hand every TCP segment over as one frame, as captured\n"
          "      --plugin PATH       the decoder plug-in to load (default: the installed one)\n"
-         "      --stats             print a summary after the frames\n"
+         "      --stats             print a summary after the records\n"
          "  -h, --help              show this help and exit\n"
          "      --version           show the version and exit\n"
+         "\n"
+         "--byte-order and --show-passwords apply to the message view and the request log; the\n"
+         "packet view shows each frame as the decoder alone sees it.\n"
          "\n"
          "Exit status: 0 when every input was read to its end, 1 when an input could not be\n"
          "read or is damaged, 2 for a usage error.\n";
@@ -104,7 +126,7 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, Options& o) {
     }
     const bool takesValue = name == "-o" || name == "--output" || name == "-p" ||
                             name == "--port" || name == "--hex" || name == "--plugin" ||
-                            name == "--view";
+                            name == "--view" || name == "--byte-order" || name == "--rows";
     if (takesValue && !hasValue) {
       if (i + 1 >= argc) return Fail(name, "needs a value");
       value = argv[++i];
@@ -130,6 +152,18 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, Options& o) {
         o.view = ViewKind::kMessage;
       else
         return Fail(name, "unknown view '" + value + "' (packet or message)");
+      o.viewGiven = true;
+    } else if (name == "--byte-order") {
+      if (value == "big")
+        o.byteOrder = ByteOrderChoice::kBig;
+      else if (value == "little")
+        o.byteOrder = ByteOrderChoice::kLittle;
+      else
+        return Fail(name, "unknown byte order '" + value + "' (big or little)");
+    } else if (name == "--rows") {
+      if (!ParseCount(value, o.rows)) return Fail(name, "bad count '" + value + "' (0 or more)");
+    } else if (name == "--show-passwords") {
+      o.showPasswords = true;
     } else if (name == "--hex") {
       if (hexGiven) return Fail(name, "given more than once");
       hexGiven = true;
@@ -156,8 +190,9 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, Options& o) {
   if (o.hexInput && !o.captures.empty())
     return Fail("--hex", "cannot be combined with capture files");
   if (!o.hexInput && o.captures.empty()) return Fail("input", "no capture file given");
-  if (o.requests && o.view != ViewKind::kPacket)
+  if (o.requests && o.viewGiven && o.view != ViewKind::kPacket)
     return Fail("--requests", "cannot be combined with --view");
+  if (!o.viewGiven) o.view = o.hexInput || o.requests ? ViewKind::kPacket : ViewKind::kMessage;
   if (o.ports.empty()) o.ports.push_back(5000);
   return {};
 }

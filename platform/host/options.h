@@ -10,12 +10,22 @@ enum class OutputFormat { kText, kJson };
 // How decoded traffic is presented; each view has its own framing and records.
 enum class ViewKind { kPacket, kMessage };
 
+// The byte order of connections in the message view and the request log: the login's (inferred
+// when the login was not captured), or forced by --byte-order.
+enum class ByteOrderChoice { kAuto, kBig, kLittle };
+
 struct Options {
   std::vector<std::string> captures;  // pcap/pcapng files, "-" for standard input
   std::string hexFile;                // --hex FILE ("-" for standard input); empty when unused
   bool hexInput = false;
   OutputFormat format = OutputFormat::kText;
+  // Without --view, ParseOptions chooses the message view for captures and the packet view for
+  // hex input (and under --requests).
   ViewKind view = ViewKind::kPacket;
+  bool viewGiven = false;
+  ByteOrderChoice byteOrder = ByteOrderChoice::kAuto;
+  bool showPasswords = false;   // the login's passwords in the message view and the request log
+  uint64_t rows = 0;            // --rows N: rows of each result set the request log shows
   std::vector<uint16_t> ports;  // TDS ports; 5000 when none given
   bool reassemble = true;
   std::string pluginPath;  // empty: the plug-in installed beside the program
