@@ -1,5 +1,10 @@
 #include "message_view.h"
 
+#include <arpa/inet.h>
+
+#include <cstdio>
+#include <cstring>
+
 #include "message_render.h"
 
 namespace {
@@ -7,26 +12,33 @@ namespace {
 // One direction of a connection in the message view.
 class MessageSink : public DirectionSink, private MessageAssembler::Consumer {
  public:
-  MessageSink(MessageView& view, MessageStats& stats, uint32_t conn, bool clientToServer,
-              bool midStream)
-      : m_view(view), m_stats(stats), m_conn(conn), m_c2s(clientToServer), m_assembler(midStream) {}
+  MessageSink(MessageView& view, MessageView::Connection& connection, MessageStats& stats,
+              uint32_t conn, bool clientToServer, bool midStream)
+      : m_view(view),
+        m_connection(connection),
+        m_stats(stats),
+        m_conn(conn),
+        m_c2s(clientToServer),
+        m_assembler(midStream) {}
 
   void Deliver(const StreamPiece& piece) override {
-    m_assembler.Feed(piece.data, piece.length, piece.frame, piece.ethernet, *this);
+    m_assembler.Feed(piece.data, piece.length, piece.frame, piece.ethernet, *this, m_view.now());
     Account();
   }
   void Gap(const StreamPiece& context) override {
-    m_assembler.Gap(context.frame, context.ethernet, *this);
+    m_assembler.Gap(context.frame, context.ethernet, *this, m_view.now());
     Account();
   }
   void End(uint64_t frame) override {
-    m_assembler.End(frame, *this);
+    m_assembler.End(frame, *this, m_view.now());
     Account();
   }
   size_t HeldBytes() const override { return m_assembler.heldCapacity(); }
 
  private:
-  void Message(const AssembledMessage& message) override { m_view.Decode(m_conn, m_c2s, message); }
+  void Message(const AssembledMessage& message) override {
+    m_view.Decode(m_connection, m_conn, m_c2s, message);
+  }
 
   // The assembler's counters into the statistics as they grow. Only the packet types seen so
   // far are looked at: a direction carries few of the 256.
@@ -47,6 +59,7 @@ class MessageSink : public DirectionSink, private MessageAssembler::Consumer {
   }
 
   MessageView& m_view;
+  MessageView::Connection& m_connection;
   MessageStats& m_stats;
   uint32_t m_conn;
   bool m_c2s;
@@ -59,9 +72,21 @@ class MessageSink : public DirectionSink, private MessageAssembler::Consumer {
 
 }  // namespace
 
+void PutEndpoint(char* text, uint8_t ipVersion, const uint8_t* address, uint16_t port) {
+  char ip[INET6_ADDRSTRLEN] = {};
+  const bool v6 = ipVersion == 6;
+  if (!address || !inet_ntop(v6 ? AF_INET6 : AF_INET, address, ip, sizeof(ip))) ip[0] = '\0';
+  std::snprintf(text, 64, v6 ? "[%s]:%u" : "%s:%u", ip, static_cast<unsigned>(port));
+}
+
 MessageView::MessageView(TdsParseMessageFn parse, const Options& options, OutBuffer& out,
-                         HostStats& stats)
-    : m_parse(parse), m_options(options), m_out(out), m_stats(stats) {
+                         HostStats& stats, const int64_t& clock)
+    : m_parse(parse),
+      m_options(options),
+      m_out(out),
+      m_stats(stats),
+      m_orders(options.byteOrder),
+      m_clock(clock) {
   m_stats.messageView.used = true;
 }
 
@@ -69,8 +94,16 @@ MessageView::~MessageView() {
   m_registry.EndAll();
 }
 
+void MessageView::ConnectionOpened(uint32_t conn, const ConnectionEnds& ends) {
+  Connection& c = m_connections[conn];
+  c = Connection();
+  PutEndpoint(c.client, ends.ipVersion, ends.client, ends.clientPort);
+  PutEndpoint(c.server, ends.ipVersion, ends.server, ends.serverPort);
+}
+
 DirectionSink* MessageView::OpenDirection(uint32_t conn, bool clientToServer, bool midStream) {
-  return new MessageSink(*this, m_stats.messageView, conn, clientToServer, midStream);
+  return new MessageSink(*this, m_connections[conn], m_stats.messageView, conn, clientToServer,
+                         midStream);
 }
 
 void MessageView::CloseDirection(DirectionSink* sink) {
@@ -78,29 +111,44 @@ void MessageView::CloseDirection(DirectionSink* sink) {
 }
 
 void MessageView::ConnectionEnded(uint32_t conn) {
+  m_orders.Forget(conn);
+  m_connections.erase(conn);
   m_registry.End(conn);
   m_stats.formatRecordsRefused = m_registry.droppedBlocks();
 }
 
 void MessageView::EndAll() {
+  m_orders.ForgetAll();
+  m_connections.clear();
   m_registry.EndAll();
   m_stats.formatRecordsRefused = m_registry.droppedBlocks();
   m_messages = 0;
 }
 
-void MessageView::Decode(uint32_t conn, bool clientToServer, const AssembledMessage& message) {
+void MessageView::Decode(Connection& connection, uint32_t conn, bool clientToServer,
+                         const AssembledMessage& message) {
   m_registry.Select(conn);
+  TdsMessageWalk walk{};
+  walk.clientToServer = clientToServer ? 1 : 0;
+  if (m_options.showPasswords) walk.flags |= kWalkShowPasswords;
+  m_orders.Prepare(conn, clientToServer, message, m_parse, walk);
   m_tree.BeginFrame(message.block, kEthernetHeader + message.length, message.data);
   CPDecode decode(&m_tree);
   decode.ConnectionId = conn;
-  TdsMessageWalk walk{};
-  walk.clientToServer = clientToServer ? 1 : 0;
   m_parse(message.block, &decode, message.data, static_cast<int32_t>(message.length), message.type,
           message.channel, &walk);
 
   MessageMeta meta;
   meta.message = ++m_messages;
   meta.lastFrame = message.lastFrame;
+  meta.firstFrame = message.firstFrame;
+  meta.firstUs = message.firstUs;
+  meta.lastUs = message.lastUs;
+  meta.file = m_input.empty() ? nullptr : m_input.c_str();
+  meta.client = connection.client;
+  meta.server = connection.server;
+  meta.showOrder = walk.order != connection.shownOrder;
+  connection.shownOrder = walk.order;
   meta.conn = conn;
   meta.clientToServer = clientToServer;
   meta.type = message.type;

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <unordered_map>
 
+#include "byte_order_guess.h"
 #include "message_assembler.h"
 #include "options.h"
 #include "stats.h"
@@ -13,18 +16,35 @@
 #include "tdsengine/out_buffer.h"
 #include "tdsengine/store.h"
 
+// A capture time that never moves, for a view whose records need no times.
+inline constexpr int64_t kNoClock = 0;
+
 class MessageView : public View {
  public:
-  MessageView(TdsParseMessageFn parse, const Options& options, OutBuffer& out, HostStats& stats);
+  // clock: the capture time of the frame being read (microseconds since 1970), kept current
+  // by the caller.
+  MessageView(TdsParseMessageFn parse, const Options& options, OutBuffer& out, HostStats& stats,
+              const int64_t& clock = kNoClock);
   ~MessageView() override;
 
+  void ConnectionOpened(uint32_t conn, const ConnectionEnds& ends) override;
   DirectionSink* OpenDirection(uint32_t conn, bool clientToServer, bool midStream) override;
   void CloseDirection(DirectionSink* sink) override;
   void ConnectionEnded(uint32_t conn) override;
   // The end of an input: every conversation store released, messages numbered from 1 again.
   void EndAll();
+  // The input about to be read, named in each record; empty: none named (a single input).
+  void SetInput(const std::string& name) { m_input = name; }
 
-  void Decode(uint32_t conn, bool clientToServer, const AssembledMessage& message);
+  // What the records of a connection show of it.
+  struct Connection {
+    char client[64] = {};  // "192.0.2.1:40001", "[2001:db8::1]:5000"
+    char server[64] = {};
+    int32_t shownOrder = 0;  // the byte order the last record that showed one showed
+  };
+  void Decode(Connection& connection, uint32_t conn, bool clientToServer,
+              const AssembledMessage& message);
+  int64_t now() const { return m_clock; }
 
  private:
   void Count(bool clientToServer, const AssembledMessage& message, const TdsMessageWalk& walk);
@@ -35,5 +55,13 @@ class MessageView : public View {
   HostStats& m_stats;
   StoreRegistry m_registry;
   DisplayTree m_tree;
+  ByteOrderGuess m_orders;
+  const int64_t& m_clock;
+  std::string m_input;
+  // The live connections (a node each, so a direction keeps a pointer to its own).
+  std::unordered_map<uint32_t, Connection> m_connections;
   uint64_t m_messages = 0;
 };
+
+// "192.0.2.1:40001", "[2001:db8::1]:5000" into `text` (64 bytes), ended by a zero byte.
+void PutEndpoint(char* text, uint8_t ipVersion, const uint8_t* address, uint16_t port);

@@ -99,9 +99,11 @@ TEST(MessageView, ResponseShowsEveryTokenWithItsValues) {
       RunTdsdecode({"--view", "message", "--hex", "-"},
                    "s " + Pkt(4, 1, std::string(kRowFmt) + kRow1 + kRow2 + kDone) + "\n");
   ASSERT_EQ(text.exitCode, 0) << text.err;
-  EXPECT_EQ(text.out.rfind("Message 1: connection 1, server to client, message type 4, 1 packet, "
-                           "48 bytes, last frame 1\n    ROWFMT (Description of Row Data): offset "
-                           "0, 22 bytes\n        TDS Token Type: 0xee (Description of Row Data)\n",
+  EXPECT_EQ(text.out.rfind("Message 1: connection 1 (client 192.0.2.1:40001, server "
+                           "198.51.100.1:5000), server to client, message type 4, 1 packet, 48 "
+                           "bytes, frame 1 at 1970-01-01T00:00:00.001000Z, byte order big-endian "
+                           "(inferred)\n    ROWFMT (Description of Row Data): offset 0, 22 bytes\n"
+                           "        TDS Token Type: 0xee (Description of Row Data)\n",
                            0),
             0u)
       << text.out;
@@ -190,7 +192,7 @@ TEST(MessageView, OptionsAndStatistics) {
   EXPECT_EQ(bad.exitCode, 2);
   EXPECT_TRUE(Contains(bad.err, "--view: unknown view 'frames' (packet or message)"));
   const RunResult help = RunTdsdecode({"--help"});
-  EXPECT_TRUE(Contains(help.out, "--view packet|message"));
+  EXPECT_TRUE(Contains(help.out, "--view message|packet"));
 
   const std::vector<json> run =
       Messages("c " + Pkt(15, 1, "21 00000002 00 31") + "\n" + "s " +
@@ -374,17 +376,27 @@ TEST(MessageView, RealCapturesLoginCursorAndDynamicDetails) {
   EXPECT_EQ(acks, 2);
 }
 
-TEST(MessageView, PacketViewIsTheDefaultAndUnchanged) {
+TEST(MessageView, DefaultViewIsTheMessageViewForCapturesAndThePacketViewForHex) {
   for (const char* file : {"tsql-language.pcap", "ctlib-cancel.pcap", "tds5.pcap"}) {
     SCOPED_TRACE(file);
     for (const char* format : {"json", "text"}) {
       const std::string path = TestData(std::string("captures/") + file);
       const RunResult plain = RunTdsdecode({"-o", format, "--stats", path});
+      const RunResult message = RunTdsdecode({"--view", "message", "-o", format, "--stats", path});
       const RunResult packet = RunTdsdecode({"--view", "packet", "-o", format, "--stats", path});
       ASSERT_EQ(plain.exitCode, 0) << plain.err;
-      EXPECT_EQ(plain.out, packet.out);
-      EXPECT_FALSE(Contains(plain.out, "message_view"));
-      EXPECT_FALSE(Contains(plain.out, "tokens per token type ("));
+      EXPECT_EQ(plain.out, message.out);
+      // The message view's statistics, which the packet view does not have.
+      const char* mark = format[0] == 'j' ? "\"message_view\"" : "tokens per token type (";
+      EXPECT_TRUE(Contains(plain.out, mark));
+      EXPECT_FALSE(Contains(packet.out, mark));
     }
   }
+  const std::string hex = "s " + Pkt(4, 1, kDone) + "\n";
+  const RunResult plain = RunTdsdecode({"--hex", "-", "-o", "json"}, hex);
+  ASSERT_EQ(plain.exitCode, 0) << plain.err;
+  EXPECT_EQ(plain.out, RunTdsdecode({"--hex", "-", "-o", "json", "--view", "packet"}, hex).out);
+  ASSERT_EQ(plain.frames.size(), 1u);
+  EXPECT_TRUE(plain.frames[0].contains("packets"));
+  EXPECT_FALSE(plain.frames[0].contains("tokens"));
 }
