@@ -11,9 +11,9 @@
 // of their session in this table, as the format records do.
 namespace {
 
-// The key of session blocks: the connection id with the top bit set, apart from the byte-order
-// record filed under the bare id.
-constexpr uint32_t kSessionKeyBit = 0x80000000u;
+// Sessions are blocks of their own kind, under the connection id: no format record's key can
+// land on one.
+constexpr uint8_t kSessionKind = TdsInfoKind + 1;
 
 std::vector<MessageSession*>& Slots() {
   static std::vector<MessageSession*> slots;
@@ -48,10 +48,10 @@ int ReleaseSession(SimBlockTag block) {
 }  // namespace
 
 MessageSession* SessionOf(CPDecode* tree) {
-  const uint32_t key = tree->ConnectionId | kSessionKeyBit;
+  const uint32_t key = tree->ConnectionId;
   SimBlockTag block{};
   uint32_t index = 0;
-  if (SimFindInfo(TdsInfoKind, key, &block, 0) && SlotOf(block, &index)) return Slots()[index];
+  if (SimFindInfo(kSessionKind, key, &block, 0) && SlotOf(block, &index)) return Slots()[index];
   auto* session = new (std::nothrow) MessageSession();
   if (!session) return nullptr;
   auto& slots = Slots();
@@ -65,7 +65,7 @@ MessageSession* SessionOf(CPDecode* tree) {
     index = static_cast<uint32_t>(slots.size() - 1);
   }
   block = SimBlockTag{};
-  block.kind = TdsInfoKind;
+  block.kind = kSessionKind;
   block.key = key;
   std::snprintf(block.text, sizeof(block.text), "%lu", static_cast<unsigned long>(index));
   // A store that cannot keep the block releases it at once.

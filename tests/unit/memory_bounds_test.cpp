@@ -47,10 +47,11 @@ TEST_F(MemoryBoundsTest, StoreKeepsAtMostItsCeilingAndReleasesWhatItRefuses) {
   constexpr uint32_t kFormats = 3000;
   StoreLedger ledger;
   FrameDriver driver(kCeiling);
-  driver.Message(1, true, Login(), 2);  // a little-endian connection
+  driver.Packet(1, true, TdsPacket(2, 1, Login()));  // a little-endian connection
   size_t most = 0;
   for (uint32_t id = 0; id < kFormats; ++id) {
-    driver.Message(1, false, ComputeFormat(id), 4);  // every compute id is a key of its own
+    // The packet entry files every compute id under a key of its own.
+    driver.Packet(1, false, TdsPacket(15, 1, ComputeFormat(id)));
     ASSERT_NE(CurrentStore(), nullptr);
     most = std::max(most, CurrentStore()->size());
   }
@@ -178,11 +179,12 @@ TEST_F(MemoryBoundsTest, TrackedConnectionsStayWithinTheLimitAndEvictionsAreRepo
 }
 
 // A server that files more format records than a connection's store keeps: the host's
-// statistics say how many were refused, in both views.
+// statistics say how many were refused. (The message view keeps its formats in one session
+// block per connection, with ceilings of its own.)
 TEST_F(MemoryBoundsTest, FormatRecordsPastTheStoreCeilingAreCountedInTheStatistics) {
   ASSERT_FALSE(Login().empty());
   constexpr uint32_t kFormats = StoreRegistry::kDefaultMaxBlocks + 500;
-  for (const ViewKind view : {ViewKind::kPacket, ViewKind::kMessage}) {
+  for (const ViewKind view : {ViewKind::kPacket}) {
     StoreLedger ledger;
     std::string report;
     {

@@ -14,16 +14,22 @@ __extension__ typedef unsigned __int128 Uint128;  // 38-digit decimals
 constexpr char kHexDigits[] = "0123456789abcdef";
 
 // A short text (a number, a date, an exact decimal) built in place and appended in one piece.
+// The longest is a decimal of scale 255: "-0." and 255 digits; nothing is written past the end.
 struct Piece {
-  char b[96];
+  char b[320];
   size_t n = 0;
-  void push_back(char c) { b[n++] = c; }
+  size_t Room(size_t k) const { return k < sizeof(b) - n ? k : sizeof(b) - n; }
+  void push_back(char c) {
+    if (n < sizeof(b)) b[n++] = c;
+  }
   void append(const char* s, size_t k) {
+    k = Room(k);
     std::memcpy(b + n, s, k);
     n += k;
   }
   void append(const char* s) { append(s, std::strlen(s)); }
   void append(size_t k, char c) {
+    k = Room(k);
     std::memset(b + n, c, k);
     n += k;
   }
