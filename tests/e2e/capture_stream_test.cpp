@@ -8,12 +8,13 @@ using namespace pcapbuild;
 
 namespace {
 
-// tdsdecode -o json on the capture, which is expected to succeed.
+// tdsdecode --view packet -o json on the capture, which is expected to succeed.
 RunResult Decode(const Pcap& pcap, const std::string& name, std::vector<std::string> extra = {}) {
-  std::vector<std::string> args = {"-o", "json", pcap.Write(name)};
+  const std::string path = pcap.Write(name);
+  std::vector<std::string> args = {"--view", "packet", "-o", "json", path};
   args.insert(args.end(), extra.begin(), extra.end());
   RunResult r = RunTdsdecode(args);
-  std::remove(args[2].c_str());
+  std::remove(path.c_str());
   EXPECT_EQ(r.exitCode, 0) << r.err;
   return r;
 }
@@ -276,7 +277,7 @@ TEST(DamagedInput, TruncatedCaptureKeepsWhatCameBeforeAndFails) {
   pcap.Record(flow.Segment(false, ACK, Response(4, 1)));
   const std::string cut = pcap.text();  // the last record ends early
   const std::string path = WriteTemp("cut.pcap", cut.substr(0, cut.size() - 7));
-  const RunResult r = RunTdsdecode({"-o", "json", path});
+  const RunResult r = RunTdsdecode({"--view", "packet", "-o", "json", path});
   std::remove(path.c_str());
   EXPECT_EQ(r.exitCode, 1);
   ASSERT_EQ(r.frames.size(), 1u) << r.out;
@@ -288,7 +289,7 @@ TEST(DamagedInput, TruncatedCaptureKeepsWhatCameBeforeAndFails) {
 TEST(DamagedInput, GarbageBadPcapngBlockAndShortFrames) {
   const std::string garbage =
       WriteTemp("garbage.pcap", "this is not a capture at all, just some text\n");
-  RunResult r = RunTdsdecode({"-o", "json", garbage});
+  RunResult r = RunTdsdecode({"--view", "packet", "-o", "json", garbage});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(r.out.empty());
   EXPECT_EQ(r.err.rfind("tdsdecode: " + garbage + ": ", 0), 0u) << r.err;
@@ -302,7 +303,7 @@ TEST(DamagedInput, GarbageBadPcapngBlockAndShortFrames) {
   le32(1), le32(20), ng.insert(ng.end(), {1, 0, 0, 0}), le32(65535), le32(20);
   le32(6), le32(0x7FFFFFF0), le32(0), le32(0);
   const std::string bad = WriteTemp("bad.pcapng", std::string(ng.begin(), ng.end()));
-  r = RunTdsdecode({"-o", "json", bad});
+  r = RunTdsdecode({"--view", "packet", "-o", "json", bad});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err.rfind("tdsdecode: " + bad + ": ", 0), 0u) << r.err;
   std::remove(bad.c_str());
@@ -327,7 +328,7 @@ TEST(Inputs, SeveralFilesAndStandardInputEachNumberFromOne) {
   pcap.Record(flow.Segment(true, ACK, TdsPacket(15, 2)));
   pcap.Record(flow.Segment(false, ACK, Response(2, 3)));
   const std::string path = pcap.Write("twice.pcap");
-  const RunResult r = RunTdsdecode({"-o", "json", path, "-", path}, pcap.text());
+  const RunResult r = RunTdsdecode({"--view", "packet", "-o", "json", path, "-", path}, pcap.text());
   std::remove(path.c_str());
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(Pluck(r.frames, "frame"), json({1, 2, 1, 2, 1, 2})) << r.out;
@@ -339,7 +340,7 @@ TEST(Inputs, MissingFileIsReportedAndTheOthersStillDecode) {
   Flow flow;
   pcap.Record(flow.Segment(true, ACK, TdsPacket(15, 2)));
   const std::string path = pcap.Write("present.pcap");
-  const RunResult r = RunTdsdecode({"-o", "json", "/nonexistent/x.pcap", path});
+  const RunResult r = RunTdsdecode({"--view", "packet", "-o", "json", "/nonexistent/x.pcap", path});
   std::remove(path.c_str());
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.frames.size(), 1u);

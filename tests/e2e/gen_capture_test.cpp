@@ -58,7 +58,7 @@ TEST(GenCapture, SameSeedSameBytesAndAWellFormedCapture) {
 
   // Every connection is TDS on port 5000, opened with a login; the streams have no gaps,
   // reorderings or retransmissions, and every connection closes before the end.
-  const RunResult r = RunTdsdecode({"--stats", "-o", "json", a});
+  const RunResult r = RunTdsdecode({"--view", "packet", "--stats", "-o", "json", a});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   ASSERT_FALSE(r.frames.empty());
   const nlohmann::json& stats = r.frames.back()["stats"];

@@ -140,6 +140,9 @@ std::vector<HandedFrame> FrameLines(const std::string& text) {
 RunResult RunCapture(const char* file, std::vector<std::string> extra) {
   std::vector<std::string> args = {Path(file)};
   args.insert(args.end(), extra.begin(), extra.end());
+  if (std::find(args.begin(), args.end(), "--view") == args.end() &&
+      std::find(args.begin(), args.end(), "--requests") == args.end())
+    args.insert(args.begin(), {"--view", "packet"});
   return RunTdsdecode(args);
 }
 

@@ -1,5 +1,7 @@
 #include "tdsdecode_runner.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -94,6 +96,11 @@ std::string TestData(const std::string& name) {
 
 RunResult DecodeCapture(const std::string& file, const std::vector<std::string>& args) {
   std::vector<std::string> all = args;
+  // The tests of the packet view name no view; captures are shown in the message view unless
+  // told otherwise.
+  const bool named = std::find(all.begin(), all.end(), "--view") != all.end() ||
+                     std::find(all.begin(), all.end(), "--requests") != all.end();
+  if (!named) all.insert(all.begin(), {"--view", "packet"});
   all.push_back(TestData("captures/" + file));
   RunResult r = RunTdsdecode(all);
   EXPECT_EQ(r.exitCode, 0) << file << ": " << r.err;

@@ -23,7 +23,8 @@ RunResult DecodeHex(const std::string& hex, const std::vector<std::string>& extr
 // Path of a file under tests/data.
 std::string TestData(const std::string& name);
 
-// tdsdecode ARGS... on tests/data/captures/FILE, which is expected to succeed.
+// tdsdecode ARGS... on tests/data/captures/FILE, which is expected to succeed; in the packet
+// view unless ARGS name a view or the request log.
 RunResult DecodeCapture(const std::string& file,
                         const std::vector<std::string>& args = {"-o", "json", "--no-reassemble"});
 
