@@ -4,11 +4,17 @@
 #include <cstring>
 
 #include "tdsengine/field_value.h"
+#include "tdswire/values.h"
 
 namespace {
 
 // Token codes the tracker reads.
+constexpr int32_t kCurDeclare3 = 0x10;
+constexpr int32_t kParamFmt2 = 0x20;
 constexpr int32_t kLanguage = 0x21;
+constexpr int32_t kCurDeclare2 = 0x23;
+constexpr int32_t kRowFmt2 = 0x61;
+constexpr int32_t kDynamic2 = 0x62;
 constexpr int32_t kLogout = 0x71;
 constexpr int32_t kReturnStatus = 0x79;
 constexpr int32_t kCurClose = 0x80;
@@ -18,17 +24,21 @@ constexpr int32_t kCurInfo = 0x83;
 constexpr int32_t kCurOpen = 0x84;
 constexpr int32_t kCurUpdate = 0x85;
 constexpr int32_t kCurDeclare = 0x86;
+constexpr int32_t kCurInfo2 = 0x87;
+constexpr int32_t kCurInfo3 = 0x88;
 constexpr int32_t kOptionCmd = 0xA6;
 constexpr int32_t kError = 0xAA;
 constexpr int32_t kInfo = 0xAB;
 constexpr int32_t kReturnValue = 0xAC;
 constexpr int32_t kLoginAck = 0xAD;
+constexpr int32_t kKey = 0xCA;
 constexpr int32_t kRow = 0xD1;
 constexpr int32_t kParams = 0xD7;
 constexpr int32_t kRpc = 0xE0;
 constexpr int32_t kEed = 0xE5;
 constexpr int32_t kDbRpc = 0xE6;
 constexpr int32_t kDynamic = 0xE7;
+constexpr int32_t kDbRpc2 = 0xE8;
 constexpr int32_t kParamFmt = 0xEC;
 constexpr int32_t kRowFmt = 0xEE;
 constexpr int32_t kDone = 0xFD;
@@ -47,9 +57,14 @@ constexpr int32_t kTypeAttention = 6;
 constexpr int32_t kTypeBulk = 7;
 constexpr int32_t kTypeLogout = 13;
 
-// A parameter description's status marks an output parameter with 0x08 as the format token is
-// documented, and with 0x01 as real clients send it.
-constexpr uint64_t kParamOutputBits = 0x09;
+// DYNAMIC types.
+constexpr uint64_t kDynamicDeallocate = 0x04;
+constexpr uint64_t kDynamicDescribeInput = 0x40;
+constexpr uint64_t kDynamicDescribeOutput = 0x80;
+
+// Parameter names kept per connection for dynamic statements, and cursor names by id.
+constexpr size_t kMaxStatements = 64;
+constexpr size_t kMaxCursorNames = 4096;
 
 constexpr int32_t kLoginAckAccepted = 5;
 constexpr int32_t kLoginAckRefused = 6;
@@ -72,7 +87,8 @@ const char kUnknownAckNote[] = "ended by the acknowledgement of an attention the
 class Fields {
  public:
   Fields(const DisplayTree& tree, const PacketRecord& p)
-      : m_begin(tree.fields().data() + p.firstField), m_end(m_begin + p.fieldCount) {}
+      : m_tree(tree), m_begin(tree.fields().data() + p.firstField), m_end(m_begin + p.fieldCount) {}
+  const DisplayTree& tree() const { return m_tree; }
   const FieldRecord* begin() const { return m_begin; }
   const FieldRecord* end() const { return m_end; }
   const FieldRecord* Find(const char* label, const FieldRecord* from = nullptr) const {
@@ -87,6 +103,7 @@ class Fields {
   }
 
  private:
+  const DisplayTree& m_tree;
   const FieldRecord* m_begin;
   const FieldRecord* m_end;
 };
@@ -95,10 +112,36 @@ inline bool Is(const FieldRecord& f, const char* label) {
   return f.label[0] == label[0] && std::strcmp(f.label, label) == 0;
 }
 
-std::string Chars(const FieldRecord* f, size_t skip = 0) {
-  if (!f || f->size <= 0 || static_cast<size_t>(f->size) <= skip) return std::string();
-  return std::string(reinterpret_cast<const char*>(f->data) + skip,
-                     static_cast<size_t>(f->size) - skip);
+// Bytes read as ISO-8859-1, in UTF-8.
+std::string Latin1(const uint8_t* bytes, size_t size) {
+  std::string s;
+  s.reserve(size);
+  for (size_t i = 0; i < size; ++i) {
+    const uint8_t c = bytes[i];
+    if (c < 0x80) {
+      s += static_cast<char>(c);
+    } else {
+      s += static_cast<char>(0xC0 | (c >> 6));
+      s += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return s;
+}
+
+// A text field as people read it, in UTF-8: the text the walk decoded from the connection's
+// character set when it attached one, else the field's bytes as ISO-8859-1.
+std::string Text(const DisplayTree& tree, const FieldRecord* f) {
+  if (!f) return std::string();
+  if (f->textBegin >= 0) {
+    const std::string& texts = tree.texts();
+    const size_t begin = static_cast<size_t>(f->textBegin);
+    if (begin <= texts.size()) return texts.substr(begin, static_cast<size_t>(f->textSize));
+  }
+  return f->size > 0 ? Latin1(f->data, static_cast<size_t>(f->size)) : std::string();
+}
+
+std::string Text(const Fields& fs, const char* label) {
+  return Text(fs.tree(), fs.Find(label));
 }
 
 // Fixed-size names and strings are padded with zeros or blanks.
@@ -110,11 +153,11 @@ std::string Trimmed(std::string s) {
 // A name of the login record: its fixed-size field, cut to the length that follows it.
 std::string RecordName(const Fields& fs, const char* label, const char* lengthLabel) {
   const FieldRecord* name = fs.Find(label);
-  if (!name) return std::string();
+  if (!name || name->size <= 0) return std::string();
   size_t n = static_cast<size_t>(name->size);
   if (const FieldRecord* length = fs.Find(lengthLabel))
     n = std::min<size_t>(n, static_cast<size_t>(FieldUnsigned(*length)));
-  return std::string(reinterpret_cast<const char*>(name->data), n);
+  return Latin1(name->data, n);
 }
 
 std::string Version(const FieldRecord* f) {
@@ -140,106 +183,57 @@ const char* TableText(const FieldRecord* f) {
   return row >= 0 ? f->table[row].text : "";
 }
 
-ShownValue Shown(const FieldRecord& f) {
-  ShownValue v;
-  if (FieldIsInteger(f)) {
-    v.kind = f.format == FF_SIGNED ? ShownValue::Kind::kSigned : ShownValue::Kind::kUnsigned;
-    v.number = f.format == FF_SIGNED ? static_cast<uint64_t>(FieldSigned(f)) : FieldUnsigned(f);
-    return v;
-  }
-  if (f.format == FF_STRING) {
-    v.kind = ShownValue::Kind::kString;
-    v.bytes = Chars(&f);
-  } else if (f.format == FF_VERSION) {
-    v.kind = ShownValue::Kind::kString;
-    v.bytes = Version(&f);
-  } else {
-    v.kind = ShownValue::Kind::kHex;
-    v.bytes = Chars(&f);
-  }
-  return v;
+// The values of a data token (ROW, PARAMS, KEY, RETURNVALUE, and the parameters of an RPC
+// record), copied into the request.
+void KeepValues(Request& r, const DisplayTree& tree, const PacketRecord& p,
+                std::vector<uint32_t>& into) {
+  const ValueRecord* values = tree.values().data() + p.firstValue;
+  for (uint32_t i = 0; i < p.valueCount; ++i) into.push_back(r.values.Add(tree, values[i]));
 }
 
-ShownValue Null() {
-  ShownValue v;
-  v.kind = ShownValue::Kind::kNull;
-  return v;
-}
-
-// PARAMFMT: name, output bit and datatype of each parameter.
-template <typename Desc>
-void ReadParamFormat(const Fields& fs, std::vector<Desc>& out) {
+// The columns of a row format (ROWFMT, ROWFMT2): each entry begins with the length of its first
+// name; the name shown is the label, else the column name; the SQL type comes from the datatype,
+// its maximum length and the user type, as the values' types do.
+void ReadColumns(const Fields& fs, bool wide, ResultColumns& out) {
   out.clear();
+  const char* const first = wide ? "Label length" : "Column name length";
+  WireColumn column;
+  bool typed = false;
+  auto close = [&]() {
+    if (!out.empty() && typed) out.back().type = SqlTypeName(column);
+    column = WireColumn();
+    typed = false;
+  };
+  for (const FieldRecord& f : fs) {
+    if (Is(f, first)) {
+      close();
+      out.emplace_back();
+    } else if (out.empty()) {
+      continue;
+    } else if (Is(f, "Label") || (Is(f, "Column name") && out.back().name.empty())) {
+      out.back().name = Text(fs.tree(), &f);
+    } else if (Is(f, "User Type")) {
+      column.userType = static_cast<int32_t>(FieldSigned(f));
+    } else if (Is(f, "Data Type")) {
+      column.type = static_cast<uint8_t>(FieldUnsigned(f));
+      typed = true;
+    } else if (Is(f, "Length of data type") && column.maxLength == 0) {
+      column.maxLength = static_cast<uint32_t>(FieldUnsigned(f));
+    }
+  }
+  close();
+}
+
+// The names of a parameter format's entries, in order ("" for a parameter without one).
+std::vector<std::string> ParamNames(const Fields& fs) {
+  std::vector<std::string> names;
   for (const FieldRecord& f : fs) {
     if (Is(f, "Param Name Length"))
-      out.emplace_back();
-    else if (out.empty())
-      continue;
-    else if (Is(f, "Param Name"))
-      out.back().name = Chars(&f);
-    else if (Is(f, "Status"))
-      out.back().output = (FieldUnsigned(f) & kParamOutputBits) != 0;
-    else if (Is(f, "Data Type"))
-      out.back().type = static_cast<int32_t>(FieldUnsigned(f));
+      names.emplace_back();
+    else if (Is(f, "Param Name") && !names.empty())
+      names.back() = Text(fs.tree(), &f);
   }
-}
-
-// PARAMS (and ROW): one value per "Data" field; a variable-length value of length 0 is NULL.
-void ReadValues(const Fields& fs, std::vector<ShownValue>& out) {
-  out.clear();
-  bool lengthGiven = false;
-  uint64_t length = 0;
-  for (const FieldRecord& f : fs) {
-    if (Is(f, "Data Length")) {
-      lengthGiven = true;
-      length = FieldUnsigned(f);
-    } else if (Is(f, "Data")) {
-      out.push_back(lengthGiven && length == 0 ? Null() : Shown(f));
-      lengthGiven = false;
-    }
-  }
-}
-
-// RPC parameters inline: name, status, datatype, data count (under the name length's label),
-// data.
-void ReadRpcParams(const Fields& fs, std::vector<RequestParam>& out) {
-  enum { kNone, kNamed, kTyped, kCounted } state = kNone;
-  for (const FieldRecord& f : fs) {
-    if (Is(f, "Param Name Length")) {
-      if (state == kTyped) {
-        state = kCounted;
-        out.back().value = Null();  // until its data is seen
-      } else {
-        out.emplace_back();
-        state = kNamed;
-      }
-    } else if (state == kNone) {
-      continue;
-    } else if (Is(f, "Param Name")) {
-      out.back().name = Chars(&f);
-    } else if (Is(f, "Status") && state == kNamed) {
-      out.back().output = (FieldUnsigned(f) & 0x01) != 0;
-    } else if (Is(f, "Data Type")) {
-      out.back().type = static_cast<int32_t>(FieldUnsigned(f));
-      state = kTyped;
-    } else if (Is(f, "Param Data")) {
-      out.back().value = Shown(f);
-    }
-  }
-}
-
-void ReadColumns(const Fields& fs, std::vector<ResultColumn>& out) {
-  out.clear();
-  for (const FieldRecord& f : fs) {
-    if (Is(f, "Column name length"))
-      out.emplace_back();
-    else if (out.empty())
-      continue;
-    else if (Is(f, "Column name"))
-      out.back().name = Chars(&f);
-    else if (Is(f, "Data Type"))
-      out.back().type = static_cast<int32_t>(FieldUnsigned(f));
-  }
+  return names;
 }
 
 // ERROR, INFO and EED: number, state and class under the token's own labels; the text follows
@@ -261,39 +255,14 @@ ServerMessage ReadServerMessage(const Fields& fs, int32_t token) {
   m.state = static_cast<int32_t>(Unsigned(fs.Find(labels[1])));
   m.severity = static_cast<int32_t>(Unsigned(fs.Find(labels[2])));
   const FieldRecord* text = fs.After("Message Length");
-  if (text && !Is(*text, "Server name length")) m.text = Chars(text);
+  if (text && !Is(*text, "Server name length")) m.text = Text(fs.tree(), text);
   return m;
 }
 
-// CURDECLARE as real clients send it: token length (2), name length (1), name, options (1),
-// status (1), statement length (2), statement. The byte order is the one in which the token
-// length matches the token's extent. False when the token does not have that shape.
-bool ReadDeclaration(const DisplayTree& tree, const PacketRecord& p, std::string& name,
-                     std::string& statement) {
-  if (p.spanOffset < 0 || p.spanSize < 8 || !tree.tdsBegin()) return false;
-  const uint8_t* t = tree.tdsBegin() + p.spanOffset;
-  const size_t n = static_cast<size_t>(p.spanSize);
-  const size_t lsbFirst = t[1] | static_cast<size_t>(t[2]) << 8;
-  const size_t msbFirst = static_cast<size_t>(t[1]) << 8 | t[2];
-  if (lsbFirst != n - 3 && msbFirst != n - 3) return false;
-  const bool lsb = lsbFirst == n - 3;
-  size_t at = 3;
-  const size_t nameLength = t[at++];
-  if (at + nameLength + 4 > n) return false;
-  const char* text = reinterpret_cast<const char*>(t);
-  name.assign(text + at, nameLength);
-  at += nameLength + 2;  // options and status
-  const size_t statementLength = lsb ? t[at] | static_cast<size_t>(t[at + 1]) << 8
-                                     : static_cast<size_t>(t[at]) << 8 | t[at + 1];
-  at += 2;
-  if (at + statementLength > n) return false;
-  statement.assign(text + at, statementLength);
-  return true;
-}
-
+// The cursor a command names: by its name (id 0), else by the id the server gave it.
 std::string CursorName(const Fields& fs, const std::unordered_map<uint32_t, std::string>& names) {
   const FieldRecord* name = fs.Find("Cursor Name");
-  if (name) return Trimmed(Chars(name));
+  if (name) return Trimmed(Text(fs.tree(), name));
   const FieldRecord* id = fs.Find("Cursor ID");
   if (!id) return std::string();
   const uint32_t n = static_cast<uint32_t>(FieldUnsigned(*id));
@@ -331,6 +300,8 @@ const char* DynamicWord(uint64_t type) {
       return "deallocate";
     case 0x08:
       return "execute immediate";
+    case 0x10:
+      return "procedure";
     default:
       return "dynamic";
   }
@@ -338,10 +309,10 @@ const char* DynamicWord(uint64_t type) {
 
 // The argument of an option command as it reads: its table text, its note (true or false),
 // its characters or its number.
-std::string OptionArgument(const FieldRecord* f) {
+std::string OptionArgument(const DisplayTree& tree, const FieldRecord* f) {
   if (!f) return std::string();
   if (f->table && f->rows > 0) return TableText(f);
-  if (f->format == FF_STRING) return Chars(f);
+  if (f->format == FF_STRING) return Text(tree, f);
   if (f->note && (std::strcmp(f->note, "True") == 0 || std::strcmp(f->note, "False") == 0))
     return f->note;
   return std::to_string(FieldUnsigned(*f));
@@ -461,7 +432,7 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
     }
     case kTypeLanguage:
       r->kind = RequestKind::kLanguage;
-      if (!records.empty()) r->text = Chars(Fields(tree, records.front()).Find("Message Data"));
+      if (!records.empty()) r->text = Text(Fields(tree, records.front()), "Message Data");
       return;
     case kTypeRpc:
       r->kind = RequestKind::kRpc;
@@ -477,125 +448,141 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
       break;
   }
 
-  // A token stream: the kind and the text come from the first token, parameters from the
-  // parameter formats and values after it.
-  std::vector<ParamDesc> formats;
-  std::vector<ShownValue> values;
+  // A token stream: the kind and the text come from the first token; parameters from the
+  // PARAMS after it (the values carry their names and types), a cursor's key from KEY. Further
+  // commands in the message (a cursor declared, given its rows per fetch and opened at once)
+  // are part of the same request.
+  int32_t formatCount = 0;
   bool first = true;
+  c.namedCursor.clear();
   for (const PacketRecord& p : records) {
     if (p.token < 0) continue;
     const Fields fs(tree, p);
-    if (first) {
-      first = false;
+    if (!first) {
       switch (p.token) {
-        case kLanguage: {
-          r->kind = RequestKind::kLanguage;
-          r->text = Chars(fs.Find("Language text"), 1);  // after the status byte
+        case kParamFmt:
+        case kParamFmt2:
+          formatCount += static_cast<int32_t>(Unsigned(fs.Find("No. of Params")));
           break;
-        }
-        case kRpc:
-          r->kind = RequestKind::kRpc;
-          r->name = r->text = Chars(fs.Find("RPC Name"));
-          ReadRpcParams(fs, r->params);
-          r->paramCount = static_cast<int32_t>(r->params.size());
+        case kParams:
+          KeepValues(*r, tree, p, r->params);
           break;
-        case kDbRpc:
-          r->kind = RequestKind::kDbRpc;
-          r->name = r->text = Chars(fs.Find("RPC Name"));
-          break;
-        case kDynamic: {
-          r->kind = RequestKind::kDynamic;
-          r->name = Chars(fs.Find("Id"));
-          r->text = DynamicWord(Unsigned(fs.Find("Type")));
-          Join(r->text, r->name);
-          const std::string statement = Chars(fs.Find("Statement"));
-          if (!statement.empty()) r->text += ": " + statement;
-          break;
-        }
-        case kCurDeclare: {
-          r->kind = RequestKind::kCursorDeclare;
-          std::string statement;
-          if (!ReadDeclaration(tree, p, r->name, statement)) {
-            r->name = Trimmed(Chars(fs.Find("Cursor Name")));
-            statement = Chars(fs.Find("Statement "));
-          }
-          r->text = r->name + ": " + statement;
-          break;
-        }
-        case kCurOpen:
-          r->kind = RequestKind::kCursorOpen;
-          r->name = r->text = CursorName(fs, c.cursorNames);
-          break;
-        case kCurFetch: {
-          r->kind = RequestKind::kCursorFetch;
-          r->name = r->text = CursorName(fs, c.cursorNames);
-          Join(r->text, FetchWord(Unsigned(fs.Find("Cursor fetch type"))));
-          if (const FieldRecord* row = fs.Find("Row number"))
-            Join(r->text, std::to_string(Signed(row)));
-          break;
-        }
-        case kCurInfo:
-          r->kind = RequestKind::kCursorInfo;
-          r->name = r->text = CursorName(fs, c.cursorNames);
-          Join(r->text, TableText(fs.Find("Command")), ": ");
-          if (const FieldRecord* count = fs.Find("Row count"))
-            Join(r->text, std::to_string(Signed(count)));
-          break;
-        case kCurClose:
-          r->kind = RequestKind::kCursorClose;
-          r->name = r->text = CursorName(fs, c.cursorNames);
-          if (Unsigned(fs.Find("Options")) == 1) Join(r->text, "deallocate");
-          break;
-        case kCurDelete:
-          r->kind = RequestKind::kCursorDelete;
-          r->name = r->text = CursorName(fs, c.cursorNames);
-          Join(r->text, Chars(fs.Find("Table name")));
-          break;
-        case kCurUpdate: {
-          r->kind = RequestKind::kCursorUpdate;
-          r->name = r->text = CursorName(fs, c.cursorNames);
-          Join(r->text, Chars(fs.Find("Table name")));
-          const std::string statement = Chars(fs.Find("Statement"));
-          if (!statement.empty()) r->text += ": " + statement;
-          break;
-        }
-        case kOptionCmd: {
-          r->kind = RequestKind::kOption;
-          r->name = TableText(fs.Find("Option"));
-          r->text = std::string(TableText(fs.Find("Command"))) + ": " + r->name;
-          const FieldRecord* argument = fs.Find("Argument");
-          if (!argument) argument = fs.Find("Row Count");
-          Join(r->text, OptionArgument(argument));
-          break;
-        }
-        case kLogout:
-          r->kind = RequestKind::kLogout;
+        case kKey:
+          KeepValues(*r, tree, p, r->key);
           break;
         default:
-          r->kind = RequestKind::kOther;
-          r->text = p.shortName ? p.shortName : "";
           break;
       }
       continue;
     }
-    if (p.token == kParamFmt) {
-      ReadParamFormat(fs, formats);
-      r->paramCount += static_cast<int32_t>(formats.size());
-    } else if (p.token == kParams) {
-      ReadValues(fs, values);
-      for (size_t i = 0; i < values.size(); ++i) {
-        RequestParam param;
-        if (i < formats.size()) {
-          param.name = formats[i].name;
-          param.type = formats[i].type;
-          param.output = formats[i].output;
+    first = false;
+    switch (p.token) {
+      case kLanguage:
+        r->kind = RequestKind::kLanguage;
+        r->text = Text(fs, "Language text");
+        break;
+      case kRpc:
+        r->kind = RequestKind::kRpc;
+        r->name = r->text = Text(fs, "RPC Name");
+        KeepValues(*r, tree, p, r->params);  // its parameters are inline
+        break;
+      case kDbRpc:
+      case kDbRpc2:
+        r->kind = RequestKind::kDbRpc;
+        r->name = r->text = Text(fs, "RPC Name");
+        break;
+      case kDynamic:
+      case kDynamic2: {
+        r->kind = RequestKind::kDynamic;
+        r->name = Text(fs, "Id");
+        const uint64_t type = Unsigned(fs.Find("Type"));
+        r->text = DynamicWord(type);
+        Join(r->text, r->name);
+        const std::string statement = Text(fs, "Statement");
+        if (!statement.empty()) r->text += ": " + statement;
+        for (auto at = c.statements.begin(); at != c.statements.end(); ++at) {
+          if (at->first != r->name) continue;
+          r->paramNames = at->second;
+          if (type == kDynamicDeallocate) c.statements.erase(at);
+          break;
         }
-        param.value = std::move(values[i]);
-        r->params.push_back(std::move(param));
+        break;
       }
+      case kCurDeclare:
+      case kCurDeclare2:
+      case kCurDeclare3:
+        r->kind = RequestKind::kCursorDeclare;
+        r->name = Trimmed(Text(fs, "Cursor Name"));
+        r->text = r->name + ": " + Text(fs, "Statement");
+        c.namedCursor = r->name;
+        break;
+      case kCurOpen:
+        r->kind = RequestKind::kCursorOpen;
+        r->name = r->text = CursorName(fs, c.cursorNames);
+        break;
+      case kCurFetch: {
+        r->kind = RequestKind::kCursorFetch;
+        r->name = r->text = CursorName(fs, c.cursorNames);
+        Join(r->text, FetchWord(Unsigned(fs.Find("Cursor fetch type"))));
+        if (const FieldRecord* row = fs.Find("Row number"))
+          Join(r->text, std::to_string(Signed(row)));
+        break;
+      }
+      case kCurInfo:
+      case kCurInfo2:
+      case kCurInfo3:
+        r->kind = RequestKind::kCursorInfo;
+        r->name = r->text = CursorName(fs, c.cursorNames);
+        Join(r->text, TableText(fs.Find("Command")), ": ");
+        if (const FieldRecord* count = fs.Find("Row count"))
+          Join(r->text, std::to_string(Signed(count)));
+        break;
+      case kCurClose:
+        r->kind = RequestKind::kCursorClose;
+        r->name = r->text = CursorName(fs, c.cursorNames);
+        if (Unsigned(fs.Find("Options")) == 1) {
+          Join(r->text, "deallocate");
+          if (!fs.Find("Cursor Name"))
+            c.cursorNames.erase(static_cast<uint32_t>(Unsigned(fs.Find("Cursor ID"))));
+        }
+        break;
+      case kCurDelete:
+        r->kind = RequestKind::kCursorDelete;
+        r->name = r->text = CursorName(fs, c.cursorNames);
+        Join(r->text, Text(fs, "Table name"));
+        break;
+      case kCurUpdate: {
+        r->kind = RequestKind::kCursorUpdate;
+        r->name = r->text = CursorName(fs, c.cursorNames);
+        Join(r->text, Text(fs, "Table name"));
+        const std::string statement = Text(fs, "Statement");
+        if (!statement.empty()) r->text += ": " + statement;
+        break;
+      }
+      case kOptionCmd: {
+        r->kind = RequestKind::kOption;
+        r->name = TableText(fs.Find("Option"));
+        r->text = std::string(TableText(fs.Find("Command"))) + ": " + r->name;
+        const FieldRecord* argument = fs.Find("Argument");
+        if (!argument) argument = fs.Find("Row Count");
+        Join(r->text, OptionArgument(tree, argument));
+        break;
+      }
+      case kLogout:
+        r->kind = RequestKind::kLogout;
+        break;
+      default:
+        r->kind = RequestKind::kOther;
+        r->text = p.shortName ? p.shortName : "";
+        break;
     }
+    // A cursor named rather than numbered learns its id from the answer.
+    if (r->kind >= RequestKind::kCursorDeclare && r->kind <= RequestKind::kCursorUpdate &&
+        fs.Find("Cursor Name"))
+      c.namedCursor = r->name;
   }
   if (first) r->text = "message type " + std::to_string(m.type);
+  r->paramCount = std::max(formatCount, static_cast<int32_t>(r->params.size()));
 }
 
 Request* RequestTracker::Orphan(Connection& c, const WalkedMessage& m) {
@@ -614,45 +601,54 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
     const Fields fs(tree, p);
     c.completionLast = p.token == kDone || p.token == kDoneProc || p.token == kDoneInProc;
     switch (p.token) {
-      case kRowFmt: {
+      case kRowFmt:
+      case kRowFmt2: {
         std::shared_ptr<ResultColumns> columns = std::make_shared<ResultColumns>();
-        ReadColumns(fs, *columns);
+        ReadColumns(fs, p.token == kRowFmt2, *columns);
         c.lastColumns = std::move(columns);
+        // A prepared statement's description of its rows is no result; rows sent later without
+        // a format of their own take it.
+        if (c.describingOutput) {
+          c.describingOutput = false;
+          break;
+        }
         r->results.emplace_back();
         r->results.back().columns = c.lastColumns;
+        r->results.back().dataKept = m_rowsKept > 0;
         break;
       }
       case kRow:
         AddRows(c, *r, 1);
+        KeepRow(*r, tree, p);
         break;
+      case kDynamic:
+      case kDynamic2: {
+        // An input description: the parameter format that follows names the parameters. An
+        // output description: the row format that follows describes the statement's rows.
+        const uint64_t type = Unsigned(fs.Find("Type"));
+        c.describing.clear();
+        if (type == kDynamicDescribeInput) c.describing = Text(fs, "Id");
+        c.describingOutput = type == kDynamicDescribeOutput;
+        break;
+      }
       case kParamFmt:
-        ReadParamFormat(fs, c.serverParams);
-        break;
-      case kParams: {
-        std::vector<ShownValue> values;
-        ReadValues(fs, values);
-        for (size_t i = 0; i < values.size(); ++i) {
-          RequestParam out;
-          if (i < c.serverParams.size()) {
-            out.name = c.serverParams[i].name;
-            out.type = c.serverParams[i].type;
+      case kParamFmt2:
+        if (!c.describing.empty()) {
+          for (auto at = c.statements.begin(); at != c.statements.end(); ++at) {
+            if (at->first != c.describing) continue;
+            c.statements.erase(at);
+            break;
           }
-          out.output = true;
-          out.value = std::move(values[i]);
-          r->output.push_back(std::move(out));
+          if (c.statements.size() >= kMaxStatements) c.statements.pop_front();
+          c.statements.emplace_back(
+              c.describing, std::make_shared<const std::vector<std::string>>(ParamNames(fs)));
+          c.describing.clear();
         }
         break;
-      }
-      case kReturnValue: {
-        RequestParam out;
-        out.name = Chars(fs.Find("Param Name"));
-        out.type = static_cast<int32_t>(Unsigned(fs.Find("Data Type")));
-        out.output = true;
-        const FieldRecord* data = fs.Find("Param Data");
-        out.value = data ? Shown(*data) : Null();
-        r->output.push_back(std::move(out));
+      case kParams:
+      case kReturnValue:
+        KeepValues(*r, tree, p, r->output);
         break;
-      }
       case kReturnStatus:
         r->hasReturnStatus = true;
         r->returnStatus = static_cast<int32_t>(Signed(fs.Find("Value")));
@@ -674,12 +670,14 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
                                                             : r->login->accepted;
         }
         break;
-      case kCurInfo: {
-        // The answer to a declaration names the cursor's id.
-        const FieldRecord* id = fs.Find("Cursor ID");
-        const uint32_t n = static_cast<uint32_t>(Unsigned(id));
-        if (n != 0 && r->kind == RequestKind::kCursorDeclare && !r->name.empty())
-          c.cursorNames[n] = r->name;
+      case kCurInfo:
+      case kCurInfo2:
+      case kCurInfo3: {
+        // The answer to a command that named a cursor tells the cursor's id.
+        const uint32_t n = static_cast<uint32_t>(Unsigned(fs.Find("Cursor ID")));
+        if (n != 0 && !c.namedCursor.empty() &&
+            (c.cursorNames.size() < kMaxCursorNames || c.cursorNames.count(n)))
+          c.cursorNames[n] = c.namedCursor;
         break;
       }
       case kDone:
@@ -722,6 +720,10 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
         break;
     }
   }
+  if (m.last) {
+    c.describing.clear();
+    c.describingOutput = false;
+  }
   if (!m.last || c.open.empty() || m.cut == WalkedMessage::Cut::kEnd) return;
   if (m.cut == WalkedMessage::Cut::kLost) {
     // The rest of the answer is gone; the message is taken to end it, as a server answers a
@@ -752,6 +754,7 @@ void RequestTracker::AddRows(Connection& c, Request& r, uint64_t count) {
   if (r.results.empty()) {
     r.results.emplace_back();
     r.results.back().columns = c.lastColumns;
+    r.results.back().dataKept = m_rowsKept > 0;
   }
   r.results.back().rows += count;
 }
@@ -764,12 +767,30 @@ void RequestTracker::Rows(const WalkedMessage& m, uint64_t count) {
   AddRows(c, *r, count);
 }
 
-void RequestTracker::RepeatRowFormat(const WalkedMessage& m) {
-  Connection& c = ConnectionOf(m.conn);
-  c.completionLast = false;
-  Request* r = c.open.empty() ? Orphan(c, m) : c.open.front();
-  r->results.emplace_back();
-  r->results.back().columns = c.lastColumns;
+void RequestTracker::KeepRow(Request& r, const DisplayTree& tree, const PacketRecord& p) {
+  ResultSet& set = r.results.back();
+  if (!set.dataKept || set.data.size() >= m_rowsKept || r.values.textBytes() > kMaxKeptTextBytes)
+    return;
+  ValueRange row;
+  row.first = static_cast<uint32_t>(r.values.size());
+  row.count = p.valueCount;
+  const ValueRecord* values = tree.values().data() + p.firstValue;
+  for (uint32_t i = 0; i < p.valueCount; ++i) r.values.Add(tree, values[i]);
+  set.data.push_back(row);
+}
+
+void RequestTracker::KeepRows(size_t rows) {
+  m_rowsKept = std::min(rows, kMaxRowsKept);
+}
+
+size_t RequestTracker::RowsWanted(uint32_t conn) const {
+  if (m_rowsKept == 0) return 0;
+  auto found = m_connections.find(conn);
+  if (found == m_connections.end() || found->second.open.empty()) return m_rowsKept;
+  const Request& r = *found->second.open.front();
+  if (r.results.empty()) return m_rowsKept;
+  const uint64_t rows = r.results.back().rows;
+  return rows < m_rowsKept ? m_rowsKept - static_cast<size_t>(rows) : 0;
 }
 
 void RequestTracker::Complete(Connection& c, Request* r, const WalkedMessage& m) {

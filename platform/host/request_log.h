@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "request_model.h"
@@ -37,8 +38,15 @@ struct WalkedMessage {
   // A server message may be walked in parts, with the row tokens between them counted apart:
   // the rules for the end of a message apply to its last part.
   bool last = true;
+  // The byte order the message was walked in (kWalkOrderBig or kWalkOrderLittle; 0 unknown).
+  int32_t order = 0;
   const DisplayTree* tree = nullptr;
 };
+
+// The most rows kept per result set for the log to show (--rows N is cut to it), and the most
+// bytes of value texts one request keeps: past either, rows are only counted.
+constexpr size_t kMaxRowsKept = 10000;
+constexpr size_t kMaxKeptTextBytes = 16 * 1024 * 1024;
 
 class RequestTracker {
  public:
@@ -54,8 +62,12 @@ class RequestTracker {
   void Message(const WalkedMessage& message);
   // Row tokens of a server message, counted without a walk, after its parts so far.
   void Rows(const WalkedMessage& message, uint64_t count);
-  // A row format the same as the connection's last one, not walked again.
-  void RepeatRowFormat(const WalkedMessage& message);
+  // Keeps the values of the first `rows` rows of each result set (at most kMaxRowsKept).
+  void KeepRows(size_t rows);
+  size_t rowsKept() const { return m_rowsKept; }
+  // How many more rows of the connection's current result set are kept: the rows of a server
+  // message to walk rather than count.
+  size_t RowsWanted(uint32_t conn) const;
   // Bytes of one direction were lost before the next message.
   void Lost(uint32_t conn, bool clientToServer);
   // The connection is over: requests still waiting are unanswered.
@@ -66,19 +78,20 @@ class RequestTracker {
   size_t waiting() const { return m_queue.size(); }
 
  private:
-  struct ParamDesc {
-    std::string name;
-    int32_t type = -1;
-    bool output = false;
-  };
   struct Connection {
     std::shared_ptr<ConnectionInfo> info;
     std::deque<Request*> open;  // requests whose answer has not ended, in the order sent
     Request* last = nullptr;    // the latest request that is not an attention
     std::shared_ptr<const ResultColumns> lastColumns;  // the latest row format
-    std::vector<ParamDesc> serverParams;  // the latest parameter format from the server
     std::unordered_map<uint32_t, std::string> cursorNames;
-    bool completionLast = false;  // the server's last token was DONE, DONEPROC or DONEINPROC
+    // The cursor the request being answered names (by name, without an id): the server's
+    // CURINFO tells its id.
+    std::string namedCursor;
+    // Parameter names of dynamic statements, from the server's input descriptions, oldest first.
+    std::deque<std::pair<std::string, std::shared_ptr<const std::vector<std::string>>>> statements;
+    std::string describing;         // the statement whose input description the server is sending
+    bool describingOutput = false;  // the server is describing a statement's rows
+    bool completionLast = false;    // the server's last token was DONE, DONEPROC or DONEINPROC
   };
   Connection& ConnectionOf(uint32_t conn);
   void ClientMessage(Connection& c, const WalkedMessage& m);
@@ -87,6 +100,7 @@ class RequestTracker {
   Request* Orphan(Connection& c, const WalkedMessage& m);
   void Complete(Connection& c, Request* r, const WalkedMessage& m);
   void AddRows(Connection& c, Request& r, uint64_t count);
+  void KeepRow(Request& r, const DisplayTree& tree, const PacketRecord& p);
   void Queue(std::unique_ptr<Request> r);
   void EndConnection(Connection& c);
   void Detach(const Request* r);
@@ -94,6 +108,7 @@ class RequestTracker {
 
   RequestOutput& m_sink;
   size_t m_maxWaiting;
+  size_t m_rowsKept = 0;
   std::unordered_map<uint32_t, Connection> m_connections;
   std::vector<std::unique_ptr<Request>> m_spare;  // written, kept for their memory
   std::deque<std::unique_ptr<Request>> m_queue;   // in the order sent, until written

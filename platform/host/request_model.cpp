@@ -8,22 +8,6 @@ const char* const kKindNames[kRequestKindCount] = {
     "option",      "bulk",         "logout",      "attention",    "other",
 };
 
-struct Datatype {
-  int32_t code;
-  const char* name;
-};
-
-// The codes the decoder has rules for, named as TDS 5.0 names them, without the prefix.
-const Datatype kDatatypes[] = {
-    {0x22, "image"},       {0x23, "text"},       {0x25, "varbinary"}, {0x26, "intn"},
-    {0x27, "varchar"},     {0x2D, "binary"},     {0x2F, "char"},      {0x30, "int1"},
-    {0x32, "bit"},         {0x34, "int2"},       {0x38, "int4"},      {0x3A, "shortdate"},
-    {0x3B, "flt4"},        {0x3C, "money"},      {0x3D, "datetime"},  {0x3E, "flt8"},
-    {0x67, "sensitivity"}, {0x68, "boundary"},   {0x6A, "decn"},      {0x6C, "numn"},
-    {0x6D, "fltn"},        {0x6E, "moneyn"},     {0x6F, "datetimen"}, {0x7A, "shortmoney"},
-    {0xAF, "longchar"},    {0xE1, "longbinary"},
-};
-
 }  // namespace
 
 const char* RequestKindName(RequestKind kind) {
@@ -31,14 +15,12 @@ const char* RequestKindName(RequestKind kind) {
   return i >= 0 && i < kRequestKindCount ? kKindNames[i] : "other";
 }
 
-const char* DatatypeName(int32_t code) {
-  static const struct Index {
-    const char* names[256] = {};
-    Index() {
-      for (const Datatype& d : kDatatypes) names[d.code] = d.name;
-    }
-  } index;
-  return code >= 0 && code < 256 ? index.names[code] : nullptr;
+uint32_t ValueStore::Add(const DisplayTree& from, const ValueRecord& v) {
+  const char* texts = from.texts().data();
+  const uint32_t index = static_cast<uint32_t>(m_tree.values().size());
+  m_tree.AddValue(texts + v.nameBegin, v.nameSize, v.type, v.kind, v.flags, texts + v.textBegin,
+                  v.textSize);
+  return index;
 }
 
 double Request::durationMs() const {
@@ -55,7 +37,10 @@ void Request::Reset() {
   name.clear();
   text.clear();
   paramCount = 0;
+  values.Clear();
   params.clear();
+  key.clear();
+  paramNames.reset();
   results.clear();
   rowTokens = 0;
   countedRows = 0;

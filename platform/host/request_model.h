@@ -5,7 +5,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "tdsengine/display_tree.h"
 
 enum class RequestKind : uint8_t {
   kLogin,
@@ -30,29 +33,40 @@ constexpr int kRequestKindCount = 17;
 
 // "login", "language", ..., "other": the kind as the log writes it.
 const char* RequestKindName(RequestKind kind);
-// The short name of a TDS datatype code ("int4", "varchar", ...), or null for a code the
-// decoder does not know.
-const char* DatatypeName(int32_t code);
 
-// A value as the message view shows its field: an integer, characters, or bytes in hex.
-struct ShownValue {
-  enum class Kind : uint8_t { kAbsent, kNull, kUnsigned, kSigned, kString, kHex };
-  Kind kind = Kind::kAbsent;
-  uint64_t number = 0;  // kUnsigned; kSigned holds the bits of an int64_t
-  std::string bytes;    // kString (ISO-8859-1 characters) and kHex (raw bytes)
+// Values of data tokens (parameters, output values, rows) as the message view shows them: name,
+// SQL type, text, kind and flags, copied out of the walk that read them.
+class ValueStore {
+ public:
+  // Copies a value of `from`; returns its index.
+  uint32_t Add(const DisplayTree& from, const ValueRecord& value);
+  size_t size() const { return m_tree.values().size(); }
+  const ValueRecord& operator[](size_t i) const { return m_tree.values()[i]; }
+  std::string_view Name(const ValueRecord& v) const {
+    return std::string_view(m_tree.texts()).substr(v.nameBegin, v.nameSize);
+  }
+  std::string_view Text(const ValueRecord& v) const {
+    return std::string_view(m_tree.texts()).substr(v.textBegin, v.textSize);
+  }
+  // Bytes of names and texts held.
+  size_t textBytes() const { return m_tree.texts().size(); }
+  // The values as a display tree, for the engine's value renderers.
+  const DisplayTree& tree() const { return m_tree; }
+  void Clear() { m_tree = DisplayTree(); }
+
+ private:
+  DisplayTree m_tree;
 };
 
-// A parameter of a request, or an output value of its answer.
-struct RequestParam {
-  std::string name;
-  int32_t type = -1;  // TDS datatype code, -1 when unknown
-  bool output = false;
-  ShownValue value;
+// Values [first, first + count) of a ValueStore: one row.
+struct ValueRange {
+  uint32_t first = 0;
+  uint32_t count = 0;
 };
 
 struct ResultColumn {
-  std::string name;
-  int32_t type = -1;
+  std::string name;            // UTF-8: the label, else the column name
+  const char* type = nullptr;  // SQL type name ("int", "varchar", ...), null when unknown
 };
 
 using ResultColumns = std::vector<ResultColumn>;
@@ -60,6 +74,8 @@ using ResultColumns = std::vector<ResultColumn>;
 struct ResultSet {
   std::shared_ptr<const ResultColumns> columns;  // shared by the result sets of one format
   uint64_t rows = 0;                             // ROW tokens after the format
+  bool dataKept = false;         // rows are kept (the first ones, up to the log's limit)
+  std::vector<ValueRange> data;  // the rows kept, in Request::values
 };
 
 // ERROR, INFO or EED.
@@ -105,10 +121,16 @@ struct Request {
   int64_t timeUs = 0;  // capture time of the first frame, microseconds since 1970 (UTC)
   int64_t endUs = 0;   // capture time of the frame that completed the answer
 
-  std::string name;  // procedure, dynamic statement id, cursor, option
-  std::string text;
+  std::string name;  // procedure, dynamic statement id, cursor, option (UTF-8)
+  std::string text;  // the statement or what the request does, without parameter values (UTF-8)
   int32_t paramCount = 0;
-  std::vector<RequestParam> params;
+  // Parameters, output values, rows and cursor keys, each a list of indexes into `values`.
+  ValueStore values;
+  std::vector<uint32_t> params;
+  std::vector<uint32_t> key;  // the key values of a cursor update or delete
+  // Names the statement's description gave its parameters (a dynamic execute), for values sent
+  // without a name; null when there is none.
+  std::shared_ptr<const std::vector<std::string>> paramNames;
 
   std::vector<ResultSet> results;
   uint64_t rowTokens = 0;   // ROW tokens of the answer
@@ -116,7 +138,7 @@ struct Request {
   bool countValid = false;  // some completion token had a valid count
   bool hasReturnStatus = false;
   int32_t returnStatus = 0;
-  std::vector<RequestParam> output;
+  std::vector<uint32_t> output;  // returned parameters (PARAMS of the answer, RETURNVALUE)
   std::vector<ServerMessage> errors;
   std::vector<ServerMessage> messages;
   bool hasFinalStatus = false;

@@ -1,9 +1,13 @@
 #include "request_render.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <initializer_list>
+#include <string_view>
 
 #include "tdsengine/render.h"
 
@@ -86,8 +90,9 @@ bool Answered(const Request& r) {
 // ", \"key\": ", the key given without its quotes.
 #define PutKey(out, key) Put(out, ", \"" key "\": ")
 
+// Texts of the model are UTF-8 (bytes that are not are escaped).
 void PutText(OutBuffer& out, const std::string& s) {
-  JsonPutLatin1(out, reinterpret_cast<const uint8_t*>(s.data()), s.size());
+  JsonPutString(out, s.data(), s.size());
 }
 
 void PutOptionalText(OutBuffer& out, const std::string& s) {
@@ -97,62 +102,33 @@ void PutOptionalText(OutBuffer& out, const std::string& s) {
     PutText(out, s);
 }
 
-void PutType(OutBuffer& out, int32_t type) {
-  if (type < 0) {
-    Put(out, "null");
-    return;
-  }
-  const char* name = DatatypeName(type);
-  if (name) {
-    JsonPutString(out, name);
-    return;
-  }
-  char buf[16];
-  std::snprintf(buf, sizeof(buf), "0x%02x", static_cast<unsigned>(type) & 0xFFu);
-  JsonPutString(out, buf);
-}
-
-void PutValue(OutBuffer& out, const ShownValue& v) {
-  switch (v.kind) {
-    case ShownValue::Kind::kAbsent:
-    case ShownValue::Kind::kNull:
-      Put(out, "null");
-      return;
-    case ShownValue::Kind::kUnsigned:
-      out.putUnsigned(v.number);
-      return;
-    case ShownValue::Kind::kSigned:
-      out.putSigned(static_cast<int64_t>(v.number));
-      return;
-    case ShownValue::Kind::kString:
-      PutText(out, v.bytes);
-      return;
-    case ShownValue::Kind::kHex:
-      out.put('"');
-      for (char c : v.bytes) out.putHexByte(static_cast<uint8_t>(c));
-      out.put('"');
-      return;
-  }
-}
-
-void PutParams(OutBuffer& out, const std::vector<RequestParam>& params, bool withOutput) {
+// Values as the message view writes them: {"name", "type", "value"}, and with outputKey
+// "output": true for an output parameter.
+void PutValues(OutBuffer& out, const ValueStore& values, const std::vector<uint32_t>& which,
+               bool outputKey) {
   out.put('[');
-  for (size_t i = 0; i < params.size(); ++i) {
-    const RequestParam& p = params[i];
+  for (size_t i = 0; i < which.size(); ++i) {
     if (i) Put(out, ", ");
-    Put(out, "{\"name\": ");
-    PutOptionalText(out, p.name);
-    PutKey(out, "type");
-    PutType(out, p.type);
-    if (withOutput) {
-      PutKey(out, "output");
-      out.put(p.output ? "true" : "false");
-    }
-    PutKey(out, "value");
-    PutValue(out, p.value);
-    out.put('}');
+    RenderValueJson(values.tree(), values[which[i]], outputKey, out);
   }
   out.put(']');
+}
+
+// A value alone, as the message view writes the "value" of a value object.
+void PutBareValue(OutBuffer& out, const ValueStore& values, const ValueRecord& v) {
+  const std::string_view text = values.Text(v);
+  switch (v.kind) {
+    case VK_NULL:
+      Put(out, "null");
+      break;
+    case VK_NUMBER:
+    case VK_BOOL:
+      out.put(text.data(), text.size());
+      break;
+    default:
+      JsonPutString(out, text.data(), text.size());
+      break;
+  }
 }
 
 void PutMessages(OutBuffer& out, const std::vector<ServerMessage>& messages) {
@@ -197,10 +173,10 @@ void PutLogin(OutBuffer& out, const LoginRecord* login) {
   out.put('}');
 }
 
-// Appends Latin-1 text as UTF-8 on one line: line breaks, tabs and runs of blanks become one
-// blank, other control characters are left out. At most maxColumns characters (0: all); a cut
-// text ends in "...".
-void AppendOneLine(std::string& line, const std::string& text, size_t maxColumns) {
+// Appends UTF-8 text on one line: line breaks, tabs and runs of blanks become one blank, other
+// control characters are left out. At most maxColumns characters (0: all); a cut text ends in
+// "...".
+void AppendOneLine(std::string& line, std::string_view text, size_t maxColumns) {
   size_t columns = 0;
   bool blank = false;
   const size_t begin = line.size();
@@ -211,13 +187,18 @@ void AppendOneLine(std::string& line, const std::string& text, size_t maxColumns
       continue;
     }
     if (c < 0x20 || c == 0x7F) continue;
+    const bool continuation = (c & 0xC0) == 0x80;
+    if (continuation) {  // the rest of a character already counted
+      if (line.size() > begin) line += static_cast<char>(c);
+      continue;
+    }
     const size_t need = blank ? 2 : 1;
     if (maxColumns && columns + need > maxColumns) {
       // Make room for the ellipsis.
       while (columns + 3 > maxColumns && line.size() > begin) {
-        const uint8_t last = static_cast<uint8_t>(line.back());
-        line.pop_back();
-        if ((last & 0xC0) == 0x80) line.pop_back();  // the lead byte of a two-byte character
+        while (line.size() > begin && (static_cast<uint8_t>(line.back()) & 0xC0) == 0x80)
+          line.pop_back();
+        if (line.size() > begin) line.pop_back();
         --columns;
       }
       line += "...";
@@ -228,12 +209,7 @@ void AppendOneLine(std::string& line, const std::string& text, size_t maxColumns
       ++columns;
       blank = false;
     }
-    if (c < 0x80) {
-      line += static_cast<char>(c);
-    } else {
-      line += static_cast<char>(0xC0 | (c >> 6));
-      line += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    line += static_cast<char>(c);
     ++columns;
   }
 }
@@ -321,6 +297,216 @@ std::string Flags(const Request& r) {
   return s;
 }
 
+// Characters of one value shown in the text log, and parameters listed on a request's line.
+constexpr size_t kValueColumns = 64;
+constexpr size_t kListedParams = 32;
+
+bool IsOneOf(const char* type, std::initializer_list<const char*> names) {
+  if (!type) return false;
+  for (const char* name : names)
+    if (std::strcmp(type, name) == 0) return true;
+  return false;
+}
+
+// Up to kValueColumns characters of UTF-8 text, "..." when cut; single quotes doubled when
+// quoted.
+void AppendShortened(std::string& s, std::string_view text, bool quoted) {
+  size_t characters = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if ((static_cast<uint8_t>(c) & 0xC0) != 0x80 && characters++ == kValueColumns) {
+      s += "...";
+      return;
+    }
+    if (quoted && c == '\'') s += '\'';
+    s += c;
+  }
+}
+
+// A value as SQL reads it: NULL, numbers and booleans as they are, character data, dates and
+// times in single quotes, binary data as 0x and its hex digits.
+void AppendValue(std::string& s, const ValueStore& values, const ValueRecord& v) {
+  const std::string_view text = values.Text(v);
+  switch (v.kind) {
+    case VK_NULL:
+      s += "NULL";
+      return;
+    case VK_CHARS:
+      s += '\'';
+      AppendShortened(s, text, true);
+      s += '\'';
+      return;
+    case VK_TEXT:
+      if (IsOneOf(v.type, {"binary", "varbinary", "longbinary", "image"}) ||
+          (v.type && v.type[0] == '0' && v.type[1] == 'x')) {
+        s += "0x";
+        AppendShortened(s, text, false);
+        return;
+      }
+      if (IsOneOf(v.type,
+                  {"datetime", "smalldatetime", "date", "time", "bigdatetime", "bigtime"})) {
+        s += '\'';
+        AppendShortened(s, text, true);
+        s += '\'';
+        return;
+      }
+      AppendShortened(s, text, false);
+      return;
+    default:
+      AppendShortened(s, text, false);
+      return;
+  }
+}
+
+// Names of a request's parameters for the text log: the name sent with the value, else the
+// one the statement's description gave it, else the placeholder the statement uses for it
+// (@p0, @p1, ... or @p1, @p2, ... as the statement's text shows), else none.
+class ParamNaming {
+ public:
+  explicit ParamNaming(const Request& r) : m_r(r) {
+    const std::vector<std::string>* names = r.paramNames.get();
+    if (names && !names->empty() && r.params.size() % names->size() == 0) m_described = names;
+    if (HasPlaceholder(r.text, "@p0"))
+      m_base = 0;
+    else if (HasPlaceholder(r.text, "@p1"))
+      m_base = 1;
+  }
+  // The name of params[i], "" when it has none.
+  std::string operator()(size_t i) const {
+    const std::string_view sent = m_r.values.Name(m_r.values[m_r.params[i]]);
+    if (!sent.empty()) return std::string(sent);
+    if (m_described) return (*m_described)[i % m_described->size()];
+    if (m_base >= 0) return "@p" + std::to_string(static_cast<size_t>(m_base) + i);
+    return std::string();
+  }
+
+ private:
+  static bool HasPlaceholder(const std::string& text, const char* placeholder) {
+    const size_t n = std::strlen(placeholder);
+    for (size_t at = text.find(placeholder); at != std::string::npos;
+         at = text.find(placeholder, at + 1)) {
+      const char next = at + n < text.size() ? text[at + n] : ' ';
+      if (!std::isalnum(static_cast<unsigned char>(next)) && next != '_') return true;
+    }
+    return false;
+  }
+
+  const Request& m_r;
+  const std::vector<std::string>* m_described = nullptr;
+  int m_base = -1;
+};
+
+// "@a = 1, @b = 'x' output" (values without a name: "1, 'x' output").
+void AppendParams(std::string& s, const Request& r) {
+  const ParamNaming naming(r);
+  for (size_t i = 0; i < r.params.size(); ++i) {
+    if (i) s += ", ";
+    if (i == kListedParams) {
+      s += "... (" + std::to_string(r.params.size() - i) + " more)";
+      return;
+    }
+    const ValueRecord& v = r.values[r.params[i]];
+    const std::string name = naming(i);
+    if (!name.empty()) s += name + " = ";
+    AppendValue(s, r.values, v);
+    if (v.flags & VF_OUTPUT) s += " output";
+  }
+}
+
+// The request as its line shows it: a procedure call as `exec NAME @p = value, ...`, other
+// requests their text with the parameter values after it in parentheses, and a cursor's key.
+std::string CallText(const Request& r) {
+  std::string s;
+  if (r.kind == RequestKind::kRpc || r.kind == RequestKind::kDbRpc) {
+    s = "exec " + r.name;
+    if (!r.params.empty()) {
+      s += ' ';
+      AppendParams(s, r);
+    }
+  } else {
+    s = r.text;
+    if (!r.params.empty()) {
+      s += " (";
+      AppendParams(s, r);
+      s += ')';
+    }
+  }
+  if (!r.key.empty()) {
+    s += " key (";
+    for (size_t i = 0; i < r.key.size(); ++i) {
+      const ValueRecord& v = r.values[r.key[i]];
+      if (i) s += ", ";
+      const std::string_view name = r.values.Name(v);
+      if (!name.empty()) {
+        s.append(name.data(), name.size());
+        s += " = ";
+      }
+      AppendValue(s, r.values, v);
+    }
+    s += ')';
+  }
+  return s;
+}
+
+// The name a returned parameter is shown under: its own, else that of the request's output
+// parameter in the same place, else its place among the request's parameters.
+std::string OutputName(const Request& r, size_t index) {
+  const std::string_view own = r.values.Name(r.values[r.output[index]]);
+  if (!own.empty()) return std::string(own);
+  const ParamNaming naming(r);
+  size_t seen = 0;
+  for (size_t i = 0; i < r.params.size(); ++i) {
+    if (!(r.values[r.params[i]].flags & VF_OUTPUT) || seen++ != index) continue;
+    const std::string name = naming(i);
+    return name.empty() ? "param " + std::to_string(i + 1) : name;
+  }
+  return "output " + std::to_string(index + 1);
+}
+
+// The lines under a request's line: messages, errors, return status, returned parameters, and
+// the rows kept of each result set.
+void DetailLines(const Request& r, std::vector<std::string>& lines) {
+  std::string s;
+  for (const ServerMessage& m : r.messages) {
+    s = "message " + std::to_string(m.number) + ": " + m.text;
+    lines.push_back(s);
+  }
+  for (const ServerMessage& m : r.errors) {
+    s = "error " + std::to_string(m.number) + " (class " + std::to_string(m.severity) +
+        "): " + m.text;
+    lines.push_back(s);
+  }
+  if (r.hasReturnStatus) lines.push_back("return status " + std::to_string(r.returnStatus));
+  for (size_t i = 0; i < r.output.size(); ++i) {
+    s = OutputName(r, i) + " = ";
+    AppendValue(s, r.values, r.values[r.output[i]]);
+    s += " (output)";
+    lines.push_back(s);
+  }
+  for (size_t i = 0; i < r.results.size(); ++i) {
+    const ResultSet& set = r.results[i];
+    if (!set.dataKept) continue;
+    s = "result " + std::to_string(i + 1) + ":";
+    const size_t columns = set.columns ? set.columns->size() : 0;
+    for (size_t j = 0; j < columns; ++j) {
+      s += j ? ", " : " ";
+      s += (*set.columns)[j].name;
+    }
+    s += " (" + std::to_string(set.rows) + (set.rows == 1 ? " row)" : " rows)");
+    lines.push_back(s);
+    for (const ValueRange& row : set.data) {
+      s = "  ";
+      for (uint32_t k = 0; k < row.count; ++k) {
+        if (k) s += ", ";
+        AppendValue(s, r.values, r.values[row.first + k]);
+      }
+      lines.push_back(s);
+    }
+    if (set.rows > set.data.size())
+      lines.push_back("  ... " + std::to_string(set.rows - set.data.size()) + " more");
+  }
+}
+
 }  // namespace
 
 std::string IsoTime(int64_t us) {
@@ -375,7 +561,7 @@ void RequestJsonWriter::Write(const Request& r) {
   Put(out, "{\"count\": ");
   out.putSigned(r.paramCount);
   PutKey(out, "values");
-  PutParams(out, r.params, true);
+  PutValues(out, r.values, r.params, true);
   out.put('}');
   PutKey(out, "results");
   out.put('[');
@@ -390,12 +576,30 @@ void RequestJsonWriter::Write(const Request& r) {
       Put(out, "{\"name\": ");
       PutText(out, column.name);
       PutKey(out, "type");
-      PutType(out, column.type);
+      if (column.type)
+        JsonPutString(out, column.type);
+      else
+        Put(out, "null");
       out.put('}');
     }
     out.put(']');
     PutKey(out, "rows");
     out.putUnsigned(set.rows);
+    if (set.dataKept) {
+      PutKey(out, "data");
+      out.put('[');
+      for (size_t j = 0; j < set.data.size(); ++j) {
+        if (j) Put(out, ", ");
+        out.put('[');
+        const ValueRange& row = set.data[j];
+        for (uint32_t k = 0; k < row.count; ++k) {
+          if (k) Put(out, ", ");
+          PutBareValue(out, r.values, r.values[row.first + k]);
+        }
+        out.put(']');
+      }
+      out.put(']');
+    }
     out.put('}');
   }
   out.put(']');
@@ -407,7 +611,7 @@ void RequestJsonWriter::Write(const Request& r) {
   else
     Put(out, "null");
   PutKey(out, "output");
-  PutParams(out, r.output, false);
+  PutValues(out, r.values, r.output, false);
   PutKey(out, "errors");
   PutMessages(out, r.errors);
   PutKey(out, "messages");
@@ -507,12 +711,29 @@ void RequestTextWriter::Write(const Request& r) {
   const size_t fixed = kTimeWidth + kConnWidth + kUserWidth + kKindWidth + kDurationWidth +
                        kRowsWidth + kErrorsWidth + 7;
   const size_t room = m_width == 0 ? 0 : (m_width > fixed + 10 ? m_width - fixed : 10);
-  std::string text = Flags(r) + r.text;
-  if (!r.note.empty()) text += (r.text.empty() ? "(" : " (") + r.note + ")";
+  const std::string call = CallText(r);
+  std::string text = Flags(r) + call;
+  if (!r.note.empty()) text += (call.empty() ? "(" : " (") + r.note + ")";
   AppendOneLine(line, text, room);
   while (!line.empty() && line.back() == ' ') line.pop_back();
   m_out.put(line);
   m_out.put('\n');
+  m_details.clear();
+  DetailLines(r, m_details);
+  for (const std::string& detail : m_details) {
+    // Indented by two blanks (rows by four), within the width.
+    std::string& under = m_under;
+    under.assign(2, ' ');
+    const size_t leading = detail.find_first_not_of(' ');
+    under.append(leading == std::string::npos ? 0 : leading, ' ');
+    const size_t roomUnder =
+        m_width == 0 ? 0 : (m_width > under.size() + 10 ? m_width - under.size() : 10);
+    AppendOneLine(under,
+                  std::string_view(detail).substr(leading == std::string::npos ? 0 : leading),
+                  roomUnder);
+    m_out.put(under);
+    m_out.put('\n');
+  }
 
   ++m_total;
   ++m_perKind[static_cast<int>(r.kind)];

@@ -16,8 +16,9 @@ std::string IsoTime(int64_t us);
 
 // One object per request, keys always present and in this order:
 // request, time, duration_ms, frame, end_frame, conn, client, server, user, host, application,
-// kind, name, text, params {count, values [{name, type, output, value}]},
-// results [{columns [{name, type}], rows}], rows, return_status, output [{name, type, value}],
+// kind, name, text, params {count, values [{name, type, value, output (when true)}]},
+// results [{columns [{name, type}], rows, data (rows kept) [[value, ...], ...]}], rows,
+// return_status, output [{name, type, value}],
 // errors and messages [{number, class, state, text}], status, cancelled, unanswered, note,
 // login {user, host, application, library, library_version, packet_size, byte_order,
 // accepted}.
@@ -59,8 +60,10 @@ class RequestTextWriter : public RequestOutput {
   uint64_t m_total = 0;
   uint64_t m_perKind[kRequestKindCount] = {};
   std::map<int64_t, ErrorCount> m_errors;
-  std::vector<Slow> m_slowest;  // at most kSlowest, slowest first
-  std::string m_line;           // reused for every line
+  std::vector<Slow> m_slowest;         // at most kSlowest, slowest first
+  std::string m_line;                  // reused for every line
+  std::vector<std::string> m_details;  // the lines under a request's line
+  std::string m_under;
 };
 
 // The columns of text output, for the README and tests.

@@ -2,25 +2,28 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
-#include "entry/token_extent.h"
 #include "link_layer.h"
 #include "tdsengine/field_value.h"
-#include "tokens/datatypes.h"
+#include "tdswire/framing.h"
 
 namespace {
 
-constexpr size_t kTdsHeader = 8;
 // Rows are framed here, not walked, so a message does not make a large display tree: the log
 // holds larger answers whole than the message view does, to see their completion.
 constexpr size_t kHeldCeiling = 16 * 1024 * 1024;
 constexpr uint8_t kRowToken = 0xD1;
-constexpr int32_t kRowFormatToken = 0xEE;
-constexpr uint8_t kTdsInfoKind = 183;  // the kind of the plug-in's store blocks
+constexpr uint8_t kRowFormatToken = 0xEE;
+constexpr uint8_t kRowFormat2Token = 0x61;
+constexpr uint8_t kDoneToken = 0xFD;
+constexpr uint8_t kDoneProcToken = 0xFE;
+constexpr uint16_t kDoneMore = 0x0001;
 
-// One direction of a connection: its messages, and where each one's first byte came from.
+// One direction of a connection: its bytes assembled into messages, each stamped with the
+// frames (and their capture times) that brought its first and last byte.
 class RequestDirection : public DirectionSink, private MessageAssembler::Consumer {
  public:
   RequestDirection(RequestView& view, uint32_t conn, bool clientToServer, bool midStream)
@@ -28,54 +31,25 @@ class RequestDirection : public DirectionSink, private MessageAssembler::Consume
 
   void Deliver(const StreamPiece& piece) override {
     if (piece.length == 0) return;
-    m_feeds.push_back(Feed{m_fed, piece.frame, m_view.now()});
-    m_fed += piece.length;
-    m_assembler.Feed(piece.data, piece.length, piece.frame, piece.ethernet, *this);
+    m_assembler.Feed(piece.data, piece.length, piece.frame, piece.ethernet, *this, m_view.now());
   }
 
   void Gap(const StreamPiece& context) override {
-    m_assembler.Gap(context.frame, context.ethernet, *this);
-    m_nextStart = m_fed;  // what was held is gone
-    m_passedOver = m_assembler.counters().bytesPassedOver;
+    m_assembler.Gap(context.frame, context.ethernet, *this, m_view.now());
     m_view.Lost(m_conn, m_c2s);
   }
 
-  void End(uint64_t frame) override { m_assembler.End(frame, *this); }
+  void End(uint64_t frame) override { m_assembler.End(frame, *this, m_view.now()); }
 
-  size_t HeldBytes() const override {
-    return m_assembler.heldCapacity() + m_feeds.size() * sizeof(Feed);
-  }
+  size_t HeldBytes() const override { return m_assembler.heldCapacity(); }
 
  private:
-  struct Feed {
-    uint64_t start;  // stream offset of the piece's first byte
-    uint64_t frame;
-    int64_t us;
-  };
-
-  void Message(const AssembledMessage& message) override {
-    // Messages lie back to back in the stream, but for bytes the assembler passed over.
-    const uint64_t passed = m_assembler.counters().bytesPassedOver;
-    uint64_t start = m_nextStart + (passed - m_passedOver);
-    m_passedOver = passed;
-    m_nextStart = start + message.length + kTdsHeader * message.packets;
-    if (m_nextStart > m_fed) m_nextStart = m_fed;
-    if (start >= m_fed && m_fed > 0) start = m_fed - 1;
-    while (m_feeds.size() > 1 && m_feeds[1].start <= start) m_feeds.pop_front();
-    const Feed first = m_feeds.empty() ? Feed{0, message.lastFrame, m_view.now()} : m_feeds.front();
-    m_view.Walk(m_conn, m_c2s, message, first.frame, first.us);
-    // Only the piece being read can hold the start of the next message.
-    while (m_feeds.size() > 1) m_feeds.pop_front();
-  }
+  void Message(const AssembledMessage& message) override { m_view.Walk(m_conn, m_c2s, message); }
 
   RequestView& m_view;
   uint32_t m_conn;
   bool m_c2s;
   MessageAssembler m_assembler;
-  std::deque<Feed> m_feeds;  // pieces since the one that holds the next message's start
-  uint64_t m_fed = 0;
-  uint64_t m_nextStart = 0;
-  uint64_t m_passedOver = 0;
 };
 
 }  // namespace
@@ -89,8 +63,10 @@ std::string EndpointText(uint8_t ipVersion, const uint8_t* address, uint16_t por
 }
 
 RequestView::RequestView(TdsParseMessageFn walk, RequestOutput& out, HostStats& stats,
-                         const int64_t& clock)
-    : m_walk(walk), m_stats(stats), m_clock(clock), m_tracker(out) {}
+                         const int64_t& clock, const Options& options)
+    : m_walk(walk), m_stats(stats), m_clock(clock), m_orders(options.byteOrder), m_tracker(out) {
+  m_tracker.KeepRows(static_cast<size_t>(std::min<uint64_t>(options.rows, kMaxRowsKept)));
+}
 
 RequestView::~RequestView() {
   m_registry.EndAll();
@@ -110,34 +86,42 @@ void RequestView::ConnectionOpened(uint32_t conn, const ConnectionEnds& ends) {
 }
 
 void RequestView::ConnectionEnded(uint32_t conn) {
+  m_orders.Forget(conn);
   m_registry.End(conn);
   m_stats.formatRecordsRefused = m_registry.droppedBlocks();
-  m_rowFormats.erase(conn);
+  m_connections.erase(conn);
   m_tracker.ConnectionEnded(conn);
 }
 
 void RequestView::EndAll() {
+  m_orders.ForgetAll();
   m_registry.EndAll();
   m_stats.formatRecordsRefused = m_registry.droppedBlocks();
-  m_rowFormats.clear();
+  m_connections.clear();
 }
 
 void RequestView::Finish() {
   m_tracker.Finish();
 }
 
-void RequestView::Walk(uint32_t conn, bool clientToServer, const AssembledMessage& message,
-                       uint64_t firstFrame, int64_t firstUs) {
+void RequestView::Walk(uint32_t conn, bool clientToServer, const AssembledMessage& message) {
   m_registry.Select(conn);
   ++m_stats.framesDecoded;
+  // The byte order to walk in: the one forced, the login's, or for a connection whose login
+  // was not captured the one under which its messages frame plausibly.
+  TdsMessageWalk prepared{};
+  prepared.clientToServer = clientToServer ? 1 : 0;
+  m_orders.Prepare(conn, clientToServer, message, m_walk, prepared);
+  m_forceOrder = prepared.forceOrder;
+  m_guessOrder = prepared.guessOrder;
   WalkedMessage w;
   w.conn = conn;
   w.clientToServer = clientToServer;
   w.type = message.type;
-  w.firstFrame = firstFrame;
+  w.firstFrame = message.firstFrame ? message.firstFrame : message.lastFrame;
   w.lastFrame = message.lastFrame;
-  w.firstUs = firstUs;
-  w.lastUs = m_clock;
+  w.firstUs = message.firstFrame ? message.firstUs : message.lastUs;
+  w.lastUs = message.lastUs;
   w.bytes = static_cast<int32_t>(message.length);
   switch (message.cut) {
     case MessageCut::kNone:
@@ -157,60 +141,78 @@ void RequestView::Walk(uint32_t conn, bool clientToServer, const AssembledMessag
   w.cutReason = MessageCutText(message.cut);
 
   const bool tokens = message.type == 4 || message.type == 15 || message.type == 16;
-  if (clientToServer || !tokens) {
+  Connection& c = m_connections[conn];
+  // Rows are framed in the order the walk will take: the one forced, else the login's once a
+  // walk has taken it, else the inferred one, else that of the connection's last walk.
+  int32_t order = c.order;
+  if (m_forceOrder != kWalkOrderNone)
+    order = m_forceOrder;
+  else if (c.source != kOrderFromLogin && m_guessOrder != kWalkOrderNone)
+    order = m_guessOrder;
+  if (clientToServer || !tokens || order == kWalkOrderNone) {
+    // (A server message before any walk of the connection: the byte order is not known yet.)
     WalkPart(w, message, 0, message.length);
     return;
   }
-  // A server's answer is mostly rows. The walk of a row shows every value, which the log does
-  // not need, so runs of rows are only framed, by the row format the plug-in filed (the same
-  // datatype rules), and the tokens around them are walked in parts.
-  RowFormat& format = m_rowFormats[conn];
+  // A server's answer is mostly rows. The walk of a row gives every value, which the log needs
+  // only for the rows it shows, so the other runs of rows are only framed, by the row format
+  // the server sent last (in the byte order of the walks), and the tokens around them are
+  // walked in parts. Where a token does not frame, the walk takes the rest of the message.
   const uint8_t* data = message.data;
   const size_t length = message.length;
-  if (format.order == 0) format.order = ConnectionByteOrder(conn);
-  const int32_t order = format.order ? format.order : 1;
+  const bool msbFirst = order == kWalkOrderBig;
+  const size_t keep = m_tracker.rowsKept();
+  size_t wanted = m_tracker.RowsWanted(conn);  // rows still to walk in the current result set
   size_t at = 0;
-  size_t part = 0;           // the first byte not yet walked or framed
-  size_t formatPending = 0;  // 1 + the offset of the last row format to be walked
+  size_t part = 0;  // the first byte not yet walked or counted
   while (at < length) {
+    const int32_t available = static_cast<int32_t>(length - at);
     if (data[at] == kRowToken) {
+      if (!c.rowsValid) break;
+      if (wanted > 0) {
+        // A row the log shows: walked with the part it is in.
+        const int32_t size = DataTokenExtent(c.rows, false, data + at, available, msbFirst);
+        if (size <= 0) break;
+        at += static_cast<size_t>(size);
+        --wanted;
+        continue;
+      }
+      size_t end = at;
+      uint64_t rows = 0;
+      while (end < length && data[end] == kRowToken) {
+        const int32_t size = DataTokenExtent(c.rows, false, data + end,
+                                             static_cast<int32_t>(length - end), msbFirst);
+        if (size <= 0) break;
+        end += static_cast<size_t>(size);
+        ++rows;
+      }
+      // The run counts only when it ends at the end of the message or at a token that frames;
+      // otherwise the format does not fit these rows, and the walk shows what they are.
+      if (end < length &&
+          (data[end] == kRowToken || TokenLengthOf(data[end]) == TokenLength::kUnknown))
+        break;
       if (part < at) {
         w.last = false;
         WalkPart(w, message, part, at);
-        part = at;
-      }
-      if (!format.valid) break;  // the walk shows what the plug-in makes of it
-      uint64_t rows = 0;
-      while (at < length && data[at] == kRowToken) {
-        const size_t size = RowExtent(format, data + at, length - at, order);
-        if (size == 0) break;
-        at += size;
-        ++rows;
       }
       m_tracker.Rows(w, rows);
-      part = at;
-      if (at < length && data[at] == kRowToken) break;  // a row that does not fit its format
+      at = part = end;
       continue;
     }
-    const TokenExtent extent = FrameToken(data + at, static_cast<int32_t>(length - at), order);
-    if (extent.kind != ExtentKind::Sized) break;  // the walk takes it from here
-    const size_t size = static_cast<size_t>(extent.size);
-    if (data[at] == kRowFormatToken) {
-      // The row format walked last again: the plug-in would file what it holds already. (A
-      // format in the part not yet walked is the last one then.)
-      const bool pending = formatPending && formatPending > part;
-      if (!pending && format.SameToken(message, data + at, size)) {
-        if (part < at) {
-          w.last = false;
-          WalkPart(w, message, part, at);
-        }
-        m_tracker.RepeatRowFormat(w);
-        part = at + size;
-      } else {
-        formatPending = at + 1;
-      }
+    const TokenFrame frame = FrameToken(data + at, available, msbFirst);
+    if (frame.cut || frame.size <= 0 || frame.length == TokenLength::kData ||
+        frame.length == TokenLength::kUnknown)
+      break;
+    const uint8_t code = data[at];
+    if (code == kRowFormatToken || code == kRowFormat2Token) {
+      c.rowsValid = ParseFormat(data + at, frame.size, msbFirst, c.rows);
+      wanted = keep;  // a new result set
+    } else if ((code == kDoneToken || code == kDoneProcToken) && frame.size >= 3) {
+      const uint16_t status = static_cast<uint16_t>(msbFirst ? data[at + 1] << 8 | data[at + 2]
+                                                             : data[at + 2] << 8 | data[at + 1]);
+      if (!(status & kDoneMore)) wanted = keep;  // the answer to a later request may follow
     }
-    at += size;
+    at += static_cast<size_t>(frame.size);
   }
   w.last = true;
   WalkPart(w, message, part, length);
@@ -218,93 +220,38 @@ void RequestView::Walk(uint32_t conn, bool clientToServer, const AssembledMessag
 
 void RequestView::WalkPart(WalkedMessage& w, const AssembledMessage& message, size_t from,
                            size_t to) {
+  Connection& c = m_connections[w.conn];
   m_tree.BeginFrame(message.block, kEthernetHeader + message.length, message.data + from);
   CPDecode decode(&m_tree);
   decode.ConnectionId = w.conn;
   TdsMessageWalk walk{};
   walk.clientToServer = w.clientToServer ? 1 : 0;
+  walk.forceOrder = m_forceOrder;
+  walk.guessOrder = m_guessOrder;
   const int32_t length = static_cast<int32_t>(to - from);
   m_walk(message.block, &decode, message.data + from, length, message.type, message.channel, &walk);
   w.walkedToEnd = walk.restSize == 0;
   w.restReason = walk.restReason;
+  w.order = walk.order;
   w.tree = &m_tree;
-  if (!w.clientToServer) KeepRowFormat(w.conn, message);
+  if (walk.order != kWalkOrderNone) {
+    c.order = walk.order;
+    c.source = walk.orderSource;
+  }
+  if (!w.clientToServer) KeepRowFormat(c);
   m_tracker.Message(w);
 }
 
-bool RequestView::RowFormat::SameToken(const AssembledMessage& message, const uint8_t* at,
-                                       size_t size) const {
-  return !token.empty() && token.size() == size && channel == message.channel &&
-         std::memcmp(frameStart, message.block, sizeof(frameStart)) == 0 &&
-         std::memcmp(token.data(), at, size) == 0;
-}
-
-void RequestView::KeepRowFormat(uint32_t conn, const AssembledMessage& message) {
-  RowFormat* format = nullptr;
-  for (const PacketRecord& p : m_tree.packets()) {
-    if (p.token != kRowFormatToken) continue;
-    if (!format) format = &m_rowFormats[conn];
-    // Its bytes, and what the plug-in keys its formats by, to know it when it comes again.
-    format->token.clear();
-    if (p.spanOffset >= 0 && p.spanSize > 0) {
-      const uint8_t* start = m_tree.tdsBegin() + p.spanOffset;
-      format->token.assign(start, start + p.spanSize);
+void RequestView::KeepRowFormat(Connection& c) {
+  const std::vector<PacketRecord>& records = m_tree.packets();
+  for (auto p = records.rbegin(); p != records.rend(); ++p) {
+    if (p->token != kRowFormatToken && p->token != kRowFormat2Token) continue;
+    if (p->spanOffset < 0 || p->spanSize <= 0 || !m_tree.tdsBegin()) {
+      c.rowsValid = false;
+    } else {
+      c.rowsValid = ParseFormat(m_tree.tdsBegin() + p->spanOffset, p->spanSize,
+                                c.order == kWalkOrderBig, c.rows);
     }
-    format->channel = message.channel;
-    std::memcpy(format->frameStart, message.block, sizeof(format->frameStart));
-    // As the plug-in files it: the datatype of every column, or nothing when the token was
-    // cut short or names a datatype without a rule.
-    format->types.clear();
-    int64_t columns = -1;
-    const FieldRecord* f = m_tree.fields().data() + p.firstField;
-    for (uint32_t i = 0; i < p.fieldCount; ++i, ++f) {
-      if (std::strcmp(f->label, "No. of Columns") == 0)
-        columns = static_cast<int16_t>(FieldUnsigned(*f));
-      else if (std::strcmp(f->label, "Data Type") == 0)
-        format->types.push_back(static_cast<uint8_t>(FieldUnsigned(*f)));
-    }
-    format->valid =
-        !p.refused && columns >= 0 && format->types.size() == static_cast<size_t>(columns);
-    format->steps.clear();
-    uint32_t fixed = 1;  // the token type
-    for (uint8_t type : format->types) {
-      const int16_t width = LengthPrefixWidth(type);
-      if (width == -1) {
-        format->valid = false;
-      } else if (width == 0) {
-        fixed += static_cast<uint32_t>(FixedDataSize(type));
-      } else {
-        format->steps.push_back(RowFormat::Step{fixed, width});
-        fixed = 0;
-      }
-    }
-    format->steps.push_back(RowFormat::Step{fixed, 0});
+    return;
   }
-}
-
-int32_t RequestView::ConnectionByteOrder(uint32_t conn) const {
-  // The byte-order record the login filed, as the message entry reads it; 0 while there is none.
-  SimBlockTag block{};
-  const ConversationStore* store = CurrentStore();
-  if (!store || !store->Find(kTdsInfoKind, conn, &block)) return 0;
-  return block.data == 2 ? 2 : 1;
-}
-
-size_t RequestView::RowExtent(const RowFormat& format, const uint8_t* row, size_t available,
-                              int32_t order) {
-  size_t at = 0;
-  for (const RowFormat::Step& step : format.steps) {
-    at += step.fixed;
-    if (step.width == 0) break;
-    const size_t width = static_cast<size_t>(step.width);
-    if (at + width > available) return 0;
-    // The length as the decoder reads it: a signed 32-bit value at most.
-    uint32_t value = 0;
-    for (size_t i = 0; i < width; ++i)
-      value = (value << 8) | row[at + (order == 2 ? width - 1 - i : i)];
-    const int32_t n = static_cast<int32_t>(value);
-    if (n < 0) return 0;
-    at += width + static_cast<size_t>(n);
-  }
-  return at <= available ? at : 0;
 }
