@@ -165,7 +165,8 @@ int RunTdsdecode(int argc, const char* const* argv) {
         other.requestOutput.reset(new RequestJsonWriter(out));
       else
         other.requestOutput.reset(new RequestTextWriter(out, OutputWidth()));
-      other.requests.reset(new RequestView(parseMessage, *other.requestOutput, stats, other.clock));
+      other.requests.reset(
+          new RequestView(parseMessage, *other.requestOutput, stats, other.clock, options));
     } else if (parseMessage) {
       other.messages.reset(new MessageView(parseMessage, options, out, stats, other.clock));
     }

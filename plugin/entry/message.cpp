@@ -106,9 +106,9 @@ bool HasFormat(const Walk& walk, const uint8_t* start, int32_t available) {
   }
 }
 
-// Decodes the token at `start` over `size` bytes after showing its type. Returns the bytes
-// used (type included), kNoFormat, or -1 when a field was refused.
-int32_t DecodeOneToken(Walk& walk, const uint8_t* start, int32_t size) {
+// Decodes the token at `start` over `size` bytes after showing its type. Returns the result of
+// its decoder (0, kNoFormat, or -1 when a field was refused); *used is where it stopped.
+int32_t DecodeOneToken(Walk& walk, const uint8_t* start, int32_t size, int32_t* used) {
   CParser parser(walk.frame, start, "Sybase TDS", TdsInfoKind, 1);
   parser.SetEndianess(walk.msbFirst ? 1 : 0);
   ConnByteOrder = walk.msbFirst ? BO_MSB_FIRST : BO_LSB_FIRST;
@@ -117,24 +117,26 @@ int32_t DecodeOneToken(Walk& walk, const uint8_t* start, int32_t size) {
   int32_t remaining = size;
   SetPacketLeft(size);
   Out out{walk.tree, cursor, remaining, 0, &parser};
-  if (!Emit(out, kTokenType)) return -1;
-  int32_t result = 0;
-  if (const MessageDecoder decoder = MessageDecoderOf(start[0])) {
-    MessageToken t{walk.tree,
-                   *walk.session,
-                   walk.dir,
-                   walk.msbFirst,
-                   (walk.out->flags & kWalkShowPasswords) != 0,
-                   start,
-                   size,
-                   Scratch()};
-    result = decoder(t, out);
-  } else {
-    result = DecoderOfToken(start[0])(walk.tree, cursor, remaining, 0, &parser);
+  int32_t result = -1;
+  if (Emit(out, kTokenType)) {
+    if (const MessageDecoder decoder = MessageDecoderOf(start[0])) {
+      MessageToken t{walk.tree,
+                     *walk.session,
+                     walk.dir,
+                     walk.msbFirst,
+                     (walk.out->flags & kWalkShowPasswords) != 0,
+                     start,
+                     size,
+                     Scratch()};
+      const int32_t r = decoder(t, out);
+      result = r < 0 ? r : 0;
+    } else {
+      result = DecoderOfToken(start[0])(walk.tree, cursor, remaining, 0, &parser);
+    }
   }
   PacketLeft = 0;
-  if (result < 0) return result;
-  return static_cast<int32_t>(cursor - start);
+  *used = static_cast<int32_t>(cursor - start);
+  return result;
 }
 
 void CountImplausible(Walk& walk, const uint8_t* start, int32_t size) {
@@ -159,8 +161,8 @@ void WalkTokens(Walk& walk, int32_t at) {
         return;
       }
       Title(walk, NameOfToken(token), TextOfToken(token), token, at, 0);
-      const int32_t used = DecodeOneToken(walk, start, available);
-      if (used <= 0) {
+      int32_t used = 0;
+      if (DecodeOneToken(walk, start, available, &used) < 0 || used <= 0) {
         // Without a complete row its end is unknown: the rest of the message is left as is.
         PIMarkTokenSpan(walk.tree, token, at, available);
         EndWalk(walk, at, "data token does not fit its format");
@@ -172,9 +174,11 @@ void WalkTokens(Walk& walk, int32_t at) {
     }
     Title(walk, NameOfToken(token), TextOfToken(token), token, at, frame.size);
     CountImplausible(walk, start, frame.size);
-    const int32_t used = DecodeOneToken(walk, start, frame.size);
+    int32_t used = 0;
+    DecodeOneToken(walk, start, frame.size, &used);
     if (used > 0 && used < frame.size) {
-      // Bytes inside the token's length that its layout does not account for.
+      // Bytes inside the token's length that its layout does not account for, or that follow
+      // a field the token could not hold.
       CParser parser(walk.frame, start + used, "Sybase TDS", TdsInfoKind, 1);
       const uint8_t* cursor = start + used;
       int32_t left = frame.size - used;

@@ -676,7 +676,7 @@ void RenderValueJson(const DisplayTree& tree, const ValueRecord& v, bool outputK
   const char* texts = tree.texts().data();
   const size_t typeSize = std::strlen(v.type);
   // Plain names, the type and texts other than character data need no escaping: straight in.
-  const size_t room = 48 + typeSize + v.nameSize + v.textSize;
+  const size_t room = 64 + typeSize + v.nameSize + v.textSize;  // 52 bytes of keys at most
   const bool plainName = (v.flags & VF_PLAIN_NAME) != 0;
   if (plainName && v.kind != VK_CHARS && out.ensure(room)) {
     char* p = PutLiteral(out.cursor(), "{\"name\": \"");
