@@ -182,9 +182,9 @@ int main(int argc, char** argv) {
   }
 
   const std::vector<Mode> modes = {
-      {"-o json", {"-o", "json"}, nullptr},
-      {"-o text", {"-o", "text"}, nullptr},
-      {"--stats", {"--stats"}, nullptr},
+      {"--view packet -o json", {"--view", "packet", "-o", "json"}, "--view"},
+      {"--view packet -o text", {"--view", "packet", "-o", "text"}, "--view"},
+      {"--view packet --stats", {"--view", "packet", "--stats"}, "--view"},
       {"--view message -o json", {"--view", "message", "-o", "json"}, "--view"},
       {"--view message -o text", {"--view", "message", "-o", "text"}, "--view"},
       {"--requests -o json", {"--requests", "-o", "json"}, "--requests"},
