@@ -52,6 +52,8 @@ struct Walk {
   bool msbFirst;
 };
 
+uint64_t g_walk = 0;
+
 std::string& Scratch() {
   static std::string scratch;
   return scratch;
@@ -269,6 +271,10 @@ void ChooseOrder(Walk& walk) {
 
 }  // namespace
 
+uint64_t CurrentWalk() {
+  return g_walk;
+}
+
 TDS_EXPORT int32_t sybasetds_parse_message(const uint8_t* frame, CPDecode* tree,
                                            const uint8_t* data, int32_t length, int32_t messageType,
                                            int32_t channel, TdsMessageWalk* walkOut) {
@@ -282,6 +288,7 @@ TDS_EXPORT int32_t sybasetds_parse_message(const uint8_t* frame, CPDecode* tree,
   if (!frame || !tree || !data || length < 0) return 0;
   FrameBase = frame;
   PacketChannel = static_cast<int16_t>(channel);
+  ++g_walk;
   FetchByteOrder(tree);
   MessageSession* session = (out->flags & kWalkProbe) ? ScratchSession() : SessionOf(tree);
   if (!session) session = ScratchSession();

@@ -32,6 +32,19 @@ bool EmitName(MessageToken& t, Out& out, const FieldDef& length, const FieldDef&
 bool EmitValues(MessageToken& t, Out& out, const KeptFormat& kept, bool keysOnly, bool statusBytes,
                 bool params) {
   const WireFormat& format = kept.format;
+  // The columns are named in the tree once per message, their values after them.
+  if (kept.walk != CurrentWalk()) {
+    kept.walk = CurrentWalk();
+    kept.firstColumn = -1;
+    for (size_t i = 0; i < format.columns.size(); ++i) {
+      const WireColumn& c = format.columns[i];
+      const int32_t flags =
+          kept.valueFlags[i] | (params && (c.status & kParamOutput) ? VF_OUTPUT : 0);
+      const int32_t n = PIOutputColumn(t.tree, format.names.data() + c.nameBegin,
+                                       static_cast<int32_t>(c.nameSize), kept.typeNames[i], flags);
+      if (i == 0) kept.firstColumn = n;
+    }
+  }
   const size_t count = keysOnly ? format.keys.size() : format.columns.size();
   for (size_t i = 0; i < count; ++i) {
     const size_t column = keysOnly ? format.keys[i] : i;
@@ -41,10 +54,8 @@ bool EmitValues(MessageToken& t, Out& out, const KeptFormat& kept, bool keysOnly
       return false;
     const ValueKind kind = RenderValue(c, out.cursor + span.dataOffset, span.dataSize, span.null,
                                        t.msbFirst, t.session.charset, t.scratch);
-    const int32_t flags =
-        kept.valueFlags[column] | (params && (c.status & kParamOutput) ? VF_OUTPUT : 0);
-    PIOutputValue(t.tree, format.names.data() + c.nameBegin, static_cast<int32_t>(c.nameSize),
-                  kept.typeNames[column], static_cast<int32_t>(kind), flags, t.scratch.data(),
+    PIOutputValue(t.tree, kept.firstColumn + static_cast<int32_t>(column),
+                  static_cast<int32_t>(kind), t.scratch.data(),
                   static_cast<int32_t>(t.scratch.size()));
     out.cursor += span.size;
     out.remaining -= span.size;

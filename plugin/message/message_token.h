@@ -9,6 +9,9 @@
 #include "message/session.h"
 #include "tdswire/reader.h"
 
+// The number of the message walk under way (each walk has a display tree of its own).
+uint64_t CurrentWalk();
+
 struct MessageToken {
   CPDecode* tree;
   MessageSession& session;

@@ -91,6 +91,7 @@ StatementFormats* FindStatement(MessageSession& s, const std::string& id, bool c
 
 void KeepFormat(const MessageSession& s, const WireFormat& parsed, KeptFormat& into) {
   into.valid = true;
+  into.walk = 0;  // named afresh in the tree before its first value
   into.format = parsed;
   into.format.names.clear();
   into.valueFlags.clear();

@@ -20,6 +20,9 @@ struct KeptFormat {
   WireFormat format;                   // names already decoded to UTF-8
   std::vector<uint8_t> valueFlags;     // per column: VF_PLAIN_NAME for a name JSON takes as is
   std::vector<const char*> typeNames;  // per column: its SQL type name
+  // The walk whose display tree has this format's columns, and the first one's number there.
+  mutable uint64_t walk = 0;
+  mutable int32_t firstColumn = -1;
 };
 
 // A dynamic statement's formats: the client's last parameter format for it (re-executions may

@@ -14,6 +14,7 @@ void DisplayTree::BeginFrame(const uint8_t* frame, size_t length, const uint8_t*
   m_fields.clear();
   m_summaries.clear();
   m_values.clear();
+  m_columns.clear();
   m_textsUsed = 0;
   SetCurrentFrame(frame, m_frameEnd);
 }
@@ -65,6 +66,47 @@ void DisplayTree::AddValue(const char* name, size_t nameSize, const char* type, 
   v.type = type ? type : "";
   v.kind = kind;
   v.flags = flags;
+  ++p.valueCount;
+  m_values.push_back(v);
+}
+
+uint32_t DisplayTree::AddColumn(const char* name, size_t nameSize, const char* type,
+                                uint8_t flags) {
+  ColumnRecord c;
+  c.nameBegin = StoreText(name, nameSize);
+  c.nameSize = static_cast<uint32_t>(nameSize);
+  c.type = type ? type : "";
+  c.flags = flags;
+  c.headBegin = static_cast<uint32_t>(m_textsUsed);
+  c.headSize = 0;
+  if (flags & VF_PLAIN_NAME) {
+    // Type names are plain constants; a plain name goes in as it is.
+    static const char kName[] = "{\"name\": \"";
+    static const char kType[] = "\", \"type\": \"";
+    static const char kValue[] = "\", \"value\": ";
+    StoreText(kName, sizeof(kName) - 1);
+    StoreText(name, nameSize);
+    StoreText(kType, sizeof(kType) - 1);
+    StoreText(c.type, std::strlen(c.type));
+    StoreText(kValue, sizeof(kValue) - 1);
+    c.headSize = static_cast<uint32_t>(m_textsUsed - c.headBegin);
+  }
+  m_columns.push_back(c);
+  return static_cast<uint32_t>(m_columns.size() - 1);
+}
+
+void DisplayTree::AddColumnValue(uint32_t column, uint8_t kind, const char* text, size_t textSize) {
+  PacketRecord& p = current();
+  const ColumnRecord& c = m_columns[column];
+  ValueRecord v;
+  v.nameBegin = c.nameBegin;
+  v.nameSize = c.nameSize;
+  v.type = c.type;
+  v.textBegin = StoreText(text, textSize);
+  v.textSize = static_cast<uint32_t>(textSize);
+  v.kind = kind;
+  v.flags = c.flags;
+  v.column = column;
   ++p.valueCount;
   m_values.push_back(v);
 }

@@ -66,11 +66,20 @@ int PIOutputToCPDecode(int32_t& remaining, const uint8_t*& cursor, int32_t /*off
   return 1;
 }
 
-void PIOutputValue(CPDecode* tree, const char* name, int32_t nameSize, const char* type,
-                   int32_t kind, int32_t flags, const char* text, int32_t textSize) {
-  if (!tree || nameSize < 0 || textSize < 0) return;
-  tree->m_tree->AddValue(name, static_cast<size_t>(nameSize), type, static_cast<uint8_t>(kind),
-                         static_cast<uint8_t>(flags), text, static_cast<size_t>(textSize));
+int32_t PIOutputColumn(CPDecode* tree, const char* name, int32_t nameSize, const char* type,
+                       int32_t flags) {
+  if (!tree || nameSize < 0) return -1;
+  return static_cast<int32_t>(tree->m_tree->AddColumn(name, static_cast<size_t>(nameSize), type,
+                                                      static_cast<uint8_t>(flags)));
+}
+
+void PIOutputValue(CPDecode* tree, int32_t column, int32_t kind, const char* text,
+                   int32_t textSize) {
+  if (!tree || column < 0 || textSize < 0) return;
+  DisplayTree& dt = *tree->m_tree;
+  if (static_cast<size_t>(column) >= dt.columns().size()) return;
+  dt.AddColumnValue(static_cast<uint32_t>(column), static_cast<uint8_t>(kind), text,
+                    static_cast<size_t>(textSize));
 }
 
 void PIAttachFieldText(CPDecode* tree, const char* text, int32_t size) {

@@ -674,6 +674,34 @@ void RenderRecordFieldsJson(const DisplayTree& tree, const PacketRecord& record,
 void RenderValueJson(const DisplayTree& tree, const ValueRecord& v, bool outputKey,
                      OutBuffer& out) {
   const char* texts = tree.texts().data();
+  // A column's start, kept once per message, then the value.
+  if (v.column != ValueRecord::kNoColumn) {
+    const ColumnRecord& c = tree.columns()[v.column];
+    if (c.headSize && v.kind == VK_CHARS) {
+      out.put(texts + c.headBegin, c.headSize);
+      EscapeJson(out, texts + v.textBegin, v.textSize);
+      if (outputKey && (v.flags & VF_OUTPUT)) out.put(", \"output\": true", 16);
+      out.put('}');
+      return;
+    }
+    if (c.headSize && out.ensure(c.headSize + v.textSize + 24)) {
+      char* p = out.cursor();
+      std::memcpy(p, texts + c.headBegin, c.headSize);
+      p += c.headSize;
+      if (v.kind == VK_NULL) {
+        p = PutLiteral(p, "null");
+      } else {
+        if (v.kind == VK_TEXT) *p++ = '"';
+        std::memcpy(p, texts + v.textBegin, v.textSize);
+        p += v.textSize;
+        if (v.kind == VK_TEXT) *p++ = '"';
+      }
+      if (outputKey && (v.flags & VF_OUTPUT)) p = PutLiteral(p, ", \"output\": true");
+      *p++ = '}';
+      out.commit(p);
+      return;
+    }
+  }
   const size_t typeSize = std::strlen(v.type);
   // Plain names, the type and texts other than character data need no escaping: straight in.
   const size_t room = 64 + typeSize + v.nameSize + v.textSize;  // 52 bytes of keys at most

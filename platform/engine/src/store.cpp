@@ -12,12 +12,20 @@ void CallRelease(const SimBlockTag& block, SimReleaseFn release) {
 }
 }  // namespace
 
-void SetStoreWatch(const StoreWatch* watch) { g_watch = watch; }
+void SetStoreWatch(const StoreWatch* watch) {
+  g_watch = watch;
+}
 
-ConversationStore* CurrentStore() { return g_current; }
-void SetCurrentStore(ConversationStore* store) { g_current = store; }
+ConversationStore* CurrentStore() {
+  return g_current;
+}
+void SetCurrentStore(ConversationStore* store) {
+  g_current = store;
+}
 
-ConversationStore::~ConversationStore() { Clear(); }
+ConversationStore::~ConversationStore() {
+  Clear();
+}
 
 void ConversationStore::Release(const Entry& entry) {
   CallRelease(entry.block, entry.release);
@@ -66,7 +74,9 @@ void ConversationStore::Clear() {
   for (auto& kv : blocks) Release(kv.second);
 }
 
-StoreRegistry::~StoreRegistry() { EndAll(); }
+StoreRegistry::~StoreRegistry() {
+  EndAll();
+}
 
 void StoreRegistry::Select(uint64_t connection) {
   auto it = m_stores.find(connection);

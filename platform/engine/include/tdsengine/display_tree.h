@@ -35,8 +35,23 @@ struct ValueRecord {
   const char* type;
   uint32_t textBegin;
   uint32_t textSize;
-  uint8_t kind;   // TdsValueKind
-  uint8_t flags;  // TdsValueFlags
+  uint8_t kind;                 // TdsValueKind
+  uint8_t flags;                // TdsValueFlags
+  uint32_t column = kNoColumn;  // its column in DisplayTree::columns()
+
+  static constexpr uint32_t kNoColumn = 0xFFFFFFFFu;
+};
+
+// Message view: a column or parameter of a format, named once per message for all the values
+// under it. head is its JSON start, `{"name": "...", "type": "...", "value": `, in texts()
+// (size 0 when the name needs escaping).
+struct ColumnRecord {
+  uint32_t nameBegin;
+  uint32_t nameSize;
+  const char* type;
+  uint8_t flags;
+  uint32_t headBegin;
+  uint32_t headSize;
 };
 
 struct RefusalRecord {
@@ -81,6 +96,8 @@ class TDSENGINE_API DisplayTree {
   // Message view: a value of the current record, and decoded text for its latest field.
   void AddValue(const char* name, size_t nameSize, const char* type, uint8_t kind, uint8_t flags,
                 const char* text, size_t textSize);
+  uint32_t AddColumn(const char* name, size_t nameSize, const char* type, uint8_t flags);
+  void AddColumnValue(uint32_t column, uint8_t kind, const char* text, size_t textSize);
   void AttachText(const char* text, size_t size);
   void ReplaceText(const char* label, const char* text, size_t size);
   void MarkSpan(int32_t token, int32_t offset, int32_t size);
@@ -89,6 +106,7 @@ class TDSENGINE_API DisplayTree {
   const std::vector<FieldRecord>& fields() const { return m_fields; }
   const std::string& summaries() const { return m_summaries; }
   const std::vector<ValueRecord>& values() const { return m_values; }
+  const std::vector<ColumnRecord>& columns() const { return m_columns; }
   const std::string& texts() const { return m_texts; }
   bool anyRefused() const;
 
@@ -106,6 +124,7 @@ class TDSENGINE_API DisplayTree {
   std::vector<FieldRecord> m_fields;
   std::string m_summaries;
   std::vector<ValueRecord> m_values;
+  std::vector<ColumnRecord> m_columns;
   // Names and value texts of m_values and attached field texts: the first m_textsUsed bytes
   // (the string is kept at its grown size, so storing a text costs no call into the library).
   std::string m_texts;

@@ -140,10 +140,12 @@ enum TdsValueFlags : uint8_t {
   VF_PLAIN_NAME = 0x02,
 };
 
-// Message view: adds a value to the latest record (title). name and text are UTF-8 and copied;
-// type is a constant SQL type name.
-TDSENGINE_API void PIOutputValue(CPDecode* tree, const char* name, int32_t nameSize,
-                                 const char* type, int32_t kind, int32_t flags, const char* text,
+// Message view: a column or parameter whose values follow in this message (name UTF-8, copied;
+// type a constant SQL type name; flags TdsValueFlags). Returns its number, -1 when refused.
+TDSENGINE_API int32_t PIOutputColumn(CPDecode* tree, const char* name, int32_t nameSize,
+                                     const char* type, int32_t flags);
+// Message view: a value of that column, added to the latest record (title); text UTF-8, copied.
+TDSENGINE_API void PIOutputValue(CPDecode* tree, int32_t column, int32_t kind, const char* text,
                                  int32_t textSize);
 // Message view: the latest field's value is this UTF-8 text (copied) rather than its bytes.
 TDSENGINE_API void PIAttachFieldText(CPDecode* tree, const char* text, int32_t size);

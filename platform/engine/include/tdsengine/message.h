@@ -29,19 +29,19 @@ enum TdsWalkFlags : int32_t {
 
 struct TdsMessageWalk {
   // In, from the caller.
-  int32_t clientToServer = 1;        // direction of the message
+  int32_t clientToServer = 1;           // direction of the message
   int32_t forceOrder = kWalkOrderNone;  // a byte order that overrides the login's
   int32_t guessOrder = kWalkOrderNone;  // the order to take while no login was seen
-  int32_t flags = 0;                 // TdsWalkFlags
+  int32_t flags = 0;                    // TdsWalkFlags
 
   // Out.
-  int32_t tokens = 0;          // token records emitted
-  int32_t restOffset = 0;      // where the walk ended early, from the first byte of the data
-  int32_t restSize = 0;        // bytes left unwalked; 0 when the walk reached the end
-  const char* restReason = "";  // why, when restSize > 0
+  int32_t tokens = 0;              // token records emitted
+  int32_t restOffset = 0;          // where the walk ended early, from the first byte of the data
+  int32_t restSize = 0;            // bytes left unwalked; 0 when the walk reached the end
+  const char* restReason = "";     // why, when restSize > 0
   int32_t order = kWalkOrderNone;  // the byte order the message was walked in
   int32_t orderSource = kOrderFromNone;
-  int32_t implausible = 0;     // completion statuses with bits no server sets (a wrong order)
+  int32_t implausible = 0;  // completion statuses with bits no server sets (a wrong order)
 };
 
 // frame: a block that begins with the direction's 14-byte Ethernet header and holds the
