@@ -55,18 +55,14 @@ constexpr DatatypeRule kRules[] = {
 
 // Every code's rule, by the code itself, built from the rows above when compiling.
 struct RuleIndex {
-  int8_t row[256];
-  constexpr RuleIndex() : row() {
-    for (int c = 0; c < 256; ++c) row[c] = -1;
-    for (int i = 0; i < static_cast<int>(sizeof(kRules) / sizeof(kRules[0])); ++i)
-      row[kRules[i].code] = static_cast<int8_t>(i);
+  const DatatypeRule* rule[256];
+  constexpr RuleIndex() : rule() {
+    for (int c = 0; c < 256; ++c) rule[c] = nullptr;
+    for (const DatatypeRule& r : kRules) rule[r.code] = &r;
   }
 };
 constexpr RuleIndex kIndex;
 
 }  // namespace
 
-const DatatypeRule* DatatypeOf(uint8_t code) {
-  const int row = kIndex.row[code];
-  return row < 0 ? nullptr : &kRules[row];
-}
+const DatatypeRule* const* const kDatatypeRules = kIndex.rule;

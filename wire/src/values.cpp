@@ -109,10 +109,15 @@ ValueKind AppendHex(const uint8_t* data, size_t size, std::string& out) {
 
 // At least `width` digits, zeros in front.
 void AppendPadded(uint64_t value, size_t width, Piece& out) {
-  char text[20];
-  const size_t n = static_cast<size_t>(std::to_chars(text, text + sizeof(text), value).ptr - text);
-  if (n < width) out.append(width - n, '0');
-  out.append(text, n);
+  // Digits from the last one back, then zeros in front up to the width.
+  char text[24];
+  size_t at = sizeof(text);
+  do {
+    text[--at] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (sizeof(text) - at < width && at > 0) text[--at] = '0';
+  out.append(text + at, sizeof(text) - at);
 }
 
 int64_t SignExtend(uint64_t value, size_t size) {

@@ -55,5 +55,10 @@ struct DatatypeRule {
   ValueShape shape;
 };
 
+// Every code's rule, null for a code without one (datatypes.cpp).
+extern const DatatypeRule* const* const kDatatypeRules;
+
 // The rule of a datatype code, or null for a code without one.
-const DatatypeRule* DatatypeOf(uint8_t code);
+inline const DatatypeRule* DatatypeOf(uint8_t code) {
+  return kDatatypeRules[code];
+}

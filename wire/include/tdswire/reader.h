@@ -40,7 +40,28 @@ struct WireReader {
 // An unsigned integer of 1 to 8 bytes at `at` in the given byte order (no bounds: the caller
 // has checked them).
 inline uint64_t WireUint(const uint8_t* at, int32_t width, bool msbFirst) {
-  uint64_t v = 0;
-  for (int32_t i = 0; i < width; ++i) v = (v << 8) | at[msbFirst ? i : width - 1 - i];
-  return v;
+  switch (width) {
+    case 1:
+      return at[0];
+    case 2: {
+      uint16_t v;
+      __builtin_memcpy(&v, at, 2);
+      return msbFirst == (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__) ? v : __builtin_bswap16(v);
+    }
+    case 4: {
+      uint32_t v;
+      __builtin_memcpy(&v, at, 4);
+      return msbFirst == (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__) ? v : __builtin_bswap32(v);
+    }
+    case 8: {
+      uint64_t v;
+      __builtin_memcpy(&v, at, 8);
+      return msbFirst == (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__) ? v : __builtin_bswap64(v);
+    }
+    default: {
+      uint64_t v = 0;
+      for (int32_t i = 0; i < width; ++i) v = (v << 8) | at[msbFirst ? i : width - 1 - i];
+      return v;
+    }
+  }
 }
