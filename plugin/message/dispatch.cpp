@@ -12,21 +12,21 @@ struct DispatchRow {
 };
 
 constexpr DispatchRow kRows[] = {
-    {0x10, DecodeCurDeclareWide}, {0x20, DecodeParamFmt2},      {0x21, DecodeLanguageReal},
-    {0x22, DecodeOrderBy2},       {0x23, DecodeCurDeclareWide}, {0x61, DecodeRowFmt2},
-    {0x62, DecodeDynamic2},       {0x83, DecodeCurInfoReal},    {0x86, DecodeCurDeclareReal},
-    {0x87, DecodeCurInfoWide},    {0x88, DecodeCurInfoWide},    {0xA0, DecodeUnknownToken},
-    {0xA1, DecodeUnknownToken},   {0xA6, DecodeOptionCmdReal},  {0xA8, DecodeAltFmtReal},
-    {0xAF, DecodeUnknownToken},   {0xCA, DecodeKeyReal},        {0xD1, DecodeRowReal},
-    {0xD3, DecodeAltRowReal},     {0xD7, DecodeParamsReal},     {0xE2, DecodeCapabilityReal},
-    {0xE3, DecodeEnvChangeReal},  {0xE6, DecodeDbRpcReal},      {0xE7, DecodeDynamicReal},
-    {0xE8, DecodeDbRpc2},         {0xEC, DecodeParamFmtReal},   {0xEE, DecodeRowFmtReal},
+    {0x10, DecodeCurDeclareWide}, {0x20, DecodeParamFmt2},       {0x21, DecodeLanguageReal},
+    {0x22, DecodeOrderBy2},       {0x23, DecodeCurDeclareWide},  {0x61, DecodeRowFmt2},
+    {0x62, DecodeDynamic2},       {0x83, DecodeCurInfoReal},     {0x86, DecodeCurDeclareReal},
+    {0x87, DecodeCurInfoWide},    {0x88, DecodeCurInfoWide},     {0xA0, DecodeUnknownToken},
+    {0xA1, DecodeUnknownToken},   {0xA6, DecodeOptionCmdReal},   {0xA8, DecodeAltFmtReal},
+    {0xAF, DecodeUnknownToken},   {0xCA, DecodeKeyReal},         {0xD1, DecodeRowReal},
+    {0xD3, DecodeAltRowReal},     {0xD7, DecodeParamsReal},      {0xE2, DecodeCapabilityReal},
+    {0xE3, DecodeEnvChangeReal},  {0xE6, DecodeDbRpcReal},       {0xE7, DecodeDynamicReal},
+    {0xE8, DecodeDbRpc2},         {0xAC, DecodeReturnValueReal}, {0xE0, DecodeRpcReal},
+    {0xEC, DecodeParamFmtReal},   {0xEE, DecodeRowFmtReal},
 };
 
 // Codes the classic decoders know; every other code is shown as an unknown token.
-constexpr uint8_t kClassic[] = {0x65, 0x71, 0x78, 0x79, 0x80, 0x81, 0x82, 0x84,
-                                0x85, 0xA2, 0xA4, 0xA5, 0xA7, 0xA9, 0xAA, 0xAB,
-                                0xAC, 0xAD, 0xAE, 0xE0, 0xE5, 0xFD, 0xFE, 0xFF};
+constexpr uint8_t kClassic[] = {0x65, 0x71, 0x78, 0x79, 0x80, 0x81, 0x82, 0x84, 0x85, 0xA2, 0xA4,
+                                0xA5, 0xA7, 0xA9, 0xAA, 0xAB, 0xAD, 0xAE, 0xE5, 0xFD, 0xFE, 0xFF};
 
 std::array<MessageDecoder, 256> Build() {
   std::array<MessageDecoder, 256> table{};

@@ -84,3 +84,5 @@ int32_t DecodeCurDeclareWide(MessageToken& t, Out& out);
 int32_t DecodeCurInfoReal(MessageToken& t, Out& out);
 int32_t DecodeCurInfoWide(MessageToken& t, Out& out);
 int32_t DecodeUnknownToken(MessageToken& t, Out& out);
+int32_t DecodeReturnValueReal(MessageToken& t, Out& out);
+int32_t DecodeRpcReal(MessageToken& t, Out& out);
