@@ -610,7 +610,9 @@ void RenderValuesText(const DisplayTree& tree, const PacketRecord& record, int i
     const ValueRecord& v = values[i];
     PutIndent(out, indent);
     out.put(texts + v.nameBegin, v.nameSize);
-    out.put(" (", 2);
+    // A value without a name (a parameter sent without one) starts with its type.
+    if (v.nameSize) out.put(' ');
+    out.put('(');
     out.put(v.type);
     out.put("): ", 3);
     RenderValueText(tree, v, out);
