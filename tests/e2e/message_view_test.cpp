@@ -107,7 +107,7 @@ TEST(MessageView, ResponseShowsEveryTokenWithItsValues) {
   EXPECT_TRUE(Contains(text.out,
                        "\n    ROW (A Row of Data): offset 30, 9 bytes\n"
                        "        TDS Token Type: 0xd1 (A Row of Data)\n"
-                       "         (int): 2\n         (varchar): \"abc\"\n"));
+                       "        (int): 2\n        (varchar): \"abc\"\n"));
   EXPECT_TRUE(
       Contains(text.out, "\n    DONE (Completion Status of a Command): offset 39, 9 bytes\n"));
 }
