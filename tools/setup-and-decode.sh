@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 sh tools/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)"
-build/bin/tdsdecode tests/data/captures/tsql-language.pcap
+build/bin/tdsdecode tests/data/captures/vendorclient/language.pcap
