@@ -34,7 +34,9 @@ constexpr int32_t kCharsetField = 30;
 // Completion statuses use bits 0x0001 to 0x0040 only; anything above says the order is wrong.
 constexpr uint32_t kDoneStatusBits = 0x007F;
 
-constexpr FieldDef kTokenType = Coded("TDS Token Type", 1, FF_HEX, MessageTokenTypeTable);
+constexpr FieldDef kTokenType{
+    "TDS Token Type",         1,           FF_HEX,  MessageTokenTypeTable.rows,
+    MessageTokenTypes::kRows, kWholeValue, nullptr, BO_PARSER};
 constexpr FieldDef kUndecoded = Plain("Undecoded data", 0, FF_DUMP, " byte(s) of data");
 constexpr FieldDef kLoginTrailer = Plain("Login Record Trailer", 0, FF_DUMP, " byte(s) of data");
 constexpr FieldDef kMessageData = Plain("Message Data", 0, FF_DUMP, " byte(s) of data");
@@ -65,8 +67,8 @@ void SetPacketLeft(int32_t n) {
 
 const char* TextOfToken(uint8_t token) {
   const int row =
-      PIgetInterpretationString(1, token, Rows(MessageTokenTypeTable), MessageTokenTypeTable);
-  return MessageTokenTypeTable[row].text;
+      PIgetInterpretationString(1, token, MessageTokenTypes::kRows, MessageTokenTypeTable.rows);
+  return MessageTokenTypeTable.rows[row].text;
 }
 
 const char* NameOfToken(uint8_t token) {

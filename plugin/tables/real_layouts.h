@@ -1,6 +1,9 @@
 // Code tables of the layouts real clients and servers send beyond the classic ones: wide
 // format statuses, LANGUAGE status, dynamic statuses, 4-byte cursor options and statuses.
 #pragma once
+#include <cstddef>
+
+#include "tables/token_core.h"
 #include "tdsengine/engine.h"
 
 // Status of a row format entry, 4 bytes (ROWFMT2): each row shown when its bit is set.
@@ -122,52 +125,9 @@ inline constexpr CPICodeTable CursorStatusBits4[] = {
     {0, 0, "Unknown"},
 };
 
-// Token types as the message view names them: the classic texts and the wide forms.
-inline constexpr CPICodeTable MessageTokenTypeTable[] = {
-    {0xAF, 0xAF, "Obsolete"},
-    {0xA8, 0xA8, "Format of a Compute clause"},
-    {0xA7, 0xA7, "Aggregate Operators in a Compute clause"},
-    {0xD3, 0xD3, "Complete Row of a Compute data"},
-    {0xE2, 0xE2, "Capability Exchange"},
-    {0xA1, 0xA1, "Obsolete"},
-    {0x2A, 0x2A, "Obsolete"},
-    {0xA5, 0xA5, "Column Information for Browse mode"},
-    {0xA0, 0xA0, "Obsolete"},
-    {0xAE, 0xAE, "User-defined Format Information for Columns"},
-    {0x80, 0x80, "Cursor Close"},
-    {0x86, 0x86, "Cursor Declare"},
-    {0x81, 0x81, "Delete a Row Through a Cursor"},
-    {0x82, 0x82, "Fetch Command"},
-    {0x83, 0x83, "Set/Change Current Curosr Context"},
-    {0x84, 0x84, "Cursor Open"},
-    {0x85, 0x85, "Row Update through a Cursor"},
-    {0xE6, 0xE6, "RPC Request"},
-    {0x60, 0x60, "Obsolete"},
-    {0xFD, 0xFD, "Completion Status of a Command"},
-    {0xFE, 0xFF, "Completion Status of Stored Procedure Commands"},
-    {0xE7, 0xE7, "Prepare/Execute a Dynamic SQL Statement"},
-    {0xE5, 0xE5, "Return a Rext Message to a Client"},
-    {0xE3, 0xE3, "Notification of Changes in the Supported Environmental Variables"},
-    {0xAA, 0xAA, "Error Message"},
-    {0xA2, 0xA2, "Event Notice"},
-    {0xAB, 0xAB, "Information Message"},
-    {0xCA, 0xCA, "Key Data"},
-    {0x21, 0x21, "Language Command"},
-    {0xAD, 0xAD, "Response to a Login Request Token"},
-    {0x71, 0x71, "Client Logout Request"},
-    {0x65, 0x65, "Generic Messages"},
-    {0x78, 0x78, "Offset of the Specified Keyword in the language command buffer"},
-    {0xA6, 0xA6, "Clear, set, and report on Options"},
-    {0xA9, 0xA9, "Columns in an order by clause of a select"},
-    {0xEC, 0xEC, "Description of Parameter Data"},
-    {0xD7, 0xD7, "Parameter Data"},
-    {0x7C, 0x7C, "Obsolete"},
-    {0x79, 0x79, "Return Status Code"},
-    {0xAC, 0xAC, "Return Parameter Information"},
-    {0xD1, 0xD1, "A Row of Data"},
-    {0xEE, 0xEE, "Description of Row Data"},
-    {0xE0, 0xE0, "RPC Request"},
-    {0xA4, 0xA4, "Naming Tables Referenced in a Result List"},
+// Token types as the message view names them: the classic rows (their final "Unknown" row
+// last), with the wide forms real traffic adds before it.
+inline constexpr CPICodeTable WideTokenTypeRows[] = {
     {0x10, 0x10, "Cursor Declare (wide)"},
     {0x20, 0x20, "Description of Parameter Data (wide)"},
     {0x22, 0x22, "Columns in an order by clause (wide)"},
@@ -176,5 +136,17 @@ inline constexpr CPICodeTable MessageTokenTypeTable[] = {
     {0x62, 0x62, "Prepare/Execute a Dynamic SQL Statement (wide)"},
     {0x87, 0x88, "Set/Change Current Cursor Context (wide)"},
     {0xE8, 0xE8, "RPC Request (wide name)"},
-    {0, 0, "Unknown"},
 };
+
+struct MessageTokenTypes {
+  static constexpr size_t kClassic = sizeof(TokenTypeTable) / sizeof(TokenTypeTable[0]);
+  static constexpr size_t kWide = sizeof(WideTokenTypeRows) / sizeof(WideTokenTypeRows[0]);
+  static constexpr int32_t kRows = static_cast<int32_t>(kClassic + kWide);
+  CPICodeTable rows[kClassic + kWide];
+  constexpr MessageTokenTypes() : rows() {
+    for (size_t i = 0; i + 1 < kClassic; ++i) rows[i] = TokenTypeTable[i];
+    for (size_t i = 0; i < kWide; ++i) rows[kClassic - 1 + i] = WideTokenTypeRows[i];
+    rows[kClassic + kWide - 1] = TokenTypeTable[kClassic - 1];
+  }
+};
+inline constexpr MessageTokenTypes MessageTokenTypeTable;

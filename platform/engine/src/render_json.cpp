@@ -671,6 +671,26 @@ void RenderRecordFieldsJson(const DisplayTree& tree, const PacketRecord& record,
   }
 }
 
+namespace {
+
+// A value that needs no escaping (anything but character data) after its "value" key, the
+// output key and the closing brace; returns the end.
+char* PutPlainValueTail(char* p, const char* texts, const ValueRecord& v, bool outputKey) {
+  if (v.kind == VK_NULL) {
+    p = PutLiteral(p, "null");
+  } else {
+    if (v.kind == VK_TEXT) *p++ = '"';
+    std::memcpy(p, texts + v.textBegin, v.textSize);
+    p += v.textSize;
+    if (v.kind == VK_TEXT) *p++ = '"';
+  }
+  if (outputKey && (v.flags & VF_OUTPUT)) p = PutLiteral(p, ", \"output\": true");
+  *p++ = '}';
+  return p;
+}
+
+}  // namespace
+
 void RenderValueJson(const DisplayTree& tree, const ValueRecord& v, bool outputKey,
                      OutBuffer& out) {
   const char* texts = tree.texts().data();
@@ -687,18 +707,7 @@ void RenderValueJson(const DisplayTree& tree, const ValueRecord& v, bool outputK
     if (c.headSize && out.ensure(c.headSize + v.textSize + 24)) {
       char* p = out.cursor();
       std::memcpy(p, texts + c.headBegin, c.headSize);
-      p += c.headSize;
-      if (v.kind == VK_NULL) {
-        p = PutLiteral(p, "null");
-      } else {
-        if (v.kind == VK_TEXT) *p++ = '"';
-        std::memcpy(p, texts + v.textBegin, v.textSize);
-        p += v.textSize;
-        if (v.kind == VK_TEXT) *p++ = '"';
-      }
-      if (outputKey && (v.flags & VF_OUTPUT)) p = PutLiteral(p, ", \"output\": true");
-      *p++ = '}';
-      out.commit(p);
+      out.commit(PutPlainValueTail(p + c.headSize, texts, v, outputKey));
       return;
     }
   }
@@ -712,17 +721,7 @@ void RenderValueJson(const DisplayTree& tree, const ValueRecord& v, bool outputK
     p = PutLiteral(p + v.nameSize, "\", \"type\": \"");
     std::memcpy(p, v.type, typeSize);
     p = PutLiteral(p + typeSize, "\", \"value\": ");
-    if (v.kind == VK_NULL) {
-      p = PutLiteral(p, "null");
-    } else {
-      if (v.kind == VK_TEXT) *p++ = '"';
-      std::memcpy(p, texts + v.textBegin, v.textSize);
-      p += v.textSize;
-      if (v.kind == VK_TEXT) *p++ = '"';
-    }
-    if (outputKey && (v.flags & VF_OUTPUT)) p = PutLiteral(p, ", \"output\": true");
-    *p++ = '}';
-    out.commit(p);
+    out.commit(PutPlainValueTail(p, texts, v, outputKey));
     return;
   }
   out.put("{\"name\": ", 9);
