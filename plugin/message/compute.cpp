@@ -16,6 +16,42 @@ constexpr FieldDef kLocale = Plain("Locale Info", 0, FF_STRING);
 constexpr FieldDef kByColumns = Plain("No. of Columns in the by-list", 1, FF_DECIMAL, "Columns");
 constexpr FieldDef kByColumn = Plain("Column Number", 1, FF_DECIMAL);
 
+// Compute columns have no names of their own: they are named after their operator and the
+// column of the result it applies to, "sum(salary)".
+struct OperatorName {
+  uint16_t code;
+  const char* name;
+};
+constexpr OperatorName kOperatorNames[] = {
+    {0x4B, "count"}, {0x4D, "sum"}, {0x4F, "avg"}, {0x51, "min"}, {0x52, "max"},
+};
+
+void NameComputeColumns(const MessageSession& s, KeptFormat& kept) {
+  const KeptFormat& rows = s.dirs[1].rows;
+  WireFormat& f = kept.format;
+  f.names.clear();
+  for (size_t i = 0; i < f.columns.size(); ++i) {
+    WireColumn& c = f.columns[i];
+    const char* op = "compute";
+    for (const OperatorName& n : kOperatorNames)
+      if (n.code == c.operatorId) op = n.name;
+    c.nameBegin = static_cast<uint32_t>(f.names.size());
+    f.names += op;
+    f.names += '(';
+    // The operand counts the result's columns from 1.
+    if (rows.valid && c.operand >= 1 && c.operand <= rows.format.columns.size()) {
+      const WireColumn& r = rows.format.columns[c.operand - 1];
+      f.names.append(rows.format.names, r.nameBegin, r.nameSize);
+    }
+    f.names += ')';
+    c.nameSize = static_cast<uint32_t>(f.names.size()) - c.nameBegin;
+    const bool operand = rows.valid && c.operand >= 1 && c.operand <= rows.format.columns.size();
+    const bool plain = !operand || (rows.valueFlags[c.operand - 1] & VF_PLAIN_NAME);
+    kept.valueFlags[i] = static_cast<uint8_t>(plain ? kept.valueFlags[i] | VF_PLAIN_NAME
+                                                    : kept.valueFlags[i] & ~VF_PLAIN_NAME);
+  }
+}
+
 bool EmitOperator(MessageToken& t, Out& out) {
   if (!Emit(out, kOpType) || !Emit(out, kOpColumn) || !Emit(out, kUserType)) return false;
   if (!EmitTypeInfo(t, out, true)) return false;
@@ -47,6 +83,7 @@ int32_t DecodeAltFmtReal(MessageToken& t, Out& out) {
       slot = &computes.back();
     }
     KeepFormat(t.session, parsed, *slot);
+    NameComputeColumns(t.session, *slot);
   }
   return static_cast<int32_t>(out.cursor - start);
 }
