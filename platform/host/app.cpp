@@ -15,6 +15,7 @@
 #include "connection_table.h"
 #include "hex_input.h"
 #include "link_layer.h"
+#include "live_source.h"
 #include "message_view.h"
 #include "options.h"
 #include "packet_view.h"
@@ -23,6 +24,7 @@
 #include "request_render.h"
 #include "request_view.h"
 #include "stats.h"
+#include "stop_signal.h"
 #include "tdsengine/out_buffer.h"
 
 #ifndef TDSDECODE_VERSION
@@ -41,6 +43,12 @@ void Complain(OutBuffer& out, const std::string& message) {
   std::fprintf(stderr, "tdsdecode: %s\n", message.c_str());
 }
 
+// Whether reading should stop before the next frame: a signal, -c N frames read, or output
+// that cannot be written.
+bool StopReading(const Options& options, const HostStats& stats, const OutBuffer& out) {
+  return StopRequested() || (options.count && stats.framesRead >= options.count) || out.failed();
+}
+
 // Reads one input to its end; false when it was damaged.
 // clock, when given, is kept at the capture time of the frame being read.
 template <typename ViewType>
@@ -51,7 +59,14 @@ bool Decode(FrameSource& source, const Options& options, ViewType& view, HostSta
   InputFrame input;
   TcpSegment segment;
   uint64_t frame = 0;
-  while (source.Next(input)) {
+  // An input that may wait for more bytes gets what was decoded before every read.
+  const bool flushEach = options.flushEachRecord || source.streaming();
+  source.SetWaitHook([&view, &out] {
+    view.InputWaits();
+    out.flush();
+    std::fflush(stdout);
+  });
+  while (!StopReading(options, stats, out) && source.Next(input)) {
     ++frame;
     ++stats.framesRead;
     if (clock) *clock = input.timeUs;
@@ -62,7 +77,12 @@ bool Decode(FrameSource& source, const Options& options, ViewType& view, HostSta
     else if (r == LinkResult::kTooShort)
       ++stats.framesTooShort;
     progress.Tick(frame);
+    if (flushEach) {
+      out.flush();
+      std::fflush(stdout);
+    }
   }
+  source.SetWaitHook(nullptr);
   progress.Done();
   table.EndAll(frame);
   view.EndAll();
@@ -130,6 +150,14 @@ int RunTdsdecode(int argc, const char* const* argv) {
     std::printf("tdsdecode %s\n", TDSDECODE_VERSION);
     return kExitOk;
   }
+  if (options.listInterfaces) {
+    std::string error;
+    if (!ListInterfaces(stdout, error)) {
+      std::fprintf(stderr, "tdsdecode: %s\n", error.c_str());
+      return kExitInput;
+    }
+    return kExitOk;
+  }
 
   const std::string pluginPath =
       options.pluginPath.empty() ? DefaultPluginPath() : options.pluginPath;
@@ -170,32 +198,49 @@ int RunTdsdecode(int argc, const char* const* argv) {
     } else if (parseMessage) {
       other.messages.reset(new MessageView(parseMessage, options, out, stats, other.clock));
     }
-    if (options.hexInput) {
+    InstallStopHandlers();
+    bool opened = false;  // an input was opened (the request log reports on it)
+    if (!options.iface.empty()) {
+      std::string error;
+      std::unique_ptr<LiveSource> source =
+          LiveSource::Open(options.iface, options.filter, options.writeFile, error);
+      if (!source) {
+        Complain(out, error);
+        status = kExitInput;
+      } else {
+        opened = true;
+        if (!Decode(*source, options, view, other, stats, out)) status = kExitInput;
+      }
+    } else if (options.hexInput) {
       const std::string name = InputName(options.hexFile);
       FILE* in = options.hexFile == "-" ? stdin : std::fopen(options.hexFile.c_str(), "rb");
       if (!in) {
         Complain(out, name + ": " + std::strerror(errno));
         status = kExitInput;
       } else {
+        opened = true;
         HexSource source(in, name);
         if (!Decode(source, options, view, other, stats, out)) status = kExitInput;
         if (in != stdin) std::fclose(in);
       }
     } else {
       for (const std::string& path : options.captures) {
+        if (StopReading(options, stats, out)) break;
         std::string error;
-        std::unique_ptr<CaptureSource> source = CaptureSource::Open(path, error);
+        std::unique_ptr<CaptureSource> source = CaptureSource::Open(path, error, options.filter);
         if (!source) {
           Complain(out, error);
           status = kExitInput;
           continue;
         }
+        opened = true;
         // With several inputs each message record names its own.
         if (other.messages && options.captures.size() > 1) other.messages->SetInput(path);
         if (!Decode(*source, options, view, other, stats, out)) status = kExitInput;
       }
     }
-    if (other.requests) other.requests->Finish();
+    // With no input opened there is nothing to report on.
+    if (other.requests && opened) other.requests->Finish();
     if (options.stats) {
       if (options.format == OutputFormat::kJson)
         PrintStatsJson(stats, out);
@@ -203,8 +248,15 @@ int RunTdsdecode(int argc, const char* const* argv) {
         PrintStatsText(stats, out);
     }
     out.flush();
-    if (out.failed() || std::fflush(stdout) != 0) {
-      std::fprintf(stderr, "tdsdecode: standard output: write error\n");
+    int writeError = out.failed() ? out.errorNumber() : 0;
+    bool failed = out.failed();
+    if (std::fflush(stdout) != 0) {
+      if (!writeError) writeError = errno;
+      failed = true;
+    }
+    if (failed) {
+      std::fprintf(stderr, "tdsdecode: standard output: %s\n",
+                   writeError ? std::strerror(writeError) : "write error");
       status = kExitInput;
     }
   }

@@ -3,10 +3,13 @@
 #include <pcap/pcap.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "link_layer.h"
+#include "stop_signal.h"
 
 namespace {
 
@@ -28,10 +31,13 @@ constexpr size_t kReadBuffer = 1 << 20;
 // The file opened for libpcap with a read buffer of kReadBuffer (owned by the caller from then
 // on, freed after the stream is closed); null when that fails, and the caller opens the file the
 // ordinary way so that libpcap words the error.
-pcap_t* OpenBuffered(const std::string& path, char* errbuf, char** buffer) {
+pcap_t* OpenBuffered(const std::string& path, char* errbuf, char** buffer, int* openError) {
   *buffer = nullptr;
   FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return nullptr;
+  if (!file) {
+    *openError = errno;
+    return nullptr;
+  }
   // glibc takes a null buffer as "pick your own size", so the buffer is a real one.
   char* storage = static_cast<char*>(std::malloc(kReadBuffer));
   if (storage && std::setvbuf(file, storage, _IOFBF, kReadBuffer) != 0) {
@@ -54,12 +60,34 @@ std::string InputName(const std::string& path) {
   return path == "-" ? "standard input" : path;
 }
 
-std::unique_ptr<CaptureSource> CaptureSource::Open(const std::string& path, std::string& error) {
+bool SetCaptureFilter(pcap* handle, const std::string& filter, std::string& error) {
+  struct bpf_program program;
+  if (pcap_compile(handle, &program, filter.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0) {
+    error = "filter '" + filter + "': " + pcap_geterr(handle);
+    return false;
+  }
+  const int r = pcap_setfilter(handle, &program);
+  pcap_freecode(&program);
+  if (r != 0) {
+    error = "filter '" + filter + "': " + pcap_geterr(handle);
+    return false;
+  }
+  return true;
+}
+
+std::unique_ptr<CaptureSource> CaptureSource::Open(const std::string& path, std::string& error,
+                                                   const std::string& filter) {
   char errbuf[PCAP_ERRBUF_SIZE] = {};
   const std::string name = InputName(path);
   char* buffer = nullptr;
-  pcap_t* handle =
-      path == "-" ? pcap_fopen_offline(stdin, errbuf) : OpenBuffered(path, errbuf, &buffer);
+  int openError = 0;
+  pcap_t* handle = path == "-" ? pcap_fopen_offline(stdin, errbuf)
+                               : OpenBuffered(path, errbuf, &buffer, &openError);
+  if (!handle && openError != 0) {
+    // The file itself cannot be opened: the system's reason, without the name again.
+    error = name + ": " + std::strerror(openError);
+    return nullptr;
+  }
   if (!handle && path != "-") {
     errbuf[0] = '\0';
     handle = pcap_open_offline(path.c_str(), errbuf);
@@ -77,11 +105,18 @@ std::unique_ptr<CaptureSource> CaptureSource::Open(const std::string& path, std:
     std::free(buffer);
     return nullptr;
   }
+  if (!filter.empty() && !SetCaptureFilter(handle, filter, error)) {
+    pcap_close(handle);
+    std::free(buffer);
+    return nullptr;
+  }
   std::unique_ptr<CaptureSource> source(new CaptureSource(handle, name, linkType));
   source->m_buffer = buffer;
   struct stat st;
-  if (path != "-" && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-    source->m_size = static_cast<uint64_t>(st.st_size);
+  FILE* file = pcap_file(handle);
+  const bool regular = file && fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode);
+  if (regular && path != "-") source->m_size = static_cast<uint64_t>(st.st_size);
+  source->m_streaming = !regular;
   return source;
 }
 
@@ -102,6 +137,7 @@ uint64_t CaptureSource::position() const {
 
 bool CaptureSource::Next(InputFrame& frame) {
   if (!m_error.empty()) return false;
+  HookIfIdle(pcap_file(m_pcap));
   for (;;) {
     struct pcap_pkthdr* header = nullptr;
     const u_char* data = nullptr;
@@ -117,6 +153,7 @@ bool CaptureSource::Next(InputFrame& frame) {
     }
     if (r == 0) continue;  // only live captures time out
     if (r == PCAP_ERROR_BREAK) return false;
+    if (StopRequested()) return false;  // a read cut by SIGINT or SIGTERM is no damage
     const char* why = pcap_geterr(m_pcap);
     m_error = m_name + ": " + (why && *why ? why : "damaged capture");
     return false;

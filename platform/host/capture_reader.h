@@ -11,7 +11,9 @@ struct pcap;
 class CaptureSource : public FrameSource {
  public:
   // Null with a reason ("WHAT: WHY") when the file cannot be opened or is not a capture.
-  static std::unique_ptr<CaptureSource> Open(const std::string& path, std::string& error);
+  // filter: a capture filter expression (empty: none).
+  static std::unique_ptr<CaptureSource> Open(const std::string& path, std::string& error,
+                                             const std::string& filter = "");
   ~CaptureSource() override;
 
   bool Next(InputFrame& frame) override;
@@ -26,6 +28,9 @@ class CaptureSource : public FrameSource {
   int m_linkType;
   char* m_buffer = nullptr;  // the file's read buffer (null: the stream's own)
 };
+
+// Compiles the filter expression and sets it on the handle; false with the reason in `error`.
+bool SetCaptureFilter(pcap* handle, const std::string& filter, std::string& error);
 
 // How messages name an input: its path, or "standard input" for "-".
 std::string InputName(const std::string& path);

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <string>
 
 #include "connection_table.h"
@@ -27,8 +29,20 @@ class FrameSource {
   // Bytes read so far and the input's size (0 when unknown), for progress.
   virtual uint64_t position() const = 0;
   uint64_t size() const { return m_size; }
+  // The input may wait for more bytes (a pipe, a terminal, a live interface): output is then
+  // flushed after every record.
+  bool streaming() const { return m_streaming; }
+  // Called when a read is about to wait for more bytes (a pipe with nothing pending, a live
+  // capture that timed out), so that what was decoded can be written first.
+  void SetWaitHook(std::function<void()> hook) { m_onWait = std::move(hook); }
 
  protected:
   std::string m_error;
   uint64_t m_size = 0;
+  bool m_streaming = false;
+  std::function<void()> m_onWait;
+
+  // On a streaming input, calls the wait hook when nothing is buffered in `file` and nothing
+  // can be read from its descriptor without waiting.
+  void HookIfIdle(FILE* file);
 };

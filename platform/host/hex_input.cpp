@@ -1,9 +1,12 @@
 #include "hex_input.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 
 #include "link_layer.h"
+#include "stop_signal.h"
 
 namespace {
 
@@ -45,7 +48,10 @@ std::string Printable(int c) {
 
 }  // namespace
 
-HexSource::HexSource(FILE* in, std::string name) : m_in(in), m_name(std::move(name)) {}
+HexSource::HexSource(FILE* in, std::string name) : m_in(in), m_name(std::move(name)) {
+  struct stat st;
+  m_streaming = fstat(fileno(in), &st) != 0 || !S_ISREG(st.st_mode);
+}
 
 uint64_t HexSource::position() const {
   return m_read;
@@ -58,10 +64,11 @@ bool HexSource::Fail(const std::string& why) {
 
 bool HexSource::Next(InputFrame& frame) {
   if (!m_error.empty()) return false;
+  HookIfIdle(m_in);
   for (;;) {
     int c = getc(m_in);
     if (c == EOF) {
-      if (ferror(m_in)) {
+      if (ferror(m_in) && !StopRequested()) {
         m_error = m_name + ": " + std::strerror(errno);
       }
       return false;

@@ -55,6 +55,7 @@ ParseOutcome Fail(const std::string& what, const std::string& why) {
 const char* UsageText() {
   return "Usage: tdsdecode [OPTIONS] CAPTURE...\n"
          "       tdsdecode [OPTIONS] --hex FILE\n"
+         "       tdsdecode [OPTIONS] -i IFACE [FILTER EXPRESSION]\n"
          "\n"
          "Decodes Sybase TDS 5.0 traffic from pcap/pcapng captures (\"-\" reads standard input)\n"
          "or from hex text (one frame per line: [CONN]c|s HEX).\n"
@@ -79,11 +80,22 @@ const char* UsageText() {
          "      --no-reassemble     hand every TCP segment over as one frame, as captured\n"
          "      --plugin PATH       the decoder plug-in to load (default: the installed one)\n"
          "      --stats             print a summary after the records\n"
+         "  -l                      flush the output after every record (it is always flushed\n"
+         "                          when the input waits for more bytes)\n"
+         "  -c N                    stop after N frames\n"
+         "  -i IFACE                capture live on IFACE (\"any\": every interface); the words\n"
+         "                          after the options are then a capture filter expression\n"
+         "  -f EXPR                 a capture filter expression (pcap filter syntax)\n"
+         "  -w FILE                 with -i, also write the captured frames to a pcap file\n"
+         "  -D                      list the interfaces and exit\n"
          "  -h, --help              show this help and exit\n"
          "      --version           show the version and exit\n"
          "\n"
          "--byte-order and --show-passwords apply to the message view and the request log; the\n"
          "packet view shows each frame as the decoder alone sees it.\n"
+         "\n"
+         "SIGINT and SIGTERM stop reading: what was decoded is written, open requests are\n"
+         "listed as unanswered, the summary and --stats follow, and the exit status is 0.\n"
          "\n"
          "Exit status: 0 when every input was read to its end, 1 when an input could not be\n"
          "read or is damaged, 2 for a usage error.\n";
@@ -126,7 +138,8 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, Options& o) {
     }
     const bool takesValue = name == "-o" || name == "--output" || name == "-p" ||
                             name == "--port" || name == "--hex" || name == "--plugin" ||
-                            name == "--view" || name == "--byte-order" || name == "--rows";
+                            name == "--view" || name == "--byte-order" || name == "--rows" ||
+                            name == "-c" || name == "-i" || name == "-f" || name == "-w";
     if (takesValue && !hasValue) {
       if (i + 1 >= argc) return Fail(name, "needs a value");
       value = argv[++i];
@@ -162,6 +175,21 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, Options& o) {
         return Fail(name, "unknown byte order '" + value + "' (big or little)");
     } else if (name == "--rows") {
       if (!ParseCount(value, o.rows)) return Fail(name, "bad count '" + value + "' (0 or more)");
+    } else if (name == "-c") {
+      if (!ParseCount(value, o.count) || o.count == 0)
+        return Fail(name, "bad count '" + value + "' (1 or more)");
+    } else if (name == "-i") {
+      if (value.empty()) return Fail(name, "needs an interface");
+      o.iface = value;
+    } else if (name == "-f") {
+      o.filter = value;
+    } else if (name == "-w") {
+      if (value.empty()) return Fail(name, "needs a path");
+      o.writeFile = value;
+    } else if (name == "-l") {
+      o.flushEachRecord = true;
+    } else if (name == "-D") {
+      o.listInterfaces = true;
     } else if (name == "--show-passwords") {
       o.showPasswords = true;
     } else if (name == "--hex") {
@@ -186,10 +214,23 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, Options& o) {
       return Fail(arg, "unknown option");
     }
   }
-  if (o.help || o.version) return {};
+  if (o.help || o.version || o.listInterfaces) return {};
+  if (!o.iface.empty()) {
+    // As tcpdump takes it: the words after the options are the capture filter.
+    if (o.hexInput) return Fail("-i", "cannot be combined with --hex");
+    if (!o.captures.empty()) {
+      if (!o.filter.empty()) return Fail("-f", "given with a filter expression after the options");
+      for (size_t k = 0; k < o.captures.size(); ++k) o.filter += (k ? " " : "") + o.captures[k];
+      o.captures.clear();
+    }
+  } else if (!o.writeFile.empty()) {
+    return Fail("-w", "needs -i");
+  }
+  if (o.hexInput && !o.filter.empty()) return Fail("-f", "cannot be combined with --hex");
   if (o.hexInput && !o.captures.empty())
     return Fail("--hex", "cannot be combined with capture files");
-  if (!o.hexInput && o.captures.empty()) return Fail("input", "no capture file given");
+  if (!o.hexInput && o.iface.empty() && o.captures.empty())
+    return Fail("input", "no capture file given");
   if (o.requests && o.viewGiven && o.view != ViewKind::kPacket)
     return Fail("--requests", "cannot be combined with --view");
   if (!o.viewGiven) o.view = o.hexInput || o.requests ? ViewKind::kPacket : ViewKind::kMessage;

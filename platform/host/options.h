@@ -30,7 +30,13 @@ struct Options {
   bool reassemble = true;
   std::string pluginPath;  // empty: the plug-in installed beside the program
   bool stats = false;
-  bool requests = false;  // --requests: the request log instead of a view of the traffic
+  bool requests = false;         // --requests: the request log instead of a view of the traffic
+  bool flushEachRecord = false;  // -l
+  uint64_t count = 0;            // -c N: stop after N frames read (0: no limit)
+  std::string iface;             // -i IFACE: capture live
+  std::string filter;            // -f EXPR, or the expression after the options with -i
+  std::string writeFile;         // -w FILE: the live frames also written to a pcap file
+  bool listInterfaces = false;   // -D
   bool help = false;
   bool version = false;
 };

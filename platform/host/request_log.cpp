@@ -802,6 +802,18 @@ void RequestTracker::Complete(Connection& c, Request* r, const WalkedMessage& m)
   r->held = r == c.last;
 }
 
+void RequestTracker::InputWaits() {
+  // The answers read so far are out: an attention that comes later no longer reaches them.
+  for (auto& entry : m_connections) {
+    Connection& c = entry.second;
+    if (c.last && c.last->complete) {
+      c.last->held = false;
+      c.last = nullptr;
+    }
+  }
+  Flush();
+}
+
 void RequestTracker::Lost(uint32_t conn, bool clientToServer) {
   if (clientToServer) return;  // an answer without its request shows as one
   Connection& c = ConnectionOf(conn);

@@ -74,6 +74,9 @@ class RequestTracker {
   void ConnectionEnded(uint32_t conn);
   // Every connection ends and every request is written.
   void Finish();
+  // The input waits for more bytes: complete requests held for an attention that may follow
+  // are written (with every request before them that is complete).
+  void InputWaits();
 
   size_t waiting() const { return m_queue.size(); }
 

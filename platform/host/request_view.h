@@ -37,6 +37,7 @@ class RequestView : public View {
   void EndAll();
   // End of all inputs: the requests still held are written.
   void Finish();
+  void InputWaits() override { m_tracker.InputWaits(); }
 
   // One assembled message, with the frames and capture times of its first and last byte.
   void Walk(uint32_t conn, bool clientToServer, const AssembledMessage& message);

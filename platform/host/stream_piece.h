@@ -56,4 +56,6 @@ class View {
   virtual DirectionSink* OpenDirection(uint32_t conn, bool clientToServer, bool midStream) = 0;
   virtual void CloseDirection(DirectionSink* sink) = 0;
   virtual void ConnectionEnded(uint32_t conn) = 0;
+  // The input waits for more bytes: what the view holds back by choice is written.
+  virtual void InputWaits() {}
 };

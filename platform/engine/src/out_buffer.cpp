@@ -1,5 +1,6 @@
 #include "tdsengine/out_buffer.h"
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "tdsengine/digits.h"
@@ -58,7 +59,10 @@ void OutBuffer::putHex(const uint8_t* data, size_t n) {
 
 void OutBuffer::flush() {
   if (m_len && m_out && !m_failed) {
-    if (std::fwrite(m_buf, 1, m_len, m_out) != m_len) m_failed = true;
+    if (std::fwrite(m_buf, 1, m_len, m_out) != m_len) {
+      m_failed = true;
+      m_errno = errno;
+    }
   }
   m_len = 0;
 }

@@ -41,6 +41,8 @@ class TDSENGINE_API OutBuffer {
   void putHex(const uint8_t* data, size_t n);
   void flush();
   bool failed() const { return m_failed; }
+  // The system's error number of the failed write (0 when none was given).
+  int errorNumber() const { return m_errno; }
 
   // Direct writing: once ensure(n) is true, up to n bytes may be written from cursor() on and
   // handed over with commit(end). False when the buffer cannot hold n bytes at all; the caller
@@ -61,4 +63,5 @@ class TDSENGINE_API OutBuffer {
   size_t m_len = 0;
   size_t m_cap;
   bool m_failed = false;
+  int m_errno = 0;
 };
