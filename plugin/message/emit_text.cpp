@@ -50,8 +50,14 @@ bool EmitValues(MessageToken& t, Out& out, const KeptFormat& kept, bool keysOnly
     const size_t column = keysOnly ? format.keys[i] : i;
     const WireColumn& c = format.columns[column];
     ValueSpan span;
-    if (!FrameValue(c, params, statusBytes, out.cursor, out.remaining, t.msbFirst, span))
+    const int32_t fixed = kept.fixedSizes[column];
+    if (fixed && !statusBytes) {
+      // A fixed-size value: no framing to read.
+      if (fixed > out.remaining) return false;
+      span.size = span.dataSize = fixed;
+    } else if (!FrameValue(c, params, statusBytes, out.cursor, out.remaining, t.msbFirst, span)) {
       return false;
+    }
     const ValueKind kind = RenderValue(c, out.cursor + span.dataOffset, span.dataSize, span.null,
                                        t.msbFirst, t.session.charset, t.scratch);
     PIOutputValue(t.tree, kept.firstColumn + static_cast<int32_t>(column),

@@ -96,6 +96,7 @@ void KeepFormat(const MessageSession& s, const WireFormat& parsed, KeptFormat& i
   into.format.names.clear();
   into.valueFlags.clear();
   into.typeNames.clear();
+  into.fixedSizes.clear();
   for (WireColumn& c : into.format.columns) {
     const uint32_t begin = static_cast<uint32_t>(into.format.names.size());
     AppendDecoded(s.charset, reinterpret_cast<const uint8_t*>(parsed.names.data()) + c.nameBegin,
@@ -109,5 +110,7 @@ void KeepFormat(const MessageSession& s, const WireFormat& parsed, KeptFormat& i
     }
     into.valueFlags.push_back(plain ? VF_PLAIN_NAME : 0);
     into.typeNames.push_back(SqlTypeName(c));
+    const DatatypeRule* rule = DatatypeOf(c.type);
+    into.fixedSizes.push_back(rule && rule->framing == ValueFraming::kFixed ? rule->fixedSize : 0);
   }
 }

@@ -108,16 +108,44 @@ ValueKind AppendHex(const uint8_t* data, size_t size, std::string& out) {
 }
 
 // At least `width` digits, zeros in front.
+// "00" to "99": digits two at a time.
+struct DigitPairs {
+  char text[200];
+  constexpr DigitPairs() : text() {
+    for (int i = 0; i < 100; ++i) {
+      text[2 * i] = static_cast<char>('0' + i / 10);
+      text[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+  }
+};
+constexpr DigitPairs kPairs;
+
 void AppendPadded(uint64_t value, size_t width, Piece& out) {
-  // Digits from the last one back, then zeros in front up to the width.
+  // Digits from the last ones back, two at a time, then zeros in front up to the width.
   char text[24];
   size_t at = sizeof(text);
-  do {
-    text[--at] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
+  while (value >= 100) {
+    const uint64_t pair = value % 100;
+    value /= 100;
+    at -= 2;
+    std::memcpy(text + at, kPairs.text + 2 * pair, 2);
+  }
+  if (value >= 10) {
+    at -= 2;
+    std::memcpy(text + at, kPairs.text + 2 * value, 2);
+  } else {
+    text[--at] = static_cast<char>('0' + value);
+  }
   while (sizeof(text) - at < width && at > 0) text[--at] = '0';
   out.append(text + at, sizeof(text) - at);
+}
+
+// Two digits at least.
+void AppendTwo(uint64_t value, Piece& out) {
+  if (value < 100)
+    out.append(kPairs.text + 2 * value, 2);
+  else
+    AppendPadded(value, 2, out);
 }
 
 int64_t SignExtend(uint64_t value, size_t size) {
@@ -144,20 +172,26 @@ void AppendDate(int64_t days, Piece& out) {
   const int64_t month = monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9;
   const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
   if (year < 0) out.push_back('-');
-  AppendPadded(static_cast<uint64_t>(year < 0 ? -year : year), 4, out);
+  const uint64_t y = static_cast<uint64_t>(year < 0 ? -year : year);
+  if (y < 10000) {
+    AppendTwo(y / 100, out);
+    AppendTwo(y % 100, out);
+  } else {
+    AppendPadded(y, 4, out);
+  }
   out.push_back('-');
-  AppendPadded(static_cast<uint64_t>(month), 2, out);
+  AppendTwo(static_cast<uint64_t>(month), out);
   out.push_back('-');
-  AppendPadded(static_cast<uint64_t>(day), 2, out);
+  AppendTwo(static_cast<uint64_t>(day), out);
 }
 
 // HH:MM:SS, then `digits` fraction digits of `fraction` when digits > 0.
 void AppendClock(uint64_t seconds, uint64_t fraction, size_t digits, Piece& out) {
-  AppendPadded(seconds / 3600, 2, out);
+  AppendTwo(seconds / 3600, out);
   out.push_back(':');
-  AppendPadded(seconds / 60 % 60, 2, out);
+  AppendTwo(seconds / 60 % 60, out);
   out.push_back(':');
-  AppendPadded(seconds % 60, 2, out);
+  AppendTwo(seconds % 60, out);
   if (digits == 0) return;
   out.push_back('.');
   AppendPadded(fraction, digits, out);
