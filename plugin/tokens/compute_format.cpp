@@ -4,23 +4,16 @@
 #include "store/conversation_key.h"
 #include "store/format_record.h"
 #include "tables/compute.h"
+#include "tokens/compute_fields.h"
 #include "tokens/datatypes.h"
 #include "tokens/decoders.h"
 
 namespace {
 
-constexpr FieldDef kLength = Plain("Length", 2, FF_DECIMAL, " byte(s)");
-constexpr FieldDef kComputeId = Plain("Compute Clause Id", 2, FF_DECIMAL);
-constexpr FieldDef kOperators = Plain("No. of Aggregate Operators", 1, FF_DECIMAL);
-constexpr FieldDef kOpType = Coded("Optype", 1, FF_HEX, AggregateOperatorTable);
-constexpr FieldDef kOpColumn = Plain("Opcol No.", 1, FF_DECIMAL);
-constexpr FieldDef kUserType = Plain("User Type", 4, FF_SIGNED);
+using namespace compute_fields;
+
 constexpr FieldDef kDataType = Plain("Data Type", 1, FF_HEX);
 constexpr FieldDef kTypeLength = Plain("Length", 0, FF_DECIMAL, " byte(s)");
-constexpr FieldDef kLocaleLength = Plain("Locale Length", 1, FF_DECIMAL, " byte(s)");
-constexpr FieldDef kLocale = Plain("Locale Info", 0, FF_STRING);
-constexpr FieldDef kByColumns = Plain("No. of Columns in the by-list", 1, FF_DECIMAL, "Columns");
-constexpr FieldDef kByColumn = Plain("Column Number", 1, FF_DECIMAL);
 
 int32_t DecodeOperator(Out& out, FormatRecord* record) {
   if (!Emit(out, kOpType) || !Emit(out, kOpColumn) || !Emit(out, kUserType)) return -1;
