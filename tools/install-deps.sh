@@ -7,4 +7,4 @@ export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends \
   build-essential cmake libpcap-dev libgtest-dev libgmock-dev libbenchmark-dev \
-  nlohmann-json3-dev clang-14 libclang-rt-14-dev valgrind >/dev/null
+  nlohmann-json3-dev clang-14 libclang-rt-14-dev valgrind python3 >/dev/null

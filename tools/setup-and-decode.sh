@@ -1,8 +1,13 @@
 #!/bin/sh
-# Installs the build dependencies, builds, and decodes the sample capture.
+# Installs the build dependencies, builds the program and the plug-in (quietly; the log is kept
+# in build/setup.log), and decodes the sample capture in the message view.
 set -eu
 cd "$(dirname "$0")/.."
 sh tools/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)"
+mkdir -p build
+if ! { cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTDS_BUILD_TESTS=OFF &&
+       cmake --build build -j"$(nproc)" --target tdsdecode sybasetds; } >build/setup.log 2>&1; then
+  cat build/setup.log
+  exit 1
+fi
 build/bin/tdsdecode tests/data/captures/vendorclient/language.pcap

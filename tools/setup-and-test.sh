@@ -8,7 +8,7 @@ sh tools/install-deps.sh
 jobs="$(nproc)"
 
 # The benchmarks are built (so they keep compiling) but not run here: bench/run.sh runs them.
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTDS_BUILD_BENCHMARKS=ON >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTDS_BUILD_TESTS=ON -DTDS_BUILD_BENCHMARKS=ON >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 
