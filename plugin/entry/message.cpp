@@ -41,6 +41,26 @@ constexpr FieldDef kUndecoded = Plain("Undecoded data", 0, FF_DUMP, " byte(s) of
 constexpr FieldDef kLoginTrailer = Plain("Login Record Trailer", 0, FF_DUMP, " byte(s) of data");
 constexpr FieldDef kMessageData = Plain("Message Data", 0, FF_DUMP, " byte(s) of data");
 constexpr const char* kPasswordLabels[] = {"Client Passwd", "Remote Server Name/Password Pairs"};
+
+// Names of the login record: fixed-size fields, padded, whose length follows in a byte of its
+// own. The message view shows each as the text its length gives.
+struct LoginName {
+  const char* label;
+  int32_t at;
+  int32_t size;
+  int32_t lengthAt;
+};
+constexpr LoginName kLoginNames[] = {
+    {"Host Name", 0, 30, 30},
+    {"User Name", 31, 30, 61},
+    {"Process Identifier", 93, 30, 123},
+    {"Application Name", 140, 30, 170},
+    {"Server Name", 171, 30, 201},
+    {"Client Library Name", 462, 10, 472},
+    {"Requested National Language", 480, 30, 510},
+    {"Character Set Name", 525, 30, 555},
+    {"Packet Size", 557, 6, 563},
+};
 constexpr char kMasked[] = "********";
 
 struct Walk {
@@ -194,15 +214,20 @@ void WalkTokens(Walk& walk, int32_t at) {
   }
 }
 
+// The character set the login record names (ISO-8859-1 when it names none).
+Charset LoginCharset(const Walk& walk) {
+  const int32_t n = walk.data[kCharsetLengthAt];
+  if (n <= 0 || n > kCharsetField) return Charset::kIso1;
+  return CharsetByName(reinterpret_cast<const char*>(walk.data + kCharsetAt),
+                       static_cast<size_t>(n));
+}
+
 // The login record fixes the connection's byte order and character set.
 void NoteLogin(Walk& walk) {
   if (walk.length < kLoginRecordSize) return;
   MessageSession& s = *walk.session;
   s.order = walk.data[kInt2OrderAt] == kInt2MsbFirst ? kWalkOrderBig : kWalkOrderLittle;
-  const int32_t n = walk.data[kCharsetLengthAt];
-  if (n > 0 && n <= kCharsetField)
-    s.charset = CharsetByName(reinterpret_cast<const char*>(walk.data + kCharsetAt),
-                              static_cast<size_t>(n));
+  if (walk.data[kCharsetLengthAt] > 0) s.charset = LoginCharset(walk);
 }
 
 void WalkLogin(Walk& walk) {
@@ -221,6 +246,19 @@ void WalkLogin(Walk& walk) {
   PacketLeft = 0;
   if (!(walk.out->flags & kWalkShowPasswords))
     for (const char* label : kPasswordLabels) PIReplaceFieldText(walk.tree, label, kMasked);
+  if (walk.length >= kLoginRecordSize) {
+    const Charset charset = LoginCharset(walk);
+    for (const LoginName& n : kLoginNames) {
+      const int32_t used = walk.data[n.lengthAt] < n.size ? walk.data[n.lengthAt] : n.size;
+      std::string& text = Scratch();
+      text.clear();
+      // A name stops at its first zero byte, whatever its length says.
+      int32_t end = 0;
+      while (end < used && walk.data[n.at + end] != 0) ++end;
+      AppendDecoded(charset, walk.data + n.at, static_cast<size_t>(end), text);
+      PIReplaceFieldText(walk.tree, n.label, text.c_str());
+    }
+  }
   if (!whole || walk.length < kLoginRecordSize) {
     if (walk.length > recordSize) EndWalk(walk, recordSize, "login record cut short");
     return;
