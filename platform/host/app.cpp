@@ -236,7 +236,18 @@ int RunTdsdecode(int argc, const char* const* argv) {
         opened = true;
         // With several inputs each message record names its own.
         if (other.messages && options.captures.size() > 1) other.messages->SetInput(path);
+        const uint64_t tcpBefore = stats.tcpConnections;
+        const uint64_t tdsBefore = stats.tdsConnections;
         if (!Decode(*source, options, view, other, stats, out)) status = kExitInput;
+        // A capture without TDS is most often TDS on a port tdsdecode was not told of.
+        if (stats.tdsConnections == tdsBefore) {
+          out.flush();
+          const uint64_t tcp = stats.tcpConnections - tcpBefore;
+          std::fprintf(stderr,
+                       "tdsdecode: %s: no TDS traffic found (%llu TCP connection%s); if TDS runs "
+                       "on another port, name it with -p PORT\n",
+                       path.c_str(), static_cast<unsigned long long>(tcp), tcp == 1 ? "" : "s");
+        }
       }
     }
     // With no input opened there is nothing to report on.

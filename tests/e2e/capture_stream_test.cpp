@@ -328,7 +328,8 @@ TEST(Inputs, SeveralFilesAndStandardInputEachNumberFromOne) {
   pcap.Record(flow.Segment(true, ACK, TdsPacket(15, 2)));
   pcap.Record(flow.Segment(false, ACK, Response(2, 3)));
   const std::string path = pcap.Write("twice.pcap");
-  const RunResult r = RunTdsdecode({"--view", "packet", "-o", "json", path, "-", path}, pcap.text());
+  const RunResult r =
+      RunTdsdecode({"--view", "packet", "-o", "json", path, "-", path}, pcap.text());
   std::remove(path.c_str());
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(Pluck(r.frames, "frame"), json({1, 2, 1, 2, 1, 2})) << r.out;
@@ -345,4 +346,22 @@ TEST(Inputs, MissingFileIsReportedAndTheOthersStillDecode) {
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.frames.size(), 1u);
   EXPECT_EQ(r.err.rfind("tdsdecode: /nonexistent/x.pcap: ", 0), 0u) << r.err;
+}
+
+TEST(Inputs, CaptureWithoutTdsSaysWhatWasSeenAndSuggestsAPort) {
+  Pcap pcap;
+  Flow flow;
+  flow.serverPort = 80;
+  Handshake(pcap, flow);
+  const std::string http = "GET / HTTP/1.0\r\n\r\n";
+  pcap.Record(flow.Segment(true, ACK | PSH, Bytes(http.begin(), http.end())));
+  const std::string path = pcap.Write("http.pcap");
+  const RunResult r = RunTdsdecode({path});
+  std::remove(path.c_str());
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_TRUE(r.out.empty()) << r.out;
+  EXPECT_TRUE(Contains(r.err,
+                       "no TDS traffic found (1 TCP connection); if TDS runs on another "
+                       "port, name it with -p PORT"))
+      << r.err;
 }
