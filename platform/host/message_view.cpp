@@ -22,6 +22,7 @@ class MessageSink : public DirectionSink, private MessageAssembler::Consumer {
         m_assembler(midStream) {}
 
   void Deliver(const StreamPiece& piece) override {
+    if (piece.length > 0) m_view.CountFrame();
     m_assembler.Feed(piece.data, piece.length, piece.frame, piece.ethernet, *this, m_view.now());
     Account();
   }

@@ -45,6 +45,8 @@ class MessageView : public View {
   void Decode(Connection& connection, uint32_t conn, bool clientToServer,
               const AssembledMessage& message);
   int64_t now() const { return m_clock; }
+  // A frame whose TDS bytes went to the decoder (counted as in the packet view).
+  void CountFrame() { ++m_stats.framesDecoded; }
 
  private:
   void Count(bool clientToServer, const AssembledMessage& message, const TdsMessageWalk& walk);

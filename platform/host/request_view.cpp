@@ -31,6 +31,7 @@ class RequestDirection : public DirectionSink, private MessageAssembler::Consume
 
   void Deliver(const StreamPiece& piece) override {
     if (piece.length == 0) return;
+    m_view.CountFrame();
     m_assembler.Feed(piece.data, piece.length, piece.frame, piece.ethernet, *this, m_view.now());
   }
 
@@ -106,7 +107,6 @@ void RequestView::Finish() {
 
 void RequestView::Walk(uint32_t conn, bool clientToServer, const AssembledMessage& message) {
   m_registry.Select(conn);
-  ++m_stats.framesDecoded;
   // The byte order to walk in: the one forced, the login's, or for a connection whose login
   // was not captured the one under which its messages frame plausibly.
   TdsMessageWalk prepared{};

@@ -43,6 +43,8 @@ class RequestView : public View {
   void Walk(uint32_t conn, bool clientToServer, const AssembledMessage& message);
   void Lost(uint32_t conn, bool clientToServer) { m_tracker.Lost(conn, clientToServer); }
   int64_t now() const { return m_clock; }
+  // A frame whose TDS bytes went to the decoder (counted as in the packet view).
+  void CountFrame() { ++m_stats.framesDecoded; }
 
   // Keeps the values of the first `rows` rows of each result set (at most kMaxRowsKept):
   // those rows are walked, the others only framed and counted.
