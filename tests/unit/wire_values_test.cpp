@@ -212,6 +212,11 @@ TEST(WireValues, ThirtyEightDigitDecimals) {
   }
   EXPECT_EQ(Decimal("-1234567890123456789012345678.0123456789", 17),
             Hex("01 0949b0f6f0023313c449904ecc674515"));  // as the server sent it
+  // A scale no server sends, up to the byte's largest: every zero is written, nothing overruns.
+  const Bytes one = Hex("01 00000000000000000000000000000001");
+  EXPECT_EQ(RenderValue(Column(0x6A, 17, 0, 255), one.data(), 17, false, true, Charset::kIso1, out),
+            ValueKind::kText);
+  EXPECT_EQ(out, "-0." + std::string(254, '0') + "1");
 }
 
 TEST(WireValues, NullIsEmpty) {
