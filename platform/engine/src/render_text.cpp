@@ -37,6 +37,27 @@ inline bool PlainQuoted(uint8_t c) {
 }
 
 // A string value in double quotes; printable ISO-8859-1 characters as UTF-8, others escaped.
+// One byte below 0x80 in a quoted string: quotes, backslashes and control characters escaped.
+void PutQuotedAscii(OutBuffer& out, uint8_t c) {
+  if (c == '"' || c == '\\') {
+    out.put('\\');
+    out.put(static_cast<char>(c));
+  } else if (c >= 0x20 && c < 0x7F) {
+    out.put(static_cast<char>(c));
+  } else if (c == '\n') {
+    out.put("\\n", 2);
+  } else if (c == '\r') {
+    out.put("\\r", 2);
+  } else if (c == '\t') {
+    out.put("\\t", 2);
+  } else if (c == 0) {
+    out.put("\\0", 2);
+  } else {
+    char x[4] = {'\\', 'x', kHexDigits[c >> 4], kHexDigits[c & 15]};
+    out.put(x, 4);
+  }
+}
+
 void PutQuoted(OutBuffer& out, const uint8_t* data, int32_t size) {
   out.put('"');
   for (int32_t i = 0; i < size; ++i) {
@@ -49,22 +70,11 @@ void PutQuoted(OutBuffer& out, const uint8_t* data, int32_t size) {
       if (i == size) break;
     }
     const uint8_t c = data[i];
-    if (c == '"' || c == '\\') {
-      out.put('\\');
-      out.put(static_cast<char>(c));
-    } else if (c >= 0x20 && c < 0x7F) {
-      out.put(static_cast<char>(c));
+    if (c < 0x80) {
+      PutQuotedAscii(out, c);
     } else if (c >= 0xA0) {
       out.put(static_cast<char>(0xC0 | (c >> 6)));
       out.put(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c == '\n') {
-      out.put("\\n", 2);
-    } else if (c == '\r') {
-      out.put("\\r", 2);
-    } else if (c == '\t') {
-      out.put("\\t", 2);
-    } else if (c == 0) {
-      out.put("\\0", 2);
     } else {
       char x[4] = {'\\', 'x', kHexDigits[c >> 4], kHexDigits[c & 15]};
       out.put(x, 4);
@@ -353,23 +363,10 @@ void PutQuotedUtf8(OutBuffer& out, const char* text, size_t size) {
   out.put('"');
   for (size_t i = 0; i < size; ++i) {
     const uint8_t c = static_cast<uint8_t>(text[i]);
-    if (c == '"' || c == '\\') {
-      out.put('\\');
+    if (c < 0x80)
+      PutQuotedAscii(out, c);
+    else
       out.put(static_cast<char>(c));
-    } else if (c == '\n') {
-      out.put("\\n", 2);
-    } else if (c == '\r') {
-      out.put("\\r", 2);
-    } else if (c == '\t') {
-      out.put("\\t", 2);
-    } else if (c == 0) {
-      out.put("\\0", 2);
-    } else if (c < 0x20 || c == 0x7F) {
-      char x[4] = {'\\', 'x', kHexDigits[c >> 4], kHexDigits[c & 15]};
-      out.put(x, 4);
-    } else {
-      out.put(static_cast<char>(c));
-    }
   }
   out.put('"');
 }
