@@ -58,11 +58,14 @@ bool EmitValues(MessageToken& t, Out& out, const KeptFormat& kept, bool keysOnly
     } else if (!FrameValue(c, params, statusBytes, out.cursor, out.remaining, t.msbFirst, span)) {
       return false;
     }
-    const ValueKind kind = RenderValue(c, out.cursor + span.dataOffset, span.dataSize, span.null,
-                                       t.msbFirst, t.session.charset, t.scratch);
-    PIOutputValue(t.tree, kept.firstColumn + static_cast<int32_t>(column),
-                  static_cast<int32_t>(kind), t.scratch.data(),
-                  static_cast<int32_t>(t.scratch.size()));
+    // Written straight into the tree's text store.
+    char* text = PIValueRoom(t.tree, static_cast<int32_t>(RenderedValueRoom(span.dataSize)));
+    if (!text) return false;
+    const RenderedValue r = RenderValueTo(c, out.cursor + span.dataOffset, span.dataSize, span.null,
+                                          t.msbFirst, t.session.charset, text);
+    PICommitValue(t.tree, kept.firstColumn + static_cast<int32_t>(column),
+                  static_cast<int32_t>(r.kind), static_cast<int32_t>(r.size),
+                  r.plain ? VF_PLAIN_VALUE : 0);
     out.cursor += span.size;
     out.remaining -= span.size;
   }

@@ -35,34 +35,51 @@ static_assert(static_cast<int>(Charset::kKoi8) - static_cast<int>(Charset::kAsci
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-void AppendEscaped(uint8_t byte, std::string& out) {
-  const char escape[4] = {'\\', 'x', kHexDigits[byte >> 4], kHexDigits[byte & 0x0F]};
-  out.append(escape, 4);
+// Writers put their bytes at `p` and return the position after them; the caller has made room
+// (DecodedRoom).
+char* PutEscaped(uint8_t byte, char* p) {
+  p[0] = '\\';
+  p[1] = 'x';
+  p[2] = kHexDigits[byte >> 4];
+  p[3] = kHexDigits[byte & 0x0F];
+  return p + 4;
 }
 
-void AppendCodePoint(uint32_t cp, std::string& out) {
-  char utf8[4];
-  size_t n;
+char* PutCodePoint(uint32_t cp, char* p) {
   if (cp < 0x80) {
-    utf8[0] = static_cast<char>(cp);
-    n = 1;
+    *p++ = static_cast<char>(cp);
   } else if (cp < 0x800) {
-    utf8[0] = static_cast<char>(0xC0 | (cp >> 6));
-    utf8[1] = static_cast<char>(0x80 | (cp & 0x3F));
-    n = 2;
+    *p++ = static_cast<char>(0xC0 | (cp >> 6));
+    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else if (cp < 0x10000) {
-    utf8[0] = static_cast<char>(0xE0 | (cp >> 12));
-    utf8[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    utf8[2] = static_cast<char>(0x80 | (cp & 0x3F));
-    n = 3;
+    *p++ = static_cast<char>(0xE0 | (cp >> 12));
+    *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else {
-    utf8[0] = static_cast<char>(0xF0 | (cp >> 18));
-    utf8[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    utf8[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    utf8[3] = static_cast<char>(0x80 | (cp & 0x3F));
-    n = 4;
+    *p++ = static_cast<char>(0xF0 | (cp >> 18));
+    *p++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
   }
-  out.append(utf8, n);
+  return p;
+}
+
+// Printable ASCII but the quote and the backslash: text that any output takes as it is.
+struct PlainBytes {
+  bool plain[256];
+  constexpr PlainBytes() : plain() {
+    for (int c = 0x20; c < 0x7F; ++c) plain[c] = c != '"' && c != '\\';
+  }
+};
+constexpr PlainBytes kPlain;
+
+// Grows a string by `room`, lets `write` fill it, and keeps what was written.
+template <typename Write>
+void AppendWritten(std::string& out, size_t room, Write write) {
+  const size_t at = out.size();
+  out.resize(at + room);
+  char* begin = &out[0] + at;
+  out.resize(at + static_cast<size_t>(write(begin) - begin));
 }
 
 // The bytes of the well-formed UTF-8 sequence at `at`, or 0.
@@ -119,42 +136,44 @@ const char* CharsetName(Charset charset) {
   return index < sizeof(kServerNames) / sizeof(kServerNames[0]) ? kServerNames[index] : "iso_1";
 }
 
-void AppendDecoded(Charset charset, const uint8_t* bytes, size_t size, std::string& out) {
+char* DecodeTo(Charset charset, const uint8_t* bytes, size_t size, char* out, bool* plain) {
   const uint16_t* table = nullptr;
   if (charset >= Charset::kAscii8 && charset <= Charset::kKoi8)
     table = kSingleByteTables[static_cast<int>(charset) - static_cast<int>(Charset::kAscii8)];
   const bool utf8 = charset == Charset::kUtf8;
+  bool allPlain = true;
   size_t i = 0;
   while (i < size) {
-    // Every set reads bytes below 0x80 as ASCII: copy such runs as they are.
-    size_t run = i;
-    while (run < size && bytes[run] < 0x80) ++run;
-    if (run > i) {
-      out.append(reinterpret_cast<const char*>(bytes + i), run - i);
-      i = run;
+    // Every set reads bytes below 0x80 as ASCII: such runs are copied as they are.
+    const uint8_t b = bytes[i];
+    if (b < 0x80) {
+      allPlain &= kPlain.plain[b];
+      *out++ = static_cast<char>(b);
+      ++i;
       continue;
     }
+    allPlain = false;
     if (utf8) {
       const size_t n = Utf8SequenceSize(bytes + i, size - i);
       if (n == 0) {
-        AppendEscaped(bytes[i], out);
+        out = PutEscaped(b, out);
         ++i;
       } else {
-        out.append(reinterpret_cast<const char*>(bytes + i), n);
+        std::memcpy(out, bytes + i, n);
+        out += n;
         i += n;
       }
       continue;
     }
-    const uint16_t cp = table ? table[bytes[i]] : bytes[i];
-    if (cp == kNoChar)
-      AppendEscaped(bytes[i], out);
-    else
-      AppendCodePoint(cp, out);
+    const uint16_t cp = table ? table[b] : b;
+    out = cp == kNoChar ? PutEscaped(b, out) : PutCodePoint(cp, out);
     ++i;
   }
+  if (plain) *plain = allPlain;
+  return out;
 }
 
-void AppendUtf16(const uint8_t* bytes, size_t size, bool msbFirst, std::string& out) {
+char* Utf16To(const uint8_t* bytes, size_t size, bool msbFirst, char* out) {
   auto unit = [&](size_t at) -> uint32_t {
     return msbFirst ? (uint32_t{bytes[at]} << 8 | bytes[at + 1])
                     : (uint32_t{bytes[at + 1]} << 8 | bytes[at]);
@@ -163,21 +182,31 @@ void AppendUtf16(const uint8_t* bytes, size_t size, bool msbFirst, std::string& 
   while (i + 2 <= size) {
     const uint32_t u = unit(i);
     if (u < 0xD800 || u > 0xDFFF) {
-      AppendCodePoint(u, out);
+      out = PutCodePoint(u, out);
       i += 2;
       continue;
     }
     if (u <= 0xDBFF && i + 4 <= size) {
       const uint32_t low = unit(i + 2);
       if (low >= 0xDC00 && low <= 0xDFFF) {
-        AppendCodePoint(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00), out);
+        out = PutCodePoint(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00), out);
         i += 4;
         continue;
       }
     }
-    AppendEscaped(bytes[i], out);
-    AppendEscaped(bytes[i + 1], out);
+    out = PutEscaped(bytes[i], out);
+    out = PutEscaped(bytes[i + 1], out);
     i += 2;
   }
-  if (i < size) AppendEscaped(bytes[i], out);
+  if (i < size) out = PutEscaped(bytes[i], out);
+  return out;
+}
+
+void AppendDecoded(Charset charset, const uint8_t* bytes, size_t size, std::string& out) {
+  AppendWritten(out, DecodedRoom(size),
+                [&](char* p) { return DecodeTo(charset, bytes, size, p, nullptr); });
+}
+
+void AppendUtf16(const uint8_t* bytes, size_t size, bool msbFirst, std::string& out) {
+  AppendWritten(out, DecodedRoom(size), [&](char* p) { return Utf16To(bytes, size, msbFirst, p); });
 }

@@ -13,26 +13,23 @@ __extension__ typedef unsigned __int128 Uint128;  // 38-digit decimals
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-// A short text (a number, a date, an exact decimal) built in place and appended in one piece.
-// The longest is a decimal of scale 255: "-0." and 255 digits; nothing is written past the end.
+// The text of a value, written in place: the caller gives room for RenderedValueRoom bytes.
+// The longest short text is a decimal of scale 255: "-0." and 255 digits.
 struct Piece {
-  char b[320];
+  char* b;
   size_t n = 0;
-  size_t Room(size_t k) const { return k < sizeof(b) - n ? k : sizeof(b) - n; }
-  void push_back(char c) {
-    if (n < sizeof(b)) b[n++] = c;
-  }
+  void push_back(char c) { b[n++] = c; }
   void append(const char* s, size_t k) {
-    k = Room(k);
     std::memcpy(b + n, s, k);
     n += k;
   }
   void append(const char* s) { append(s, std::strlen(s)); }
   void append(size_t k, char c) {
-    k = Room(k);
     std::memset(b + n, c, k);
     n += k;
   }
+  char* end() const { return b + n; }
+  void end(char* e) { n = static_cast<size_t>(e - b); }
 };
 
 // "0x00" .. "0xff", the type name of a code without a rule.
@@ -96,14 +93,13 @@ constexpr uint64_t kUsPerDay = 86400000000;
 constexpr int32_t kUserTypeUnichar = 34;
 constexpr int32_t kUserTypeUnivarchar = 35;
 
-ValueKind AppendHex(const uint8_t* data, size_t size, std::string& out) {
-  const size_t at = out.size();
-  out.resize(at + 2 * size);
-  char* p = &out[at];
+ValueKind AppendHex(const uint8_t* data, size_t size, Piece& out) {
+  char* p = out.end();
   for (size_t i = 0; i < size; ++i) {
     *p++ = kHexDigits[data[i] >> 4];
     *p++ = kHexDigits[data[i] & 0x0F];
   }
+  out.end(p);
   return ValueKind::kText;
 }
 
@@ -281,15 +277,14 @@ const char* SqlTypeName(const WireColumn& column) {
 
 namespace {
 
-// Variable-length texts go to `text` directly, short ones are built in `out`.
 ValueKind RenderInto(const WireColumn& column, const uint8_t* data, int32_t size, bool null,
-                     bool msbFirst, Charset charset, Piece& out, std::string& text) {
+                     bool msbFirst, Charset charset, Piece& out, bool& plain) {
   if (null) return ValueKind::kNull;
   const size_t n = size > 0 ? static_cast<size_t>(size) : 0;
   const int32_t width = static_cast<int32_t>(n);
   const DatatypeRule* rule = DatatypeOf(column.type);
   if (!rule || (rule->framing == ValueFraming::kFixed && n != rule->fixedSize))
-    return AppendHex(data, n, text);
+    return AppendHex(data, n, out);
   const bool integerSize = n == 1 || n == 2 || n == 4 || n == 8;
   switch (rule->shape) {
     case ValueShape::kUnsigned:
@@ -310,13 +305,13 @@ ValueKind RenderInto(const WireColumn& column, const uint8_t* data, int32_t size
       out.append(data[0] ? "true" : "false");
       return ValueKind::kBool;
     case ValueShape::kChars:
-      AppendDecoded(charset, data, n, text);
+      out.end(DecodeTo(charset, data, n, out.end(), &plain));
       return ValueKind::kChars;
     case ValueShape::kLongBinary:
       if (column.userType != kUserTypeUnichar && column.userType != kUserTypeUnivarchar) break;
       [[fallthrough]];
     case ValueShape::kUtf16:
-      AppendUtf16(data, n, msbFirst, text);
+      out.end(Utf16To(data, n, msbFirst, out.end()));
       return ValueKind::kChars;
     case ValueShape::kBinary:
       break;
@@ -397,19 +392,29 @@ ValueKind RenderInto(const WireColumn& column, const uint8_t* data, int32_t size
     case ValueShape::kVoid:
       return ValueKind::kText;
   }
-  return AppendHex(data, n, text);
+  return AppendHex(data, n, out);
 }
 
 }  // namespace
 
+RenderedValue RenderValueTo(const WireColumn& column, const uint8_t* data, int32_t size, bool null,
+                            bool msbFirst, Charset charset, char* out) {
+  Piece piece{out};
+  bool plain = true;
+  RenderedValue r;
+  r.kind = RenderInto(column, data, size, null, msbFirst, charset, piece, plain);
+  // unichar is blank-padded on the wire; what a client reads back has no padding.
+  if (column.userType == kUserTypeUnichar && r.kind == ValueKind::kChars)
+    while (piece.n > 0 && out[piece.n - 1] == ' ') --piece.n;
+  r.size = piece.n;
+  r.plain = r.kind != ValueKind::kChars || plain;
+  return r;
+}
+
 ValueKind RenderValue(const WireColumn& column, const uint8_t* data, int32_t size, bool null,
                       bool msbFirst, Charset charset, std::string& out) {
-  out.clear();
-  Piece piece;
-  const ValueKind kind = RenderInto(column, data, size, null, msbFirst, charset, piece, out);
-  if (piece.n) out.append(piece.b, piece.n);
-  // unichar is blank-padded on the wire; what a client reads back has no padding.
-  if (column.userType == kUserTypeUnichar && kind == ValueKind::kChars)
-    while (!out.empty() && out.back() == ' ') out.pop_back();
-  return kind;
+  out.resize(RenderedValueRoom(size));
+  const RenderedValue r = RenderValueTo(column, data, size, null, msbFirst, charset, &out[0]);
+  out.resize(r.size);
+  return r.kind;
 }

@@ -111,6 +111,30 @@ void DisplayTree::AddColumnValue(uint32_t column, uint8_t kind, const char* text
   m_values.push_back(v);
 }
 
+char* DisplayTree::ValueRoom(size_t room) {
+  const size_t at = m_textsUsed;
+  if (at + room > m_texts.size()) m_texts.resize(std::max(2 * m_texts.size(), at + room + 256));
+  return &m_texts[at];
+}
+
+void DisplayTree::AddWrittenValue(uint32_t column, uint8_t kind, size_t textSize, uint8_t flags) {
+  PacketRecord& p = current();
+  const ColumnRecord& c = m_columns[column];
+  if (textSize > m_texts.size() - m_textsUsed) textSize = 0;  // more than ValueRoom gave
+  ValueRecord v;
+  v.nameBegin = c.nameBegin;
+  v.nameSize = c.nameSize;
+  v.type = c.type;
+  v.textBegin = static_cast<uint32_t>(m_textsUsed);
+  v.textSize = static_cast<uint32_t>(textSize);
+  v.kind = kind;
+  v.flags = c.flags | flags;
+  v.column = column;
+  m_textsUsed += textSize;
+  ++p.valueCount;
+  m_values.push_back(v);
+}
+
 void DisplayTree::AttachText(const char* text, size_t size) {
   if (m_fields.empty()) return;
   FieldRecord& f = m_fields.back();

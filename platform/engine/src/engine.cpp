@@ -82,6 +82,19 @@ void PIOutputValue(CPDecode* tree, int32_t column, int32_t kind, const char* tex
                     static_cast<size_t>(textSize));
 }
 
+char* PIValueRoom(CPDecode* tree, int32_t room) {
+  if (!tree || room < 0) return nullptr;
+  return tree->m_tree->ValueRoom(static_cast<size_t>(room));
+}
+
+void PICommitValue(CPDecode* tree, int32_t column, int32_t kind, int32_t textSize, int32_t flags) {
+  if (!tree || column < 0 || textSize < 0) return;
+  DisplayTree& dt = *tree->m_tree;
+  if (static_cast<size_t>(column) >= dt.columns().size()) return;
+  dt.AddWrittenValue(static_cast<uint32_t>(column), static_cast<uint8_t>(kind),
+                     static_cast<size_t>(textSize), static_cast<uint8_t>(flags & VF_PLAIN_VALUE));
+}
+
 void PIAttachFieldText(CPDecode* tree, const char* text, int32_t size) {
   if (!tree || size < 0) return;
   tree->m_tree->AttachText(text, static_cast<size_t>(size));

@@ -699,9 +699,10 @@ char* PutPlainValueTail(char* p, const char* texts, const ValueRecord& v, bool o
   if (v.kind == VK_NULL) {
     p = PutLiteral(p, "null");
   } else {
-    if (v.kind == VK_TEXT) *p++ = '"';
+    const bool quoted = v.kind == VK_TEXT || v.kind == VK_CHARS;
+    if (quoted) *p++ = '"';
     p = CopyShort(p, texts + v.textBegin, v.textSize);
-    if (v.kind == VK_TEXT) *p++ = '"';
+    if (quoted) *p++ = '"';
   }
   if (outputKey && (v.flags & VF_OUTPUT)) p = PutLiteral(p, ", \"output\": true");
   *p++ = '}';
@@ -716,7 +717,8 @@ void RenderValueJson(const DisplayTree& tree, const ValueRecord& v, bool outputK
   // A column's start, kept once per message, then the value.
   if (v.column != ValueRecord::kNoColumn) {
     const ColumnRecord& c = tree.columns()[v.column];
-    if (c.headSize && v.kind == VK_CHARS) {
+    const bool escape = v.kind == VK_CHARS && !(v.flags & VF_PLAIN_VALUE);
+    if (c.headSize && escape) {
       out.put(texts + c.headBegin, c.headSize);
       EscapeJson(out, texts + v.textBegin, v.textSize);
       if (outputKey && (v.flags & VF_OUTPUT)) out.put(", \"output\": true", 16);
@@ -733,7 +735,7 @@ void RenderValueJson(const DisplayTree& tree, const ValueRecord& v, bool outputK
   // Plain names, the type and texts other than character data need no escaping: straight in.
   const size_t room = 64 + typeSize + v.nameSize + v.textSize;  // 52 bytes of keys at most
   const bool plainName = (v.flags & VF_PLAIN_NAME) != 0;
-  if (plainName && v.kind != VK_CHARS && out.ensure(room)) {
+  if (plainName && (v.kind != VK_CHARS || (v.flags & VF_PLAIN_VALUE)) && out.ensure(room)) {
     char* p = PutLiteral(out.cursor(), "{\"name\": \"");
     std::memcpy(p, texts + v.nameBegin, v.nameSize);
     p = PutLiteral(p + v.nameSize, "\", \"type\": \"");

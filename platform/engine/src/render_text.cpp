@@ -591,7 +591,13 @@ void RenderValueText(const DisplayTree& tree, const ValueRecord& v, OutBuffer& o
       out.put("NULL", 4);
       break;
     case VK_CHARS:
-      PutQuotedUtf8(out, texts + v.textBegin, v.textSize);
+      if (v.flags & VF_PLAIN_VALUE) {
+        out.put('"');
+        out.put(texts + v.textBegin, v.textSize);
+        out.put('"');
+      } else {
+        PutQuotedUtf8(out, texts + v.textBegin, v.textSize);
+      }
       break;
     default:
       out.put(texts + v.textBegin, v.textSize);

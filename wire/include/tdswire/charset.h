@@ -33,6 +33,19 @@ Charset CharsetByName(const char* name, size_t size, bool* known = nullptr);
 // The server's name of a character set ("iso_1", "utf8", ...).
 const char* CharsetName(Charset charset);
 
+// The most bytes decoding `size` bytes writes: a byte that does not decode takes four (\xNN),
+// the longest UTF-8 sequence takes four for the two or four bytes of a UTF-16 character.
+constexpr size_t DecodedRoom(size_t size) {
+  return 4 * size;
+}
+
+// Writes the bytes decoded from the character set as UTF-8 at `out`, which has room for
+// DecodedRoom(size) bytes, and returns the end. *plain (when given) tells whether the text is
+// all printable ASCII without a quote or a backslash, so that no output needs to escape it.
+char* DecodeTo(Charset charset, const uint8_t* bytes, size_t size, char* out, bool* plain);
+// UTF-16 code units (2 bytes each, in the given byte order) written as UTF-8, as DecodeTo.
+char* Utf16To(const uint8_t* bytes, size_t size, bool msbFirst, char* out);
+
 // Appends the bytes decoded from the character set as UTF-8.
 void AppendDecoded(Charset charset, const uint8_t* bytes, size_t size, std::string& out);
 // Appends UTF-16 code units (2 bytes each, in the given byte order) as UTF-8; an odd last byte

@@ -20,6 +20,22 @@ enum class ValueKind : uint8_t {
 // without a rule). Nullable forms take the name of their maximum length.
 const char* SqlTypeName(const WireColumn& column);
 
+// The most bytes RenderValueTo writes for a value of `size` data bytes: four a byte of decoded
+// characters (or two of hex), or a short text of at most 258 bytes (an exact decimal of scale 255).
+constexpr size_t RenderedValueRoom(int32_t size) {
+  return 4 * static_cast<size_t>(size > 0 ? size : 0) + 320;
+}
+
+struct RenderedValue {
+  size_t size = 0;
+  ValueKind kind = ValueKind::kNull;
+  bool plain = true;  // printable ASCII without quote or backslash: no output escapes it
+};
+
+// Writes the value's text at `out`, which has room for RenderedValueRoom(size) bytes.
+RenderedValue RenderValueTo(const WireColumn& column, const uint8_t* data, int32_t size, bool null,
+                            bool msbFirst, Charset charset, char* out);
+
 // Writes the value (its data bytes, without framing) into `out` (cleared first) and returns
 // how to write it. msbFirst is the connection's byte order, charset its character set.
 ValueKind RenderValue(const WireColumn& column, const uint8_t* data, int32_t size, bool null,

@@ -134,10 +134,11 @@ enum TdsValueKind : uint8_t {
   VK_TEXT = 4,
 };
 // Value flags: an output parameter; a name that JSON takes as it is (printable ASCII, no quote
-// or backslash).
+// or backslash); a value text that every output takes as it is (the same bytes).
 enum TdsValueFlags : uint8_t {
   VF_OUTPUT = 0x01,
   VF_PLAIN_NAME = 0x02,
+  VF_PLAIN_VALUE = 0x04,
 };
 
 // Message view: a column or parameter whose values follow in this message (name UTF-8, copied;
@@ -147,6 +148,12 @@ TDSENGINE_API int32_t PIOutputColumn(CPDecode* tree, const char* name, int32_t n
 // Message view: a value of that column, added to the latest record (title); text UTF-8, copied.
 TDSENGINE_API void PIOutputValue(CPDecode* tree, int32_t column, int32_t kind, const char* text,
                                  int32_t textSize);
+// Message view: the same, the text written in place. PIValueRoom gives room for `room` bytes
+// (nullptr when refused); PICommitValue keeps the first textSize of them as the value, with
+// the value's own flags (VF_PLAIN_VALUE) added to its column's.
+TDSENGINE_API char* PIValueRoom(CPDecode* tree, int32_t room);
+TDSENGINE_API void PICommitValue(CPDecode* tree, int32_t column, int32_t kind, int32_t textSize,
+                                 int32_t flags);
 // Message view: the latest field's value is this UTF-8 text (copied) rather than its bytes.
 TDSENGINE_API void PIAttachFieldText(CPDecode* tree, const char* text, int32_t size);
 
