@@ -166,16 +166,12 @@ void WriteDigestText(const RequestDigest& d, OutBuffer& out, size_t width) {
     line = "   ";
     AppendLine(line, e.fingerprint, Room(width, 3));
     PutLine(out, line, width);
-    for (const auto* t : {&e.users, &e.applications, &e.clients}) {
-      line = "   ";
-      AppendLine(line,
-                 Tally(t == &e.users          ? "users"
-                       : t == &e.applications ? "applications"
-                                              : "clients",
-                       *t),
-                 Room(width, 3));
-      PutLine(out, line, width);
-    }
+    line = "   ";
+    AppendLine(line,
+               Tally("users", e.users) + "; " + Tally("applications", e.applications) + "; " +
+                   Tally("clients", e.clients),
+               Room(width, 3));
+    PutLine(out, line, width);
     if (!e.errors.empty()) {
       line = "   errors:";
       for (size_t k = 0; k < e.errors.size(); ++k)

@@ -1,5 +1,6 @@
 // Requests over time in a bounded series: at most kBuckets intervals, each 1 second at first;
 // when the span outgrows them, adjacent intervals are merged in pairs and the width doubles.
+// Requests before the first one (a later input of several) add intervals in front.
 #pragma once
 
 #include <cstddef>
@@ -23,6 +24,8 @@ class RateSeries {
   const std::vector<Bucket>& buckets() const { return m_buckets; }
 
  private:
+  void Halve();  // adjacent intervals merged in pairs, the width doubled
+
   int64_t m_start = 0;
   int64_t m_width = 1000000;
   std::vector<Bucket> m_buckets;

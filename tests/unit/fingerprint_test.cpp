@@ -105,6 +105,16 @@ TEST(RateSeries, MergesPairsWhenFull) {
   }
   EXPECT_EQ(requests, 1000u);
   EXPECT_EQ(errors, 100u);
+
+  // An earlier request (a second capture read after the first) adds intervals in front.
+  r.Add(t0 - 10 * 1000000, false);
+  EXPECT_EQ(r.startUs(), t0 - 10 * 1000000);
+  EXPECT_EQ(r.buckets().size(), 505u);
+  EXPECT_EQ(r.buckets().front().requests, 1u);
+  r.Add(t0 - 4000 * 1000000LL, false);
+  EXPECT_LE(r.buckets().size(), RateSeries::kBuckets);
+  EXPECT_LE(r.startUs(), t0 - 4000 * 1000000LL);
+  EXPECT_EQ(r.buckets().front().requests, 1u);
 }
 
 }  // namespace
