@@ -10,6 +10,9 @@
 
 namespace {
 
+// Fingerprints listed in the page, the costliest first.
+constexpr size_t kReportRows = 500;
+
 void Escape(std::string& h, std::string_view s) {
   for (char c : s) {
     switch (c) {
@@ -54,7 +57,8 @@ table.sortable th{cursor:pointer}td.n{text-align:right;font-variant-numeric:tabu
 code{font-family:ui-monospace,monospace;font-size:.95em;white-space:pre-wrap;word-break:break-all}
 dl.ov{display:grid;grid-template-columns:max-content auto;gap:.2em 1em}dl.ov dt{color:#555}dl.ov dd{margin:0;font-weight:600}
 svg{background:#fafafa;border:1px solid #ddd}.bar{fill:#4a7fb5}.line{fill:none;stroke:#c0392b;stroke-width:1.5}
-.axis{font-size:10px;fill:#444}
+.axis{font-size:10px;fill:#444}.charts{display:flex;flex-wrap:wrap;gap:0 2em}
+.charts svg{width:560px;height:auto}
 </style>)";
 
 const char kScript[] = R"(<script>
@@ -153,7 +157,8 @@ void DigestTable(std::string& h, const RequestDigest& d) {
   FigureHeaders(h);
   h += "<th>fingerprint</th><th>users</th><th>example (slowest)</th></tr></thead><tbody>\n";
   const std::vector<const FingerprintEntry*> ranked = d.Fingerprints();
-  for (size_t i = 0; i < ranked.size(); ++i) {
+  const size_t shown = std::min(ranked.size(), kReportRows);
+  for (size_t i = 0; i < shown; ++i) {
     const FingerprintEntry& e = *ranked[i];
     const std::string id = e.other ? std::string() : FingerprintIdText(e.id);
     h += "<tr data-id=\"" + id + "\">";
@@ -168,7 +173,11 @@ void DigestTable(std::string& h, const RequestDigest& d) {
     Cell(h, example);
     h += "</tr>\n";
   }
-  h += "</tbody></table></section>\n";
+  h += "</tbody></table>\n";
+  if (shown < ranked.size())
+    h += "<p id=\"digest-more\">The " + Num(shown) + " costliest of " + Num(ranked.size()) +
+         " fingerprints are listed; <code>--digest -o json</code> gives them all.</p>\n";
+  h += "</section>\n";
 }
 
 void LatencyChart(std::string& h, const RequestDigest& d) {
@@ -363,9 +372,11 @@ std::string HtmlReport(const RequestDigest& d, const ReportContext& c) {
   h += kStyle;
   h += "</head><body>\n<h1>TDS request report</h1>\n";
   Overview(h, d, c);
-  DigestTable(h, d);
+  h += "<div class=\"charts\">\n";
   LatencyChart(h, d);
   RateChart(h, d);
+  h += "</div>\n";
+  DigestTable(h, d);
   Slowest(h, d);
   Errors(h, d);
   Connections(h, d);
