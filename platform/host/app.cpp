@@ -21,7 +21,7 @@
 #include "packet_view.h"
 #include "plugin_loader.h"
 #include "progress.h"
-#include "request_render.h"
+#include "request_outputs.h"
 #include "request_view.h"
 #include "stats.h"
 #include "stop_signal.h"
@@ -96,7 +96,6 @@ bool Decode(FrameSource& source, const Options& options, ViewType& view, HostSta
 // The views a run may use besides the packet view.
 struct OtherViews {
   std::unique_ptr<MessageView> messages;
-  std::unique_ptr<RequestOutput> requestOutput;
   std::unique_ptr<RequestView> requests;
   int64_t clock = 0;  // the capture time of the frame being read (message view, request log)
 };
@@ -169,14 +168,14 @@ int RunTdsdecode(int argc, const char* const* argv) {
     return kExitInput;
   }
   TdsParseMessageFn parseMessage = nullptr;
-  if (options.view == ViewKind::kMessage || options.requests) {
+  if (options.view == ViewKind::kMessage || RequestMode(options)) {
     parseMessage = reinterpret_cast<TdsParseMessageFn>(plugin.Find(TDS_PARSE_MESSAGE_SYMBOL));
     if (!parseMessage) {
       std::fprintf(stderr,
                    "tdsdecode: %s: the decoder plug-in has no message entry (%s), which "
                    "%s needs\n",
                    pluginPath.c_str(), TDS_PARSE_MESSAGE_SYMBOL,
-                   options.requests ? "--requests" : "--view message");
+                   RequestMode(options) ? "--requests" : "--view message");
       return kExitInput;
     }
   }
@@ -186,15 +185,18 @@ int RunTdsdecode(int argc, const char* const* argv) {
   {
     OutBuffer out(stdout);
     PacketView view(plugin.parse, options, out, stats);
+    std::unique_ptr<RequestOutputs> requestOutputs;  // outlives the request view
     OtherViews other;
-    if (options.requests) {
+    if (RequestMode(options)) {
       KeepFreedMemory();
-      if (options.format == OutputFormat::kJson)
-        other.requestOutput.reset(new RequestJsonWriter(out));
-      else
-        other.requestOutput.reset(new RequestTextWriter(out, OutputWidth()));
+      requestOutputs.reset(new RequestOutputs(options, out, OutputWidth()));
+      std::string error;
+      if (!requestOutputs->Open(error)) {
+        std::fprintf(stderr, "tdsdecode: %s\n", error.c_str());
+        return kExitInput;
+      }
       other.requests.reset(
-          new RequestView(parseMessage, *other.requestOutput, stats, other.clock, options));
+          new RequestView(parseMessage, requestOutputs->sink(), stats, other.clock, options));
     } else if (parseMessage) {
       other.messages.reset(new MessageView(parseMessage, options, out, stats, other.clock));
     }
@@ -251,7 +253,14 @@ int RunTdsdecode(int argc, const char* const* argv) {
       }
     }
     // With no input opened there is nothing to report on.
-    if (other.requests && opened) other.requests->Finish();
+    if (other.requests && opened) {
+      other.requests->Finish();
+      std::string error;
+      if (!requestOutputs->Finish(stats.tdsConnections, error)) {
+        Complain(out, error);
+        status = kExitInput;
+      }
+    }
     if (options.stats) {
       if (options.format == OutputFormat::kJson)
         PrintStatsJson(stats, out);

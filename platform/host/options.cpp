@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "request_filter.h"
+
 namespace {
 
 bool ParsePort(const std::string& text, uint16_t& port) {
@@ -72,6 +74,16 @@ const char* UsageText() {
          "      --requests          the request log: each client request with its answer\n"
          "                          (time, duration, rows, errors), then a summary in text\n"
          "      --rows N            the request log shows the first N rows of each result set\n"
+         "      --digest            the requests grouped by statement fingerprint, ranked by\n"
+         "                          total time: counts, latency percentiles, rows, errors,\n"
+         "                          users, applications, clients; then per user, application\n"
+         "                          and client address, errors by number, requests per second\n"
+         "      --report FILE       write the digest as a self-contained HTML page to FILE\n"
+         "      --slow MS           keep only requests slower than MS milliseconds (request\n"
+         "                          log, digest and report)\n"
+         "      --since TIME        keep only requests sent at TIME or later (UTC,\n"
+         "                          2026-12-07T02:47:57.5Z, or seconds since 1970)\n"
+         "      --until TIME        keep only requests sent before TIME\n"
          "      --byte-order big|little\n"
          "                          the byte order of every connection, whatever its login said\n"
          "                          (default: the login's, else inferred from the tokens)\n"
@@ -136,10 +148,11 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, Options& o) {
       value = arg.substr(2);
       hasValue = true;
     }
-    const bool takesValue = name == "-o" || name == "--output" || name == "-p" ||
-                            name == "--port" || name == "--hex" || name == "--plugin" ||
-                            name == "--view" || name == "--byte-order" || name == "--rows" ||
-                            name == "-c" || name == "-i" || name == "-f" || name == "-w";
+    const bool takesValue =
+        name == "-o" || name == "--output" || name == "-p" || name == "--port" || name == "--hex" ||
+        name == "--plugin" || name == "--view" || name == "--byte-order" || name == "--rows" ||
+        name == "--report" || name == "--slow" || name == "--since" || name == "--until" ||
+        name == "-c" || name == "-i" || name == "-f" || name == "-w";
     if (takesValue && !hasValue) {
       if (i + 1 >= argc) return Fail(name, "needs a value");
       value = argv[++i];
@@ -206,6 +219,19 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, Options& o) {
       o.stats = true;
     } else if (name == "--requests") {
       o.requests = true;
+    } else if (name == "--digest") {
+      o.digest = true;
+    } else if (name == "--report") {
+      if (value.empty()) return Fail(name, "needs a path");
+      o.report = value;
+    } else if (name == "--slow") {
+      if (!ParseMillisOption(value, o.slowUs))
+        return Fail(name, "bad duration '" + value + "' (milliseconds, 0 or more)");
+    } else if (name == "--since" || name == "--until") {
+      if (!ParseTimeOption(value, name == "--since" ? o.sinceUs : o.untilUs))
+        return Fail(name,
+                    "bad time '" + value +
+                        "' (UTC, YYYY-MM-DD[THH:MM[:SS[.FFFFFF]]][Z], or seconds since 1970)");
     } else if (name == "-h" || name == "--help") {
       o.help = true;
     } else if (name == "--version") {
@@ -231,9 +257,14 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, Options& o) {
     return Fail("--hex", "cannot be combined with capture files");
   if (!o.hexInput && o.iface.empty() && o.captures.empty())
     return Fail("input", "no capture file given");
-  if (o.requests && o.viewGiven && o.view != ViewKind::kPacket)
-    return Fail("--requests", "cannot be combined with --view");
-  if (!o.viewGiven) o.view = o.hexInput || o.requests ? ViewKind::kPacket : ViewKind::kMessage;
+  const char* mode = o.requests ? "--requests" : o.digest ? "--digest" : "--report";
+  if (RequestMode(o) && o.viewGiven && o.view != ViewKind::kPacket)
+    return Fail(mode, "cannot be combined with --view");
+  if (!RequestMode(o) && (o.slowUs >= 0 || o.sinceUs != std::numeric_limits<int64_t>::min() ||
+                          o.untilUs != std::numeric_limits<int64_t>::max()))
+    return Fail(o.slowUs >= 0 ? "--slow" : "--since/--until",
+                "needs --requests, --digest or --report");
+  if (!o.viewGiven) o.view = o.hexInput || RequestMode(o) ? ViewKind::kPacket : ViewKind::kMessage;
   if (o.ports.empty()) o.ports.push_back(5000);
   return {};
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,13 @@ struct Options {
   bool listInterfaces = false;   // -D
   bool help = false;
   bool version = false;
+
+  // The request log's analysis, and the requests it and the log keep.
+  bool digest = false;  // --digest: the requests grouped by fingerprint
+  std::string report;   // --report FILE: the digest as an HTML page
+  int64_t slowUs = -1;  // --slow MS: only requests slower than this (-1: all)
+  int64_t sinceUs = std::numeric_limits<int64_t>::min();  // --since TIME
+  int64_t untilUs = std::numeric_limits<int64_t>::max();  // --until TIME
 };
 
 struct ParseOutcome {
@@ -50,6 +58,11 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, Options& options);
 
 // The help text.
 const char* UsageText();
+
+// Whether the run follows requests (--requests, --digest or --report).
+inline bool RequestMode(const Options& o) {
+  return o.requests || o.digest || !o.report.empty();
+}
 
 // Whether the port is one of the TDS ports.
 bool IsTdsPort(const Options& options, uint16_t port);

@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <string_view>
 
+#include "sql_fingerprint.h"
 #include "tdsengine/render.h"
 
 namespace {
@@ -509,6 +510,10 @@ void DetailLines(const Request& r, std::vector<std::string>& lines) {
 
 }  // namespace
 
+std::string RequestCallText(const Request& request) {
+  return CallText(request);
+}
+
 std::string IsoTime(int64_t us) {
   struct tm parts {};
   int64_t micros = 0;
@@ -557,6 +562,12 @@ void RequestJsonWriter::Write(const Request& r) {
   PutOptionalText(out, r.name);
   PutKey(out, "text");
   PutText(out, r.text);
+  PutKey(out, "fingerprint");
+  PutText(out, m_fingerprints.Of(r));
+  PutKey(out, "fingerprint_id");
+  char id[17];
+  FingerprintIdChars(m_fingerprints.id(), id);
+  JsonPutString(out, id, 16);
   PutKey(out, "params");
   Put(out, "{\"count\": ");
   out.putSigned(r.paramCount);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "request_fingerprint.h"
 #include "request_model.h"
 #include "tdsengine/out_buffer.h"
 
@@ -16,12 +17,11 @@ std::string IsoTime(int64_t us);
 
 // One object per request, keys always present and in this order:
 // request, time, duration_ms, frame, end_frame, conn, client, server, user, host, application,
-// kind, name, text, params {count, values [{name, type, value, output (when true)}]},
-// results [{columns [{name, type}], rows, data (rows kept) [[value, ...], ...]}], rows,
-// return_status, output [{name, type, value}],
-// errors and messages [{number, class, state, text}], status, cancelled, unanswered, note,
-// login {user, host, application, library, library_version, packet_size, byte_order,
-// accepted}.
+// kind, name, text, fingerprint, fingerprint_id, params {count, values [{name, type, value, output
+// (when true)}]}, results [{columns [{name, type}], rows, data (rows kept) [[value, ...], ...]}],
+// rows, return_status, output [{name, type, value}], errors and messages [{number, class, state,
+// text}], status, cancelled, unanswered, note, login {user, host, application, library,
+// library_version, packet_size, byte_order, accepted}.
 class RequestJsonWriter : public RequestOutput {
  public:
   explicit RequestJsonWriter(OutBuffer& out) : m_out(out) {}
@@ -30,6 +30,7 @@ class RequestJsonWriter : public RequestOutput {
  private:
   OutBuffer& m_out;
   uint64_t m_count = 0;
+  RequestFingerprinter m_fingerprints;
 };
 
 class RequestTextWriter : public RequestOutput {
@@ -65,6 +66,10 @@ class RequestTextWriter : public RequestOutput {
   std::vector<std::string> m_details;  // the lines under a request's line
   std::string m_under;
 };
+
+// The request as the log's text line shows it: `exec NAME @a = 1, ...`, or its text with the
+// parameter values after it in parentheses.
+std::string RequestCallText(const Request& request);
 
 // The columns of text output, for the README and tests.
 std::string RequestTextHeader();

@@ -1,0 +1,39 @@
+// Where the requests of a run go: the filter of --slow, --since and --until, then the request
+// log (--requests), the digest (--digest) and the HTML report (--report FILE).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "options.h"
+#include "request_digest.h"
+#include "request_filter.h"
+#include "tdsengine/out_buffer.h"
+
+class RequestOutputs {
+ public:
+  // width: the line width of text output (0: not cut).
+  RequestOutputs(const Options& options, OutBuffer& out, size_t width);
+  ~RequestOutputs();
+  RequestOutputs(const RequestOutputs&) = delete;
+  RequestOutputs& operator=(const RequestOutputs&) = delete;
+
+  // Opens the report file, before anything is read; false with the reason.
+  bool Open(std::string& error);
+  RequestOutput& sink() { return m_filter; }
+  // After the request view finished: the digest written out, the report written to its file.
+  // false when the report could not be written (error says why).
+  bool Finish(uint64_t connections, std::string& error);
+
+ private:
+  const Options& m_options;
+  OutBuffer& m_out;
+  size_t m_width;
+  RequestFilter m_filter;
+  std::unique_ptr<RequestOutput> m_log;
+  std::unique_ptr<RequestDigest> m_digest;
+  FILE* m_report = nullptr;
+};
