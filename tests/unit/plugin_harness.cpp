@@ -32,8 +32,11 @@ const PluginEntries& Entries() {
 
 std::vector<uint8_t> WithEthernet(bool clientToServer, const uint8_t* bytes, size_t length) {
   const uint8_t other = clientToServer ? 2 : 1;  // the destination's last byte
-  std::vector<uint8_t> block = {2, 0, 0, 0, 0, other, 2, 0, 0, 0, 0, uint8_t(3 - other), 8, 0};
-  block.insert(block.end(), bytes, bytes + length);
+  const uint8_t header[] = {2, 0, 0, 0, 0, other, 2, 0, 0, 0, 0, uint8_t(3 - other), 8, 0};
+  // Sized once, then filled: GCC 12 warns (wrongly) about inserting after an initializer list.
+  std::vector<uint8_t> block(sizeof(header) + length);
+  std::copy(header, header + sizeof(header), block.begin());
+  if (length) std::copy(bytes, bytes + length, block.begin() + sizeof(header));
   return block;
 }
 

@@ -73,6 +73,21 @@ struct PlainBytes {
 };
 constexpr PlainBytes kPlain;
 
+// Tests on eight bytes at once: whether any is zero, whether any is below n (n <= 0x80).
+constexpr uint64_t kOnes = 0x0101010101010101u;
+constexpr uint64_t kHighs = 0x8080808080808080u;
+inline uint64_t AnyZero(uint64_t w) {
+  return (w - kOnes) & ~w & kHighs;
+}
+inline uint64_t AnyBelow(uint64_t w, uint8_t n) {
+  return (w - kOnes * n) & ~w & kHighs;
+}
+// Eight ASCII bytes: whether one needs escaping in some output (control, quote, backslash, DEL).
+inline bool AnyNotPlain(uint64_t w) {
+  return (AnyBelow(w, 0x20) | AnyZero(w ^ (kOnes * '"')) | AnyZero(w ^ (kOnes * '\\')) |
+          AnyZero(w ^ (kOnes * 0x7F))) != 0;
+}
+
 // Grows a string by `room`, lets `write` fill it, and keeps what was written.
 template <typename Write>
 void AppendWritten(std::string& out, size_t room, Write write) {
@@ -144,7 +159,19 @@ char* DecodeTo(Charset charset, const uint8_t* bytes, size_t size, char* out, bo
   bool allPlain = true;
   size_t i = 0;
   while (i < size) {
-    // Every set reads bytes below 0x80 as ASCII: such runs are copied as they are.
+    // Every set reads bytes below 0x80 as ASCII: such runs are copied as they are, eight bytes
+    // at a time while they last.
+    if (size - i >= 8) {
+      uint64_t w;
+      std::memcpy(&w, bytes + i, 8);
+      if ((w & kHighs) == 0) {
+        if (allPlain && AnyNotPlain(w)) allPlain = false;
+        std::memcpy(out, &w, 8);
+        out += 8;
+        i += 8;
+        continue;
+      }
+    }
     const uint8_t b = bytes[i];
     if (b < 0x80) {
       allPlain &= kPlain.plain[b];

@@ -113,7 +113,8 @@ void DisplayTree::AddColumnValue(uint32_t column, uint8_t kind, const char* text
 
 char* DisplayTree::ValueRoom(size_t room) {
   const size_t at = m_textsUsed;
-  if (at + room > m_texts.size()) m_texts.resize(std::max(2 * m_texts.size(), at + room + 256));
+  if (at + room + kTextSlack > m_texts.size())
+    m_texts.resize(std::max(2 * m_texts.size(), at + room + kTextSlack + 256));
   return &m_texts[at];
 }
 
@@ -155,7 +156,8 @@ void DisplayTree::ReplaceText(const char* label, const char* text, size_t size) 
 
 uint32_t DisplayTree::StoreText(const char* text, size_t size) {
   const size_t at = m_textsUsed;
-  if (at + size > m_texts.size()) m_texts.resize(std::max(2 * m_texts.size(), at + size + 256));
+  if (at + size + kTextSlack > m_texts.size())
+    m_texts.resize(std::max(2 * m_texts.size(), at + size + kTextSlack + 256));
   if (size) std::memcpy(&m_texts[at], text, size);
   m_textsUsed = at + size;
   return static_cast<uint32_t>(at);

@@ -673,23 +673,14 @@ void RenderRecordFieldsJson(const DisplayTree& tree, const PacketRecord& record,
 
 namespace {
 
-// Copies n bytes, the short copies of value texts and column starts without a library call:
-// two overlapping fixed-size moves cover any length up to twice their size.
+// Copies n bytes of the display tree's texts: up to its slack, one fixed-size move (no branch
+// on the length, which varies from value to value); the destination has room for that much.
+constexpr size_t kBlock = DisplayTree::kTextSlack;
 inline char* CopyShort(char* to, const char* from, size_t n) {
-  if (n >= 16 && n <= 32) {
-    std::memcpy(to, from, 16);
-    std::memcpy(to + n - 16, from + n - 16, 16);
-  } else if (n >= 8 && n < 16) {
-    std::memcpy(to, from, 8);
-    std::memcpy(to + n - 8, from + n - 8, 8);
-  } else if (n >= 4 && n < 8) {
-    std::memcpy(to, from, 4);
-    std::memcpy(to + n - 4, from + n - 4, 4);
-  } else if (n < 4) {
-    for (size_t i = 0; i < n; ++i) to[i] = from[i];
-  } else {
+  if (n <= kBlock)
+    std::memcpy(to, from, kBlock);
+  else
     std::memcpy(to, from, n);
-  }
   return to + n;
 }
 
@@ -725,7 +716,7 @@ void RenderValueJson(const DisplayTree& tree, const ValueRecord& v, bool outputK
       out.put('}');
       return;
     }
-    if (c.headSize && out.ensure(c.headSize + v.textSize + 24)) {
+    if (c.headSize && out.ensure(c.headSize + v.textSize + 24 + 2 * kBlock)) {
       char* p = CopyShort(out.cursor(), texts + c.headBegin, c.headSize);
       out.commit(PutPlainValueTail(p, texts, v, outputKey));
       return;
@@ -733,7 +724,8 @@ void RenderValueJson(const DisplayTree& tree, const ValueRecord& v, bool outputK
   }
   const size_t typeSize = std::strlen(v.type);
   // Plain names, the type and texts other than character data need no escaping: straight in.
-  const size_t room = 64 + typeSize + v.nameSize + v.textSize;  // 52 bytes of keys at most
+  // 52 bytes of keys at most, and the value copied as a block
+  const size_t room = 64 + kBlock + typeSize + v.nameSize + v.textSize;
   const bool plainName = (v.flags & VF_PLAIN_NAME) != 0;
   if (plainName && (v.kind != VK_CHARS || (v.flags & VF_PLAIN_VALUE)) && out.ensure(room)) {
     char* p = PutLiteral(out.cursor(), "{\"name\": \"");

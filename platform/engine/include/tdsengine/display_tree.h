@@ -112,6 +112,7 @@ class TDSENGINE_API DisplayTree {
   const std::vector<ValueRecord>& values() const { return m_values; }
   const std::vector<ColumnRecord>& columns() const { return m_columns; }
   const std::string& texts() const { return m_texts; }
+  static constexpr size_t kTextSlack = 64;
   bool anyRefused() const;
 
  private:
@@ -131,6 +132,8 @@ class TDSENGINE_API DisplayTree {
   std::vector<ColumnRecord> m_columns;
   // Names and value texts of m_values and attached field texts: the first m_textsUsed bytes
   // (the string is kept at its grown size, so storing a text costs no call into the library).
+  // At least kTextSlack bytes follow the last text, so that renderers may read a short text
+  // as one fixed-size block.
   std::string m_texts;
   size_t m_textsUsed = 0;
   uint32_t StoreText(const char* text, size_t size);
