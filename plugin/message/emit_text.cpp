@@ -11,6 +11,41 @@ bool PlainAscii(const uint8_t* bytes, int32_t size) {
   return true;
 }
 
+// Values rendered straight into the tree's text store, handed over in batches: one call for
+// room and one to keep them per batch rather than per value.
+struct ValueBatch {
+  explicit ValueBatch(CPDecode* t) : tree(t) {}
+  CPDecode* tree;
+  char* room = nullptr;
+  int32_t available = 0;  // bytes at room
+  int32_t used = 0;       // by the values pending
+  int32_t count = 0;
+  TdsWrittenValue values[64];
+
+  void Flush() {
+    if (count) PICommitValues(tree, values, count);
+    room += used;
+    available -= used;
+    used = count = 0;
+  }
+  // Where the next value's text goes, with room for `need` bytes; nullptr when refused.
+  char* Next(size_t need) {
+    if (need > static_cast<size_t>(available - used) || count == 64) {
+      Flush();
+      if (need > static_cast<size_t>(available)) {
+        room = PIValueRoom(tree, static_cast<int32_t>(need), &available);
+        if (!room) available = 0;
+      }
+    }
+    return room ? room + used : nullptr;
+  }
+  void Add(int32_t column, const RenderedValue& r) {
+    values[count++] = {column, static_cast<int32_t>(r.size), static_cast<uint8_t>(r.kind),
+                       static_cast<uint8_t>(r.plain ? VF_PLAIN_VALUE : 0)};
+    used += static_cast<int32_t>(r.size);
+  }
+};
+
 }  // namespace
 
 bool EmitText(MessageToken& t, Out& out, const FieldDef& def, int32_t size) {
@@ -46,6 +81,7 @@ bool EmitValues(MessageToken& t, Out& out, const KeptFormat& kept, bool keysOnly
     }
   }
   const size_t count = keysOnly ? format.keys.size() : format.columns.size();
+  ValueBatch batch(t.tree);
   for (size_t i = 0; i < count; ++i) {
     const size_t column = keysOnly ? format.keys[i] : i;
     const WireColumn& c = format.columns[column];
@@ -53,21 +89,23 @@ bool EmitValues(MessageToken& t, Out& out, const KeptFormat& kept, bool keysOnly
     const int32_t fixed = kept.fixedSizes[column];
     if (fixed && !statusBytes) {
       // A fixed-size value: no framing to read.
-      if (fixed > out.remaining) return false;
+      if (fixed > out.remaining) break;
       span.size = span.dataSize = fixed;
     } else if (!FrameValue(c, params, statusBytes, out.cursor, out.remaining, t.msbFirst, span)) {
-      return false;
+      break;
     }
-    // Written straight into the tree's text store.
-    char* text = PIValueRoom(t.tree, static_cast<int32_t>(RenderedValueRoom(span.dataSize)));
-    if (!text) return false;
+    char* text = batch.Next(RenderedValueRoom(span.dataSize));
+    if (!text) break;
     const RenderedValue r = RenderValueTo(c, out.cursor + span.dataOffset, span.dataSize, span.null,
                                           t.msbFirst, t.session.charset, text);
-    PICommitValue(t.tree, kept.firstColumn + static_cast<int32_t>(column),
-                  static_cast<int32_t>(r.kind), static_cast<int32_t>(r.size),
-                  r.plain ? VF_PLAIN_VALUE : 0);
+    batch.Add(kept.firstColumn + static_cast<int32_t>(column), r);
     out.cursor += span.size;
     out.remaining -= span.size;
+    if (i + 1 == count) {
+      batch.Flush();
+      return true;
+    }
   }
-  return true;
+  batch.Flush();  // the values before the one that did not fit are kept
+  return count == 0;
 }

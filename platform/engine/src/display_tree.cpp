@@ -111,29 +111,39 @@ void DisplayTree::AddColumnValue(uint32_t column, uint8_t kind, const char* text
   m_values.push_back(v);
 }
 
-char* DisplayTree::ValueRoom(size_t room) {
+char* DisplayTree::ValueRoom(size_t room, size_t* available) {
   const size_t at = m_textsUsed;
   if (at + room + kTextSlack > m_texts.size())
     m_texts.resize(std::max(2 * m_texts.size(), at + room + kTextSlack + 256));
+  *available = m_texts.size() - kTextSlack - at;
   return &m_texts[at];
 }
 
-void DisplayTree::AddWrittenValue(uint32_t column, uint8_t kind, size_t textSize, uint8_t flags) {
+void DisplayTree::AddWrittenValues(const TdsWrittenValue* values, size_t count) {
   PacketRecord& p = current();
-  const ColumnRecord& c = m_columns[column];
-  if (textSize > m_texts.size() - m_textsUsed) textSize = 0;  // more than ValueRoom gave
-  ValueRecord v;
-  v.nameBegin = c.nameBegin;
-  v.nameSize = c.nameSize;
-  v.type = c.type;
-  v.textBegin = static_cast<uint32_t>(m_textsUsed);
-  v.textSize = static_cast<uint32_t>(textSize);
-  v.kind = kind;
-  v.flags = c.flags | flags;
-  v.column = column;
-  m_textsUsed += textSize;
-  ++p.valueCount;
-  m_values.push_back(v);
+  const size_t limit = m_texts.size() - kTextSlack;  // the end of the room ValueRoom gave
+  size_t at = m_textsUsed;
+  for (size_t i = 0; i < count; ++i) {
+    const TdsWrittenValue& w = values[i];
+    const size_t size = static_cast<size_t>(w.size);
+    if (w.column < 0 || static_cast<size_t>(w.column) >= m_columns.size() || w.size < 0 ||
+        size > limit - at)
+      break;  // not what ValueRoom gave: the rest is not kept
+    const ColumnRecord& c = m_columns[static_cast<size_t>(w.column)];
+    ValueRecord v;
+    v.nameBegin = c.nameBegin;
+    v.nameSize = c.nameSize;
+    v.type = c.type;
+    v.textBegin = static_cast<uint32_t>(at);
+    v.textSize = static_cast<uint32_t>(size);
+    v.kind = w.kind;
+    v.flags = static_cast<uint8_t>(c.flags | (w.flags & VF_PLAIN_VALUE));
+    v.column = static_cast<uint32_t>(w.column);
+    m_values.push_back(v);
+    ++p.valueCount;
+    at += size;
+  }
+  m_textsUsed = at;
 }
 
 void DisplayTree::AttachText(const char* text, size_t size) {

@@ -1,6 +1,8 @@
 // Parse context, summary line, field output, code-table lookup and value holders.
 #include "tdsengine/engine.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "constant_ranges.h"
@@ -82,17 +84,17 @@ void PIOutputValue(CPDecode* tree, int32_t column, int32_t kind, const char* tex
                     static_cast<size_t>(textSize));
 }
 
-char* PIValueRoom(CPDecode* tree, int32_t room) {
-  if (!tree || room < 0) return nullptr;
-  return tree->m_tree->ValueRoom(static_cast<size_t>(room));
+char* PIValueRoom(CPDecode* tree, int32_t room, int32_t* available) {
+  if (!tree || room < 0 || !available) return nullptr;
+  size_t all = 0;
+  char* at = tree->m_tree->ValueRoom(static_cast<size_t>(room), &all);
+  *available = static_cast<int32_t>(std::min<size_t>(all, INT32_MAX));
+  return at;
 }
 
-void PICommitValue(CPDecode* tree, int32_t column, int32_t kind, int32_t textSize, int32_t flags) {
-  if (!tree || column < 0 || textSize < 0) return;
-  DisplayTree& dt = *tree->m_tree;
-  if (static_cast<size_t>(column) >= dt.columns().size()) return;
-  dt.AddWrittenValue(static_cast<uint32_t>(column), static_cast<uint8_t>(kind),
-                     static_cast<size_t>(textSize), static_cast<uint8_t>(flags & VF_PLAIN_VALUE));
+void PICommitValues(CPDecode* tree, const TdsWrittenValue* values, int32_t count) {
+  if (!tree || !values || count <= 0) return;
+  tree->m_tree->AddWrittenValues(values, static_cast<size_t>(count));
 }
 
 void PIAttachFieldText(CPDecode* tree, const char* text, int32_t size) {

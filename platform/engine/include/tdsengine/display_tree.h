@@ -98,10 +98,10 @@ class TDSENGINE_API DisplayTree {
                 const char* text, size_t textSize);
   uint32_t AddColumn(const char* name, size_t nameSize, const char* type, uint8_t flags);
   void AddColumnValue(uint32_t column, uint8_t kind, const char* text, size_t textSize);
-  // Room for a value's text of up to `room` bytes, written in place, then kept by
-  // AddWrittenValue (valid until the next change of the tree).
-  char* ValueRoom(size_t room);
-  void AddWrittenValue(uint32_t column, uint8_t kind, size_t textSize, uint8_t flags);
+  // Room for value texts written in place: at least `room` bytes, *available in all (valid
+  // until the next change of the tree); AddWrittenValues keeps the values written there.
+  char* ValueRoom(size_t room, size_t* available);
+  void AddWrittenValues(const TdsWrittenValue* values, size_t count);
   void AttachText(const char* text, size_t size);
   void ReplaceText(const char* label, const char* text, size_t size);
   void MarkSpan(int32_t token, int32_t offset, int32_t size);

@@ -148,12 +148,19 @@ TDSENGINE_API int32_t PIOutputColumn(CPDecode* tree, const char* name, int32_t n
 // Message view: a value of that column, added to the latest record (title); text UTF-8, copied.
 TDSENGINE_API void PIOutputValue(CPDecode* tree, int32_t column, int32_t kind, const char* text,
                                  int32_t textSize);
-// Message view: the same, the text written in place. PIValueRoom gives room for `room` bytes
-// (nullptr when refused); PICommitValue keeps the first textSize of them as the value, with
-// the value's own flags (VF_PLAIN_VALUE) added to its column's.
-TDSENGINE_API char* PIValueRoom(CPDecode* tree, int32_t room);
-TDSENGINE_API void PICommitValue(CPDecode* tree, int32_t column, int32_t kind, int32_t textSize,
-                                 int32_t flags);
+// Message view: values whose texts are written in place, one after the other. PIValueRoom
+// gives room for at least `room` bytes and sets *available to the bytes there are in all
+// (nullptr when refused); the room stays valid until the tree next changes. PICommitValues
+// then keeps `count` values whose texts lie one after the other from the start of that room,
+// each with its column, kind, size and own flags (VF_PLAIN_VALUE), added to its column's.
+struct TdsWrittenValue {
+  int32_t column;
+  int32_t size;
+  uint8_t kind;
+  uint8_t flags;
+};
+TDSENGINE_API char* PIValueRoom(CPDecode* tree, int32_t room, int32_t* available);
+TDSENGINE_API void PICommitValues(CPDecode* tree, const TdsWrittenValue* values, int32_t count);
 // Message view: the latest field's value is this UTF-8 text (copied) rather than its bytes.
 TDSENGINE_API void PIAttachFieldText(CPDecode* tree, const char* text, int32_t size);
 
