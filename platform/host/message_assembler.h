@@ -39,10 +39,11 @@ struct AssembledMessage {
   MessageCut cut = MessageCut::kNone;
 };
 
+// What assemblers count. One set is shared by many directions (a view keeps one per direction
+// of travel), so that a direction does not carry 2 KiB of counters of its own.
 struct AssemblerCounters {
   uint64_t packets = 0;
   uint64_t packetsPerType[256] = {};
-  uint64_t typesSeen[4] = {};    // bit t: packetsPerType[t] is not 0
   uint64_t bytesPassedOver = 0;  // of messages past the ceiling, and unframeable stream bytes
 };
 
@@ -53,7 +54,9 @@ class MessageAssembler {
   // display tree of a message costs about 64 bytes per field on top, so this also bounds that.
   static constexpr size_t kDefaultHeldCeiling = 1024 * 1024;
 
-  explicit MessageAssembler(bool midStream, size_t heldCeiling = kDefaultHeldCeiling);
+  // counters: where to count (it must outlive the assembler).
+  MessageAssembler(bool midStream, AssemblerCounters& counters,
+                   size_t heldCeiling = kDefaultHeldCeiling);
 
   // Receives each message as it completes; `message` is valid during the call only.
   class Consumer {
@@ -72,7 +75,7 @@ class MessageAssembler {
   void End(uint64_t frame, Consumer& consumer, int64_t us = 0);
 
   size_t heldCapacity() const { return m_held.capacity() + m_framer.heldCapacity(); }
-  const AssemblerCounters& counters() const { return m_counters; }
+  const AssemblerCounters& counters() const { return *m_counters; }
 
  private:
   // A frame number with its capture time.
@@ -91,12 +94,11 @@ class MessageAssembler {
   PacketFramer m_framer;
   size_t m_ceiling;
   std::vector<uint8_t> m_held;  // Ethernet header, then the message data so far
-  std::vector<uint8_t> m_scratch;
   bool m_open = false;
   bool m_passingOver = false;  // the current message outgrew the ceiling
   MessageCut m_startCut;       // what the next message to open is marked with
   AssembledMessage m_current;
   Stamp m_heldFrom{0, 0};  // the frame that brought the first byte the framer holds
   uint8_t m_ethernet[kEthernetHeader] = {};
-  AssemblerCounters m_counters;
+  AssemblerCounters* m_counters;
 };

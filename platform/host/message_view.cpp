@@ -12,28 +12,22 @@ namespace {
 // One direction of a connection in the message view.
 class MessageSink : public DirectionSink, private MessageAssembler::Consumer {
  public:
-  MessageSink(MessageView& view, MessageView::Connection& connection, MessageStats& stats,
+  MessageSink(MessageView& view, MessageView::Connection& connection, AssemblerCounters& counters,
               uint32_t conn, bool clientToServer, bool midStream)
       : m_view(view),
         m_connection(connection),
-        m_stats(stats),
         m_conn(conn),
         m_c2s(clientToServer),
-        m_assembler(midStream) {}
+        m_assembler(midStream, counters) {}
 
   void Deliver(const StreamPiece& piece) override {
     if (piece.length > 0) m_view.CountFrame();
     m_assembler.Feed(piece.data, piece.length, piece.frame, piece.ethernet, *this, m_view.now());
-    Account();
   }
   void Gap(const StreamPiece& context) override {
     m_assembler.Gap(context.frame, context.ethernet, *this, m_view.now());
-    Account();
   }
-  void End(uint64_t frame) override {
-    m_assembler.End(frame, *this, m_view.now());
-    Account();
-  }
+  void End(uint64_t frame) override { m_assembler.End(frame, *this, m_view.now()); }
   size_t HeldBytes() const override { return m_assembler.heldCapacity(); }
 
  private:
@@ -41,34 +35,11 @@ class MessageSink : public DirectionSink, private MessageAssembler::Consumer {
     m_view.Decode(m_connection, m_conn, m_c2s, message);
   }
 
-  // The assembler's counters into the statistics as they grow. Only the packet types seen so
-  // far are looked at: a direction carries few of the 256.
-  void Account() {
-    const AssemblerCounters& c = m_assembler.counters();
-    m_stats.bytesPassedOver += c.bytesPassedOver - m_countedPassedOver;
-    m_countedPassedOver = c.bytesPassedOver;
-    if (c.packets == m_countedPackets) return;
-    m_countedPackets = c.packets;
-    const int dir = m_c2s ? 0 : 1;
-    for (unsigned word = 0; word < 4; ++word) {
-      for (uint64_t bits = c.typesSeen[word]; bits != 0; bits &= bits - 1) {
-        const unsigned type = word * 64 + static_cast<unsigned>(__builtin_ctzll(bits));
-        m_stats.packets[dir][type] += c.packetsPerType[type] - m_countedPerType[type];
-        m_countedPerType[type] = c.packetsPerType[type];
-      }
-    }
-  }
-
   MessageView& m_view;
   MessageView::Connection& m_connection;
-  MessageStats& m_stats;
   uint32_t m_conn;
   bool m_c2s;
   MessageAssembler m_assembler;
-  // What Account() has added so far.
-  uint64_t m_countedPackets = 0;
-  uint64_t m_countedPassedOver = 0;
-  uint64_t m_countedPerType[256] = {};
 };
 
 }  // namespace
@@ -103,8 +74,8 @@ void MessageView::ConnectionOpened(uint32_t conn, const ConnectionEnds& ends) {
 }
 
 DirectionSink* MessageView::OpenDirection(uint32_t conn, bool clientToServer, bool midStream) {
-  return new MessageSink(*this, m_connections[conn], m_stats.messageView, conn, clientToServer,
-                         midStream);
+  return new MessageSink(*this, m_connections[conn], m_assembled[clientToServer ? 0 : 1], conn,
+                         clientToServer, midStream);
 }
 
 void MessageView::CloseDirection(DirectionSink* sink) {
@@ -124,6 +95,14 @@ void MessageView::EndAll() {
   m_registry.EndAll();
   m_stats.formatRecordsRefused = m_registry.droppedBlocks();
   m_messages = 0;
+  // The packets of this input into the statistics.
+  MessageStats& s = m_stats.messageView;
+  for (int dir = 0; dir < 2; ++dir) {
+    AssemblerCounters& c = m_assembled[dir];
+    for (unsigned type = 0; type < 256; ++type) s.packets[dir][type] += c.packetsPerType[type];
+    s.bytesPassedOver += c.bytesPassedOver;
+    c = AssemblerCounters();
+  }
 }
 
 void MessageView::Decode(Connection& connection, uint32_t conn, bool clientToServer,

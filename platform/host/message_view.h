@@ -62,6 +62,7 @@ class MessageView : public View {
   std::string m_input;
   // The live connections (a node each, so a direction keeps a pointer to its own).
   std::unordered_map<uint32_t, Connection> m_connections;
+  AssemblerCounters m_assembled[2];  // what the directions' assemblers count, by direction
   uint64_t m_messages = 0;
 };
 

@@ -26,8 +26,12 @@ constexpr uint16_t kDoneMore = 0x0001;
 // frames (and their capture times) that brought its first and last byte.
 class RequestDirection : public DirectionSink, private MessageAssembler::Consumer {
  public:
-  RequestDirection(RequestView& view, uint32_t conn, bool clientToServer, bool midStream)
-      : m_view(view), m_conn(conn), m_c2s(clientToServer), m_assembler(midStream, kHeldCeiling) {}
+  RequestDirection(RequestView& view, AssemblerCounters& counters, uint32_t conn,
+                   bool clientToServer, bool midStream)
+      : m_view(view),
+        m_conn(conn),
+        m_c2s(clientToServer),
+        m_assembler(midStream, counters, kHeldCeiling) {}
 
   void Deliver(const StreamPiece& piece) override {
     if (piece.length == 0) return;
@@ -74,7 +78,7 @@ RequestView::~RequestView() {
 }
 
 DirectionSink* RequestView::OpenDirection(uint32_t conn, bool clientToServer, bool midStream) {
-  return new RequestDirection(*this, conn, clientToServer, midStream);
+  return new RequestDirection(*this, m_assembled, conn, clientToServer, midStream);
 }
 
 void RequestView::CloseDirection(DirectionSink* sink) {

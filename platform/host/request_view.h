@@ -75,6 +75,7 @@ class RequestView : public View {
   DisplayTree m_tree;
   RequestTracker m_tracker;
   std::unordered_map<uint32_t, Connection> m_connections;
+  AssemblerCounters m_assembled;  // counted by the assemblers, not shown
 };
 
 // "192.0.2.1:40001", "[2001:db8::1]:5000".
