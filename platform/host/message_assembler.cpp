@@ -1,5 +1,6 @@
 #include "message_assembler.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "tds_header.h"
@@ -38,9 +39,11 @@ const char* MessageCutText(MessageCut cut) {
   return nullptr;
 }
 
-MessageAssembler::MessageAssembler(bool midStream, AssemblerCounters& counters, size_t heldCeiling)
+MessageAssembler::MessageAssembler(bool midStream, AssemblerCounters& counters, size_t heldCeiling,
+                                   size_t window)
     : m_framer(midStream ? PacketFramer::Mode::kWaitForStart : PacketFramer::Mode::kFraming),
       m_ceiling(heldCeiling),
+      m_window(window),
       m_startCut(midStream ? MessageCut::kJoinedMidway : MessageCut::kNone),
       m_counters(&counters) {}
 
@@ -116,9 +119,12 @@ void MessageAssembler::Packets(const uint8_t* data, size_t length, Stamp first, 
       } else if (m_passingOver) {
         m_passingOver = false;  // the rest of an oversized message ends here
       }
-    } else if (m_open && m_held.size() - kEthernetHeader > m_ceiling) {
-      Hand(MessageCut::kCeiling, now, consumer);
-      m_passingOver = true;
+    } else if (m_open) {
+      if (m_held.size() - kEthernetHeader >= m_nextOffer) Offer(consumer);
+      if (m_held.size() - kEthernetHeader > m_ceiling) {
+        Hand(MessageCut::kCeiling, now, consumer);
+        m_passingOver = true;
+      }
     }
   }
 }
@@ -138,6 +144,7 @@ void MessageAssembler::Append(const uint8_t* header, const uint8_t* body, size_t
     m_current.firstFrame = begun.frame;
     m_current.firstUs = begun.us;
     m_startCut = MessageCut::kNone;
+    m_nextOffer = m_window;
     m_held.reserve(kEthernetHeader + bodyLength);
     m_held.assign(kEthernetHeader, 0);
   }
@@ -147,11 +154,40 @@ void MessageAssembler::Append(const uint8_t* header, const uint8_t* body, size_t
   m_held.insert(m_held.end(), body, body + bodyLength);
 }
 
+void MessageAssembler::Offer(Consumer& consumer) {
+  std::memcpy(m_held.data(), m_ethernet, kEthernetHeader);
+  const size_t held = m_held.size() - kEthernetHeader;
+  AssembledMessage part = m_current;
+  part.block = m_held.data();
+  part.data = m_held.data() + kEthernetHeader;
+  part.length = held;
+  ++part.part;
+  part.lastPart = false;
+  const size_t taken = std::min(consumer.Part(part), held);
+  if (taken == 0) {
+    // Nothing whole yet (a token longer than the window): offered again a window later.
+    m_nextOffer = held + m_window;
+    return;
+  }
+  m_held.erase(m_held.begin() + kEthernetHeader, m_held.begin() + kEthernetHeader + taken);
+  m_current.part = part.part;
+  m_current.partOffset += taken;
+  // The rest began in the latest frame (or an earlier one); the first cut marks the first part.
+  m_current.firstFrame = m_current.lastFrame;
+  m_current.firstUs = m_current.lastUs;
+  m_current.packets = m_held.size() > kEthernetHeader ? 1 : 0;
+  if (m_current.cut == MessageCut::kLostStart || m_current.cut == MessageCut::kJoinedMidway)
+    m_current.cut = MessageCut::kNone;
+  m_nextOffer = m_window;
+}
+
 void MessageAssembler::Hand(MessageCut cut, Stamp now, Consumer& consumer) {
   std::memcpy(m_held.data(), m_ethernet, kEthernetHeader);
   m_current.block = m_held.data();
   m_current.data = m_held.data() + kEthernetHeader;
   m_current.length = m_held.size() - kEthernetHeader;
+  if (m_current.part > 0) ++m_current.part;  // the last part
+  m_current.lastPart = true;
   if (cut != MessageCut::kNone) {
     m_current.cut = cut;  // an end cut says more than an unsure start
     m_current.lastFrame = now.frame;

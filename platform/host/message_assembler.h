@@ -37,6 +37,12 @@ struct AssembledMessage {
   int64_t firstUs = 0;
   int64_t lastUs = 0;
   MessageCut cut = MessageCut::kNone;
+  // A message longer than the window goes out in parts: which part this is (from 1; 0 for a
+  // message handed over whole), where it begins in the message's data, and whether it is the
+  // message's last.
+  uint32_t part = 0;
+  uint64_t partOffset = 0;
+  bool lastPart = true;
 };
 
 // What assemblers count. One set is shared by many directions (a view keeps one per direction
@@ -53,16 +59,22 @@ class MessageAssembler {
   // far larger than any packet; past this the rest of the message is counted, not kept. The
   // display tree of a message costs about 64 bytes per field on top, so this also bounds that.
   static constexpr size_t kDefaultHeldCeiling = 1024 * 1024;
+  // Held data past which the consumer is offered the front of an unfinished message: it takes
+  // the whole tokens there, and only the rest (part of one token) stays held.
+  static constexpr size_t kDefaultWindow = 64 * 1024;
 
   // counters: where to count (it must outlive the assembler).
   MessageAssembler(bool midStream, AssemblerCounters& counters,
-                   size_t heldCeiling = kDefaultHeldCeiling);
+                   size_t heldCeiling = kDefaultHeldCeiling, size_t window = kDefaultWindow);
 
   // Receives each message as it completes; `message` is valid during the call only.
   class Consumer {
    public:
     virtual ~Consumer() = default;
     virtual void Message(const AssembledMessage& message) = 0;
+    // The front of an unfinished message (lastPart false): returns how many of its first bytes
+    // were decoded (whole tokens), 0 to wait for more. Those bytes are let go.
+    virtual size_t Part(const AssembledMessage& /*part*/) { return 0; }
   };
 
   // The next in-order stream bytes; `ethernet` is the direction's header (null: the last one);
@@ -89,10 +101,13 @@ class MessageAssembler {
   void Append(const uint8_t* header, const uint8_t* body, size_t bodyLength, Stamp begun,
               Stamp now);
   void Hand(MessageCut cut, Stamp now, Consumer& consumer);
+  void Offer(Consumer& consumer);
   void Remember(const uint8_t* ethernet);
 
   PacketFramer m_framer;
   size_t m_ceiling;
+  size_t m_window;
+  size_t m_nextOffer = 0;       // held data at which the front is offered next
   std::vector<uint8_t> m_held;  // Ethernet header, then the message data so far
   bool m_open = false;
   bool m_passingOver = false;  // the current message outgrew the ceiling

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -32,7 +33,10 @@ class MessageSink : public DirectionSink, private MessageAssembler::Consumer {
 
  private:
   void Message(const AssembledMessage& message) override {
-    m_view.Decode(m_connection, m_conn, m_c2s, message);
+    m_view.Decode(m_connection, m_conn, m_c2s, message, m_number);
+  }
+  size_t Part(const AssembledMessage& part) override {
+    return m_view.Decode(m_connection, m_conn, m_c2s, part, m_number);
   }
 
   MessageView& m_view;
@@ -40,9 +44,14 @@ class MessageSink : public DirectionSink, private MessageAssembler::Consumer {
   uint32_t m_conn;
   bool m_c2s;
   MessageAssembler m_assembler;
+  uint64_t m_number = 0;  // the number of the message being shown in parts
 };
 
 }  // namespace
+
+bool IsTokenMessage(uint8_t type) {
+  return type == 4 || type == 15 || type == 16;
+}
 
 void PutEndpoint(char* text, uint8_t ipVersion, const uint8_t* address, uint16_t port) {
   char ip[INET6_ADDRSTRLEN] = {};
@@ -105,8 +114,10 @@ void MessageView::EndAll() {
   }
 }
 
-void MessageView::Decode(Connection& connection, uint32_t conn, bool clientToServer,
-                         const AssembledMessage& message) {
+size_t MessageView::Decode(Connection& connection, uint32_t conn, bool clientToServer,
+                           const AssembledMessage& message, uint64_t& number) {
+  // Only token streams are shown in parts: a token ends where the next begins.
+  if (!message.lastPart && !IsTokenMessage(message.type)) return 0;
   m_registry.Select(conn);
   TdsMessageWalk walk{};
   walk.clientToServer = clientToServer ? 1 : 0;
@@ -119,7 +130,23 @@ void MessageView::Decode(Connection& connection, uint32_t conn, bool clientToSer
           message.channel, &walk);
 
   MessageMeta meta;
-  meta.message = ++m_messages;
+  size_t taken = message.length;
+  if (!message.lastPart) {
+    // The front of an unfinished message: its tokens but the last, which the held bytes may
+    // cut short (it is walked again with the next part), or up to where the walk ended.
+    const std::vector<PacketRecord>& records = m_tree.packets();
+    taken = records.empty() ? 0 : static_cast<size_t>(std::max(records.back().spanOffset, 0));
+    if (walk.restSize > 0 && static_cast<size_t>(walk.restOffset) > taken)
+      taken = static_cast<size_t>(walk.restOffset);
+    if (taken == 0) return 0;
+    meta.records = 0;
+    while (meta.records < records.size() &&
+           static_cast<size_t>(records[meta.records].spanOffset) < taken)
+      ++meta.records;
+    walk.restSize = 0;  // what is left is walked with the next part
+  }
+  if (message.part <= 1) number = ++m_messages;
+  meta.message = number;
   meta.lastFrame = message.lastFrame;
   meta.firstFrame = message.firstFrame;
   meta.firstUs = message.firstUs;
@@ -133,24 +160,33 @@ void MessageView::Decode(Connection& connection, uint32_t conn, bool clientToSer
   meta.clientToServer = clientToServer;
   meta.type = message.type;
   meta.packets = message.packets;
-  meta.bytes = message.length;
+  meta.bytes = taken;
   meta.cut = message.cut;
   meta.walk = walk;
+  meta.part = message.part;
+  meta.partOffset = message.partOffset;
+  meta.lastPart = message.lastPart;
   if (m_options.format == OutputFormat::kJson)
     RenderMessageJson(m_tree, meta, m_out);
   else
     RenderMessageText(m_tree, meta, m_out);
-  Count(clientToServer, message, walk);
+  Count(clientToServer, message, walk, meta.records);
+  return taken;
 }
 
 void MessageView::Count(bool clientToServer, const AssembledMessage& message,
-                        const TdsMessageWalk& walk) {
+                        const TdsMessageWalk& walk, size_t records) {
   MessageStats& s = m_stats.messageView;
   const int dir = clientToServer ? 0 : 1;
-  ++s.messages[dir][message.type];
-  if (message.cut != MessageCut::kNone) ++s.messagesCutShort;
+  if (message.lastPart) {
+    ++s.messages[dir][message.type];
+    if (message.part > 0) ++s.messagesInParts;
+  }
+  if (message.cut != MessageCut::kNone && message.lastPart) ++s.messagesCutShort;
   if (walk.restSize > 0) ++s.messagesEndedEarly;
-  for (const PacketRecord& p : m_tree.packets()) {
+  const std::vector<PacketRecord>& all = m_tree.packets();
+  for (size_t i = 0; i < std::min(records, all.size()); ++i) {
+    const PacketRecord& p = all[i];
     if (p.refused) ++s.tokensRefused;
     if (p.token < 0 || p.token > 255) {
       ++s.records[dir];
