@@ -35,6 +35,9 @@ const char* MessageCutText(MessageCut cut) {
       return "the message follows lost bytes; its first packets may be missing";
     case MessageCut::kJoinedMidway:
       return "the capture began inside the connection; the message may lack its first packets";
+    case MessageCut::kMemory:
+      return "the connection held the most bytes when the memory ceiling was reached; it was cut "
+             "short here";
   }
   return nullptr;
 }
@@ -90,7 +93,7 @@ void MessageAssembler::End(uint64_t frame, Consumer& consumer, int64_t us) {
   const Stamp now{frame, us};
   FramedBytes out;
   if (m_framer.End(Scratch(), out)) Packets(out.data, out.length, m_heldFrom, now, consumer);
-  if (m_open) Hand(MessageCut::kEnd, now, consumer);
+  if (m_open) Hand(m_endCut, now, consumer);
   m_passingOver = false;
 }
 

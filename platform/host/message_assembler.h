@@ -19,6 +19,7 @@ enum class MessageCut : uint8_t {
   kCeiling,       // it outgrew the held-bytes ceiling; its later packets are passed over
   kLostStart,     // it follows lost bytes, so its first packets may be missing
   kJoinedMidway,  // the capture began inside the connection
+  kMemory,        // its connection held the most bytes when the memory ceiling was reached
 };
 
 // Text for a cut, as the renderers show it; null for kNone.
@@ -85,6 +86,8 @@ class MessageAssembler {
   void Gap(uint64_t frame, const uint8_t* ethernet, Consumer& consumer, int64_t us = 0);
   // The stream ends: what is held goes out cut short.
   void End(uint64_t frame, Consumer& consumer, int64_t us = 0);
+  // The stream is about to end for the memory ceiling: End's message says so.
+  void CutForMemory() { m_endCut = MessageCut::kMemory; }
 
   size_t heldCapacity() const { return m_held.capacity() + m_framer.heldCapacity(); }
   const AssemblerCounters& counters() const { return *m_counters; }
@@ -110,8 +113,9 @@ class MessageAssembler {
   size_t m_nextOffer = 0;       // held data at which the front is offered next
   std::vector<uint8_t> m_held;  // Ethernet header, then the message data so far
   bool m_open = false;
-  bool m_passingOver = false;  // the current message outgrew the ceiling
-  MessageCut m_startCut;       // what the next message to open is marked with
+  bool m_passingOver = false;              // the current message outgrew the ceiling
+  MessageCut m_startCut;                   // what the next message to open is marked with
+  MessageCut m_endCut = MessageCut::kEnd;  // what End marks the message it hands over with
   AssembledMessage m_current;
   Stamp m_heldFrom{0, 0};  // the frame that brought the first byte the framer holds
   uint8_t m_ethernet[kEthernetHeader] = {};

@@ -29,6 +29,7 @@ class MessageSink : public DirectionSink, private MessageAssembler::Consumer {
     m_assembler.Gap(context.frame, context.ethernet, *this, m_view.now());
   }
   void End(uint64_t frame) override { m_assembler.End(frame, *this, m_view.now()); }
+  void CutForMemory() override { m_assembler.CutForMemory(); }
   size_t HeldBytes() const override { return m_assembler.heldCapacity(); }
 
  private:

@@ -46,6 +46,7 @@ class RequestDirection : public DirectionSink, private MessageAssembler::Consume
   }
 
   void End(uint64_t frame) override { m_assembler.End(frame, *this, m_view.now()); }
+  void CutForMemory() override { m_assembler.CutForMemory(); }
 
   size_t HeldBytes() const override { return m_assembler.heldCapacity(); }
 
@@ -143,6 +144,7 @@ size_t RequestView::Walk(uint32_t conn, bool clientToServer, const AssembledMess
       break;
     case MessageCut::kGap:
     case MessageCut::kCeiling:
+    case MessageCut::kMemory:
       w.cut = WalkedMessage::Cut::kLost;
       break;
     case MessageCut::kLostStart:
