@@ -185,12 +185,25 @@ void ConnectionTable::Account(Connection& c) {
 }
 
 void ConnectionTable::Evict(List::iterator keep, uint64_t frame) {
-  while (!m_connections.empty() && (m_connections.size() > m_limits.maxConnections ||
-                                    m_buffered > m_limits.maxBufferedBytes)) {
+  // Too many connections: the least recently used goes.
+  while (m_connections.size() > m_limits.maxConnections) {
     List::iterator last = std::prev(m_connections.end());
     if (last == keep) break;
     ++m_stats.connectionsEvicted;
     End(last, frame);
+  }
+  // Too many bytes held: the connection holding the most is cut short, whichever it is; idle
+  // connections hold next to nothing and stay.
+  while (m_buffered > m_limits.maxBufferedBytes) {
+    List::iterator most = m_connections.begin();
+    for (auto it = m_connections.begin(); it != m_connections.end(); ++it)
+      if (it->buffered > most->buffered) most = it;
+    if (most->buffered == 0) break;
+    ++m_stats.connectionsCut;
+    m_stats.bytesCut += most->buffered;
+    for (DirectionSink* sink : most->sink)
+      if (sink) sink->CutForMemory();
+    End(most, frame);
   }
 }
 

@@ -15,8 +15,8 @@
 #include "stream_piece.h"
 
 struct TableLimits {
-  size_t maxConnections = 32768;                // tracked at once; the least recently used goes
-  size_t maxBufferedBytes = 256 * 1024 * 1024;  // held and waiting bytes of all connections
+  size_t maxConnections = 32768;               // tracked at once; the least recently used goes
+  size_t maxBufferedBytes = 64 * 1024 * 1024;  // held and waiting bytes: the largest holder is cut
   SeqLimits seq;
 };
 

@@ -19,6 +19,7 @@ enum class MessageCut : uint8_t {
   kCeiling,       // it outgrew the held-bytes ceiling; its later packets are passed over
   kLostStart,     // it follows lost bytes, so its first packets may be missing
   kJoinedMidway,  // the capture began inside the connection
+  kMemory,        // its connection held the most bytes when the memory ceiling was reached
 };
 
 // Text for a cut, as the renderers show it; null for kNone.
@@ -37,12 +38,19 @@ struct AssembledMessage {
   int64_t firstUs = 0;
   int64_t lastUs = 0;
   MessageCut cut = MessageCut::kNone;
+  // A message longer than the window goes out in parts: which part this is (from 1; 0 for a
+  // message handed over whole), where it begins in the message's data, and whether it is the
+  // message's last.
+  uint32_t part = 0;
+  uint64_t partOffset = 0;
+  bool lastPart = true;
 };
 
+// What assemblers count. One set is shared by many directions (a view keeps one per direction
+// of travel), so that a direction does not carry 2 KiB of counters of its own.
 struct AssemblerCounters {
   uint64_t packets = 0;
   uint64_t packetsPerType[256] = {};
-  uint64_t typesSeen[4] = {};    // bit t: packetsPerType[t] is not 0
   uint64_t bytesPassedOver = 0;  // of messages past the ceiling, and unframeable stream bytes
 };
 
@@ -52,14 +60,22 @@ class MessageAssembler {
   // far larger than any packet; past this the rest of the message is counted, not kept. The
   // display tree of a message costs about 64 bytes per field on top, so this also bounds that.
   static constexpr size_t kDefaultHeldCeiling = 1024 * 1024;
+  // Held data past which the consumer is offered the front of an unfinished message: it takes
+  // the whole tokens there, and only the rest (part of one token) stays held.
+  static constexpr size_t kDefaultWindow = 64 * 1024;
 
-  explicit MessageAssembler(bool midStream, size_t heldCeiling = kDefaultHeldCeiling);
+  // counters: where to count (it must outlive the assembler).
+  MessageAssembler(bool midStream, AssemblerCounters& counters,
+                   size_t heldCeiling = kDefaultHeldCeiling, size_t window = kDefaultWindow);
 
   // Receives each message as it completes; `message` is valid during the call only.
   class Consumer {
    public:
     virtual ~Consumer() = default;
     virtual void Message(const AssembledMessage& message) = 0;
+    // The front of an unfinished message (lastPart false): returns how many of its first bytes
+    // were decoded (whole tokens), 0 to wait for more. Those bytes are let go.
+    virtual size_t Part(const AssembledMessage& /*part*/) { return 0; }
   };
 
   // The next in-order stream bytes; `ethernet` is the direction's header (null: the last one);
@@ -70,9 +86,11 @@ class MessageAssembler {
   void Gap(uint64_t frame, const uint8_t* ethernet, Consumer& consumer, int64_t us = 0);
   // The stream ends: what is held goes out cut short.
   void End(uint64_t frame, Consumer& consumer, int64_t us = 0);
+  // The stream is about to end for the memory ceiling: End's message says so.
+  void CutForMemory() { m_endCut = MessageCut::kMemory; }
 
   size_t heldCapacity() const { return m_held.capacity() + m_framer.heldCapacity(); }
-  const AssemblerCounters& counters() const { return m_counters; }
+  const AssemblerCounters& counters() const { return *m_counters; }
 
  private:
   // A frame number with its capture time.
@@ -86,17 +104,20 @@ class MessageAssembler {
   void Append(const uint8_t* header, const uint8_t* body, size_t bodyLength, Stamp begun,
               Stamp now);
   void Hand(MessageCut cut, Stamp now, Consumer& consumer);
+  void Offer(Consumer& consumer);
   void Remember(const uint8_t* ethernet);
 
   PacketFramer m_framer;
   size_t m_ceiling;
+  size_t m_window;
+  size_t m_nextOffer = 0;       // held data at which the front is offered next
   std::vector<uint8_t> m_held;  // Ethernet header, then the message data so far
-  std::vector<uint8_t> m_scratch;
   bool m_open = false;
-  bool m_passingOver = false;  // the current message outgrew the ceiling
-  MessageCut m_startCut;       // what the next message to open is marked with
+  bool m_passingOver = false;              // the current message outgrew the ceiling
+  MessageCut m_startCut;                   // what the next message to open is marked with
+  MessageCut m_endCut = MessageCut::kEnd;  // what End marks the message it hands over with
   AssembledMessage m_current;
   Stamp m_heldFrom{0, 0};  // the frame that brought the first byte the framer holds
   uint8_t m_ethernet[kEthernetHeader] = {};
-  AssemblerCounters m_counters;
+  AssemblerCounters* m_counters;
 };

@@ -186,6 +186,13 @@ void RenderMessageJson(const DisplayTree& tree, const MessageMeta& meta, OutBuff
   at = digits::PutDecimal(at, meta.packets);
   at = PutLiteral(at, ", \"bytes\": ");
   at = digits::PutDecimal(at, meta.bytes);
+  if (meta.part > 0) {
+    at = PutLiteral(at, ", \"part\": {\"number\": ");
+    at = digits::PutDecimal(at, meta.part);
+    at = PutLiteral(at, ", \"offset\": ");
+    at = digits::PutDecimal(at, meta.partOffset);
+    at = meta.lastPart ? PutLiteral(at, ", \"last\": true}") : PutLiteral(at, ", \"last\": false}");
+  }
   if (meta.showOrder) {
     at = meta.walk.order == kWalkOrderBig ? PutLiteral(at, ", \"byte_order\": \"big\"")
                                           : PutLiteral(at, ", \"byte_order\": \"little\"");
@@ -197,11 +204,9 @@ void RenderMessageJson(const DisplayTree& tree, const MessageMeta& meta, OutBuff
   }
   at = PutLiteral(at, ", \"tokens\": [");
   out.put(line, static_cast<size_t>(at - line));
-  bool first = true;
-  for (const PacketRecord& p : tree.packets()) {
-    TokenJson(tree, p, !first, out);
-    first = false;
-  }
+  const std::vector<PacketRecord>& records = tree.packets();
+  const size_t shown = std::min(meta.records, records.size());
+  for (size_t i = 0; i < shown; ++i) TokenJson(tree, records[i], i > 0, out);
   out.put(']');
   if (WalkEndedEarly(meta)) {
     out.put(", \"rest\": {\"offset\": ");
@@ -238,14 +243,21 @@ void RenderMessageText(const DisplayTree& tree, const MessageMeta& meta, OutBuff
   out.putUnsigned(meta.packets);
   out.put(meta.packets == 1 ? " packet, " : " packets, ");
   out.putUnsigned(meta.bytes);
+  out.put(" bytes");
+  if (meta.part > 0) {
+    out.put(", part ");
+    out.putUnsigned(meta.part);
+    out.put(meta.lastPart ? " (the last) from offset " : " from offset ");
+    out.putUnsigned(meta.partOffset);
+  }
   char times[2 * 40];
   char* end = times;
   if (meta.firstFrame == meta.lastFrame) {
-    out.put(" bytes, frame ");
+    out.put(", frame ");
     out.putUnsigned(meta.lastFrame);
     end = PutIsoTimeUtc(PutLiteral(end, " at "), meta.lastUs);
   } else {
-    out.put(" bytes, frames ");
+    out.put(", frames ");
     out.putUnsigned(meta.firstFrame);
     out.put(" to ");
     out.putUnsigned(meta.lastFrame);
@@ -264,7 +276,10 @@ void RenderMessageText(const DisplayTree& tree, const MessageMeta& meta, OutBuff
     PutText(out, meta.file);
   }
   out.put('\n');
-  for (const PacketRecord& p : tree.packets()) {
+  const std::vector<PacketRecord>& records = tree.packets();
+  const size_t shown = std::min(meta.records, records.size());
+  for (size_t i = 0; i < shown; ++i) {
+    const PacketRecord& p = records[i];
     out.put("    ");
     PutText(out, *p.shortName ? p.shortName : "(untitled)");
     if (*p.longName) {

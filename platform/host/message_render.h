@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 #include "message_assembler.h"
 #include "tdsengine/display_tree.h"
@@ -31,11 +32,17 @@ struct MessageMeta {
   size_t bytes = 0;  // message data, headers removed
   MessageCut cut = MessageCut::kNone;
   TdsMessageWalk walk{};
+  // A message shown in parts: the part's number (from 1; 0 for a whole message), where it
+  // begins in the message's data (its offsets count from there), and whether it is the last.
+  uint32_t part = 0;
+  uint64_t partOffset = 0;
+  bool lastPart = true;
+  size_t records = SIZE_MAX;  // the tree's records to show, from the first
 };
 
 // {"message": N, "file": PATH, "frame": F, "first_frame": F0, "first_time": T0, "last_time": T,
 //  "conn": C, "client": A, "server": A, "dir": D, "type": T, "packets": K, "bytes": B,
-//  "byte_order": "big", "byte_order_from": "login", "tokens": [...], "rest": {...},
+//  "part": {...}, "byte_order": "big", "byte_order_from": "login", "tokens": [...], "rest": {...},
 //  "cut_short": "..."} and a newline; "file" only with several inputs, the byte order only when
 // meta.showOrder, "rest" only when the walk ended early, "cut_short" only when the message was
 // handed over incomplete. Times as "2026-12-06T01:10:25.472008Z".

@@ -99,6 +99,7 @@ void PrintMessageStatsText(const MessageStats& s, OutBuffer& out) {
   TextCount(out, "records that are not tokens, client to server", s.records[0]);
   TextCount(out, "records that are not tokens, server to client", s.records[1]);
   TextCount(out, "messages cut short (lost bytes, stream end, ceiling)", s.messagesCutShort);
+  TextCount(out, "messages shown in parts (longer than the window)", s.messagesInParts);
   TextCount(out, "messages whose walk ended early", s.messagesEndedEarly);
   TextCount(out, "tokens with a refused field", s.tokensRefused);
   TextCount(out, "bytes passed over (ceiling, outside packets)", s.bytesPassedOver);
@@ -137,6 +138,7 @@ void PrintMessageStatsJson(const MessageStats& s, OutBuffer& out) {
   }
   out.put(']');
   JsonCount(out, "messages_cut_short", s.messagesCutShort);
+  JsonCount(out, "messages_in_parts", s.messagesInParts);
   JsonCount(out, "messages_ended_early", s.messagesEndedEarly);
   JsonCount(out, "tokens_refused", s.tokensRefused);
   JsonCount(out, "bytes_passed_over", s.bytesPassedOver);

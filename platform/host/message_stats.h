@@ -16,6 +16,7 @@ struct MessageStats {
   const char* tokenName[256] = {};
   const char* tokenText[256] = {};
   uint64_t messagesCutShort = 0;    // handed over without their last packet (or first)
+  uint64_t messagesInParts = 0;     // longer than the window, so shown in parts
   uint64_t messagesEndedEarly = 0;  // walks that left bytes unwalked
   uint64_t tokensRefused = 0;
   uint64_t bytesPassedOver = 0;  // past the held-bytes ceiling, or outside any packet

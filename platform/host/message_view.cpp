@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -12,66 +13,46 @@ namespace {
 // One direction of a connection in the message view.
 class MessageSink : public DirectionSink, private MessageAssembler::Consumer {
  public:
-  MessageSink(MessageView& view, MessageView::Connection& connection, MessageStats& stats,
+  MessageSink(MessageView& view, MessageView::Connection& connection, AssemblerCounters& counters,
               uint32_t conn, bool clientToServer, bool midStream)
       : m_view(view),
         m_connection(connection),
-        m_stats(stats),
         m_conn(conn),
         m_c2s(clientToServer),
-        m_assembler(midStream) {}
+        m_assembler(midStream, counters) {}
 
   void Deliver(const StreamPiece& piece) override {
     if (piece.length > 0) m_view.CountFrame();
     m_assembler.Feed(piece.data, piece.length, piece.frame, piece.ethernet, *this, m_view.now());
-    Account();
   }
   void Gap(const StreamPiece& context) override {
     m_assembler.Gap(context.frame, context.ethernet, *this, m_view.now());
-    Account();
   }
-  void End(uint64_t frame) override {
-    m_assembler.End(frame, *this, m_view.now());
-    Account();
-  }
+  void End(uint64_t frame) override { m_assembler.End(frame, *this, m_view.now()); }
+  void CutForMemory() override { m_assembler.CutForMemory(); }
   size_t HeldBytes() const override { return m_assembler.heldCapacity(); }
 
  private:
   void Message(const AssembledMessage& message) override {
-    m_view.Decode(m_connection, m_conn, m_c2s, message);
+    m_view.Decode(m_connection, m_conn, m_c2s, message, m_number);
   }
-
-  // The assembler's counters into the statistics as they grow. Only the packet types seen so
-  // far are looked at: a direction carries few of the 256.
-  void Account() {
-    const AssemblerCounters& c = m_assembler.counters();
-    m_stats.bytesPassedOver += c.bytesPassedOver - m_countedPassedOver;
-    m_countedPassedOver = c.bytesPassedOver;
-    if (c.packets == m_countedPackets) return;
-    m_countedPackets = c.packets;
-    const int dir = m_c2s ? 0 : 1;
-    for (unsigned word = 0; word < 4; ++word) {
-      for (uint64_t bits = c.typesSeen[word]; bits != 0; bits &= bits - 1) {
-        const unsigned type = word * 64 + static_cast<unsigned>(__builtin_ctzll(bits));
-        m_stats.packets[dir][type] += c.packetsPerType[type] - m_countedPerType[type];
-        m_countedPerType[type] = c.packetsPerType[type];
-      }
-    }
+  size_t Part(const AssembledMessage& part) override {
+    return m_view.Decode(m_connection, m_conn, m_c2s, part, m_number);
   }
 
   MessageView& m_view;
   MessageView::Connection& m_connection;
-  MessageStats& m_stats;
   uint32_t m_conn;
   bool m_c2s;
   MessageAssembler m_assembler;
-  // What Account() has added so far.
-  uint64_t m_countedPackets = 0;
-  uint64_t m_countedPassedOver = 0;
-  uint64_t m_countedPerType[256] = {};
+  uint64_t m_number = 0;  // the number of the message being shown in parts
 };
 
 }  // namespace
+
+bool IsTokenMessage(uint8_t type) {
+  return type == 4 || type == 15 || type == 16;
+}
 
 void PutEndpoint(char* text, uint8_t ipVersion, const uint8_t* address, uint16_t port) {
   char ip[INET6_ADDRSTRLEN] = {};
@@ -103,8 +84,8 @@ void MessageView::ConnectionOpened(uint32_t conn, const ConnectionEnds& ends) {
 }
 
 DirectionSink* MessageView::OpenDirection(uint32_t conn, bool clientToServer, bool midStream) {
-  return new MessageSink(*this, m_connections[conn], m_stats.messageView, conn, clientToServer,
-                         midStream);
+  return new MessageSink(*this, m_connections[conn], m_assembled[clientToServer ? 0 : 1], conn,
+                         clientToServer, midStream);
 }
 
 void MessageView::CloseDirection(DirectionSink* sink) {
@@ -124,10 +105,20 @@ void MessageView::EndAll() {
   m_registry.EndAll();
   m_stats.formatRecordsRefused = m_registry.droppedBlocks();
   m_messages = 0;
+  // The packets of this input into the statistics.
+  MessageStats& s = m_stats.messageView;
+  for (int dir = 0; dir < 2; ++dir) {
+    AssemblerCounters& c = m_assembled[dir];
+    for (unsigned type = 0; type < 256; ++type) s.packets[dir][type] += c.packetsPerType[type];
+    s.bytesPassedOver += c.bytesPassedOver;
+    c = AssemblerCounters();
+  }
 }
 
-void MessageView::Decode(Connection& connection, uint32_t conn, bool clientToServer,
-                         const AssembledMessage& message) {
+size_t MessageView::Decode(Connection& connection, uint32_t conn, bool clientToServer,
+                           const AssembledMessage& message, uint64_t& number) {
+  // Only token streams are shown in parts: a token ends where the next begins.
+  if (!message.lastPart && !IsTokenMessage(message.type)) return 0;
   m_registry.Select(conn);
   TdsMessageWalk walk{};
   walk.clientToServer = clientToServer ? 1 : 0;
@@ -140,7 +131,23 @@ void MessageView::Decode(Connection& connection, uint32_t conn, bool clientToSer
           message.channel, &walk);
 
   MessageMeta meta;
-  meta.message = ++m_messages;
+  size_t taken = message.length;
+  if (!message.lastPart) {
+    // The front of an unfinished message: its tokens but the last, which the held bytes may
+    // cut short (it is walked again with the next part), or up to where the walk ended.
+    const std::vector<PacketRecord>& records = m_tree.packets();
+    taken = records.empty() ? 0 : static_cast<size_t>(std::max(records.back().spanOffset, 0));
+    if (walk.restSize > 0 && static_cast<size_t>(walk.restOffset) > taken)
+      taken = static_cast<size_t>(walk.restOffset);
+    if (taken == 0) return 0;
+    meta.records = 0;
+    while (meta.records < records.size() &&
+           static_cast<size_t>(records[meta.records].spanOffset) < taken)
+      ++meta.records;
+    walk.restSize = 0;  // what is left is walked with the next part
+  }
+  if (message.part <= 1) number = ++m_messages;
+  meta.message = number;
   meta.lastFrame = message.lastFrame;
   meta.firstFrame = message.firstFrame;
   meta.firstUs = message.firstUs;
@@ -154,24 +161,33 @@ void MessageView::Decode(Connection& connection, uint32_t conn, bool clientToSer
   meta.clientToServer = clientToServer;
   meta.type = message.type;
   meta.packets = message.packets;
-  meta.bytes = message.length;
+  meta.bytes = taken;
   meta.cut = message.cut;
   meta.walk = walk;
+  meta.part = message.part;
+  meta.partOffset = message.partOffset;
+  meta.lastPart = message.lastPart;
   if (m_options.format == OutputFormat::kJson)
     RenderMessageJson(m_tree, meta, m_out);
   else
     RenderMessageText(m_tree, meta, m_out);
-  Count(clientToServer, message, walk);
+  Count(clientToServer, message, walk, meta.records);
+  return taken;
 }
 
 void MessageView::Count(bool clientToServer, const AssembledMessage& message,
-                        const TdsMessageWalk& walk) {
+                        const TdsMessageWalk& walk, size_t records) {
   MessageStats& s = m_stats.messageView;
   const int dir = clientToServer ? 0 : 1;
-  ++s.messages[dir][message.type];
-  if (message.cut != MessageCut::kNone) ++s.messagesCutShort;
+  if (message.lastPart) {
+    ++s.messages[dir][message.type];
+    if (message.part > 0) ++s.messagesInParts;
+  }
+  if (message.cut != MessageCut::kNone && message.lastPart) ++s.messagesCutShort;
   if (walk.restSize > 0) ++s.messagesEndedEarly;
-  for (const PacketRecord& p : m_tree.packets()) {
+  const std::vector<PacketRecord>& all = m_tree.packets();
+  for (size_t i = 0; i < std::min(records, all.size()); ++i) {
+    const PacketRecord& p = all[i];
     if (p.refused) ++s.tokensRefused;
     if (p.token < 0 || p.token > 255) {
       ++s.records[dir];

@@ -42,14 +42,18 @@ class MessageView : public View {
     char server[64] = {};
     int32_t shownOrder = 0;  // the byte order the last record that showed one showed
   };
-  void Decode(Connection& connection, uint32_t conn, bool clientToServer,
-              const AssembledMessage& message);
+  // Shows a message, or the front of an unfinished one (message.lastPart false): then only its
+  // whole tokens, and returns how many bytes they take (0: none whole yet). number: the
+  // message's number, given at its first part.
+  size_t Decode(Connection& connection, uint32_t conn, bool clientToServer,
+                const AssembledMessage& message, uint64_t& number);
   int64_t now() const { return m_clock; }
   // A frame whose TDS bytes went to the decoder (counted as in the packet view).
   void CountFrame() { ++m_stats.framesDecoded; }
 
  private:
-  void Count(bool clientToServer, const AssembledMessage& message, const TdsMessageWalk& walk);
+  void Count(bool clientToServer, const AssembledMessage& message, const TdsMessageWalk& walk,
+             size_t records);
 
   TdsParseMessageFn m_parse;
   const Options& m_options;
@@ -62,8 +66,12 @@ class MessageView : public View {
   std::string m_input;
   // The live connections (a node each, so a direction keeps a pointer to its own).
   std::unordered_map<uint32_t, Connection> m_connections;
+  AssemblerCounters m_assembled[2];  // what the directions' assemblers count, by direction
   uint64_t m_messages = 0;
 };
+
+// Message types whose data is a stream of tokens (normal, request and response messages).
+bool IsTokenMessage(uint8_t type);
 
 // "192.0.2.1:40001", "[2001:db8::1]:5000" into `text` (64 bytes), ended by a zero byte.
 void PutEndpoint(char* text, uint8_t ipVersion, const uint8_t* address, uint16_t port);

@@ -3,7 +3,8 @@
 namespace {
 
 constexpr size_t kLengthEnd = 4;  // type, status and the 2-byte length
-constexpr size_t kKeepCapacity = 16 * 1024;
+// A direction keeps little between packets that span segments: an idle one costs little.
+constexpr size_t kKeepCapacity = 512;
 
 // End of the last complete packet from pos on.
 size_t CompletePackets(const uint8_t* data, size_t pos, size_t length) {
@@ -23,7 +24,6 @@ void PacketFramer::Hold(const uint8_t* data, size_t length) {
 
 void PacketFramer::ClearHeld() {
   m_held.clear();
-  // A direction that once held a large packet does not keep the memory.
   if (m_held.capacity() > kKeepCapacity) std::vector<uint8_t>().swap(m_held);
 }
 

@@ -387,7 +387,13 @@ void RequestTracker::Queue(std::unique_ptr<Request> r) {
 void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
   const DisplayTree& tree = *m.tree;
   const std::vector<PacketRecord>& records = tree.packets();
-  Request* r = NewRequest(c, m);
+  const bool continued = m.part > 1;
+  if (continued && !c.last) return;  // its request was written already (forced out)
+  Request* r = continued ? c.last : NewRequest(c, m);
+  if (continued) {
+    r->lastFrame = m.lastFrame;
+    if (m.cut != WalkedMessage::Cut::kNone && m.cutReason && r->note.empty()) r->note = m.cutReason;
+  }
 
   if (m.type == kTypeAttention) {
     r->kind = RequestKind::kAttention;
@@ -400,10 +406,12 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
     c.open.push_back(r);
     return;
   }
-  if (c.last) c.last->held = false;
-  c.last = r;
-  c.open.push_back(r);
-  if (m.cut != WalkedMessage::Cut::kNone && m.cutReason) r->note = m.cutReason;
+  if (!continued) {
+    if (c.last) c.last->held = false;
+    c.last = r;
+    c.open.push_back(r);
+    if (m.cut != WalkedMessage::Cut::kNone && m.cutReason) r->note = m.cutReason;
+  }
 
   switch (m.type) {
     case kTypeLogin: {
@@ -453,8 +461,8 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
   // commands in the message (a cursor declared, given its rows per fetch and opened at once)
   // are part of the same request.
   int32_t formatCount = 0;
-  bool first = true;
-  c.namedCursor.clear();
+  bool first = !continued;
+  if (first) c.namedCursor.clear();
   for (const PacketRecord& p : records) {
     if (p.token < 0) continue;
     const Fields fs(tree, p);
@@ -582,7 +590,7 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
       c.namedCursor = r->name;
   }
   if (first) r->text = "message type " + std::to_string(m.type);
-  r->paramCount = std::max(formatCount, static_cast<int32_t>(r->params.size()));
+  r->paramCount = std::max(r->paramCount + formatCount, static_cast<int32_t>(r->params.size()));
 }
 
 Request* RequestTracker::Orphan(Connection& c, const WalkedMessage& m) {

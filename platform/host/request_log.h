@@ -38,6 +38,9 @@ struct WalkedMessage {
   // A server message may be walked in parts, with the row tokens between them counted apart:
   // the rules for the end of a message apply to its last part.
   bool last = true;
+  // A message longer than the window arrives in parts: which part (from 1; 0 for a whole one).
+  // A client message's later parts add to the request its first part began.
+  uint32_t part = 0;
   // The byte order the message was walked in (kWalkOrderBig or kWalkOrderLittle; 0 unknown).
   int32_t order = 0;
   const DisplayTree* tree = nullptr;

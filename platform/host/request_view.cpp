@@ -7,14 +7,15 @@
 #include <string>
 
 #include "link_layer.h"
+#include "message_view.h"
 #include "tdsengine/field_value.h"
 #include "tdswire/framing.h"
 
 namespace {
 
-// Rows are framed here, not walked, so a message does not make a large display tree: the log
-// holds larger answers whole than the message view does, to see their completion.
-constexpr size_t kHeldCeiling = 16 * 1024 * 1024;
+// A message longer than the window is walked in parts as it arrives (its whole tokens each
+// time), so the log sees the completion of any answer while holding at most the ceiling.
+constexpr size_t kHeldCeiling = MessageAssembler::kDefaultHeldCeiling;
 constexpr uint8_t kRowToken = 0xD1;
 constexpr uint8_t kRowFormatToken = 0xEE;
 constexpr uint8_t kRowFormat2Token = 0x61;
@@ -26,8 +27,12 @@ constexpr uint16_t kDoneMore = 0x0001;
 // frames (and their capture times) that brought its first and last byte.
 class RequestDirection : public DirectionSink, private MessageAssembler::Consumer {
  public:
-  RequestDirection(RequestView& view, uint32_t conn, bool clientToServer, bool midStream)
-      : m_view(view), m_conn(conn), m_c2s(clientToServer), m_assembler(midStream, kHeldCeiling) {}
+  RequestDirection(RequestView& view, AssemblerCounters& counters, uint32_t conn,
+                   bool clientToServer, bool midStream)
+      : m_view(view),
+        m_conn(conn),
+        m_c2s(clientToServer),
+        m_assembler(midStream, counters, kHeldCeiling) {}
 
   void Deliver(const StreamPiece& piece) override {
     if (piece.length == 0) return;
@@ -41,11 +46,13 @@ class RequestDirection : public DirectionSink, private MessageAssembler::Consume
   }
 
   void End(uint64_t frame) override { m_assembler.End(frame, *this, m_view.now()); }
+  void CutForMemory() override { m_assembler.CutForMemory(); }
 
   size_t HeldBytes() const override { return m_assembler.heldCapacity(); }
 
  private:
   void Message(const AssembledMessage& message) override { m_view.Walk(m_conn, m_c2s, message); }
+  size_t Part(const AssembledMessage& part) override { return m_view.Walk(m_conn, m_c2s, part); }
 
   RequestView& m_view;
   uint32_t m_conn;
@@ -74,7 +81,7 @@ RequestView::~RequestView() {
 }
 
 DirectionSink* RequestView::OpenDirection(uint32_t conn, bool clientToServer, bool midStream) {
-  return new RequestDirection(*this, conn, clientToServer, midStream);
+  return new RequestDirection(*this, m_assembled, conn, clientToServer, midStream);
 }
 
 void RequestView::CloseDirection(DirectionSink* sink) {
@@ -105,7 +112,12 @@ void RequestView::Finish() {
   m_tracker.Finish();
 }
 
-void RequestView::Walk(uint32_t conn, bool clientToServer, const AssembledMessage& message) {
+size_t RequestView::Walk(uint32_t conn, bool clientToServer, const AssembledMessage& message) {
+  const bool tokens = IsTokenMessage(message.type);
+  // The front of an unfinished message: only its whole tokens are walked (a token stream ends
+  // a token where the next begins); the bytes after them wait for the next part.
+  const bool partial = !message.lastPart;
+  if (partial && !tokens) return 0;
   m_registry.Select(conn);
   // The byte order to walk in: the one forced, the login's, or for a connection whose login
   // was not captured the one under which its messages frame plausibly.
@@ -123,6 +135,7 @@ void RequestView::Walk(uint32_t conn, bool clientToServer, const AssembledMessag
   w.firstUs = message.firstFrame ? message.firstUs : message.lastUs;
   w.lastUs = message.lastUs;
   w.bytes = static_cast<int32_t>(message.length);
+  w.part = message.part;
   switch (message.cut) {
     case MessageCut::kNone:
       break;
@@ -131,6 +144,7 @@ void RequestView::Walk(uint32_t conn, bool clientToServer, const AssembledMessag
       break;
     case MessageCut::kGap:
     case MessageCut::kCeiling:
+    case MessageCut::kMemory:
       w.cut = WalkedMessage::Cut::kLost;
       break;
     case MessageCut::kLostStart:
@@ -140,7 +154,6 @@ void RequestView::Walk(uint32_t conn, bool clientToServer, const AssembledMessag
   }
   w.cutReason = MessageCutText(message.cut);
 
-  const bool tokens = message.type == 4 || message.type == 15 || message.type == 16;
   Connection& c = m_connections[conn];
   // Rows are framed in the order the walk will take: the one forced, else the login's once a
   // walk has taken it, else the inferred one, else that of the connection's last walk.
@@ -151,8 +164,10 @@ void RequestView::Walk(uint32_t conn, bool clientToServer, const AssembledMessag
     order = m_guessOrder;
   if (clientToServer || !tokens || order == kWalkOrderNone) {
     // (A server message before any walk of the connection: the byte order is not known yet.)
-    WalkPart(w, message, 0, message.length);
-    return;
+    const size_t end = partial ? WholeTokens(message.data, message.length, order) : message.length;
+    w.last = !partial;
+    if (end > 0 || !partial) WalkPart(w, message, 0, end);
+    return end;
   }
   // A server's answer is mostly rows. The walk of a row gives every value, which the log needs
   // only for the rows it shows, so the other runs of rows are only framed, by the row format
@@ -187,9 +202,11 @@ void RequestView::Walk(uint32_t conn, bool clientToServer, const AssembledMessag
         ++rows;
       }
       // The run counts only when it ends at the end of the message or at a token that frames;
-      // otherwise the format does not fit these rows, and the walk shows what they are.
+      // otherwise the format does not fit these rows, and the walk shows what they are. At the
+      // end of a part, the row that does not frame is the one the held bytes cut short.
       if (end < length &&
-          (data[end] == kRowToken || TokenLengthOf(data[end]) == TokenLength::kUnknown))
+          (data[end] == kRowToken || TokenLengthOf(data[end]) == TokenLength::kUnknown) &&
+          !(partial && rows > 0 && data[end] == kRowToken))
         break;
       if (part < at) {
         w.last = false;
@@ -214,8 +231,24 @@ void RequestView::Walk(uint32_t conn, bool clientToServer, const AssembledMessag
     }
     at += static_cast<size_t>(frame.size);
   }
-  w.last = true;
-  WalkPart(w, message, part, length);
+  // A part ends where framing stopped: the token there is walked with the next part.
+  const size_t end = partial ? at : length;
+  w.last = !partial;
+  if (part < end || !partial) WalkPart(w, message, part, end);
+  return end;
+}
+
+size_t RequestView::WholeTokens(const uint8_t* data, size_t length, int32_t order) {
+  size_t at = 0;
+  while (at < length) {
+    const TokenFrame frame =
+        FrameToken(data + at, static_cast<int32_t>(length - at), order == kWalkOrderBig);
+    if (frame.cut || frame.size <= 0 || frame.length == TokenLength::kData ||
+        frame.length == TokenLength::kUnknown)
+      break;
+    at += static_cast<size_t>(frame.size);
+  }
+  return at;
 }
 
 void RequestView::WalkPart(WalkedMessage& w, const AssembledMessage& message, size_t from,

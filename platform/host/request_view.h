@@ -39,8 +39,10 @@ class RequestView : public View {
   void Finish();
   void InputWaits() override { m_tracker.InputWaits(); }
 
-  // One assembled message, with the frames and capture times of its first and last byte.
-  void Walk(uint32_t conn, bool clientToServer, const AssembledMessage& message);
+  // One assembled message, with the frames and capture times of its first and last byte, or
+  // the front of an unfinished one (message.lastPart false). Returns the bytes walked or
+  // counted: for a part, those of its whole tokens (0: none yet).
+  size_t Walk(uint32_t conn, bool clientToServer, const AssembledMessage& message);
   void Lost(uint32_t conn, bool clientToServer) { m_tracker.Lost(conn, clientToServer); }
   int64_t now() const { return m_clock; }
   // A frame whose TDS bytes went to the decoder (counted as in the packet view).
@@ -60,6 +62,8 @@ class RequestView : public View {
     WireFormat rows;
   };
 
+  // The bytes of the whole tokens at the front of `data` that frame by their length alone.
+  static size_t WholeTokens(const uint8_t* data, size_t length, int32_t order);
   // Walks message bytes [from, to) and hands the walk to the tracker.
   void WalkPart(WalkedMessage& w, const AssembledMessage& message, size_t from, size_t to);
   // The last row format of the latest walk, parsed in the walk's byte order.
@@ -75,6 +79,7 @@ class RequestView : public View {
   DisplayTree m_tree;
   RequestTracker m_tracker;
   std::unordered_map<uint32_t, Connection> m_connections;
+  AssemblerCounters m_assembled;  // counted by the assemblers, not shown
 };
 
 // "192.0.2.1:40001", "[2001:db8::1]:5000".

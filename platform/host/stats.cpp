@@ -99,6 +99,8 @@ void PrintStatsText(const HostStats& s, OutBuffer& out) {
   TextLine(out, "segments cut by the capture length", s.segmentsCutByCapture);
   TextLine(out, "frames shorter than their headers", s.framesTooShort);
   TextLine(out, "connections evicted", s.connectionsEvicted);
+  TextLine(out, "connections cut short (memory ceiling)", s.connectionsCut);
+  TextLine(out, "bytes let go with them", s.bytesCut);
   TextLine(out, "format records refused (connection store full)", s.formatRecordsRefused);
   PrintMessageStatsText(s.messageView, out);
 }
@@ -123,6 +125,8 @@ void PrintStatsJson(const HostStats& s, OutBuffer& out) {
   JsonCount(out, "segments_cut_by_capture", s.segmentsCutByCapture);
   JsonCount(out, "frames_too_short", s.framesTooShort);
   JsonCount(out, "connections_evicted", s.connectionsEvicted);
+  JsonCount(out, "connections_cut", s.connectionsCut);
+  JsonCount(out, "bytes_cut", s.bytesCut);
   JsonCount(out, "format_records_refused", s.formatRecordsRefused);
   PrintMessageStatsJson(s.messageView, out);
   out.put("}}\n");

@@ -19,9 +19,11 @@ struct HostStats {
   const char* messageTypeText[256] = {};
   uint64_t firstTokens[256] = {};
   const char* tokenText[256] = {};
-  uint64_t tcpConnections = 0;  // connections seen
-  uint64_t tdsConnections = 0;  // of those, carrying TDS
-  uint64_t connectionsEvicted = 0;
+  uint64_t tcpConnections = 0;        // connections seen
+  uint64_t tdsConnections = 0;        // of those, carrying TDS
+  uint64_t connectionsEvicted = 0;    // past the ceiling of tracked connections: the idlest
+  uint64_t connectionsCut = 0;        // past the held-bytes ceiling: the one holding the most
+  uint64_t bytesCut = 0;              // held by those when they were cut
   uint64_t formatRecordsRefused = 0;  // filed with a connection's store full, so not kept
   uint64_t bytesSkipped = 0;          // before the first packet start of a stream joined midway
   uint64_t heldBytesAtEnd = 0;        // held when a stream ended, handed over as they were

@@ -33,6 +33,9 @@ class DirectionSink : public PieceSink {
   virtual void End(uint64_t frame) = 0;
   // Bytes of memory the sink holds (for the table's memory ceiling).
   virtual size_t HeldBytes() const = 0;
+  // The connection is about to end because it held the most bytes when the memory ceiling was
+  // reached: what End hands over says so.
+  virtual void CutForMemory() {}
 };
 
 // The two ends of a TCP connection (IPv4 addresses in the first four bytes).

@@ -201,18 +201,23 @@ TEST(ConnectionTable, LeastRecentlyUsedIsEndedPastTheLimit) {
   EXPECT_EQ(f.stats.connectionsEvicted, 1u);
 }
 
-TEST(ConnectionTable, WaitingBytesPastTheCeilingEvictOtherConnections) {
+TEST(ConnectionTable, HeldBytesPastTheCeilingCutTheConnectionHoldingTheMost) {
   TableLimits limits;
   limits.maxBufferedBytes = 10;
   Fixture f(limits);
+  f.Seg(Side{4, 40004}, kServer, kTcpAck, 1, "i");  // idle, and the least recently used
   f.Seg(Side{1, 40001}, kServer, kTcpAck, 1, "a");
-  f.Seg(Side{1, 40001}, kServer, kTcpAck, 100, "0123456789ab");  // 12 bytes wait for a gap
-  EXPECT_EQ(f.table->bufferedBytes(), 12u);
-  f.Log();
+  f.Seg(Side{1, 40001}, kServer, kTcpAck, 100, "0123456789");  // 10 bytes wait for a gap
+  EXPECT_EQ(f.table->bufferedBytes(), 10u);
   f.Seg(Side{2, 40002}, kServer, kTcpAck, 1, "b");
-  EXPECT_EQ(f.Log(), (Log{"open 2c mid", "open 2s mid", "2c:b@3", "1c:gap", "1c:0123456789ab@3",
-                          "end 1c@3", "end 1s@3", "ended 1"}));
-  EXPECT_EQ(f.table->bufferedBytes(), 0u);
+  f.Log();
+  f.Seg(Side{2, 40002}, kServer, kTcpAck, 50, "cd");  // 12 held in all: connection 2 goes
+  EXPECT_EQ(f.Log(), (Log{"2c:gap", "2c:0123456789@5", "end 2c@5", "end 2s@5", "ended 2"}));
+  EXPECT_EQ(f.table->bufferedBytes(), 2u);
+  EXPECT_EQ(f.table->tracked(), 2u);  // the idle connection stays
+  EXPECT_EQ(f.stats.connectionsCut, 1u);
+  EXPECT_EQ(f.stats.bytesCut, 10u);
+  EXPECT_EQ(f.stats.connectionsEvicted, 0u);
 }
 
 TEST(ConnectionTable, WithoutReassemblyEverySegmentGoesOverAsItIs) {

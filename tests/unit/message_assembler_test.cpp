@@ -52,7 +52,8 @@ void Feed(MessageAssembler& a, const std::vector<uint8_t>& bytes, size_t from, s
 }  // namespace
 
 TEST(MessageAssembler, JoinsPacketsAtTheLastBufferBitAcrossSegmentBoundaries) {
-  MessageAssembler a(false);
+  AssemblerCounters counts;
+  MessageAssembler a(false, counts);
   Collect c;
   // Message 1: two packets, the second's header split between segments; message 2: one
   // packet of another type in the same segment as the end of message 1.
@@ -81,7 +82,8 @@ TEST(MessageAssembler, HandsOverCutShortAtGapsEndAndCeiling) {
   {
     // Past the ceiling the held data goes out cut short, the rest of that message is passed
     // over, and the next message is whole again.
-    MessageAssembler a(false, 10);
+    AssemblerCounters counts;
+    MessageAssembler a(false, counts, 10);
     Collect c;
     const std::vector<uint8_t> bytes = Cat({Packet(4, 0, "11111111"), Packet(4, 0, "22222222"),
                                             Packet(4, 1, "33333333"), Packet(4, 1, "44")});
@@ -96,7 +98,8 @@ TEST(MessageAssembler, HandsOverCutShortAtGapsEndAndCeiling) {
   {
     // A gap: the open message and the held part of a packet go out cut short; bytes that do
     // not start a packet are passed over; the next message may lack its start.
-    MessageAssembler a(false);
+    AssemblerCounters counts;
+    MessageAssembler a(false, counts);
     Collect c;
     const std::vector<uint8_t> first = Cat({Packet(4, 0, "ab"), Packet(4, 1, "cdef")});
     Feed(a, first, 0, first.size() - 2, 1, c);
@@ -117,7 +120,8 @@ TEST(MessageAssembler, HandsOverCutShortAtGapsEndAndCeiling) {
   }
   {
     // The end of the stream inside a message, and a stream joined midway.
-    MessageAssembler a(true);
+    AssemblerCounters counts;
+    MessageAssembler a(true, counts);
     Collect c;
     const std::vector<uint8_t> bytes = Cat({Packet(4, 1, "xy"), Packet(4, 0, "zz")});
     Feed(a, bytes, 0, bytes.size(), 1, c);
