@@ -224,6 +224,16 @@ uint64_t TicksToMs(uint64_t ticks) {
 
 // The exact decimal magnitude / 10^scale.
 ValueKind AppendScaled(bool negative, Uint128 magnitude, size_t scale, Piece& out) {
+  if (magnitude <= ~uint64_t{0} && scale < 20) {
+    // The common case (money, decimals of up to 19 digits): whole part and fraction apart.
+    const uint64_t m = static_cast<uint64_t>(magnitude);
+    if (negative && m != 0) out.push_back('-');
+    AppendPadded(m / kPow10.p[scale], 1, out);
+    if (scale == 0) return ValueKind::kText;
+    out.push_back('.');
+    AppendPadded(m % kPow10.p[scale], scale, out);
+    return ValueKind::kText;
+  }
   constexpr uint64_t kChunk = 10000000000000000000u;  // 10^19
   char digits[40];
   size_t first = sizeof(digits);
