@@ -115,11 +115,11 @@ bool HasFormat(const Walk& walk, const uint8_t* start, int32_t available) {
   const MessageSession& s = *walk.session;
   switch (start[0]) {
     case 0xD1:
-      return s.dirs[walk.dir].rows.valid;
+      return s.HasRows(walk.dir);
     case 0xCA:
-      return s.dirs[1].rows.valid;
+      return s.HasRows(1);
     case 0xD7:
-      return s.dirs[walk.dir].params.valid;
+      return s.HasParams(walk.dir);
     default: {  // ALTROW: the compute id follows the type byte
       if (available < 3) return false;
       const uint32_t id = static_cast<uint32_t>(WireUint(start + 1, 2, walk.msbFirst));

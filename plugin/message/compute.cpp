@@ -19,7 +19,8 @@ constexpr OperatorName kOperatorNames[] = {
 };
 
 void NameComputeColumns(const MessageSession& s, KeptFormat& kept) {
-  const KeptFormat& rows = s.dirs[1].rows;
+  static const KeptFormat kNone;
+  const KeptFormat& rows = s.HasRows(1) ? s.dirs[1]->rows : kNone;
   WireFormat& f = kept.format;
   f.names.clear();
   for (size_t i = 0; i < f.columns.size(); ++i) {

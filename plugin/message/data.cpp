@@ -16,17 +16,17 @@ int32_t DecodeData(MessageToken& t, Out& out, const KeptFormat& kept, bool keysO
 }  // namespace
 
 int32_t DecodeRowReal(MessageToken& t, Out& out) {
-  return DecodeData(t, out, t.session.dirs[t.dir].rows, false, false);
+  return DecodeData(t, out, t.session.Dir(t.dir).rows, false, false);
 }
 
 // A KEY holds the key columns of the last row format the server sent, also when the client
 // sends it (to update or delete through a cursor).
 int32_t DecodeKeyReal(MessageToken& t, Out& out) {
-  return DecodeData(t, out, t.session.dirs[1].rows, true, false);
+  return DecodeData(t, out, t.session.Dir(1).rows, true, false);
 }
 
 int32_t DecodeParamsReal(MessageToken& t, Out& out) {
-  return DecodeData(t, out, t.session.dirs[t.dir].params, false, true);
+  return DecodeData(t, out, t.session.Dir(t.dir).params, false, true);
 }
 
 int32_t DecodeAltRowReal(MessageToken& t, Out& out) {

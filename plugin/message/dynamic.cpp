@@ -36,8 +36,8 @@ void Track(MessageToken& t, uint32_t type, uint32_t status, const uint8_t* id, i
   StatementFormats* st = FindStatement(s, s.lastStatement[0], false);
   // Without a format of its own the client's last one applies: captures cannot tell the two
   // apart.
-  if ((status & kParamFormatSuppressed) && st && st->params.valid) s.dirs[0].params = st->params;
-  if ((status & kRowFormatSuppressed) && st && st->rows.valid) s.dirs[1].rows = st->rows;
+  if ((status & kParamFormatSuppressed) && st && st->params.valid) s.Dir(0).params = st->params;
+  if ((status & kRowFormatSuppressed) && st && st->rows.valid) s.Dir(1).rows = st->rows;
 }
 
 int32_t DecodeDynamicWith(MessageToken& t, Out& out, const FieldDef& length,

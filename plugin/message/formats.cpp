@@ -107,7 +107,7 @@ int32_t DecodeFormat(MessageToken& t, Out& out, const EntryLayout& layout) {
   const int32_t used = static_cast<int32_t>(out.cursor - start);
   // Kept only when the whole token parses; a format that does not leaves its data tokens
   // undecoded rather than misread.
-  KeptFormat& kept = layout.params ? t.session.dirs[t.dir].params : t.session.dirs[t.dir].rows;
+  KeptFormat& kept = layout.params ? t.session.Dir(t.dir).params : t.session.Dir(t.dir).rows;
   static WireFormat parsed;
   kept.valid = false;
   if (ParseFormat(t.start, t.size, t.msbFirst, parsed)) KeepFormat(t.session, parsed, kept);

@@ -3,6 +3,7 @@
 // (in later messages too) are read with.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,7 +43,17 @@ struct Direction {
 struct MessageSession {
   int32_t order = 0;  // kWalkOrder*: from the login record, 0 until one was seen
   Charset charset = Charset::kIso1;
-  Direction dirs[2];                 // 0 client to server, 1 server to client
+  // The formats of each direction (0 client to server, 1 server to client), made on first use:
+  // a connection that sends no format costs nothing for them.
+  std::unique_ptr<Direction> dirs[2];
+  Direction& Dir(int dir) {
+    std::unique_ptr<Direction>& d = dirs[dir & 1];
+    if (!d) d.reset(new Direction());
+    return *d;
+  }
+  // Whether the direction has a row (or parameter) format in force.
+  bool HasRows(int dir) const { return dirs[dir & 1] && dirs[dir & 1]->rows.valid; }
+  bool HasParams(int dir) const { return dirs[dir & 1] && dirs[dir & 1]->params.valid; }
   std::vector<KeptFormat> computes;  // ALTFMT, by compute id
   std::vector<StatementFormats> statements;
   // The statement the latest DYNAMIC of each direction named, and whether its row format
