@@ -3,7 +3,7 @@
 # in build/setup.log), and decodes the sample capture in the message view.
 set -eu
 cd "$(dirname "$0")/.."
-sh tools/install-deps.sh
+sh tools/install-deps.sh --build
 mkdir -p build
 if ! { cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTDS_BUILD_TESTS=OFF &&
        cmake --build build -j"$(nproc)" --target tdsdecode sybasetds; } >build/setup.log 2>&1; then
