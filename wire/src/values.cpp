@@ -138,6 +138,12 @@ size_t DigitCount(uint64_t value) {
 // (a branch per digit is mispredicted about once a number); 20 bytes are written at the end
 // of `out`, within its room.
 void AppendPadded(uint64_t value, size_t width, Piece& out) {
+  if (value < 100 && width <= 2) {  // small counts, days, months: one or two digits
+    const bool one = value < 10 && width < 2;
+    std::memcpy(out.end(), kPairs.text + 2 * value + (one ? 1 : 0), 2);
+    out.n += one ? 1 : 2;
+    return;
+  }
   char text[40];
   std::memset(text + 20, 0, 20);
   size_t count = DigitCount(value);
