@@ -597,7 +597,7 @@ Request* RequestTracker::Orphan(Connection& c, const WalkedMessage& m) {
   Request* r = NewRequest(c, m);
   r->kind = RequestKind::kOther;
   r->note = kOrphanNote;
-  c.open.push_front(r);
+  c.open.insert(c.open.begin(), r);
   return r;
 }
 
@@ -647,7 +647,7 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
             c.statements.erase(at);
             break;
           }
-          if (c.statements.size() >= kMaxStatements) c.statements.pop_front();
+          if (c.statements.size() >= kMaxStatements) c.statements.erase(c.statements.begin());
           c.statements.emplace_back(
               c.describing, std::make_shared<const std::vector<std::string>>(ParamNames(fs)));
           c.describing.clear();
