@@ -19,6 +19,7 @@
 #include "message_view.h"
 #include "options.h"
 #include "packet_view.h"
+#include "parallel_decode.h"
 #include "plugin_loader.h"
 #include "progress.h"
 #include "request_outputs.h"
@@ -182,6 +183,7 @@ int RunTdsdecode(int argc, const char* const* argv) {
 
   int status = kExitOk;
   HostStats stats;
+  const unsigned workers = WorkerCount(options);
   {
     OutBuffer out(stdout);
     PacketView view(plugin.parse, options, out, stats);
@@ -237,10 +239,26 @@ int RunTdsdecode(int argc, const char* const* argv) {
         }
         opened = true;
         // With several inputs each message record names its own.
-        if (other.messages && options.captures.size() > 1) other.messages->SetInput(path);
+        const bool named = options.captures.size() > 1;
+        if (other.messages && named) other.messages->SetInput(path);
         const uint64_t tcpBefore = stats.tcpConnections;
         const uint64_t tdsBefore = stats.tdsConnections;
-        if (!Decode(*source, options, view, other, stats, out)) status = kExitInput;
+        // The message view of a file is decoded by a worker per core; an input that may wait
+        // (a pipe) is decoded as it comes, on one.
+        bool decoded = false;
+        if (other.messages && workers > 1 && !source->streaming()) {
+          source.reset();
+          const ParallelOutcome parallel = DecodeInParallel(
+              path, named ? path.c_str() : nullptr, workers, options, parseMessage, stats, out);
+          decoded = parallel.started;
+          if (!parallel.inputOk) {
+            Complain(out, parallel.error);
+            status = kExitInput;
+          }
+          if (!decoded) source = CaptureSource::Open(path, error, options.filter);
+        }
+        if (!decoded && source && !Decode(*source, options, view, other, stats, out))
+          status = kExitInput;
         // A capture without TDS is most often TDS on a port tdsdecode was not told of.
         if (stats.tdsConnections == tdsBefore) {
           out.flush();

@@ -152,9 +152,16 @@ const char* ByteOrderSourceName(int32_t source) {
   }
 }
 
+void PutMessageNumber(uint64_t number, bool json, OutBuffer& out) {
+  if (json)
+    out.put("{\"message\": ");
+  else
+    out.put("Message ");
+  out.putUnsigned(number);
+}
+
 void RenderMessageJson(const DisplayTree& tree, const MessageMeta& meta, OutBuffer& out) {
-  out.put("{\"message\": ");
-  out.putUnsigned(meta.message);
+  if (!meta.numberLater) PutMessageNumber(meta.message, true, out);
   if (meta.file) {
     out.put(", \"file\": ");
     JsonPutString(out, meta.file);
@@ -225,8 +232,7 @@ void RenderMessageJson(const DisplayTree& tree, const MessageMeta& meta, OutBuff
 }
 
 void RenderMessageText(const DisplayTree& tree, const MessageMeta& meta, OutBuffer& out) {
-  out.put("Message ");
-  out.putUnsigned(meta.message);
+  if (!meta.numberLater) PutMessageNumber(meta.message, false, out);
   out.put(": connection ");
   out.putUnsigned(meta.conn);
   if (*meta.client || *meta.server) {

@@ -38,7 +38,13 @@ struct MessageMeta {
   uint64_t partOffset = 0;
   bool lastPart = true;
   size_t records = SIZE_MAX;  // the tree's records to show, from the first
+  // The record goes out without its number, which whoever merges the workers' records puts in
+  // front with PutMessageNumber (the records of one worker cannot know the others' count).
+  bool numberLater = false;
 };
+
+// What a record begins with: `{"message": N` (JSON) or `Message N` (text).
+void PutMessageNumber(uint64_t number, bool json, OutBuffer& out);
 
 // {"message": N, "file": PATH, "frame": F, "first_frame": F0, "first_time": T0, "last_time": T,
 //  "conn": C, "client": A, "server": A, "dir": D, "type": T, "packets": K, "bytes": B,

@@ -167,10 +167,15 @@ size_t MessageView::Decode(Connection& connection, uint32_t conn, bool clientToS
   meta.part = message.part;
   meta.partOffset = message.partOffset;
   meta.lastPart = message.lastPart;
+  if (m_hook) {
+    meta.numberLater = true;
+    m_hook->Begin(conn, clientToServer, message.part <= 1, message.lastPart);
+  }
   if (m_options.format == OutputFormat::kJson)
     RenderMessageJson(m_tree, meta, m_out);
   else
     RenderMessageText(m_tree, meta, m_out);
+  if (m_hook) m_hook->End();
   Count(clientToServer, message, walk, meta.records);
   return taken;
 }

@@ -36,6 +36,17 @@ class MessageView : public View {
   // The input about to be read, named in each record; empty: none named (a single input).
   void SetInput(const std::string& name) { m_input = name; }
 
+  // Told when a record begins and when it ends, for merging the records of several workers:
+  // the record then goes out without its number (the merge numbers it).
+  class RecordHook {
+   public:
+    virtual ~RecordHook() = default;
+    // newNumber: the record starts a message; lastPart: no later part of it follows.
+    virtual void Begin(uint32_t conn, bool clientToServer, bool newNumber, bool lastPart) = 0;
+    virtual void End() = 0;
+  };
+  void SetRecordHook(RecordHook* hook) { m_hook = hook; }
+
   // What the records of a connection show of it.
   struct Connection {
     char client[64] = {};  // "192.0.2.1:40001", "[2001:db8::1]:5000"
@@ -64,6 +75,7 @@ class MessageView : public View {
   ByteOrderGuess m_orders;
   const int64_t& m_clock;
   std::string m_input;
+  RecordHook* m_hook = nullptr;
   // The live connections (a node each, so a direction keeps a pointer to its own).
   std::unordered_map<uint32_t, Connection> m_connections;
   AssemblerCounters m_assembled[2];  // what the directions' assemblers count, by direction

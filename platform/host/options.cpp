@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -92,6 +94,9 @@ const char* UsageText() {
          "      --no-reassemble     hand every TCP segment over as one frame, as captured\n"
          "      --plugin PATH       the decoder plug-in to load (default: the installed one)\n"
          "      --stats             print a summary after the records\n"
+         "      --threads N         decode connections on N workers side by side (default: the\n"
+         "                          number of cores); the records come out in the same order\n"
+         "                          as with one (message view of capture files)\n"
          "  -l                      flush the output after every record (it is always flushed\n"
          "                          when the input waits for more bytes)\n"
          "  -c N                    stop after N frames\n"
@@ -111,6 +116,13 @@ const char* UsageText() {
          "\n"
          "Exit status: 0 when every input was read to its end, 1 when an input could not be\n"
          "read or is damaged, 2 for a usage error.\n";
+}
+
+unsigned WorkerCount(const Options& options) {
+  if (options.threads) return options.threads;
+  const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+  if (cores < 1) return 1;
+  return cores > long(kMaxThreads) ? kMaxThreads : static_cast<unsigned>(cores);
 }
 
 bool IsTdsPort(const Options& options, uint16_t port) {
@@ -152,7 +164,7 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, Options& o) {
         name == "-o" || name == "--output" || name == "-p" || name == "--port" || name == "--hex" ||
         name == "--plugin" || name == "--view" || name == "--byte-order" || name == "--rows" ||
         name == "--report" || name == "--slow" || name == "--since" || name == "--until" ||
-        name == "-c" || name == "-i" || name == "-f" || name == "-w";
+        name == "-c" || name == "-i" || name == "-f" || name == "-w" || name == "--threads";
     if (takesValue && !hasValue) {
       if (i + 1 >= argc) return Fail(name, "needs a value");
       value = argv[++i];
@@ -191,6 +203,11 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, Options& o) {
     } else if (name == "-c") {
       if (!ParseCount(value, o.count) || o.count == 0)
         return Fail(name, "bad count '" + value + "' (1 or more)");
+    } else if (name == "--threads") {
+      uint64_t n = 0;
+      if (!ParseCount(value, n) || n == 0 || n > kMaxThreads)
+        return Fail(name, "bad count '" + value + "' (1 to " + std::to_string(kMaxThreads) + ")");
+      o.threads = static_cast<unsigned>(n);
     } else if (name == "-i") {
       if (value.empty()) return Fail(name, "needs an interface");
       o.iface = value;

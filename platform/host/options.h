@@ -40,6 +40,9 @@ struct Options {
   bool listInterfaces = false;   // -D
   bool help = false;
   bool version = false;
+  // --threads N: workers that decode connections side by side (message view of capture
+  // files); 0 until given: the number of cores.
+  unsigned threads = 0;
 
   // The request log's analysis, and the requests it and the log keep.
   bool digest = false;  // --digest: the requests grouped by fingerprint
@@ -55,6 +58,11 @@ struct ParseOutcome {
 };
 
 ParseOutcome ParseOptions(int argc, const char* const* argv, Options& options);
+
+// The most workers --threads takes.
+constexpr unsigned kMaxThreads = 64;
+// The workers a run uses: --threads, else the number of cores (at most kMaxThreads).
+unsigned WorkerCount(const Options& options);
 
 // The help text.
 const char* UsageText();

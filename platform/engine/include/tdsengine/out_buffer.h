@@ -41,6 +41,11 @@ class TDSENGINE_API OutBuffer {
   void putHex(const uint8_t* data, size_t n);
   void flush();
   bool failed() const { return m_failed; }
+  // Output written around the buffer failed: nothing more is written.
+  void fail(int errorNumber) {
+    m_failed = true;
+    m_errno = errorNumber;
+  }
   // The system's error number of the failed write (0 when none was given).
   int errorNumber() const { return m_errno; }
 
@@ -53,6 +58,8 @@ class TDSENGINE_API OutBuffer {
     return m_cap >= n;
   }
   char* cursor() { return m_buf + m_len; }
+  // Bytes put and not yet flushed.
+  size_t pending() const { return m_len; }
   void commit(char* end) { m_len = static_cast<size_t>(end - m_buf); }
 
  private:

@@ -1,0 +1,26 @@
+// The message view of a capture file decoded by several worker processes, each owning a share
+// of the connections, their records merged into the order one worker would have written them.
+//
+// Workers are processes rather than threads: the decoder plug-in and the engine keep state
+// per process (the analyser's contract), so each worker gets its own copy by fork() and no
+// decoder code has to be made thread-safe.
+#pragma once
+
+#include <string>
+
+#include "options.h"
+#include "stats.h"
+#include "tdsengine/message.h"
+#include "tdsengine/out_buffer.h"
+
+struct ParallelOutcome {
+  bool started = false;  // false: the workers could not be started; decode on one instead
+  bool inputOk = true;   // false: the input was damaged (error says why)
+  std::string error;
+};
+
+// Decodes `path` (a regular file) on `workers` workers. `input`: the name each record carries
+// (null: none). Statistics are added to `stats`, records written to `out`.
+ParallelOutcome DecodeInParallel(const std::string& path, const char* input, unsigned workers,
+                                 const Options& options, TdsParseMessageFn parse,
+                                 HostStats& stats, OutBuffer& out);

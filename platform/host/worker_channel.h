@@ -1,0 +1,66 @@
+// What a decoding worker process and the process that merges its records share: the worker's
+// rendered records (a ring of bytes and a ring of marks saying where each record ends and
+// which event made it), how far the worker got, and its statistics at the end. The memory is
+// mapped shared before fork(); each side waits on the other with a futex.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "stats.h"
+
+// Where one record ends in its worker's byte stream, and where it goes in the merged output.
+// A mark is published when its record begins; `end` is set when the record is complete.
+struct RecordMark {
+  uint64_t event;             // the sink call that made the record: the merge order
+  uint64_t start;             // where the record begins in the worker's stream
+  std::atomic<uint64_t> end;  // the byte after it; kOpenEnd until the record is complete
+  uint32_t conn;
+  uint8_t flags;  // kMark*
+};
+constexpr uint64_t kOpenEnd = UINT64_MAX;
+constexpr uint8_t kMarkNewNumber = 0x01;  // the record starts a message: it takes the next number
+constexpr uint8_t kMarkLastPart = 0x02;   // no later part of its message follows
+constexpr uint8_t kMarkServer = 0x04;     // server to client
+
+// Ceilings of one worker's records in flight: past them the worker waits for the merger.
+constexpr size_t kChannelBytes = size_t(4) << 20;
+constexpr size_t kChannelMarks = size_t(1) << 15;
+
+struct WorkerChannel {
+  // Written by the worker.
+  alignas(64) std::atomic<uint64_t> dataHead{0};  // bytes published
+  std::atomic<uint64_t> markHead{0};              // marks published
+  // Every record made by an event up to this one is published.
+  std::atomic<uint64_t> progress{0};
+  std::atomic<uint32_t> done{0};     // the worker finished: nothing more comes
+  std::atomic<uint32_t> waiting{0};  // the worker waits for room
+  // Written by the merger.
+  alignas(64) std::atomic<uint64_t> dataTail{0};
+  std::atomic<uint64_t> markTail{0};
+  std::atomic<uint32_t> freed{0};  // bumped whenever room is made (the worker's futex word)
+  // The worker's results, valid once done is set.
+  HostStats stats;
+  uint64_t cutConnections = 0;  // cut by the worker's own ceiling on held bytes
+  uint64_t cutBytes = 0;
+  char error[512] = {};
+  RecordMark marks[kChannelMarks];
+  char data[kChannelBytes];
+};
+
+struct SharedRun {
+  std::atomic<uint32_t> published{0};  // bumped by every worker's publish (the merger's futex word)
+  std::atomic<uint32_t> mergerWaiting{0};
+  std::atomic<uint32_t> stop{0};  // the merger cannot write any more: workers stop reading
+  unsigned workers = 0;
+  WorkerChannel* channel(unsigned i);
+};
+
+// Maps a SharedRun for `workers` channels (null when the system refuses), and lets it go.
+SharedRun* MapSharedRun(unsigned workers);
+void UnmapSharedRun(SharedRun* run);
+
+// Futex waits and wakes on a shared 32-bit word; waits end after at most `timeoutMs`.
+void WaitWord(std::atomic<uint32_t>& word, uint32_t seen, int timeoutMs);
+void WakeWord(std::atomic<uint32_t>& word);

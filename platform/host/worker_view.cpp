@@ -1,0 +1,104 @@
+#include "worker_view.h"
+
+#include <algorithm>
+
+// A direction's sink: counts the event, then passes it to the view's own sink when the
+// connection is owned and not cut.
+class WorkerView::Sink : public DirectionSink {
+ public:
+  Sink(WorkerView& view, DirectionSink* inner) : m_view(view), m_inner(inner) {}
+
+  void Deliver(const StreamPiece& piece) override {
+    ++m_view.m_event;
+    m_lastFrame = piece.frame;
+    if (!m_inner || m_cut) return;
+    m_inner->Deliver(piece);
+    m_view.Held(*this);
+  }
+  void Gap(const StreamPiece& context) override {
+    ++m_view.m_event;
+    m_lastFrame = context.frame;
+    if (!m_inner || m_cut) return;
+    m_inner->Gap(context);
+    m_view.Held(*this);
+  }
+  void End(uint64_t frame) override {
+    ++m_view.m_event;
+    m_lastFrame = frame;
+    if (!m_inner || m_cut) return;
+    m_inner->End(frame);
+    m_view.Held(*this);
+  }
+  // The table's ceiling sees none of the sinks' bytes, so that it decides alike in every
+  // worker; the worker keeps its own ceiling over the owned sinks.
+  size_t HeldBytes() const override { return 0; }
+  void CutForMemory() override {
+    ++m_view.m_event;
+    if (m_inner && !m_cut) m_inner->CutForMemory();
+  }
+
+  WorkerView& m_view;
+  DirectionSink* m_inner;
+  size_t m_held = 0;  // as last seen
+  bool m_cut = false;
+  uint64_t m_lastFrame = 0;
+};
+
+WorkerView::WorkerView(View& inner, unsigned worker, unsigned workers, size_t heldCeiling)
+    : m_inner(inner), m_worker(worker), m_workers(workers ? workers : 1), m_ceiling(heldCeiling) {}
+
+WorkerView::~WorkerView() = default;
+
+void WorkerView::ConnectionOpened(uint32_t conn, const ConnectionEnds& ends) {
+  ++m_event;
+  if (Owns(conn)) m_inner.ConnectionOpened(conn, ends);
+}
+
+DirectionSink* WorkerView::OpenDirection(uint32_t conn, bool clientToServer, bool midStream) {
+  DirectionSink* inner =
+      Owns(conn) ? m_inner.OpenDirection(conn, clientToServer, midStream) : nullptr;
+  Sink* sink = new Sink(*this, inner);
+  if (inner) m_owned.push_back(sink);
+  return sink;
+}
+
+void WorkerView::CloseDirection(DirectionSink* sink) {
+  ++m_event;
+  Sink* s = static_cast<Sink*>(sink);
+  if (s->m_inner) {
+    m_held -= s->m_held;
+    m_owned.erase(std::find(m_owned.begin(), m_owned.end(), s));
+    m_inner.CloseDirection(s->m_inner);
+  }
+  delete s;
+}
+
+void WorkerView::ConnectionEnded(uint32_t conn) {
+  ++m_event;
+  if (Owns(conn)) m_inner.ConnectionEnded(conn);
+}
+
+void WorkerView::Held(Sink& sink) {
+  const size_t now = sink.m_inner->HeldBytes();
+  m_held = m_held - sink.m_held + now;
+  sink.m_held = now;
+  if (m_held > m_ceiling) CutLargest();
+}
+
+// The owned connection holding the most is cut short: what it holds goes out marked so, and
+// the rest of its bytes are dropped (the connection stays in the table, as in every worker).
+void WorkerView::CutLargest() {
+  while (m_held > m_ceiling) {
+    Sink* most = nullptr;
+    for (Sink* s : m_owned)
+      if (!s->m_cut && (!most || s->m_held > most->m_held)) most = s;
+    if (!most || most->m_held == 0) return;
+    ++m_cuts;
+    m_cutBytes += most->m_held;
+    most->m_inner->CutForMemory();
+    most->m_inner->End(most->m_lastFrame);
+    m_held -= most->m_held;
+    most->m_held = 0;
+    most->m_cut = true;
+  }
+}

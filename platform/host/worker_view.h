@@ -1,0 +1,50 @@
+// A worker's view of the traffic when connections are decoded by several workers: every worker
+// reads the whole input and keeps the whole connection table, so that all of them number
+// connections and order events alike; each decodes only the connections it owns (connection
+// number modulo the workers) and hands the others to sinks that drop their bytes.
+//
+// Every call into the view or a sink is an event, counted the same in every worker: the count
+// when a record is made orders the records of all workers as one worker would have made them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "stream_piece.h"
+
+class WorkerView : public View {
+ public:
+  // heldCeiling: the most bytes the owned sinks may hold together; past it the owned connection
+  // holding the most is cut short and its later bytes dropped.
+  WorkerView(View& inner, unsigned worker, unsigned workers, size_t heldCeiling);
+  ~WorkerView() override;
+
+  void ConnectionOpened(uint32_t conn, const ConnectionEnds& ends) override;
+  DirectionSink* OpenDirection(uint32_t conn, bool clientToServer, bool midStream) override;
+  void CloseDirection(DirectionSink* sink) override;
+  void ConnectionEnded(uint32_t conn) override;
+
+  bool Owns(uint32_t conn) const { return conn % m_workers == m_worker; }
+  // The events so far.
+  uint64_t event() const { return m_event; }
+  // Directions cut by the worker's ceiling, and the bytes they held.
+  uint64_t cutConnections() const { return m_cuts; }
+  uint64_t cutBytes() const { return m_cutBytes; }
+
+ private:
+  class Sink;
+  friend class Sink;
+  void Held(Sink& sink);
+  void CutLargest();
+
+  View& m_inner;
+  unsigned m_worker;
+  unsigned m_workers;
+  size_t m_ceiling;
+  uint64_t m_cuts = 0;
+  uint64_t m_cutBytes = 0;
+  size_t m_held = 0;
+  uint64_t m_event = 0;
+  std::vector<Sink*> m_owned;  // the live sinks of owned connections
+};
