@@ -246,7 +246,7 @@ int RunTdsdecode(int argc, const char* const* argv) {
         // The message view of a file is decoded by a worker per core; an input that may wait
         // (a pipe) is decoded as it comes, on one.
         bool decoded = false;
-        if (other.messages && workers > 1 && !source->streaming()) {
+        if (other.messages && workers > 1 && path != "-" && !source->streaming()) {
           source.reset();
           const ParallelOutcome parallel = DecodeInParallel(
               path, named ? path.c_str() : nullptr, workers, options, parseMessage, stats, out);

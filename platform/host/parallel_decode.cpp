@@ -28,35 +28,41 @@ namespace {
 constexpr size_t kHeldCeiling = size_t(64) << 20;
 // A worker publishes how far it got at least this often (frames), and when this much output
 // waits in its buffer.
-constexpr uint64_t kPublishFrames = 256;
+constexpr uint64_t kPublishFrames = 512;
 constexpr size_t kPublishBytes = size_t(256) << 10;
 constexpr int kWaitMs = 100;
 
 // ---- Worker side ----
 
-// Writes a worker's records into its channel: the bytes through a stdio cookie (the worker's
-// output buffer flushes into it), a mark per record.
+// Writes a worker's records into its channel: the worker's output buffer is a window of the
+// channel itself, so the bytes are rendered where the merger reads them; a mark per record.
 class ChannelWriter : public MessageView::RecordHook {
  public:
-  ChannelWriter(SharedRun& run, WorkerChannel& channel) : m_run(run), m_channel(channel) {
-    cookie_io_functions_t io{};
-    io.write = &ChannelWriter::WriteCookie;
-    m_file = fopencookie(this, "w", io);
-    if (m_file) setvbuf(m_file, nullptr, _IONBF, 0);
-  }
-  ~ChannelWriter() override {
-    if (m_file) std::fclose(m_file);
-  }
-  FILE* file() const { return m_file; }
+  ChannelWriter(SharedRun& run, WorkerChannel& channel) : m_run(run), m_channel(channel) {}
   void Attach(const OutBuffer* out, const WorkerView* view) {
     m_out = out;
     m_view = view;
   }
 
+  // The output buffer's next window, after `written` bytes of the last.
+  static char* NextWindow(void* self, size_t written, size_t* capacity) {
+    ChannelWriter& w = *static_cast<ChannelWriter*>(self);
+    w.m_written += written;
+    w.m_channel.dataHead.store(w.m_written, std::memory_order_release);
+    while (kChannelBytes - (w.m_written - w.m_channel.dataTail.load(std::memory_order_acquire)) <
+           kWindowBytes)
+      w.WaitForRoom();
+    *capacity = kWindowBytes;
+    return w.m_channel.data + w.m_written % kChannelBytes;
+  }
+
   void Begin(uint32_t conn, bool clientToServer, bool newNumber, bool lastPart) override {
     const uint64_t head = m_channel.markHead.load(std::memory_order_relaxed);
-    while (head - m_channel.markTail.load(std::memory_order_acquire) >= kChannelMarks)
-      WaitForRoom();
+    if (head - m_channel.markTail.load(std::memory_order_acquire) >= kChannelMarks) {
+      // Full: wait until a quarter is free again, so as not to wake the merger per record.
+      while (head - m_channel.markTail.load(std::memory_order_acquire) > kChannelMarks * 3 / 4)
+        WaitForRoom();
+    }
     RecordMark& m = m_channel.marks[head % kChannelMarks];
     m.event = m_view->event();
     m.start = m_written + m_out->pending();
@@ -77,55 +83,56 @@ class ChannelWriter : public MessageView::RecordHook {
   void Publish(OutBuffer& out, uint64_t event) {
     out.flush();
     m_channel.progress.store(event, std::memory_order_release);
-    Notify();
+    Notify(false);
   }
 
  private:
-  static ssize_t WriteCookie(void* self, const char* data, size_t size) {
-    static_cast<ChannelWriter*>(self)->Write(data, size);
-    return static_cast<ssize_t>(size);
-  }
-
-  void Write(const char* data, size_t size) {
-    while (size > 0) {
-      const uint64_t used = m_written - m_channel.dataTail.load(std::memory_order_acquire);
-      if (used >= kChannelBytes) {
-        WaitForRoom();
-        continue;
-      }
-      const size_t at = static_cast<size_t>(m_written % kChannelBytes);
-      size_t n = kChannelBytes - static_cast<size_t>(used);
-      if (n > kChannelBytes - at) n = kChannelBytes - at;
-      if (n > size) n = size;
-      std::memcpy(m_channel.data + at, data, n);
-      m_written += n;
-      data += n;
-      size -= n;
-      m_channel.dataHead.store(m_written, std::memory_order_release);
-    }
-  }
-
-  void Notify() {
+  // The merger is woken when it has much to take, or a worker waits for it: each wake costs
+  // both sides a switch.
+  void Notify(bool urgent) {
     m_run.published.fetch_add(1, std::memory_order_seq_cst);
-    if (m_run.mergerWaiting.load(std::memory_order_seq_cst)) WakeWord(m_run.published);
+    if (!m_run.mergerWaiting.load(std::memory_order_seq_cst)) return;
+    bool wake = urgent || m_written - m_channel.dataTail.load() >= kChannelBytes / 8;
+    for (unsigned w = 0; w < m_run.workers && !wake; ++w)
+      wake = m_run.channel(w)->waiting.load(std::memory_order_seq_cst) != 0;
+    if (wake) WakeWord(m_run.published);
   }
 
   // The channel is full: the merger is told what is there and waited for.
   void WaitForRoom() {
     const uint32_t seen = m_channel.freed.load(std::memory_order_seq_cst);
     m_channel.waiting.store(1, std::memory_order_seq_cst);
-    Notify();
+    Notify(true);
     WaitWord(m_channel.freed, seen, kWaitMs);
     m_channel.waiting.store(0, std::memory_order_seq_cst);
   }
 
   SharedRun& m_run;
   WorkerChannel& m_channel;
-  FILE* m_file = nullptr;
   const OutBuffer* m_out = nullptr;
   const WorkerView* m_view = nullptr;
   RecordMark* m_open = nullptr;
   uint64_t m_written = 0;  // bytes written into the channel
+};
+
+// What a worker needs to place a connection.
+struct Placing {
+  SharedRun* run;
+  unsigned index;
+  ChannelWriter* writer;
+  OutBuffer* out;
+  WorkerView* view;
+
+  static bool Owns(void* self, uint32_t conn) {
+    Placing& p = *static_cast<Placing*>(self);
+    return TakeConnection(*p.run, p.index, conn, &Placing::Waiting, self);
+  }
+  // Before a pause for the others, what this worker made is published, so that nobody waits
+  // on it in turn.
+  static void Waiting(void* self) {
+    Placing& p = *static_cast<Placing*>(self);
+    p.writer->Publish(*p.out, p.view->event() - 1);
+  }
 };
 
 struct WorkerTask {
@@ -142,11 +149,13 @@ void RunWorker(SharedRun& run, const WorkerTask& task) {
   ChannelWriter writer(run, channel);
   HostStats stats;
   {
-    OutBuffer out(writer.file());
+    OutBuffer out(&ChannelWriter::NextWindow, &writer);
     int64_t clock = 0;
     MessageView view(task.parse, options, out, stats, clock);
     if (task.input) view.SetInput(task.input);
-    WorkerView workers(view, task.index, run.workers, kHeldCeiling / run.workers);
+    Placing placing{&run, task.index, &writer, &out, nullptr};
+    WorkerView workers(view, &Placing::Owns, &placing, kHeldCeiling / run.workers);
+    placing.view = &workers;
     writer.Attach(&out, &workers);
     view.SetRecordHook(&writer);
     std::string error;
@@ -203,13 +212,13 @@ class Merger {
     while (true) {
       const uint32_t seen = m_run.published.load(std::memory_order_seq_cst);
       if (Step()) continue;
-      Flush();
       if (AllDone()) break;
+      // Room is given back when a worker waits for it; otherwise the pieces wait for more.
+      if (AnyWaiting()) Flush();
       m_run.mergerWaiting.store(1, std::memory_order_seq_cst);
       if (!Step() && !AllDone()) {
-        Flush();
-        WaitWord(m_run.published, seen, kWaitMs);
-        CheckWorkers();
+        if (AnyWaiting()) Flush();
+        if (!WaitWord(m_run.published, seen, kWaitMs)) CheckWorkers();
       }
       m_run.mergerWaiting.store(0, std::memory_order_seq_cst);
     }
@@ -225,6 +234,11 @@ class Merger {
     bool gone = false;      // the worker ended without saying it was done
   };
 
+  bool AnyWaiting() {
+    for (unsigned w = 0; w < m_run.workers; ++w)
+      if (m_run.channel(w)->waiting.load(std::memory_order_seq_cst)) return true;
+    return false;
+  }
   bool Done(unsigned w) {
     return m_state[w].gone || m_run.channel(w)->done.load(std::memory_order_acquire);
   }
@@ -284,12 +298,10 @@ class Merger {
       took = true;
     }
     const uint64_t until = end < head ? end : head;
-    while (s.tail < until) {
-      const size_t at = static_cast<size_t>(s.tail % kChannelBytes);
-      size_t n = static_cast<size_t>(until - s.tail);
-      if (n > kChannelBytes - at) n = kChannelBytes - at;
-      Queue(c.data + at, n);
-      s.tail += n;
+    if (s.tail < until) {
+      // One piece, however it lies in the ring (the ring is mapped twice in a row).
+      Queue(c.data + s.tail % kChannelBytes, static_cast<size_t>(until - s.tail));
+      s.tail = until;
       took = true;
     }
     if (end != kOpenEnd && s.tail >= end) {
@@ -297,7 +309,7 @@ class Merger {
       s.numbered = false;
       took = true;
     }
-    if (took && (m_count >= kMaxPieces - 2 || c.waiting.load(std::memory_order_relaxed))) Flush();
+    if (m_count >= kMaxPieces - 2) Flush();
     return took;
   }
 
@@ -356,7 +368,13 @@ class Merger {
       c.dataTail.store(s.tail, std::memory_order_release);
       c.markTail.store(s.markTail, std::memory_order_release);
       c.freed.fetch_add(1, std::memory_order_seq_cst);
-      if (c.waiting.load(std::memory_order_seq_cst)) WakeWord(c.freed);
+      // A waiting worker is woken once a quarter of its channel is free, not for every record:
+      // each wake costs both sides a switch (it wakes by itself after kWaitMs anyway).
+      const uint64_t bytesFree = kChannelBytes - (c.dataHead.load() - s.tail);
+      const uint64_t marksFree = kChannelMarks - (c.markHead.load() - s.markTail);
+      if (c.waiting.load(std::memory_order_seq_cst) &&
+          (bytesFree >= kChannelBytes / 4 || marksFree >= kChannelMarks / 4))
+        WakeWord(c.freed);
     }
   }
 

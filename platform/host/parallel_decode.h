@@ -22,5 +22,5 @@ struct ParallelOutcome {
 // Decodes `path` (a regular file) on `workers` workers. `input`: the name each record carries
 // (null: none). Statistics are added to `stats`, records written to `out`.
 ParallelOutcome DecodeInParallel(const std::string& path, const char* input, unsigned workers,
-                                 const Options& options, TdsParseMessageFn parse,
-                                 HostStats& stats, OutBuffer& out);
+                                 const Options& options, TdsParseMessageFn parse, HostStats& stats,
+                                 OutBuffer& out);

@@ -6,6 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <new>
 
 namespace {
@@ -16,6 +17,27 @@ size_t ChannelOffset() {
 
 size_t MappedSize(unsigned workers) {
   return ChannelOffset() + size_t(workers) * sizeof(WorkerChannel);
+}
+
+// `size` bytes of shared memory mapped twice, back to back; null when refused.
+char* MapMirrored(size_t size) {
+  const int fd = memfd_create("tdsdecode-channel", MFD_CLOEXEC);
+  if (fd < 0) return nullptr;
+  char* base = nullptr;
+  if (ftruncate(fd, static_cast<off_t>(size)) == 0) {
+    void* area = mmap(nullptr, 2 * size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (area != MAP_FAILED) {
+      base = static_cast<char*>(area);
+      if (mmap(base, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0) == MAP_FAILED ||
+          mmap(base + size, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0) ==
+              MAP_FAILED) {
+        munmap(area, 2 * size);
+        base = nullptr;
+      }
+    }
+  }
+  close(fd);
+  return base;
 }
 
 }  // namespace
@@ -32,19 +54,65 @@ SharedRun* MapSharedRun(unsigned workers) {
   SharedRun* run = new (p) SharedRun();
   run->workers = workers;
   // Zeroed pages are every channel's starting state; the rings stay untouched until used.
-  for (unsigned i = 0; i < workers; ++i) new (&run->channel(i)->stats) HostStats();
+  for (unsigned i = 0; i < workers; ++i) {
+    WorkerChannel* c = run->channel(i);
+    new (&c->stats) HostStats();
+    c->data = MapMirrored(kChannelBytes);
+    if (!c->data) {
+      UnmapSharedRun(run);
+      return nullptr;
+    }
+  }
   return run;
 }
 
 void UnmapSharedRun(SharedRun* run) {
-  if (run) munmap(run, MappedSize(run->workers));
+  if (!run) return;
+  for (unsigned i = 0; i < run->workers; ++i)
+    if (char* data = run->channel(i)->data) munmap(data, 2 * kChannelBytes);
+  munmap(run, MappedSize(run->workers));
 }
 
-void WaitWord(std::atomic<uint32_t>& word, uint32_t seen, int timeoutMs) {
+namespace {
+
+bool AllPassed(SharedRun& run, unsigned me, uint64_t conn) {
+  for (unsigned w = 0; w < run.workers; ++w) {
+    if (w == me || run.channel(w)->done.load(std::memory_order_acquire)) continue;
+    if (run.passed[w].load(std::memory_order_acquire) < conn) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool TakeConnection(SharedRun& run, unsigned me, uint32_t conn, void (*waiting)(void*),
+                    void* context) {
+  std::atomic<uint64_t>& slot = run.owners[conn % kOwnerSlots];
+  const uint64_t mine = uint64_t(conn) << 8 | (me + 1);
+  uint64_t seen = slot.load(std::memory_order_acquire);
+  while ((seen >> 8) != conn) {
+    // Connections are placed in number order by every worker, so a slot never holds a later one.
+    if (seen != 0 && !AllPassed(run, me, seen >> 8)) {
+      if (waiting) waiting(context);
+      usleep(1000);
+      seen = slot.load(std::memory_order_acquire);
+      continue;
+    }
+    if (slot.compare_exchange_weak(seen, mine, std::memory_order_acq_rel,
+                                   std::memory_order_acquire))
+      seen = mine;
+  }
+  run.passed[me].store(conn, std::memory_order_release);
+  return (seen & 0xff) == me + 1;
+}
+
+bool WaitWord(std::atomic<uint32_t>& word, uint32_t seen, int timeoutMs) {
   struct timespec t {};
   t.tv_sec = timeoutMs / 1000;
   t.tv_nsec = long(timeoutMs % 1000) * 1000000L;
-  syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAIT, seen, &t, nullptr, 0);
+  return syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAIT, seen, &t, nullptr, 0) ==
+             0 ||
+         errno != ETIMEDOUT;
 }
 
 void WakeWord(std::atomic<uint32_t>& word) {

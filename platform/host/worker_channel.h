@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "options.h"
 #include "stats.h"
 
 // Where one record ends in its worker's byte stream, and where it goes in the merged output.
@@ -24,8 +25,10 @@ constexpr uint8_t kMarkNewNumber = 0x01;  // the record starts a message: it tak
 constexpr uint8_t kMarkLastPart = 0x02;   // no later part of its message follows
 constexpr uint8_t kMarkServer = 0x04;     // server to client
 
-// Ceilings of one worker's records in flight: past them the worker waits for the merger.
-constexpr size_t kChannelBytes = size_t(4) << 20;
+// Ceilings of one worker's records in flight: past them the worker waits for the merger. The
+// worker's output buffer is a window of kWindowBytes inside its channel.
+constexpr size_t kChannelBytes = size_t(8) << 20;
+constexpr size_t kWindowBytes = size_t(1) << 20;
 constexpr size_t kChannelMarks = size_t(1) << 15;
 
 struct WorkerChannel {
@@ -46,21 +49,37 @@ struct WorkerChannel {
   uint64_t cutBytes = 0;
   char error[512] = {};
   RecordMark marks[kChannelMarks];
-  char data[kChannelBytes];
+  // kChannelBytes of record bytes, mapped twice in a row: any run of up to kChannelBytes from
+  // any place in it is one piece of memory.
+  char* data = nullptr;
 };
+
+// Which worker decodes a connection: slots by connection number, each holding the latest
+// connection it decided (number << 8 | worker + 1).
+constexpr size_t kOwnerSlots = size_t(1) << 16;
 
 struct SharedRun {
   std::atomic<uint32_t> published{0};  // bumped by every worker's publish (the merger's futex word)
   std::atomic<uint32_t> mergerWaiting{0};
   std::atomic<uint32_t> stop{0};  // the merger cannot write any more: workers stop reading
   unsigned workers = 0;
+  std::atomic<uint64_t> passed[kMaxThreads];  // the latest connection each worker has placed
+  std::atomic<uint64_t> owners[kOwnerSlots];
   WorkerChannel* channel(unsigned i);
 };
+
+// Whether worker `me` decodes connection `conn`. The first worker to reach a connection takes
+// it: being ahead, it has the least work waiting. The others read its choice. A slot is only
+// taken over once every worker has passed the connection it holds; `waiting` is called before
+// each pause for that.
+bool TakeConnection(SharedRun& run, unsigned me, uint32_t conn, void (*waiting)(void*),
+                    void* context);
 
 // Maps a SharedRun for `workers` channels (null when the system refuses), and lets it go.
 SharedRun* MapSharedRun(unsigned workers);
 void UnmapSharedRun(SharedRun* run);
 
-// Futex waits and wakes on a shared 32-bit word; waits end after at most `timeoutMs`.
-void WaitWord(std::atomic<uint32_t>& word, uint32_t seen, int timeoutMs);
+// Futex waits and wakes on a shared 32-bit word; waits end after at most `timeoutMs` (false
+// when that ended it).
+bool WaitWord(std::atomic<uint32_t>& word, uint32_t seen, int timeoutMs);
 void WakeWord(std::atomic<uint32_t>& word);

@@ -44,19 +44,22 @@ class WorkerView::Sink : public DirectionSink {
   uint64_t m_lastFrame = 0;
 };
 
-WorkerView::WorkerView(View& inner, unsigned worker, unsigned workers, size_t heldCeiling)
-    : m_inner(inner), m_worker(worker), m_workers(workers ? workers : 1), m_ceiling(heldCeiling) {}
+WorkerView::WorkerView(View& inner, OwnsFn owns, void* context, size_t heldCeiling)
+    : m_inner(inner), m_owns(owns), m_context(context), m_ceiling(heldCeiling) {}
 
 WorkerView::~WorkerView() = default;
 
 void WorkerView::ConnectionOpened(uint32_t conn, const ConnectionEnds& ends) {
   ++m_event;
-  if (Owns(conn)) m_inner.ConnectionOpened(conn, ends);
+  if (!m_owns(m_context, conn)) return;
+  m_ownedConnections.insert(conn);
+  m_inner.ConnectionOpened(conn, ends);
 }
 
 DirectionSink* WorkerView::OpenDirection(uint32_t conn, bool clientToServer, bool midStream) {
-  DirectionSink* inner =
-      Owns(conn) ? m_inner.OpenDirection(conn, clientToServer, midStream) : nullptr;
+  DirectionSink* inner = m_ownedConnections.count(conn)
+                             ? m_inner.OpenDirection(conn, clientToServer, midStream)
+                             : nullptr;
   Sink* sink = new Sink(*this, inner);
   if (inner) m_owned.push_back(sink);
   return sink;
@@ -75,7 +78,7 @@ void WorkerView::CloseDirection(DirectionSink* sink) {
 
 void WorkerView::ConnectionEnded(uint32_t conn) {
   ++m_event;
-  if (Owns(conn)) m_inner.ConnectionEnded(conn);
+  if (m_ownedConnections.erase(conn)) m_inner.ConnectionEnded(conn);
 }
 
 void WorkerView::Held(Sink& sink) {

@@ -1,7 +1,7 @@
 // A worker's view of the traffic when connections are decoded by several workers: every worker
 // reads the whole input and keeps the whole connection table, so that all of them number
-// connections and order events alike; each decodes only the connections it owns (connection
-// number modulo the workers) and hands the others to sinks that drop their bytes.
+// connections and order events alike; each decodes only the connections it owns and hands the
+// others to sinks that drop their bytes.
 //
 // Every call into the view or a sink is an event, counted the same in every worker: the count
 // when a record is made orders the records of all workers as one worker would have made them.
@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <unordered_set>
 #include <vector>
 
 #include "stream_piece.h"
@@ -17,7 +18,9 @@ class WorkerView : public View {
  public:
   // heldCeiling: the most bytes the owned sinks may hold together; past it the owned connection
   // holding the most is cut short and its later bytes dropped.
-  WorkerView(View& inner, unsigned worker, unsigned workers, size_t heldCeiling);
+  // owns: whether this worker decodes a connection (asked once, when it is found to carry TDS).
+  using OwnsFn = bool (*)(void* context, uint32_t conn);
+  WorkerView(View& inner, OwnsFn owns, void* context, size_t heldCeiling);
   ~WorkerView() override;
 
   void ConnectionOpened(uint32_t conn, const ConnectionEnds& ends) override;
@@ -25,7 +28,6 @@ class WorkerView : public View {
   void CloseDirection(DirectionSink* sink) override;
   void ConnectionEnded(uint32_t conn) override;
 
-  bool Owns(uint32_t conn) const { return conn % m_workers == m_worker; }
   // The events so far.
   uint64_t event() const { return m_event; }
   // Directions cut by the worker's ceiling, and the bytes they held.
@@ -39,8 +41,9 @@ class WorkerView : public View {
   void CutLargest();
 
   View& m_inner;
-  unsigned m_worker;
-  unsigned m_workers;
+  OwnsFn m_owns;
+  void* m_context;
+  std::unordered_set<uint32_t> m_ownedConnections;
   size_t m_ceiling;
   uint64_t m_cuts = 0;
   uint64_t m_cutBytes = 0;

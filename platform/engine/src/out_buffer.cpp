@@ -8,9 +8,14 @@
 OutBuffer::OutBuffer(FILE* out, size_t capacity)
     : m_out(out), m_buf(static_cast<char*>(std::malloc(capacity))), m_cap(capacity) {}
 
+OutBuffer::OutBuffer(WindowFn next, void* context)
+    : m_out(nullptr), m_next(next), m_context(context), m_buf(nullptr), m_cap(0) {
+  m_buf = m_next(m_context, 0, &m_cap);
+}
+
 OutBuffer::~OutBuffer() {
   flush();
-  std::free(m_buf);
+  if (!m_next) std::free(m_buf);
 }
 
 void OutBuffer::putLong(const char* s, size_t n) {
@@ -58,6 +63,11 @@ void OutBuffer::putHex(const uint8_t* data, size_t n) {
 }
 
 void OutBuffer::flush() {
+  if (m_next) {
+    m_buf = m_next(m_context, m_len, &m_cap);
+    m_len = 0;
+    return;
+  }
   if (m_len && m_out && !m_failed) {
     if (std::fwrite(m_buf, 1, m_len, m_out) != m_len) {
       m_failed = true;

@@ -11,6 +11,10 @@
 class TDSENGINE_API OutBuffer {
  public:
   explicit OutBuffer(FILE* out, size_t capacity = 1 << 20);
+  // Writes straight into memory the caller provides, a window at a time: `next` takes the
+  // bytes written into the current window (0 at first) and gives the next window and its size.
+  using WindowFn = char* (*)(void* context, size_t written, size_t* capacity);
+  OutBuffer(WindowFn next, void* context);
   ~OutBuffer();
   OutBuffer(const OutBuffer&) = delete;
   OutBuffer& operator=(const OutBuffer&) = delete;
@@ -66,6 +70,8 @@ class TDSENGINE_API OutBuffer {
   void putLong(const char* s, size_t n);
   void putNegative(int64_t v);
   FILE* m_out;
+  WindowFn m_next = nullptr;
+  void* m_context = nullptr;
   char* m_buf;
   size_t m_len = 0;
   size_t m_cap;
