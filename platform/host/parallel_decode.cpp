@@ -1,6 +1,7 @@
 #include "parallel_decode.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -276,7 +277,9 @@ class Merger {
       const bool done = Done(w);
       const uint64_t progress = m_run.channel(w)->progress.load(std::memory_order_acquire);
       if (RecordMark* m = Head(w)) {
-        if (m->event > mark->event) continue;
+        // Two workers' events only meet when a stop cut their reading at different frames;
+        // the lower worker's record goes first.
+        if (m->event >= mark->event) continue;
         return false;
       }
       if (done || progress >= mark->event) continue;
@@ -475,9 +478,13 @@ ParallelOutcome DecodeInParallel(const std::string& path, const char* input, uns
   std::fflush(stdout);
   std::fflush(stderr);
   std::vector<pid_t> pids;
+  const pid_t parent = getpid();
   for (unsigned i = 0; i < workers; ++i) {
     const pid_t pid = fork();
     if (pid == 0) {
+      // A worker ends with the process that merges its records, however that one ends.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (getppid() != parent) _exit(1);
       const WorkerTask task{&path, input, i, &workerOptions, parse};
       RunWorker(*run, task);
       _exit(0);
