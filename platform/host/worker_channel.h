@@ -27,8 +27,8 @@ constexpr uint8_t kMarkServer = 0x04;     // server to client
 
 // Ceilings of one worker's records in flight: past them the worker waits for the merger. The
 // worker's output buffer is a window of kWindowBytes inside its channel.
-constexpr size_t kChannelBytes = size_t(8) << 20;
-constexpr size_t kWindowBytes = size_t(1) << 20;
+constexpr size_t kChannelBytes = size_t(2) << 20;
+constexpr size_t kWindowBytes = size_t(256) << 10;
 constexpr size_t kChannelMarks = size_t(1) << 15;
 
 struct WorkerChannel {
