@@ -25,14 +25,8 @@ void Run(FrameSource& source, const Options& options, ViewT& view, HostStats& st
     uint64_t frame = 0;
     while (source.Next(input)) {
       ++frame;
-      ++stats.framesRead;
       if (clock) *clock = input.timeUs;
-      const LinkResult r =
-          DecodeFrame(input.linkType, input.data, input.captured, input.wire, segment);
-      if (r == LinkResult::kTcp)
-        table.Segment(segment, frame, input.hasHint ? &input.hint : nullptr);
-      else if (r == LinkResult::kTooShort)
-        ++stats.framesTooShort;
+      FeedFrame(input, frame, table, segment, stats);
     }
     table.EndAll(frame);
     view.EndAll();

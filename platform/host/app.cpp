@@ -69,14 +69,8 @@ bool Decode(FrameSource& source, const Options& options, ViewType& view, HostSta
   });
   while (!StopReading(options, stats, out) && source.Next(input)) {
     ++frame;
-    ++stats.framesRead;
     if (clock) *clock = input.timeUs;
-    const LinkResult r =
-        DecodeFrame(input.linkType, input.data, input.captured, input.wire, segment);
-    if (r == LinkResult::kTcp)
-      table.Segment(segment, frame, input.hasHint ? &input.hint : nullptr);
-    else if (r == LinkResult::kTooShort)
-      ++stats.framesTooShort;
+    FeedFrame(input, frame, table, segment, stats);
     progress.Tick(frame);
     if (flushEach) {
       out.flush();

@@ -46,3 +46,8 @@ class FrameSource {
   // can be read from its descriptor without waiting.
   void HookIfIdle(FILE* file);
 };
+
+// A frame read: counted, its link layers decoded, its TCP segment handed to the table
+// (`segment` is scratch space kept by the caller).
+void FeedFrame(const InputFrame& input, uint64_t frame, ConnectionTable& table, TcpSegment& segment,
+               HostStats& stats);

@@ -173,14 +173,8 @@ void RunWorker(SharedRun& run, const WorkerTask& task) {
       while (!StopRequested() && !run.stop.load(std::memory_order_relaxed) &&
              !(options.count && stats.framesRead >= options.count) && source->Next(input)) {
         ++frame;
-        ++stats.framesRead;
         clock = input.timeUs;
-        const LinkResult r =
-            DecodeFrame(input.linkType, input.data, input.captured, input.wire, segment);
-        if (r == LinkResult::kTcp)
-          table.Segment(segment, frame, input.hasHint ? &input.hint : nullptr);
-        else if (r == LinkResult::kTooShort)
-          ++stats.framesTooShort;
+        FeedFrame(input, frame, table, segment, stats);
         if (progress) progress->Tick(frame);
         if (frame % kPublishFrames == 0 || out.pending() >= kPublishBytes)
           writer.Publish(out, workers.event());
