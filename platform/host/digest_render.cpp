@@ -9,6 +9,17 @@
 
 std::string MillisText(double us) {
   char buf[48];
+  // A whole number of microseconds (totals, maxima, most percentiles) has exactly these digits;
+  // the general formatting costs ten times more, and a digest writes thousands of figures.
+  if (us >= 0 && us < 9.0e15 && us == static_cast<double>(static_cast<int64_t>(us))) {
+    const int64_t n = static_cast<int64_t>(us);
+    std::string text = std::to_string(n / 1000);
+    const int frac = static_cast<int>(n % 1000);
+    const char digits[4] = {'.', char('0' + frac / 100), char('0' + frac / 10 % 10),
+                            char('0' + frac % 10)};
+    text.append(digits, 4);
+    return text;
+  }
   std::snprintf(buf, sizeof(buf), "%.3f", us / 1000.0);
   return buf;
 }
@@ -36,15 +47,37 @@ void PadLeft(std::string& line, const std::string& text, size_t width) {
   line += text;
 }
 
+bool IsBlank(unsigned char c) {
+  return c < 0x20 || c == 0x7F || c == ' ';
+}
+
 // UTF-8 text on one line (control characters as blanks, runs of blanks as one), cut to `room`
 // characters (0: not cut) with "...".
 void AppendLine(std::string& line, std::string_view text, size_t room) {
   size_t characters = 0;
   bool blank = false;
+  const size_t limit = room ? room - (room > 3 ? 3 : 0) : SIZE_MAX;
   for (size_t i = 0; i < text.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c < 0x20 || c == 0x7F || c == ' ') {
+    if (IsBlank(c)) {
       blank = true;
+      continue;
+    }
+    // A word that fits goes in at once.
+    size_t end = i, count = 0;
+    while (end < text.size() && !IsBlank(static_cast<unsigned char>(text[end]))) {
+      if ((static_cast<unsigned char>(text[end]) & 0xC0) != 0x80) ++count;
+      ++end;
+    }
+    if ((c & 0xC0) != 0x80 && characters + (blank ? 1 : 0) + count <= limit) {
+      if (blank && characters) {
+        line += ' ';
+        ++characters;
+      }
+      blank = false;
+      line.append(text.data() + i, end - i);
+      characters += count;
+      i = end - 1;
       continue;
     }
     const bool start = (c & 0xC0) != 0x80;
