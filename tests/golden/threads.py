@@ -5,7 +5,8 @@ For every capture of tests/data/captures, and for captures made here that stress
 (messages shown in parts, larger than a worker's output window; many connections with parts
 interleaved), runs "tdsdecode --view message --stats" in JSON and text with --threads 1, 2 and
 3 (three workers on two cores place connections differently from two) and compares the outputs.
-Also: several inputs in one run (records name their file, numbers restart), and -c N.
+Also: several inputs in one run (records name their file, numbers restart), -c N, a capture
+filter, and a capture cut short (the same error and exit status).
 """
 import argparse
 import subprocess
@@ -46,6 +47,12 @@ def main():
                            [str(path)], check=True)
             made.append(path)
 
+        # A capture cut in the middle of a record: the same records, message and exit status.
+        whole = (CAPTURES / "tsql-multiconn.pcap").read_bytes()
+        cut = Path(tmp) / "cut.pcap"
+        cut.write_bytes(whole[:len(whole) // 2 + 7])
+        made.append(cut)
+
         captures = sorted(CAPTURES.rglob("*.pcap"))
         runs = []
         for capture in captures + made:
@@ -53,6 +60,7 @@ def main():
                 runs.append((capture.name + " " + fmt, ["-o", fmt, "--stats", str(capture)]))
         runs.append(("several inputs", ["-o", "json", "--stats"] + [str(c) for c in captures]))
         runs.append(("-c 20000", ["-o", "text", "-c", "20000", "--stats", str(made[1])]))
+        runs.append(("a filter", ["-o", "json", "-f", "tcp port 5000", str(made[1])]))
 
         failed = 0
         for label, argv in runs:
