@@ -409,32 +409,29 @@ class Merger {
   std::string m_error;
 };
 
-// A worker's counters into the run's: the table's (the same in every worker) once, the view's
-// from each.
+// The counters of the connection table, the same in every worker, and those of the view, which
+// each worker keeps for the connections it decodes.
+constexpr uint64_t HostStats::*kTableCounters[] = {
+    &HostStats::framesRead,           &HostStats::framesTooShort, &HostStats::tcpPayloadSegments,
+    &HostStats::segmentsCutByCapture, &HostStats::tcpConnections, &HostStats::tdsConnections,
+    &HostStats::connectionsEvicted,   &HostStats::connectionsCut, &HostStats::bytesCut,
+    &HostStats::bytesSkipped,         &HostStats::heldBytesAtEnd, &HostStats::heldBytesAtGaps};
+constexpr uint64_t StreamCounters::*kStreamCounters[] = {&StreamCounters::retransmittedBytes,
+                                                         &StreamCounters::outOfOrderSegments,
+                                                         &StreamCounters::gaps};
+constexpr uint64_t HostStats::*kViewCounters[] = {
+    &HostStats::framesDecoded, &HostStats::framesCutShort, &HostStats::formatRecordsRefused};
+
+// A worker's counters into the run's: the table's once, the view's from each.
 void AddWorkerStats(HostStats& into, const WorkerChannel& channel, bool first) {
   const HostStats& w = channel.stats;
   if (first) {
-    into.framesRead += w.framesRead;
-    into.framesTooShort += w.framesTooShort;
-    into.tcpPayloadSegments += w.tcpPayloadSegments;
-    into.segmentsCutByCapture += w.segmentsCutByCapture;
-    into.tcpConnections += w.tcpConnections;
-    into.tdsConnections += w.tdsConnections;
-    into.connectionsEvicted += w.connectionsEvicted;
-    into.connectionsCut += w.connectionsCut;
-    into.bytesCut += w.bytesCut;
-    into.bytesSkipped += w.bytesSkipped;
-    into.heldBytesAtEnd += w.heldBytesAtEnd;
-    into.heldBytesAtGaps += w.heldBytesAtGaps;
-    into.stream.retransmittedBytes += w.stream.retransmittedBytes;
-    into.stream.outOfOrderSegments += w.stream.outOfOrderSegments;
-    into.stream.gaps += w.stream.gaps;
+    for (auto counter : kTableCounters) into.*counter += w.*counter;
+    for (auto counter : kStreamCounters) into.stream.*counter += w.stream.*counter;
   }
+  for (auto counter : kViewCounters) into.*counter += w.*counter;
   into.connectionsCut += channel.cutConnections;
   into.bytesCut += channel.cutBytes;
-  into.framesDecoded += w.framesDecoded;
-  into.framesCutShort += w.framesCutShort;
-  into.formatRecordsRefused += w.formatRecordsRefused;
   MessageStats& m = into.messageView;
   const MessageStats& f = w.messageView;
   m.used = m.used || f.used;
