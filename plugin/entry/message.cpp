@@ -123,7 +123,8 @@ bool HasFormat(const Walk& walk, const uint8_t* start, int32_t available) {
     default: {  // ALTROW: the compute id follows the type byte
       if (available < 3) return false;
       const uint32_t id = static_cast<uint32_t>(WireUint(start + 1, 2, walk.msbFirst));
-      for (const KeptFormat& k : s.computes)
+      if (!s.extras) return false;
+      for (const KeptFormat& k : s.extras->computes)
         if (k.valid && k.format.id == id) return true;
       return false;
     }
@@ -336,8 +337,10 @@ TDS_EXPORT int32_t sybasetds_parse_message(const uint8_t* frame, CPDecode* tree,
   Walk walk{frame, tree, data, length, out, session, dir, false};
   ChooseOrder(walk);
   // What a DYNAMIC names holds for the formats of its own message only.
-  session->lastStatement[dir].clear();
-  if (dir == 1) session->describingInput = session->describingOutput = false;
+  if (SessionExtras* extras = session->extras.get()) {
+    extras->lastStatement[dir].clear();
+    if (dir == 1) extras->describingInput = extras->describingOutput = false;
+  }
   const int32_t savedOrder = ConnByteOrder;
   ConnByteOrder = walk.msbFirst ? BO_MSB_FIRST : BO_LSB_FIRST;
   SetSteeringByteOrder(ConnByteOrder);

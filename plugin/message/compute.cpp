@@ -66,7 +66,7 @@ int32_t DecodeAltFmtReal(MessageToken& t, Out& out) {
     if (!Emit(out, kByColumn)) return -1;
   static WireFormat parsed;
   if (ParseFormat(t.start, t.size, t.msbFirst, parsed)) {
-    auto& computes = t.session.computes;
+    auto& computes = t.session.More().computes;
     KeptFormat* slot = nullptr;
     for (KeptFormat& k : computes)
       if (k.format.id == parsed.id) slot = &k;

@@ -33,7 +33,8 @@ int32_t DecodeAltRowReal(MessageToken& t, Out& out) {
   const uint8_t* start = out.cursor;
   const uint32_t id = Peek(t, out, 2);
   if (!Emit(out, kComputeId)) return -1;
-  for (const KeptFormat& kept : t.session.computes) {
+  if (!t.session.extras) return kNoFormat;
+  for (const KeptFormat& kept : t.session.extras->computes) {
     if (kept.format.id != id) continue;
     const int32_t used = DecodeData(t, out, kept, false, false);
     return used < 0 ? used : static_cast<int32_t>(out.cursor - start);

@@ -25,7 +25,8 @@ constexpr uint32_t kParamFormatSuppressed = 0x08;
 
 // What the statement's DYNAMIC asks of the formats around it.
 void Track(MessageToken& t, uint32_t type, uint32_t status, const uint8_t* id, int32_t idSize) {
-  MessageSession& s = t.session;
+  MessageSession& session = t.session;
+  SessionExtras& s = session.More();
   s.lastStatement[t.dir].assign(reinterpret_cast<const char*>(id), static_cast<size_t>(idSize));
   if (t.dir == 1) {
     s.describingInput = type == kDescribeInput;
@@ -33,11 +34,12 @@ void Track(MessageToken& t, uint32_t type, uint32_t status, const uint8_t* id, i
     return;
   }
   if (type != kExecute) return;
-  StatementFormats* st = FindStatement(s, s.lastStatement[0], false);
+  StatementFormats* st = FindStatement(session, s.lastStatement[0], false);
   // Without a format of its own the client's last one applies: captures cannot tell the two
   // apart.
-  if ((status & kParamFormatSuppressed) && st && st->params.valid) s.Dir(0).params = st->params;
-  if ((status & kRowFormatSuppressed) && st && st->rows.valid) s.Dir(1).rows = st->rows;
+  if ((status & kParamFormatSuppressed) && st && st->params.valid)
+    session.Dir(0).params = st->params;
+  if ((status & kRowFormatSuppressed) && st && st->rows.valid) session.Dir(1).rows = st->rows;
 }
 
 int32_t DecodeDynamicWith(MessageToken& t, Out& out, const FieldDef& length,
@@ -73,13 +75,15 @@ int32_t DecodeDynamic2(MessageToken& t, Out& out) {
 }
 
 void NoteRowFormat(MessageToken& t, const KeptFormat& kept) {
-  MessageSession& s = t.session;
-  if (t.dir != 1 || !s.describingOutput || s.lastStatement[1].empty()) return;
-  if (StatementFormats* st = FindStatement(s, s.lastStatement[1], true)) st->rows = kept;
+  if (t.dir != 1 || !t.session.extras) return;
+  const SessionExtras& s = *t.session.extras;
+  if (!s.describingOutput || s.lastStatement[1].empty()) return;
+  if (StatementFormats* st = FindStatement(t.session, s.lastStatement[1], true)) st->rows = kept;
 }
 
 void NoteParamFormat(MessageToken& t, const KeptFormat& kept) {
-  MessageSession& s = t.session;
-  if (t.dir != 0 || s.lastStatement[0].empty()) return;
-  if (StatementFormats* st = FindStatement(s, s.lastStatement[0], true)) st->params = kept;
+  if (t.dir != 0 || !t.session.extras) return;
+  const SessionExtras& s = *t.session.extras;
+  if (s.lastStatement[0].empty()) return;
+  if (StatementFormats* st = FindStatement(t.session, s.lastStatement[0], true)) st->params = kept;
 }

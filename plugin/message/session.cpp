@@ -80,13 +80,15 @@ MessageSession* ScratchSession() {
 }
 
 StatementFormats* FindStatement(MessageSession& s, const std::string& id, bool create) {
-  for (StatementFormats& st : s.statements)
+  if (!s.extras && !create) return nullptr;
+  std::vector<StatementFormats>& statements = s.More().statements;
+  for (StatementFormats& st : statements)
     if (st.id == id) return &st;
   if (!create) return nullptr;
-  if (s.statements.size() >= kMaxStatements) s.statements.erase(s.statements.begin());
-  s.statements.emplace_back();
-  s.statements.back().id = id;
-  return &s.statements.back();
+  if (statements.size() >= kMaxStatements) statements.erase(statements.begin());
+  statements.emplace_back();
+  statements.back().id = id;
+  return &statements.back();
 }
 
 void KeepFormat(const MessageSession& s, const WireFormat& parsed, KeptFormat& into) {

@@ -40,6 +40,18 @@ struct Direction {
   KeptFormat params;  // PARAMFMT, PARAMFMT2
 };
 
+// What only some connections need: compute clauses and dynamic statements. Kept apart so
+// that a connection that uses neither costs a pointer for them.
+struct SessionExtras {
+  std::vector<KeptFormat> computes;  // ALTFMT, by compute id
+  std::vector<StatementFormats> statements;
+  // The statement the latest DYNAMIC of each direction named, and whether its row format
+  // (DESCOUT) follows in the same message.
+  std::string lastStatement[2];
+  bool describingOutput = false;
+  bool describingInput = false;
+};
+
 struct MessageSession {
   int32_t order = 0;  // kWalkOrder*: from the login record, 0 until one was seen
   Charset charset = Charset::kIso1;
@@ -54,15 +66,11 @@ struct MessageSession {
   // Whether the direction has a row (or parameter) format in force.
   bool HasRows(int dir) const { return dirs[dir & 1] && dirs[dir & 1]->rows.valid; }
   bool HasParams(int dir) const { return dirs[dir & 1] && dirs[dir & 1]->params.valid; }
-  std::vector<KeptFormat> computes;  // ALTFMT, by compute id
-  std::vector<StatementFormats> statements;
-  // The statement the latest DYNAMIC of each direction named, and whether its row format
-  // (DESCOUT) follows in the same message.
-  std::string lastStatement[2];
-  bool describingOutput = false;
-  bool describingInput = false;
-  // Names of the latest ALTNAME (compute column names), UTF-8, "\0"-separated.
-  std::vector<std::string> computeNames;
+  std::unique_ptr<SessionExtras> extras;  // made on first use
+  SessionExtras& More() {
+    if (!extras) extras.reset(new SessionExtras());
+    return *extras;
+  }
 };
 
 // The session of the connection the tree belongs to, created on first use; null when the

@@ -1,6 +1,9 @@
 // Per-connection conversation stores.
 #include "tdsengine/store.h"
 
+#include <algorithm>
+#include <tuple>
+
 namespace {
 ConversationStore* g_current = nullptr;
 const StoreWatch* g_watch = nullptr;
@@ -31,37 +34,49 @@ void ConversationStore::Release(const Entry& entry) {
   CallRelease(entry.block, entry.release);
 }
 
+std::vector<ConversationStore::Entry>::iterator ConversationStore::Seek(uint64_t slot) {
+  return std::lower_bound(m_blocks.begin(), m_blocks.end(), slot,
+                          [](const Entry& e, uint64_t s) { return e.slot < s; });
+}
+
+std::vector<ConversationStore::Entry>::const_iterator ConversationStore::Seek(uint64_t slot) const {
+  return std::lower_bound(m_blocks.begin(), m_blocks.end(), slot,
+                          [](const Entry& e, uint64_t s) { return e.slot < s; });
+}
+
 int ConversationStore::Add(const SimBlockTag& block, SimReleaseFn release) {
   const uint64_t slot = Slot(block.kind, block.key);
-  auto it = m_blocks.find(slot);
-  if (it != m_blocks.end()) {
+  auto it = Seek(slot);
+  if (it != m_blocks.end() && it->slot == slot) {
     // A block filed again under its key replaces the older one, which is released.
-    Entry old = it->second;
-    it->second = Entry{block, release};
+    Entry old = *it;
+    *it = Entry{slot, block, release};
     Release(old);
     return 1;
   }
   if (m_blocks.size() >= m_maxBlocks) {
     // Past the ceiling the block is not kept; its owner gets it back at once.
     ++m_dropped;
-    Release(Entry{block, release});
+    Release(Entry{slot, block, release});
     return 0;
   }
-  m_blocks.emplace(slot, Entry{block, release});
+  m_blocks.insert(it, Entry{slot, block, release});
   return 1;
 }
 
 int ConversationStore::Find(uint8_t kind, uint32_t key, SimBlockTag* out) const {
-  auto it = m_blocks.find(Slot(kind, key));
-  if (it == m_blocks.end()) return 0;
-  if (out) *out = it->second.block;
+  const uint64_t slot = Slot(kind, key);
+  auto it = Seek(slot);
+  if (it == m_blocks.end() || it->slot != slot) return 0;
+  if (out) *out = it->block;
   return 1;
 }
 
 int ConversationStore::Delete(uint8_t kind, uint32_t key) {
-  auto it = m_blocks.find(Slot(kind, key));
-  if (it == m_blocks.end()) return 0;
-  Entry old = it->second;
+  const uint64_t slot = Slot(kind, key);
+  auto it = Seek(slot);
+  if (it == m_blocks.end() || it->slot != slot) return 0;
+  Entry old = *it;
   m_blocks.erase(it);
   Release(old);
   return 1;
@@ -69,9 +84,9 @@ int ConversationStore::Delete(uint8_t kind, uint32_t key) {
 
 void ConversationStore::Clear() {
   // Callbacks may not touch the store; take the blocks out first.
-  std::unordered_map<uint64_t, Entry> blocks;
+  std::vector<Entry> blocks;
   blocks.swap(m_blocks);
-  for (auto& kv : blocks) Release(kv.second);
+  for (const Entry& e : blocks) Release(e);
 }
 
 StoreRegistry::~StoreRegistry() {
@@ -81,24 +96,27 @@ StoreRegistry::~StoreRegistry() {
 void StoreRegistry::Select(uint64_t connection) {
   auto it = m_stores.find(connection);
   if (it == m_stores.end())
-    it = m_stores.emplace(connection, std::make_unique<ConversationStore>(m_maxBlocks)).first;
-  SetCurrentStore(it->second.get());
+    it = m_stores
+             .emplace(std::piecewise_construct, std::forward_as_tuple(connection),
+                      std::forward_as_tuple(m_maxBlocks))
+             .first;
+  SetCurrentStore(&it->second);
 }
 
 void StoreRegistry::End(uint64_t connection) {
   auto it = m_stores.find(connection);
   if (it == m_stores.end()) return;
-  if (CurrentStore() == it->second.get()) SetCurrentStore(nullptr);
-  m_dropped += it->second->dropped();
-  it->second->Clear();
+  if (CurrentStore() == &it->second) SetCurrentStore(nullptr);
+  m_dropped += it->second.dropped();
+  it->second.Clear();
   m_stores.erase(it);
 }
 
 void StoreRegistry::EndAll() {
   for (auto& kv : m_stores) {
-    if (CurrentStore() == kv.second.get()) SetCurrentStore(nullptr);
-    m_dropped += kv.second->dropped();
-    kv.second->Clear();
+    if (CurrentStore() == &kv.second) SetCurrentStore(nullptr);
+    m_dropped += kv.second.dropped();
+    kv.second.Clear();
   }
   m_stores.clear();
 }

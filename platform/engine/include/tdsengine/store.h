@@ -4,8 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <unordered_map>
+#include <vector>
 
 #include "tdsengine/engine.h"
 
@@ -26,15 +26,21 @@ class TDSENGINE_API ConversationStore {
 
  private:
   struct Entry {
+    uint64_t slot;
     SimBlockTag block;
     SimReleaseFn release;
   };
   static uint64_t Slot(uint8_t kind, uint32_t key) { return (uint64_t(kind) << 32) | key; }
   static void Release(const Entry& entry);
+  // The entry of `slot`, or where it would go.
+  std::vector<Entry>::iterator Seek(uint64_t slot);
+  std::vector<Entry>::const_iterator Seek(uint64_t slot) const;
 
   size_t m_maxBlocks;
   uint64_t m_dropped = 0;
-  std::unordered_map<uint64_t, Entry> m_blocks;
+  // Sorted by slot: a connection keeps a handful of blocks, so a flat array costs far less
+  // than a hash table per connection and is searched as fast.
+  std::vector<Entry> m_blocks;
 };
 
 // The stores of all live connections; the Sim* calls act on the selected one.
@@ -58,7 +64,7 @@ class TDSENGINE_API StoreRegistry {
  private:
   size_t m_maxBlocks;
   uint64_t m_dropped = 0;
-  std::unordered_map<uint64_t, std::unique_ptr<ConversationStore>> m_stores;
+  std::unordered_map<uint64_t, ConversationStore> m_stores;  // nodes: a store never moves
 };
 
 // The store the Sim* calls act on; null when none is selected (calls then fail).
