@@ -3,14 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "buffer_pool.h"
 #include "tds_header.h"
 
 namespace {
 
 constexpr uint8_t kLastBuffer = 0x01;
-// What a direction keeps of its message buffer between messages: an idle connection costs
-// little, and a message of a few packets is not copied again as it grows.
-constexpr size_t kKeepCapacity = 512;
 
 // Packets the framer assembles from several segments live here during one call; one buffer
 // per thread serves every direction.
@@ -148,6 +146,7 @@ void MessageAssembler::Append(const uint8_t* header, const uint8_t* body, size_t
     m_current.firstUs = begun.us;
     m_startCut = MessageCut::kNone;
     m_nextOffer = m_window;
+    TakePooledBuffer(m_held);
     m_held.reserve(kEthernetHeader + bodyLength);
     m_held.assign(kEthernetHeader, 0);
   }
@@ -198,7 +197,6 @@ void MessageAssembler::Hand(MessageCut cut, Stamp now, Consumer& consumer) {
   }
   m_open = false;
   consumer.Message(m_current);
-  m_held.clear();
-  // A direction that held a message of some size does not keep the memory.
-  if (m_held.capacity() > kKeepCapacity) std::vector<uint8_t>().swap(m_held);
+  // Between messages a direction holds no buffer.
+  GivePooledBuffer(m_held);
 }

@@ -1,10 +1,10 @@
 #include "packet_framer.h"
 
+#include "buffer_pool.h"
+
 namespace {
 
 constexpr size_t kLengthEnd = 4;  // type, status and the 2-byte length
-// A direction keeps little between packets that span segments: an idle one costs little.
-constexpr size_t kKeepCapacity = 512;
 
 // End of the last complete packet from pos on.
 size_t CompletePackets(const uint8_t* data, size_t pos, size_t length) {
@@ -19,12 +19,12 @@ size_t CompletePackets(const uint8_t* data, size_t pos, size_t length) {
 }  // namespace
 
 void PacketFramer::Hold(const uint8_t* data, size_t length) {
+  if (m_held.empty()) TakePooledBuffer(m_held);
   m_held.insert(m_held.end(), data, data + length);
 }
 
 void PacketFramer::ClearHeld() {
-  m_held.clear();
-  if (m_held.capacity() > kKeepCapacity) std::vector<uint8_t>().swap(m_held);
+  GivePooledBuffer(m_held);
 }
 
 bool PacketFramer::FlushHeld(std::vector<uint8_t>& scratch, FramedBytes& out) {
