@@ -35,7 +35,7 @@ bool ConnectionTable::Key::operator==(const Key& o) const {
          std::memcmp(a.addr, o.a.addr, 16) == 0 && std::memcmp(b.addr, o.b.addr, 16) == 0;
 }
 
-size_t ConnectionTable::KeyHash::operator()(const Key& k) const {
+size_t ConnectionTable::IndexTraits::Hash(const Key& k) {
   // Eight bytes at a time: the two addresses as four words, then the ports and the version.
   auto word = [](const uint8_t* p) {
     uint64_t w;
@@ -79,18 +79,32 @@ bool ConnectionTable::SameEndpoint(const Endpoint& e, const uint8_t* addr, uint1
 }
 
 ConnectionEnds ConnectionTable::EndsOf(const Connection& c) {
-  const Endpoint& server = SameEndpoint(c.key.a, c.client.addr, c.client.port) ? c.key.b : c.key.a;
+  const Endpoint& client = ClientOf(c);
+  const Endpoint& server = c.clientIsA ? c.key.b : c.key.a;
   ConnectionEnds ends;
-  ends.ipVersion = c.client.version;
-  ends.client = c.client.addr;
-  ends.clientPort = c.client.port;
+  ends.ipVersion = client.version;
+  ends.client = client.addr;
+  ends.clientPort = client.port;
   ends.server = server.addr;
   ends.serverPort = server.port;
   return ends;
 }
 
-ConnectionTable::List::iterator ConnectionTable::Create(const Key& key, const TcpSegment& s,
-                                                        const ConnectionHint* hint) {
+void ConnectionTable::Unlink(Connection* c) {
+  (c->newer ? c->newer->older : m_newest) = c->older;
+  (c->older ? c->older->newer : m_oldest) = c->newer;
+  c->newer = c->older = nullptr;
+}
+
+void ConnectionTable::LinkNewest(Connection* c) {
+  c->older = m_newest;
+  c->newer = nullptr;
+  (m_newest ? m_newest->newer : m_oldest) = c;
+  m_newest = c;
+}
+
+ConnectionTable::Connection* ConnectionTable::Create(const Key& key, const TcpSegment& s,
+                                                     const ConnectionHint* hint) {
   const bool syn = (s.flags & kTcpSyn) != 0;
   const bool ack = (s.flags & kTcpAck) != 0;
   bool senderIsClient;
@@ -103,13 +117,13 @@ ConnectionTable::List::iterator ConnectionTable::Create(const Key& key, const Tc
   else
     senderIsClient = true;  // the side that sent the first payload
 
-  m_connections.emplace_front();
-  Connection& c = m_connections.front();
+  Connection& c = *new Connection();
+  LinkNewest(&c);
+  ++m_count;
   c.key = key;
   c.number = hint ? hint->number : m_nextNumber++;
-  c.client.version = s.ipVersion;
-  std::memcpy(c.client.addr, senderIsClient ? s.src : s.dst, 16);
-  c.client.port = senderIsClient ? s.srcPort : s.dstPort;
+  c.clientIsA =
+      SameEndpoint(key.a, senderIsClient ? s.src : s.dst, senderIsClient ? s.srcPort : s.dstPort);
   const uint16_t serverPort = senderIsClient ? s.dstPort : s.srcPort;
   c.kind = hint || IsTdsPort(m_options, serverPort) ? Kind::kTds : Kind::kUndecided;
   c.midStream = !hint && !syn;
@@ -124,8 +138,8 @@ ConnectionTable::List::iterator ConnectionTable::Create(const Key& key, const Tc
     c.sink[0] = m_view.OpenDirection(c.number, true, c.midStream);
     c.sink[1] = m_view.OpenDirection(c.number, false, c.midStream);
   }
-  m_index[key] = m_connections.begin();
-  return m_connections.begin();
+  m_index.Insert(&c);
+  return &c;
 }
 
 StreamPiece ConnectionTable::PieceOf(const Connection& c, int dir, const TcpSegment& s,
@@ -161,7 +175,7 @@ void ConnectionTable::CloseDirection(Connection& c, int dir, uint64_t frame) {
   c.sink[dir]->End(frame);
 }
 
-void ConnectionTable::End(List::iterator it, uint64_t frame) {
+void ConnectionTable::End(Connection* it, uint64_t frame) {
   Connection& c = *it;
   CloseDirection(c, 0, frame);
   CloseDirection(c, 1, frame);
@@ -172,8 +186,10 @@ void ConnectionTable::End(List::iterator it, uint64_t frame) {
     m_view.ConnectionEnded(c.number);
   }
   m_buffered -= c.buffered;
-  m_index.erase(c.key);
-  m_connections.erase(it);
+  m_index.Erase(&c);
+  Unlink(it);
+  --m_count;
+  delete it;
 }
 
 void ConnectionTable::Account(Connection& c) {
@@ -184,10 +200,10 @@ void ConnectionTable::Account(Connection& c) {
   c.buffered = now;
 }
 
-void ConnectionTable::Evict(List::iterator keep, uint64_t frame) {
+void ConnectionTable::Evict(Connection* keep, uint64_t frame) {
   // Too many connections: the least recently used goes.
-  while (m_connections.size() > m_limits.maxConnections) {
-    List::iterator last = std::prev(m_connections.end());
+  while (m_count > m_limits.maxConnections) {
+    Connection* last = m_oldest;
     if (last == keep) break;
     ++m_stats.connectionsEvicted;
     End(last, frame);
@@ -195,8 +211,8 @@ void ConnectionTable::Evict(List::iterator keep, uint64_t frame) {
   // Too many bytes held: the connection holding the most is cut short, whichever it is; idle
   // connections hold next to nothing and stay.
   while (m_buffered > m_limits.maxBufferedBytes) {
-    List::iterator most = m_connections.begin();
-    for (auto it = m_connections.begin(); it != m_connections.end(); ++it)
+    Connection* most = m_newest;
+    for (Connection* it = m_newest; it; it = it->older)
       if (it->buffered > most->buffered) most = it;
     if (most->buffered == 0) break;
     ++m_stats.connectionsCut;
@@ -211,13 +227,11 @@ void ConnectionTable::Segment(const TcpSegment& s, uint64_t frame, const Connect
   const Key key = MakeKey(s);
   const bool syn = (s.flags & kTcpSyn) != 0;
   const bool hasPayload = s.wirePayloadLength > 0;
-  auto found = m_index.find(key);
-  List::iterator it;
-  bool exists = found != m_index.end();
+  Connection* it = m_index.Find(key);
+  bool exists = it != nullptr;
   if (exists) {
-    it = found->second;
     Connection& old = *it;
-    const int dir = SameEndpoint(old.client, s.src, s.srcPort) ? 0 : 1;
+    const int dir = SameEndpoint(ClientOf(old), s.src, s.srcPort) ? 0 : 1;
     if (syn) {
       // A SYN repeated with its first sequence number belongs to the connection; any other SYN
       // on these addresses starts a new one.
@@ -232,11 +246,12 @@ void ConnectionTable::Segment(const TcpSegment& s, uint64_t frame, const Connect
   if (!exists) {
     if (!syn && !hasPayload) return;  // nothing to number a connection by
     it = Create(key, s, hint);
-  } else if (it != m_connections.begin()) {
-    m_connections.splice(m_connections.begin(), m_connections, it);
+  } else if (it != m_newest) {
+    Unlink(it);
+    LinkNewest(it);
   }
   Connection& c = *it;
-  const int dir = SameEndpoint(c.client, s.src, s.srcPort) ? 0 : 1;
+  const int dir = SameEndpoint(ClientOf(c), s.src, s.srcPort) ? 0 : 1;
 
   if (syn && !c.synSeen[dir]) {
     c.synSeen[dir] = true;
@@ -284,10 +299,10 @@ void ConnectionTable::Segment(const TcpSegment& s, uint64_t frame, const Connect
 
 void ConnectionTable::EndAll(uint64_t lastFrame) {
   // In the order the connections were numbered.
-  std::vector<List::iterator> all;
-  all.reserve(m_connections.size());
-  for (auto it = m_connections.begin(); it != m_connections.end(); ++it) all.push_back(it);
+  std::vector<Connection*> all;
+  all.reserve(m_count);
+  for (Connection* it = m_newest; it; it = it->older) all.push_back(it);
   std::sort(all.begin(), all.end(),
-            [](const List::iterator& x, const List::iterator& y) { return x->number < y->number; });
-  for (auto it : all) End(it, lastFrame);
+            [](const Connection* x, const Connection* y) { return x->number < y->number; });
+  for (Connection* it : all) End(it, lastFrame);
 }

@@ -5,11 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <list>
-#include <unordered_map>
 
 #include "link_layer.h"
 #include "options.h"
+#include "pointer_index.h"
 #include "seq_tracker.h"
 #include "stats.h"
 #include "stream_piece.h"
@@ -38,7 +37,7 @@ class ConnectionTable {
   // The input has ended at this frame: every connection ends.
   void EndAll(uint64_t lastFrame);
 
-  size_t tracked() const { return m_connections.size(); }
+  size_t tracked() const { return m_count; }
   size_t bufferedBytes() const { return m_buffered; }
 
  private:
@@ -51,14 +50,11 @@ class ConnectionTable {
     Endpoint a, b;  // ordered so both directions give one key
     bool operator==(const Key& o) const;
   };
-  struct KeyHash {
-    size_t operator()(const Key& k) const;
-  };
   enum class Kind { kUndecided, kTds, kIgnored };
   struct Connection {
     Key key;
     uint32_t number = 0;
-    Endpoint client{};
+    bool clientIsA = true;  // which end of the key is the client
     Kind kind = Kind::kUndecided;
     bool midStream = false;
     bool synSeen[2] = {false, false};  // by direction: 0 client to server, 1 server to client
@@ -70,18 +66,27 @@ class ConnectionTable {
     SeqTracker seq[2];
     DirectionSink* sink[2] = {nullptr, nullptr};
     size_t buffered = 0;
+    Connection* newer = nullptr;  // in the order of use
+    Connection* older = nullptr;
   };
-  using List = std::list<Connection>;
+  struct IndexTraits {
+    static size_t Hash(const Key& k);
+    static const Key& KeyOf(const Connection& c) { return c.key; }
+    static bool Same(const Key& x, const Key& y) { return x == y; }
+  };
+  static const Endpoint& ClientOf(const Connection& c) { return c.clientIsA ? c.key.a : c.key.b; }
 
   static Key MakeKey(const TcpSegment& s);
   static bool SameEndpoint(const Endpoint& e, const uint8_t* addr, uint16_t port);
   static ConnectionEnds EndsOf(const Connection& c);
-  List::iterator Create(const Key& key, const TcpSegment& s, const ConnectionHint* hint);
+  Connection* Create(const Key& key, const TcpSegment& s, const ConnectionHint* hint);
+  void Unlink(Connection* c);
+  void LinkNewest(Connection* c);
   void Payload(Connection& c, int dir, const TcpSegment& s, uint64_t frame);
   void CloseDirection(Connection& c, int dir, uint64_t frame);
-  void End(List::iterator it, uint64_t frame);
+  void End(Connection* c, uint64_t frame);
   void Account(Connection& c);
-  void Evict(List::iterator keep, uint64_t frame);
+  void Evict(Connection* keep, uint64_t frame);
   StreamPiece PieceOf(const Connection& c, int dir, const TcpSegment& s, uint64_t frame) const;
 
   const Options& m_options;
@@ -90,6 +95,9 @@ class ConnectionTable {
   TableLimits m_limits;
   uint32_t m_nextNumber = 1;
   size_t m_buffered = 0;
-  List m_connections;  // most recently used first
-  std::unordered_map<Key, List::iterator, KeyHash> m_index;
+  // The connections, each its own allocation, linked from the most recently used.
+  Connection* m_newest = nullptr;
+  Connection* m_oldest = nullptr;
+  size_t m_count = 0;
+  PointerIndex<Connection, Key, IndexTraits> m_index;
 };

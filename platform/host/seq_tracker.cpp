@@ -41,7 +41,7 @@ void SeqTracker::DeliverWaiting(const StreamPiece& context, PieceSink& sink) {
     piece.frame = context.frame;
     piece.ethernet = w.ethernet;
     DeliverAt(w.seq, piece, sink);
-    m_buffered -= w.bytes.size();
+    m_buffered -= static_cast<uint32_t>(w.bytes.size());
     ++done;
   }
   if (done) m_waiting.erase(m_waiting.begin(), m_waiting.begin() + static_cast<long>(done));
@@ -89,7 +89,7 @@ void SeqTracker::Segment(uint32_t seq, const StreamPiece& piece, size_t wireLeng
     else
       std::memset(w.ethernet, 0, kEthernetHeader);
     w.bytes.assign(piece.data, piece.data + piece.length);
-    m_buffered += piece.length;
+    m_buffered += static_cast<uint32_t>(piece.length);
     m_waiting.insert(m_waiting.begin() + static_cast<long>(at), std::move(w));
   }
   // Past the window the oldest gap is given up.

@@ -11,8 +11,8 @@
 #include "stream_piece.h"
 
 struct SeqLimits {
-  size_t maxBufferedBytes = 256 * 1024;  // early segments held per direction
-  size_t maxSegments = 64;
+  uint32_t maxBufferedBytes = 256 * 1024;  // early segments held per direction
+  uint32_t maxSegments = 64;
 };
 
 struct StreamCounters {
@@ -59,6 +59,6 @@ class SeqTracker {
   uint32_t m_next = 0;
   bool m_finSeen = false;
   uint32_t m_fin = 0;
-  size_t m_buffered = 0;
+  uint32_t m_buffered = 0;         // at most maxBufferedBytes and one segment
   std::vector<Waiting> m_waiting;  // ordered by distance ahead of m_next
 };

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -238,4 +240,43 @@ TEST(ConnectionTable, HintsNameConnectionAndDirection) {
   hint.clientToServer = false;
   f.Seg(Side{1, 41234}, Side{2, 1}, 0, 0, "\x0f", &hint);  // not a TDS port: the hint decides
   EXPECT_EQ(f.Log(), (Log{"open 7c", "open 7s", "7s:\x0f@1"}));
+}
+
+// The table's index against a map, with keys crowded into few home slots so that probes run
+// long and deletions shift entries back across the end of the array.
+namespace {
+struct Item {
+  uint32_t key;
+};
+struct ItemTraits {
+  static size_t Hash(const uint32_t& k) { return ~size_t(0) - k % 7; }  // the last slots
+  static const uint32_t& KeyOf(const Item& i) { return i.key; }
+  static bool Same(const uint32_t& x, const uint32_t& y) { return x == y; }
+};
+}  // namespace
+
+TEST(PointerIndex, FindsWhatAMapFindsThroughInsertsAndErases) {
+  PointerIndex<Item, uint32_t, ItemTraits> index;
+  std::map<uint32_t, std::unique_ptr<Item>> model;
+  uint32_t state = 12345;
+  for (int step = 0; step < 20000; ++step) {
+    state = state * 1103515245u + 12345u;
+    const uint32_t key = (state >> 16) % 200;
+    auto it = model.find(key);
+    if (it == model.end()) {
+      auto item = std::make_unique<Item>(Item{key});
+      index.Insert(item.get());
+      model.emplace(key, std::move(item));
+    } else {
+      index.Erase(it->second.get());
+      model.erase(it);
+    }
+    if (step % 97 == 0) {
+      for (uint32_t k = 0; k < 200; ++k) {
+        auto m = model.find(k);
+        ASSERT_EQ(index.Find(k), m == model.end() ? nullptr : m->second.get()) << k;
+      }
+    }
+  }
+  EXPECT_EQ(index.size(), model.size());
 }
