@@ -43,8 +43,8 @@ const char* MessageCutText(MessageCut cut) {
 MessageAssembler::MessageAssembler(bool midStream, AssemblerCounters& counters, size_t heldCeiling,
                                    size_t window)
     : m_framer(midStream ? PacketFramer::Mode::kWaitForStart : PacketFramer::Mode::kFraming),
-      m_ceiling(heldCeiling),
-      m_window(window),
+      m_ceiling(static_cast<uint32_t>(heldCeiling)),
+      m_window(static_cast<uint32_t>(window)),
       m_startCut(midStream ? MessageCut::kJoinedMidway : MessageCut::kNone),
       m_counters(&counters) {}
 
@@ -168,7 +168,7 @@ void MessageAssembler::Offer(Consumer& consumer) {
   const size_t taken = std::min(consumer.Part(part), held);
   if (taken == 0) {
     // Nothing whole yet (a token longer than the window): offered again a window later.
-    m_nextOffer = held + m_window;
+    m_nextOffer = static_cast<uint32_t>(held + m_window);
     return;
   }
   m_held.erase(m_held.begin() + kEthernetHeader, m_held.begin() + kEthernetHeader + taken);

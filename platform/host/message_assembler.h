@@ -29,21 +29,21 @@ struct AssembledMessage {
   const uint8_t* block = nullptr;  // the Ethernet header, then `length` bytes of data
   const uint8_t* data = nullptr;
   size_t length = 0;
-  uint8_t type = 0;      // message type of the first packet
-  uint16_t channel = 0;  // channel of the first packet
-  uint32_t packets = 0;
   uint64_t lastFrame = 0;   // the frame that brought its last byte (or ended it)
   uint64_t firstFrame = 0;  // the frame that brought its first byte
   // Capture times of those frames (microseconds since 1970), as given with the bytes.
   int64_t firstUs = 0;
   int64_t lastUs = 0;
+  uint32_t packets = 0;
+  uint16_t channel = 0;  // channel of the first packet
+  uint8_t type = 0;      // message type of the first packet
   MessageCut cut = MessageCut::kNone;
   // A message longer than the window goes out in parts: which part this is (from 1; 0 for a
   // message handed over whole), where it begins in the message's data, and whether it is the
   // message's last.
   uint32_t part = 0;
-  uint64_t partOffset = 0;
   bool lastPart = true;
+  uint64_t partOffset = 0;
 };
 
 // What assemblers count. One set is shared by many directions (a view keeps one per direction
@@ -65,6 +65,7 @@ class MessageAssembler {
   static constexpr size_t kDefaultWindow = 64 * 1024;
 
   // counters: where to count (it must outlive the assembler).
+  // heldCeiling and window: at most 4 GiB.
   MessageAssembler(bool midStream, AssemblerCounters& counters,
                    size_t heldCeiling = kDefaultHeldCeiling, size_t window = kDefaultWindow);
 
@@ -108,14 +109,14 @@ class MessageAssembler {
   void Remember(const uint8_t* ethernet);
 
   PacketFramer m_framer;
-  size_t m_ceiling;
-  size_t m_window;
-  size_t m_nextOffer = 0;       // held data at which the front is offered next
-  std::vector<uint8_t> m_held;  // Ethernet header, then the message data so far
+  uint32_t m_ceiling;
+  uint32_t m_window;
+  uint32_t m_nextOffer = 0;  // held data at which the front is offered next
   bool m_open = false;
   bool m_passingOver = false;              // the current message outgrew the ceiling
   MessageCut m_startCut;                   // what the next message to open is marked with
   MessageCut m_endCut = MessageCut::kEnd;  // what End marks the message it hands over with
+  std::vector<uint8_t> m_held;             // Ethernet header, then the message data so far
   AssembledMessage m_current;
   Stamp m_heldFrom{0, 0};  // the frame that brought the first byte the framer holds
   uint8_t m_ethernet[kEthernetHeader] = {};

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "message_render.h"
 
@@ -50,6 +51,36 @@ class MessageSink : public DirectionSink, private MessageAssembler::Consumer {
 
 }  // namespace
 
+// A connection: what its records show, and its directions once opened.
+struct MessageView::State {
+  uint32_t conn;
+  Connection shown;
+  alignas(MessageSink) unsigned char dirs[2][sizeof(MessageSink)];
+  bool open[2] = {false, false};
+
+  explicit State(uint32_t number) : conn(number) {}
+  ~State() {
+    for (int dir = 0; dir < 2; ++dir)
+      if (open[dir]) Dir(dir)->~MessageSink();
+  }
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
+  MessageSink* Dir(int dir) { return std::launder(reinterpret_cast<MessageSink*>(dirs[dir])); }
+};
+
+const uint32_t& MessageView::StateTraits::KeyOf(const State& s) {
+  return s.conn;
+}
+
+MessageView::State& MessageView::StateOf(uint32_t conn) {
+  State* s = m_connections.Find(conn);
+  if (!s) {
+    s = new State(conn);
+    m_connections.Insert(s);
+  }
+  return *s;
+}
+
 bool IsTokenMessage(uint8_t type) {
   return type == 4 || type == 15 || type == 16;
 }
@@ -74,34 +105,43 @@ MessageView::MessageView(TdsParseMessageFn parse, const Options& options, OutBuf
 
 MessageView::~MessageView() {
   m_registry.EndAll();
+  m_connections.ForEach([](State* s) { delete s; });
 }
 
 void MessageView::ConnectionOpened(uint32_t conn, const ConnectionEnds& ends) {
-  Connection& c = m_connections[conn];
+  Connection& c = StateOf(conn).shown;
   c = Connection();
   PutEndpoint(c.client, ends.ipVersion, ends.client, ends.clientPort);
   PutEndpoint(c.server, ends.ipVersion, ends.server, ends.serverPort);
 }
 
 DirectionSink* MessageView::OpenDirection(uint32_t conn, bool clientToServer, bool midStream) {
-  return new MessageSink(*this, m_connections[conn], m_assembled[clientToServer ? 0 : 1], conn,
-                         clientToServer, midStream);
+  State& s = StateOf(conn);
+  const int dir = clientToServer ? 0 : 1;
+  if (s.open[dir]) s.Dir(dir)->~MessageSink();
+  s.open[dir] = true;
+  return new (s.dirs[dir])
+      MessageSink(*this, s.shown, m_assembled[dir], conn, clientToServer, midStream);
 }
 
-void MessageView::CloseDirection(DirectionSink* sink) {
-  delete sink;
+void MessageView::CloseDirection(DirectionSink* /*sink*/) {
+  // The direction ends with its connection's state.
 }
 
 void MessageView::ConnectionEnded(uint32_t conn) {
   m_orders.Forget(conn);
-  m_connections.erase(conn);
+  if (State* s = m_connections.Find(conn)) {
+    m_connections.Erase(s);
+    delete s;
+  }
   m_registry.End(conn);
   m_stats.formatRecordsRefused = m_registry.droppedBlocks();
 }
 
 void MessageView::EndAll() {
   m_orders.ForgetAll();
-  m_connections.clear();
+  m_connections.ForEach([](State* s) { delete s; });
+  m_connections.Clear();
   m_registry.EndAll();
   m_stats.formatRecordsRefused = m_registry.droppedBlocks();
   m_messages = 0;

@@ -4,11 +4,11 @@
 
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 
 #include "byte_order_guess.h"
 #include "message_assembler.h"
 #include "options.h"
+#include "pointer_index.h"
 #include "stats.h"
 #include "stream_piece.h"
 #include "tdsengine/display_tree.h"
@@ -18,6 +18,9 @@
 
 // A capture time that never moves, for a view whose records need no times.
 inline constexpr int64_t kNoClock = 0;
+
+// Room for an endpoint's text: "[", an IPv6 address of at most 45 characters, "]:65535", zero.
+constexpr size_t kEndpointText = 56;
 
 class MessageView : public View {
  public:
@@ -49,8 +52,8 @@ class MessageView : public View {
 
   // What the records of a connection show of it.
   struct Connection {
-    char client[64] = {};  // "192.0.2.1:40001", "[2001:db8::1]:5000"
-    char server[64] = {};
+    char client[kEndpointText] = {};  // "192.0.2.1:40001", "[2001:db8::1]:5000"
+    char server[kEndpointText] = {};
     int32_t shownOrder = 0;  // the byte order the last record that showed one showed
   };
   // Shows a message, or the front of an unfinished one (message.lastPart false): then only its
@@ -76,8 +79,15 @@ class MessageView : public View {
   const int64_t& m_clock;
   std::string m_input;
   RecordHook* m_hook = nullptr;
-  // The live connections (a node each, so a direction keeps a pointer to its own).
-  std::unordered_map<uint32_t, Connection> m_connections;
+  // The live connections: each one allocation with its two directions.
+  struct State;
+  struct StateTraits {
+    static size_t Hash(const uint32_t& conn) { return conn * 0x9E3779B1u; }
+    static const uint32_t& KeyOf(const State& s);
+    static bool Same(uint32_t x, uint32_t y) { return x == y; }
+  };
+  State& StateOf(uint32_t conn);
+  PointerIndex<State, uint32_t, StateTraits> m_connections;
   AssemblerCounters m_assembled[2];  // what the directions' assemblers count, by direction
   uint64_t m_messages = 0;
 };
@@ -85,5 +95,6 @@ class MessageView : public View {
 // Message types whose data is a stream of tokens (normal, request and response messages).
 bool IsTokenMessage(uint8_t type);
 
-// "192.0.2.1:40001", "[2001:db8::1]:5000" into `text` (64 bytes), ended by a zero byte.
+// "192.0.2.1:40001", "[2001:db8::1]:5000" into `text` (kEndpointText bytes), ended by a zero
+// byte.
 void PutEndpoint(char* text, uint8_t ipVersion, const uint8_t* address, uint16_t port);

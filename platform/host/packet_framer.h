@@ -19,7 +19,7 @@ struct FramedBytes {
 
 class PacketFramer {
  public:
-  enum class Mode {
+  enum class Mode : uint8_t {
     kFraming,       // packet boundaries known
     kWaitForStart,  // a stream joined midway: bytes are passed over until a packet starts
     kResync,        // after lost bytes: whole pieces go out as they are until a packet starts
@@ -30,7 +30,7 @@ class PacketFramer {
   static constexpr size_t kDefaultHeldCeiling = kTdsMaxPacket;
 
   explicit PacketFramer(Mode start = Mode::kFraming, size_t heldCeiling = kDefaultHeldCeiling)
-      : m_mode(start), m_ceiling(heldCeiling) {}
+      : m_mode(start), m_ceiling(static_cast<uint32_t>(heldCeiling)) {}
 
   // Takes the next bytes of the stream. True when something is handed over in `out`; assembled
   // bytes are written into `scratch`, which must outlive the use of `out`.
@@ -54,7 +54,7 @@ class PacketFramer {
   void ClearHeld();
 
   Mode m_mode;
-  size_t m_ceiling;
+  uint32_t m_ceiling;  // at most 4 GiB
   std::vector<uint8_t> m_held;
   uint64_t m_skipped = 0;
   uint64_t m_flushed = 0;

@@ -46,6 +46,12 @@ class PointerIndex {
     --m_used;
   }
 
+  // Calls fn(record) for every record; fn must not change the index.
+  template <class Fn>
+  void ForEach(Fn fn) const {
+    for (Record* r : m_slots)
+      if (r) fn(r);
+  }
   void Clear() {
     m_slots.clear();
     m_used = 0;

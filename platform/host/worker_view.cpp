@@ -38,16 +38,23 @@ class WorkerView::Sink : public DirectionSink {
   }
 
   WorkerView& m_view;
-  DirectionSink* m_inner;
-  size_t m_held = 0;  // as last seen
+  DirectionSink* m_inner;  // null: a direction of a connection another worker owns
+  size_t m_held = 0;       // as last seen
   bool m_cut = false;
   uint64_t m_lastFrame = 0;
+  size_t m_slot = 0;  // where it is in the view's list of owned sinks
 };
 
 WorkerView::WorkerView(View& inner, OwnsFn owns, void* context, size_t heldCeiling)
-    : m_inner(inner), m_owns(owns), m_context(context), m_ceiling(heldCeiling) {}
+    : m_inner(inner),
+      m_owns(owns),
+      m_context(context),
+      m_ceiling(heldCeiling),
+      m_others(new Sink(*this, nullptr)) {}
 
-WorkerView::~WorkerView() = default;
+WorkerView::~WorkerView() {
+  delete m_others;
+}
 
 void WorkerView::ConnectionOpened(uint32_t conn, const ConnectionEnds& ends) {
   ++m_event;
@@ -57,22 +64,23 @@ void WorkerView::ConnectionOpened(uint32_t conn, const ConnectionEnds& ends) {
 }
 
 DirectionSink* WorkerView::OpenDirection(uint32_t conn, bool clientToServer, bool midStream) {
-  DirectionSink* inner = m_ownedConnections.count(conn)
-                             ? m_inner.OpenDirection(conn, clientToServer, midStream)
-                             : nullptr;
-  Sink* sink = new Sink(*this, inner);
-  if (inner) m_owned.push_back(sink);
+  // Every direction of the connections other workers own shares one sink: it only counts.
+  if (!m_ownedConnections.count(conn)) return m_others;
+  Sink* sink = new Sink(*this, m_inner.OpenDirection(conn, clientToServer, midStream));
+  sink->m_slot = m_owned.size();
+  m_owned.push_back(sink);
   return sink;
 }
 
 void WorkerView::CloseDirection(DirectionSink* sink) {
   ++m_event;
+  if (sink == m_others) return;
   Sink* s = static_cast<Sink*>(sink);
-  if (s->m_inner) {
-    m_held -= s->m_held;
-    m_owned.erase(std::find(m_owned.begin(), m_owned.end(), s));
-    m_inner.CloseDirection(s->m_inner);
-  }
+  m_held -= s->m_held;
+  m_owned[s->m_slot] = m_owned.back();
+  m_owned[s->m_slot]->m_slot = s->m_slot;
+  m_owned.pop_back();
+  m_inner.CloseDirection(s->m_inner);
   delete s;
 }
 

@@ -49,5 +49,6 @@ class WorkerView : public View {
   uint64_t m_cutBytes = 0;
   size_t m_held = 0;
   uint64_t m_event = 0;
-  std::vector<Sink*> m_owned;  // the live sinks of owned connections
+  std::vector<Sink*> m_owned;  // the live sinks of owned connections, in no order
+  Sink* m_others;              // the sink of every direction of the others
 };
