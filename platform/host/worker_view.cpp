@@ -1,7 +1,5 @@
 #include "worker_view.h"
 
-#include <algorithm>
-
 // A direction's sink: counts the event, then passes it to the view's own sink when the
 // connection is owned and not cut.
 class WorkerView::Sink : public DirectionSink {
