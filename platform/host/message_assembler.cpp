@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "buffer_pool.h"
 #include "tds_header.h"
@@ -18,6 +19,51 @@ std::vector<uint8_t>& Scratch() {
 }
 
 }  // namespace
+
+// A message being assembled: what is known of it and its bytes so far.
+struct MessageAssembler::Open {
+  AssembledMessage current;
+  std::vector<uint8_t> held;  // Ethernet header, then the message data so far
+  uint32_t nextOffer = 0;     // held data at which the front is offered next
+};
+
+namespace {
+
+// Open messages done with, kept for the next ones (with their buffers, when not too large):
+// one pool per thread serves every direction.
+constexpr size_t kPooledOpen = 32;
+constexpr size_t kPooledHeldBytes = 64 * 1024;
+
+std::vector<std::unique_ptr<MessageAssembler::Open>>& OpenPool() {
+  static thread_local std::vector<std::unique_ptr<MessageAssembler::Open>> pool;
+  return pool;
+}
+
+}  // namespace
+
+std::unique_ptr<MessageAssembler::Open> MessageAssembler::TakeOpen() {
+  auto& pool = OpenPool();
+  if (pool.empty()) return std::make_unique<Open>();
+  std::unique_ptr<Open> open = std::move(pool.back());
+  pool.pop_back();
+  return open;
+}
+
+void MessageAssembler::GiveOpen(std::unique_ptr<Open> open) {
+  auto& pool = OpenPool();
+  if (pool.size() >= kPooledOpen) return;
+  open->held.clear();
+  if (open->held.capacity() > kPooledHeldBytes) std::vector<uint8_t>().swap(open->held);
+  pool.push_back(std::move(open));
+}
+
+size_t MessageAssembler::heldCapacity() const {
+  return (m_msg ? m_msg->held.capacity() : 0) + m_framer.heldCapacity();
+}
+
+MessageAssembler::~MessageAssembler() {
+  if (m_msg) GiveOpen(std::move(m_msg));
+}
 
 const char* MessageCutText(MessageCut cut) {
   switch (cut) {
@@ -82,7 +128,7 @@ void MessageAssembler::Gap(uint64_t frame, const uint8_t* ethernet, Consumer& co
   const Stamp now{frame, us};
   FramedBytes out;
   if (m_framer.Gap(Scratch(), out)) Packets(out.data, out.length, m_heldFrom, now, consumer);
-  if (m_open) Hand(MessageCut::kGap, now, consumer);
+  if (m_msg) Hand(MessageCut::kGap, now, consumer);
   m_passingOver = false;
   m_startCut = MessageCut::kLostStart;
 }
@@ -91,7 +137,7 @@ void MessageAssembler::End(uint64_t frame, Consumer& consumer, int64_t us) {
   const Stamp now{frame, us};
   FramedBytes out;
   if (m_framer.End(Scratch(), out)) Packets(out.data, out.length, m_heldFrom, now, consumer);
-  if (m_open) Hand(m_endCut, now, consumer);
+  if (m_msg) Hand(m_endCut, now, consumer);
   m_passingOver = false;
 }
 
@@ -115,14 +161,14 @@ void MessageAssembler::Packets(const uint8_t* data, size_t length, Stamp first, 
     pos += take;
     if (take < extent) break;  // handed over as it was: the caller ends the message
     if (header[1] & kLastBuffer) {
-      if (m_open) {
+      if (m_msg) {
         Hand(MessageCut::kNone, now, consumer);
       } else if (m_passingOver) {
         m_passingOver = false;  // the rest of an oversized message ends here
       }
-    } else if (m_open) {
-      if (m_held.size() - kEthernetHeader >= m_nextOffer) Offer(consumer);
-      if (m_held.size() - kEthernetHeader > m_ceiling) {
+    } else if (m_msg) {
+      if (m_msg->held.size() - kEthernetHeader >= m_msg->nextOffer) Offer(consumer);
+      if (m_msg->held.size() - kEthernetHeader > m_ceiling) {
         Hand(MessageCut::kCeiling, now, consumer);
         m_passingOver = true;
       }
@@ -136,67 +182,68 @@ void MessageAssembler::Append(const uint8_t* header, const uint8_t* body, size_t
     m_counters->bytesPassedOver += bodyLength;
     return;
   }
-  if (!m_open) {
-    m_open = true;
-    m_current = AssembledMessage();
-    m_current.type = header[0];
-    m_current.channel = static_cast<uint16_t>((header[4] << 8) | header[5]);
-    m_current.cut = m_startCut;
-    m_current.firstFrame = begun.frame;
-    m_current.firstUs = begun.us;
+  if (!m_msg) {
+    m_msg = TakeOpen();
+    m_msg->current = AssembledMessage();
+    m_msg->current.type = header[0];
+    m_msg->current.channel = static_cast<uint16_t>((header[4] << 8) | header[5]);
+    m_msg->current.cut = m_startCut;
+    m_msg->current.firstFrame = begun.frame;
+    m_msg->current.firstUs = begun.us;
     m_startCut = MessageCut::kNone;
-    m_nextOffer = m_window;
-    TakePooledBuffer(m_held);
-    m_held.reserve(kEthernetHeader + bodyLength);
-    m_held.assign(kEthernetHeader, 0);
+    m_msg->nextOffer = m_window;
+    m_msg->held.reserve(kEthernetHeader + bodyLength);
+    m_msg->held.assign(kEthernetHeader, 0);
   }
-  ++m_current.packets;
-  m_current.lastFrame = now.frame;
-  m_current.lastUs = now.us;
-  m_held.insert(m_held.end(), body, body + bodyLength);
+  ++m_msg->current.packets;
+  m_msg->current.lastFrame = now.frame;
+  m_msg->current.lastUs = now.us;
+  m_msg->held.insert(m_msg->held.end(), body, body + bodyLength);
 }
 
 void MessageAssembler::Offer(Consumer& consumer) {
-  std::memcpy(m_held.data(), m_ethernet, kEthernetHeader);
-  const size_t held = m_held.size() - kEthernetHeader;
-  AssembledMessage part = m_current;
-  part.block = m_held.data();
-  part.data = m_held.data() + kEthernetHeader;
+  std::memcpy(m_msg->held.data(), m_ethernet, kEthernetHeader);
+  const size_t held = m_msg->held.size() - kEthernetHeader;
+  AssembledMessage part = m_msg->current;
+  part.block = m_msg->held.data();
+  part.data = m_msg->held.data() + kEthernetHeader;
   part.length = held;
   ++part.part;
   part.lastPart = false;
   const size_t taken = std::min(consumer.Part(part), held);
   if (taken == 0) {
     // Nothing whole yet (a token longer than the window): offered again a window later.
-    m_nextOffer = static_cast<uint32_t>(held + m_window);
+    m_msg->nextOffer = static_cast<uint32_t>(held + m_window);
     return;
   }
-  m_held.erase(m_held.begin() + kEthernetHeader, m_held.begin() + kEthernetHeader + taken);
-  m_current.part = part.part;
-  m_current.partOffset += taken;
+  m_msg->held.erase(m_msg->held.begin() + kEthernetHeader,
+                    m_msg->held.begin() + kEthernetHeader + taken);
+  m_msg->current.part = part.part;
+  m_msg->current.partOffset += taken;
   // The rest began in the latest frame (or an earlier one); the first cut marks the first part.
-  m_current.firstFrame = m_current.lastFrame;
-  m_current.firstUs = m_current.lastUs;
-  m_current.packets = m_held.size() > kEthernetHeader ? 1 : 0;
-  if (m_current.cut == MessageCut::kLostStart || m_current.cut == MessageCut::kJoinedMidway)
-    m_current.cut = MessageCut::kNone;
-  m_nextOffer = m_window;
+  m_msg->current.firstFrame = m_msg->current.lastFrame;
+  m_msg->current.firstUs = m_msg->current.lastUs;
+  m_msg->current.packets = m_msg->held.size() > kEthernetHeader ? 1 : 0;
+  if (m_msg->current.cut == MessageCut::kLostStart ||
+      m_msg->current.cut == MessageCut::kJoinedMidway)
+    m_msg->current.cut = MessageCut::kNone;
+  m_msg->nextOffer = m_window;
 }
 
 void MessageAssembler::Hand(MessageCut cut, Stamp now, Consumer& consumer) {
-  std::memcpy(m_held.data(), m_ethernet, kEthernetHeader);
-  m_current.block = m_held.data();
-  m_current.data = m_held.data() + kEthernetHeader;
-  m_current.length = m_held.size() - kEthernetHeader;
-  if (m_current.part > 0) ++m_current.part;  // the last part
-  m_current.lastPart = true;
+  std::memcpy(m_msg->held.data(), m_ethernet, kEthernetHeader);
+  m_msg->current.block = m_msg->held.data();
+  m_msg->current.data = m_msg->held.data() + kEthernetHeader;
+  m_msg->current.length = m_msg->held.size() - kEthernetHeader;
+  if (m_msg->current.part > 0) ++m_msg->current.part;  // the last part
+  m_msg->current.lastPart = true;
   if (cut != MessageCut::kNone) {
-    m_current.cut = cut;  // an end cut says more than an unsure start
-    m_current.lastFrame = now.frame;
-    m_current.lastUs = now.us;
+    m_msg->current.cut = cut;  // an end cut says more than an unsure start
+    m_msg->current.lastFrame = now.frame;
+    m_msg->current.lastUs = now.us;
   }
-  m_open = false;
-  consumer.Message(m_current);
-  // Between messages a direction holds no buffer.
-  GivePooledBuffer(m_held);
+  // Between messages a direction holds nothing of them.
+  std::unique_ptr<Open> msg = std::move(m_msg);
+  consumer.Message(msg->current);
+  GiveOpen(std::move(msg));
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "link_layer.h"
@@ -56,6 +57,8 @@ struct AssemblerCounters {
 
 class MessageAssembler {
  public:
+  struct Open;  // a message being assembled
+
   // The largest message data held before it is handed over cut short. Real result sets can be
   // far larger than any packet; past this the rest of the message is counted, not kept. The
   // display tree of a message costs about 64 bytes per field on top, so this also bounds that.
@@ -68,6 +71,9 @@ class MessageAssembler {
   // heldCeiling and window: at most 4 GiB.
   MessageAssembler(bool midStream, AssemblerCounters& counters,
                    size_t heldCeiling = kDefaultHeldCeiling, size_t window = kDefaultWindow);
+  ~MessageAssembler();
+  MessageAssembler(const MessageAssembler&) = delete;
+  MessageAssembler& operator=(const MessageAssembler&) = delete;
 
   // Receives each message as it completes; `message` is valid during the call only.
   class Consumer {
@@ -90,7 +96,7 @@ class MessageAssembler {
   // The stream is about to end for the memory ceiling: End's message says so.
   void CutForMemory() { m_endCut = MessageCut::kMemory; }
 
-  size_t heldCapacity() const { return m_held.capacity() + m_framer.heldCapacity(); }
+  size_t heldCapacity() const;
   const AssemblerCounters& counters() const { return *m_counters; }
 
  private:
@@ -107,17 +113,17 @@ class MessageAssembler {
   void Hand(MessageCut cut, Stamp now, Consumer& consumer);
   void Offer(Consumer& consumer);
   void Remember(const uint8_t* ethernet);
+  static std::unique_ptr<Open> TakeOpen();
+  static void GiveOpen(std::unique_ptr<Open> open);
 
   PacketFramer m_framer;
   uint32_t m_ceiling;
   uint32_t m_window;
-  uint32_t m_nextOffer = 0;  // held data at which the front is offered next
-  bool m_open = false;
   bool m_passingOver = false;              // the current message outgrew the ceiling
   MessageCut m_startCut;                   // what the next message to open is marked with
   MessageCut m_endCut = MessageCut::kEnd;  // what End marks the message it hands over with
-  std::vector<uint8_t> m_held;             // Ethernet header, then the message data so far
-  AssembledMessage m_current;
+  // The message being assembled, null between messages: an idle direction holds nothing.
+  std::unique_ptr<Open> m_msg;
   Stamp m_heldFrom{0, 0};  // the frame that brought the first byte the framer holds
   uint8_t m_ethernet[kEthernetHeader] = {};
   AssemblerCounters* m_counters;
