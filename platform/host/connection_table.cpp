@@ -55,7 +55,11 @@ size_t ConnectionTable::IndexTraits::Hash(const Key& k) {
 
 ConnectionTable::ConnectionTable(const Options& options, View& view, HostStats& stats,
                                  TableLimits limits)
-    : m_options(options), m_view(view), m_stats(stats), m_limits(limits) {}
+    : m_options(options),
+      m_view(view),
+      m_stats(stats),
+      m_limits(limits),
+      m_seqSetup{limits.seq, &stats.stream} {}
 
 ConnectionTable::~ConnectionTable() {
   EndAll(0);
@@ -129,7 +133,7 @@ ConnectionTable::Connection* ConnectionTable::Create(const Key& key, const TcpSe
   c.midStream = !hint && !syn;
   for (int dir = 0; dir < 2; ++dir) {
     BuildEthernet(c.ethernet[dir], dir == 0, s.ipVersion);
-    c.seq[dir] = SeqTracker(m_limits.seq, &m_stats.stream);
+    c.seq[dir] = SeqTracker(&m_seqSetup);
   }
   ++m_stats.tcpConnections;
   if (c.kind == Kind::kTds) {

@@ -93,6 +93,7 @@ class ConnectionTable {
   View& m_view;
   HostStats& m_stats;
   TableLimits m_limits;
+  SeqSetup m_seqSetup;  // what the sequence trackers share
   uint32_t m_nextNumber = 1;
   size_t m_buffered = 0;
   // The connections, each its own allocation, linked from the most recently used.

@@ -2,6 +2,12 @@
 
 #include <cstring>
 
+namespace {
+const SeqSetup kDefaultSetup;
+}  // namespace
+
+SeqTracker::SeqTracker(const SeqSetup* setup) : m_setup(setup ? setup : &kDefaultSetup) {}
+
 void SeqTracker::Syn(uint32_t isn) {
   m_started = true;
   m_next = isn + 1;
@@ -19,10 +25,10 @@ void SeqTracker::Fin(uint32_t seqEnd) {
 void SeqTracker::DeliverAt(uint32_t seq, const StreamPiece& piece, PieceSink& sink) {
   const uint32_t already = m_next - seq;  // bytes of the piece delivered before
   if (already >= piece.length) {
-    if (m_counters) m_counters->retransmittedBytes += piece.length;
+    if (m_setup->counters) m_setup->counters->retransmittedBytes += piece.length;
     return;
   }
-  if (m_counters) m_counters->retransmittedBytes += already;
+  if (m_setup->counters) m_setup->counters->retransmittedBytes += already;
   StreamPiece fresh = piece;
   fresh.data += already;
   fresh.length -= already;
@@ -31,9 +37,10 @@ void SeqTracker::DeliverAt(uint32_t seq, const StreamPiece& piece, PieceSink& si
 }
 
 void SeqTracker::DeliverWaiting(const StreamPiece& context, PieceSink& sink) {
+  if (!m_waiting) return;
   size_t done = 0;
-  while (done < m_waiting.size()) {
-    Waiting& w = m_waiting[done];
+  while (done < m_waiting->size()) {
+    Waiting& w = (*m_waiting)[done];
     if (int32_t(w.seq - m_next) > 0) break;
     StreamPiece piece;
     piece.data = w.bytes.data();
@@ -44,14 +51,15 @@ void SeqTracker::DeliverWaiting(const StreamPiece& context, PieceSink& sink) {
     m_buffered -= static_cast<uint32_t>(w.bytes.size());
     ++done;
   }
-  if (done) m_waiting.erase(m_waiting.begin(), m_waiting.begin() + static_cast<long>(done));
+  if (done) m_waiting->erase(m_waiting->begin(), m_waiting->begin() + static_cast<long>(done));
+  if (m_waiting->empty()) m_waiting.reset();  // back in order
 }
 
 void SeqTracker::GiveUpGap(const StreamPiece& context, PieceSink& sink) {
-  if (m_waiting.empty()) return;
-  if (m_counters) ++m_counters->gaps;
+  if (!m_waiting || m_waiting->empty()) return;
+  if (m_setup->counters) ++m_setup->counters->gaps;
   sink.Gap(context);
-  m_next = m_waiting.front().seq;
+  m_next = m_waiting->front().seq;
   DeliverWaiting(context, sink);
 }
 
@@ -69,7 +77,7 @@ void SeqTracker::Segment(uint32_t seq, const StreamPiece& piece, size_t wireLeng
       // The capture kept only the segment's first bytes; the rest never comes.
       const uint32_t end = seq + static_cast<uint32_t>(wireLength);
       if (int32_t(end - m_next) > 0) {
-        if (m_counters) ++m_counters->gaps;
+        if (m_setup->counters) ++m_setup->counters->gaps;
         sink.Gap(piece);
         m_next = end;
       }
@@ -78,10 +86,11 @@ void SeqTracker::Segment(uint32_t seq, const StreamPiece& piece, size_t wireLeng
     return;
   }
   // Early: wait for the bytes before it, in order of sequence.
-  if (m_counters) ++m_counters->outOfOrderSegments;
+  if (m_setup->counters) ++m_setup->counters->outOfOrderSegments;
   if (piece.length > 0) {
-    size_t at = m_waiting.size();
-    while (at > 0 && uint32_t(m_waiting[at - 1].seq - m_next) > uint32_t(seq - m_next)) --at;
+    if (!m_waiting) m_waiting = std::make_unique<std::vector<Waiting>>();
+    size_t at = m_waiting->size();
+    while (at > 0 && uint32_t((*m_waiting)[at - 1].seq - m_next) > uint32_t(seq - m_next)) --at;
     Waiting w;
     w.seq = seq;
     if (piece.ethernet)
@@ -90,14 +99,15 @@ void SeqTracker::Segment(uint32_t seq, const StreamPiece& piece, size_t wireLeng
       std::memset(w.ethernet, 0, kEthernetHeader);
     w.bytes.assign(piece.data, piece.data + piece.length);
     m_buffered += static_cast<uint32_t>(piece.length);
-    m_waiting.insert(m_waiting.begin() + static_cast<long>(at), std::move(w));
+    m_waiting->insert(m_waiting->begin() + static_cast<long>(at), std::move(w));
   }
   // Past the window the oldest gap is given up.
-  while (!m_waiting.empty() &&
-         (m_buffered > m_limits.maxBufferedBytes || m_waiting.size() > m_limits.maxSegments))
+  while (m_waiting && !m_waiting->empty() &&
+         (m_buffered > m_setup->limits.maxBufferedBytes ||
+          m_waiting->size() > m_setup->limits.maxSegments))
     GiveUpGap(piece, sink);
 }
 
 void SeqTracker::Drain(const StreamPiece& context, PieceSink& sink) {
-  while (!m_waiting.empty()) GiveUpGap(context, sink);
+  while (m_waiting && !m_waiting->empty()) GiveUpGap(context, sink);
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "link_layer.h"
@@ -21,10 +22,16 @@ struct StreamCounters {
   uint64_t gaps = 0;
 };
 
+// What the trackers of a table share: their limits and where they count.
+struct SeqSetup {
+  SeqLimits limits;
+  StreamCounters* counters = nullptr;
+};
+
 class SeqTracker {
  public:
-  explicit SeqTracker(SeqLimits limits = SeqLimits(), StreamCounters* counters = nullptr)
-      : m_limits(limits), m_counters(counters) {}
+  // setup: must outlive the tracker; null: the default limits, nothing counted.
+  explicit SeqTracker(const SeqSetup* setup = nullptr);
 
   // A SYN: the stream's first byte is isn + 1.
   void Syn(uint32_t isn);
@@ -40,7 +47,7 @@ class SeqTracker {
   uint32_t next() const { return m_next; }
   bool finReached() const { return m_finSeen && m_started && int32_t(m_next - m_fin) >= 0; }
   size_t bufferedBytes() const { return m_buffered; }
-  size_t waitingSegments() const { return m_waiting.size(); }
+  size_t waitingSegments() const { return m_waiting ? m_waiting->size() : 0; }
 
  private:
   struct Waiting {
@@ -53,12 +60,13 @@ class SeqTracker {
   void DeliverWaiting(const StreamPiece& context, PieceSink& sink);
   void GiveUpGap(const StreamPiece& context, PieceSink& sink);
 
-  SeqLimits m_limits;
-  StreamCounters* m_counters;
+  const SeqSetup* m_setup;
   bool m_started = false;
   uint32_t m_next = 0;
   bool m_finSeen = false;
   uint32_t m_fin = 0;
-  uint32_t m_buffered = 0;         // at most maxBufferedBytes and one segment
-  std::vector<Waiting> m_waiting;  // ordered by distance ahead of m_next
+  uint32_t m_buffered = 0;  // at most maxBufferedBytes and one segment
+  // Ordered by distance ahead of m_next; made when a segment first arrives early, so that a
+  // stream in order costs a pointer for it.
+  std::unique_ptr<std::vector<Waiting>> m_waiting;
 };

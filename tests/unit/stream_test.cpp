@@ -168,9 +168,10 @@ const uint8_t kEth[14] = {};
 
 struct Tracker {
   StreamCounters counters;
+  SeqSetup setup;
   SeqTracker seq;
   Recorder sink;
-  explicit Tracker(SeqLimits limits = SeqLimits()) : seq(limits, &counters) {}
+  explicit Tracker(SeqLimits limits = SeqLimits()) : setup{limits, &counters}, seq(&setup) {}
   void Seg(uint32_t at, const std::string& text, uint64_t frame = 0, size_t wire = 0) {
     StreamPiece p;
     p.data = reinterpret_cast<const uint8_t*>(text.data());
