@@ -26,8 +26,8 @@ struct Tree {
   void Field(const char* label, int32_t offset, int32_t size, FIELD_FORMAT format,
              const CPICodeTable* table = nullptr, int32_t rows = 0, uint32_t mask = 0xFFFFFFFF,
              const char* note = nullptr, bool msbFirst = true) {
-    FieldRecord f{label,   frame + 14 + offset, offset, size, format, table, rows, mask, note,
-                  msbFirst};
+    FieldRecord f{
+        label, frame + 14 + offset, table, note, offset, size, format, rows, mask, -1, 0, msbFirst};
     tree.AddField(f);
   }
 };

@@ -68,11 +68,12 @@ class Msg {
   Msg& Add(const char* label, const std::string& bytes, FIELD_FORMAT format) {
     m_bytes.push_back(bytes);
     const std::string& b = m_bytes.back();
-    FieldRecord f{label,   reinterpret_cast<const uint8_t*>(b.data()),
-                  0,       static_cast<int32_t>(b.size()),
-                  format,  nullptr,
-                  0,       0xFFFFFFFF,
-                  nullptr, false};
+    FieldRecord f{label,      reinterpret_cast<const uint8_t*>(b.data()),
+                  nullptr,    nullptr,
+                  0,          static_cast<int32_t>(b.size()),
+                  format,     0,
+                  0xFFFFFFFF, -1,
+                  0,          false};
     m_tree.AddField(f);
     return *this;
   }

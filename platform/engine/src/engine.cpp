@@ -61,8 +61,9 @@ int PIOutputToCPDecode(int32_t& remaining, const uint8_t*& cursor, int32_t /*off
     return 0;
   }
   const bool msbFirst = order == BO_MSB_FIRST || (order != BO_LSB_FIRST && parser.MsbFirst());
-  dt.AddField(FieldRecord{label ? label : "", cursor, static_cast<int32_t>(cursor - dt.tdsBegin()),
-                          size, format, table, table ? rows : 0, mask, note, msbFirst});
+  dt.AddField(FieldRecord{label ? label : "", cursor, table, note,
+                          static_cast<int32_t>(cursor - dt.tdsBegin()), size, format,
+                          table ? rows : 0, mask, -1, 0, msbFirst});
   cursor += size;
   remaining -= size;
   return 1;

@@ -9,22 +9,23 @@
 
 #include "tdsengine/engine.h"
 
+// Ordered for size (64 bytes): a message of many small tokens makes one per field.
 struct FieldRecord {
   const char* label;    // the plug-in's constant text
   const uint8_t* data;  // the field's bytes inside the frame
-  int32_t offset;       // from the first TDS byte of the frame
+  const CPICodeTable* table;
+  const char* note;
+  int32_t offset;  // from the first TDS byte of the frame
   int32_t size;
   FIELD_FORMAT format;
-  const CPICodeTable* table;
   int32_t rows;
   uint32_t mask;
-  const char* note;
-  bool msbFirst;  // resolved byte order
   // Message view: the field's value as text the plug-in decoded (a statement in the
   // connection's character set, a masked password), UTF-8 in DisplayTree::texts(); -1 when the
   // value is the field's bytes.
   int32_t textBegin = -1;
   int32_t textSize = 0;
+  bool msbFirst;  // resolved byte order
 };
 
 // Message view: one value of a data token (a column of a row, a parameter) as people read it.
@@ -63,18 +64,18 @@ struct RefusalRecord {
 struct PacketRecord {
   const char* shortName;
   const char* longName;
+  RefusalRecord refusal{};
   uint32_t summaryBegin = 0;  // range in DisplayTree::summaries()
   uint32_t summaryEnd = 0;
   uint32_t firstField = 0;
   uint32_t fieldCount = 0;
   uint32_t firstValue = 0;
   uint32_t valueCount = 0;
-  bool refused = false;
-  RefusalRecord refusal{};
   // Message view: the token this record shows, its first byte and extent in the message data.
   int32_t token = -1;
   int32_t spanOffset = -1;
   int32_t spanSize = 0;
+  bool refused = false;
 };
 
 class TDSENGINE_API DisplayTree {
