@@ -83,14 +83,33 @@ class RequestTracker {
 
   size_t waiting() const { return m_queue.size(); }
 
+  // A complete request waiting its turn to be written, in one block of bytes; defined in
+  // request_log.cpp.
+  struct Packed;
+  struct PackedDeleter {
+    void operator()(Packed* p) const;
+  };
+  using PackedPtr = std::unique_ptr<Packed, PackedDeleter>;
+
  private:
+  // A request in the queue: whole while its answer may still add to it, packed once it is
+  // complete and has to wait behind another (an idle connection's last request waits so, for
+  // an attention that may never come).
+  struct Queued {
+    std::unique_ptr<Request> whole;
+    PackedPtr packed;
+    uint64_t firstFrame() const;
+  };
+
   struct Connection {
     std::shared_ptr<ConnectionInfo> info;
     // Requests whose answer has not ended, in the order sent. Vectors rather than deques here:
     // they are short, and an empty vector allocates nothing (a deque takes 576 bytes at once,
     // which every idle connection would pay).
     std::vector<Request*> open;
-    Request* last = nullptr;  // the latest request that is not an attention
+    // The latest request that is not an attention: whole, or packed (at most one is set).
+    Request* last = nullptr;
+    Packed* lastPacked = nullptr;
     std::shared_ptr<const ResultColumns> lastColumns;  // the latest row format
     std::unordered_map<uint32_t, std::string> cursorNames;
     // The cursor the request being answered names (by name, without an id): the server's
@@ -112,7 +131,16 @@ class RequestTracker {
   void KeepRow(Request& r, const DisplayTree& tree, const PacketRecord& p);
   void Queue(std::unique_ptr<Request> r);
   void EndConnection(Connection& c);
-  void Detach(const Request* r);
+  // The latest request of the connection no longer waits for an attention (cancelled: one
+  // came, and cancels it).
+  void ReleaseLast(Connection& c, bool cancelled);
+  // A complete request that cannot be written yet is packed, and its memory kept for reuse.
+  void PackWaiting(Connection& c, Request* r);
+  // The connection's latest request whole again, for a later part of its message.
+  Request* UnpackLast(Connection& c);
+  std::deque<Queued>::iterator Find(uint64_t firstFrame, const void* identity);
+  std::unique_ptr<Request> SpareRequest();
+  void Detach(uint32_t conn, const void* identity);
   void Flush();
 
   RequestOutput& m_sink;
@@ -120,5 +148,5 @@ class RequestTracker {
   size_t m_rowsKept = 0;
   std::unordered_map<uint32_t, Connection> m_connections;
   std::vector<std::unique_ptr<Request>> m_spare;  // written, kept for their memory
-  std::deque<std::unique_ptr<Request>> m_queue;   // in the order sent, until written
+  std::deque<Queued> m_queue;                     // in the order sent, until written
 };
