@@ -259,15 +259,19 @@ ServerMessage ReadServerMessage(const Fields& fs, int32_t token) {
   return m;
 }
 
-// The cursor a command names: by its name (id 0), else by the id the server gave it.
-std::string CursorName(const Fields& fs, const std::unordered_map<uint32_t, std::string>& names) {
+// The cursor a command names: by its name (id 0), else by the id the server gave it (names:
+// the connection's, null when it has none).
+template <typename Statements>
+std::string CursorName(const Fields& fs, const Statements* names) {
   const FieldRecord* name = fs.Find("Cursor Name");
   if (name) return Trimmed(Text(fs.tree(), name));
   const FieldRecord* id = fs.Find("Cursor ID");
   if (!id) return std::string();
   const uint32_t n = static_cast<uint32_t>(FieldUnsigned(*id));
-  auto found = names.find(n);
-  if (found != names.end()) return found->second;
+  if (names) {
+    auto found = names->cursorNames.find(n);
+    if (found != names->cursorNames.end()) return found->second;
+  }
   return "cursor " + std::to_string(n);
 }
 
@@ -611,6 +615,15 @@ RequestTracker::Connection& RequestTracker::ConnectionOf(uint32_t conn) {
   return c;
 }
 
+RequestTracker::Statements& RequestTracker::StatementsOf(Connection& c) {
+  if (!c.statements) c.statements.reset(new Statements);
+  return *c.statements;
+}
+
+void RequestTracker::ForgetFraming() {
+  for (auto& entry : m_connections) entry.second.framing = Framing();
+}
+
 void RequestTracker::ConnectionOpened(uint32_t conn, const std::string& client,
                                       const std::string& server) {
   Connection& c = ConnectionOf(conn);
@@ -789,7 +802,7 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
   // are part of the same request.
   int32_t formatCount = 0;
   bool first = !continued;
-  if (first) c.namedCursor.clear();
+  if (first && c.statements) c.statements->namedCursor.clear();
   for (const PacketRecord& p : records) {
     if (p.token < 0) continue;
     const Fields fs(tree, p);
@@ -835,10 +848,12 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
         Join(r->text, r->name);
         const std::string statement = Text(fs, "Statement");
         if (!statement.empty()) r->text += ": " + statement;
-        for (auto at = c.statements.begin(); at != c.statements.end(); ++at) {
+        if (!c.statements) break;
+        auto& statements = c.statements->statements;
+        for (auto at = statements.begin(); at != statements.end(); ++at) {
           if (at->first != r->name) continue;
           r->paramNames = at->second;
-          if (type == kDynamicDeallocate) c.statements.erase(at);
+          if (type == kDynamicDeallocate) statements.erase(at);
           break;
         }
         break;
@@ -849,15 +864,15 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
         r->kind = RequestKind::kCursorDeclare;
         r->name = Trimmed(Text(fs, "Cursor Name"));
         r->text = r->name + ": " + Text(fs, "Statement");
-        c.namedCursor = r->name;
+        StatementsOf(c).namedCursor = r->name;
         break;
       case kCurOpen:
         r->kind = RequestKind::kCursorOpen;
-        r->name = r->text = CursorName(fs, c.cursorNames);
+        r->name = r->text = CursorName(fs, c.statements.get());
         break;
       case kCurFetch: {
         r->kind = RequestKind::kCursorFetch;
-        r->name = r->text = CursorName(fs, c.cursorNames);
+        r->name = r->text = CursorName(fs, c.statements.get());
         Join(r->text, FetchWord(Unsigned(fs.Find("Cursor fetch type"))));
         if (const FieldRecord* row = fs.Find("Row number"))
           Join(r->text, std::to_string(Signed(row)));
@@ -867,28 +882,30 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
       case kCurInfo2:
       case kCurInfo3:
         r->kind = RequestKind::kCursorInfo;
-        r->name = r->text = CursorName(fs, c.cursorNames);
+        r->name = r->text = CursorName(fs, c.statements.get());
         Join(r->text, TableText(fs.Find("Command")), ": ");
         if (const FieldRecord* count = fs.Find("Row count"))
           Join(r->text, std::to_string(Signed(count)));
         break;
       case kCurClose:
         r->kind = RequestKind::kCursorClose;
-        r->name = r->text = CursorName(fs, c.cursorNames);
+        r->name = r->text = CursorName(fs, c.statements.get());
         if (Unsigned(fs.Find("Options")) == 1) {
           Join(r->text, "deallocate");
           if (!fs.Find("Cursor Name"))
-            c.cursorNames.erase(static_cast<uint32_t>(Unsigned(fs.Find("Cursor ID"))));
+            if (c.statements)
+              c.statements->cursorNames.erase(
+                  static_cast<uint32_t>(Unsigned(fs.Find("Cursor ID"))));
         }
         break;
       case kCurDelete:
         r->kind = RequestKind::kCursorDelete;
-        r->name = r->text = CursorName(fs, c.cursorNames);
+        r->name = r->text = CursorName(fs, c.statements.get());
         Join(r->text, Text(fs, "Table name"));
         break;
       case kCurUpdate: {
         r->kind = RequestKind::kCursorUpdate;
-        r->name = r->text = CursorName(fs, c.cursorNames);
+        r->name = r->text = CursorName(fs, c.statements.get());
         Join(r->text, Text(fs, "Table name"));
         const std::string statement = Text(fs, "Statement");
         if (!statement.empty()) r->text += ": " + statement;
@@ -914,7 +931,7 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
     // A cursor named rather than numbered learns its id from the answer.
     if (r->kind >= RequestKind::kCursorDeclare && r->kind <= RequestKind::kCursorUpdate &&
         fs.Find("Cursor Name"))
-      c.namedCursor = r->name;
+      StatementsOf(c).namedCursor = r->name;
   }
   if (first) r->text = "message type " + std::to_string(m.type);
   r->paramCount = std::max(r->paramCount + formatCount, static_cast<int32_t>(r->params.size()));
@@ -940,15 +957,16 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
       case kRowFmt2: {
         std::shared_ptr<ResultColumns> columns = std::make_shared<ResultColumns>();
         ReadColumns(fs, p.token == kRowFmt2, *columns);
-        c.lastColumns = std::move(columns);
+        Statements& s = StatementsOf(c);
+        s.lastColumns = std::move(columns);
         // A prepared statement's description of its rows is no result; rows sent later without
         // a format of their own take it.
-        if (c.describingOutput) {
-          c.describingOutput = false;
+        if (s.describingOutput) {
+          s.describingOutput = false;
           break;
         }
         r->results.emplace_back();
-        r->results.back().columns = c.lastColumns;
+        r->results.back().columns = s.lastColumns;
         r->results.back().dataKept = m_rowsKept > 0;
         break;
       }
@@ -961,23 +979,26 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
         // An input description: the parameter format that follows names the parameters. An
         // output description: the row format that follows describes the statement's rows.
         const uint64_t type = Unsigned(fs.Find("Type"));
-        c.describing.clear();
-        if (type == kDynamicDescribeInput) c.describing = Text(fs, "Id");
-        c.describingOutput = type == kDynamicDescribeOutput;
+        if (!c.statements && type != kDynamicDescribeInput && type != kDynamicDescribeOutput) break;
+        Statements& s = StatementsOf(c);
+        s.describing.clear();
+        if (type == kDynamicDescribeInput) s.describing = Text(fs, "Id");
+        s.describingOutput = type == kDynamicDescribeOutput;
         break;
       }
       case kParamFmt:
       case kParamFmt2:
-        if (!c.describing.empty()) {
-          for (auto at = c.statements.begin(); at != c.statements.end(); ++at) {
-            if (at->first != c.describing) continue;
-            c.statements.erase(at);
+        if (c.statements && !c.statements->describing.empty()) {
+          Statements& s = *c.statements;
+          for (auto at = s.statements.begin(); at != s.statements.end(); ++at) {
+            if (at->first != s.describing) continue;
+            s.statements.erase(at);
             break;
           }
-          if (c.statements.size() >= kMaxStatements) c.statements.erase(c.statements.begin());
-          c.statements.emplace_back(
-              c.describing, std::make_shared<const std::vector<std::string>>(ParamNames(fs)));
-          c.describing.clear();
+          if (s.statements.size() >= kMaxStatements) s.statements.erase(s.statements.begin());
+          s.statements.emplace_back(
+              s.describing, std::make_shared<const std::vector<std::string>>(ParamNames(fs)));
+          s.describing.clear();
         }
         break;
       case kParams:
@@ -1010,9 +1031,10 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
       case kCurInfo3: {
         // The answer to a command that named a cursor tells the cursor's id.
         const uint32_t n = static_cast<uint32_t>(Unsigned(fs.Find("Cursor ID")));
-        if (n != 0 && !c.namedCursor.empty() &&
-            (c.cursorNames.size() < kMaxCursorNames || c.cursorNames.count(n)))
-          c.cursorNames[n] = c.namedCursor;
+        if (n == 0 || !c.statements || c.statements->namedCursor.empty()) break;
+        Statements& s = *c.statements;
+        if (s.cursorNames.size() < kMaxCursorNames || s.cursorNames.count(n))
+          s.cursorNames[n] = s.namedCursor;
         break;
       }
       case kDone:
@@ -1055,9 +1077,9 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
         break;
     }
   }
-  if (m.last) {
-    c.describing.clear();
-    c.describingOutput = false;
+  if (m.last && c.statements) {
+    c.statements->describing.clear();
+    c.statements->describingOutput = false;
   }
   if (!m.last || c.open.empty() || m.cut == WalkedMessage::Cut::kEnd) return;
   if (m.cut == WalkedMessage::Cut::kLost) {
@@ -1088,7 +1110,7 @@ void RequestTracker::AddRows(Connection& c, Request& r, uint64_t count) {
   // Rows of a cursor fetch follow a format sent with an earlier answer.
   if (r.results.empty()) {
     r.results.emplace_back();
-    r.results.back().columns = c.lastColumns;
+    if (c.statements) r.results.back().columns = c.statements->lastColumns;
     r.results.back().dataKept = m_rowsKept > 0;
   }
   r.results.back().rows += count;

@@ -16,6 +16,7 @@
 
 #include "request_model.h"
 #include "tdsengine/display_tree.h"
+#include "tdswire/format.h"
 
 // One TDS message of one direction and its walk: a record per token (the login record and the
 // dump of a message that is not a token stream are records too).
@@ -83,6 +84,18 @@ class RequestTracker {
 
   size_t waiting() const { return m_queue.size(); }
 
+  // What the view keeps of a connection to frame its server's rows without walking them,
+  // held with the tracker's own state of the connection.
+  struct Framing {
+    int32_t order = 0;   // the byte order of its walks (kWalkOrderBig, kWalkOrderLittle; 0 none)
+    int32_t source = 0;  // where that order came from (TdsOrderSource)
+    bool rowsValid = false;
+    std::unique_ptr<WireFormat> rows;  // the row format its server sent last, once there is one
+  };
+  Framing& FramingOf(uint32_t conn) { return ConnectionOf(conn).framing; }
+  // Every connection's framing forgotten (the end of an input).
+  void ForgetFraming();
+
   // A complete request waiting its turn to be written, in one block of bytes; defined in
   // request_log.cpp.
   struct Packed;
@@ -101,15 +114,10 @@ class RequestTracker {
     uint64_t firstFrame() const;
   };
 
-  struct Connection {
-    std::shared_ptr<ConnectionInfo> info;
-    // Requests whose answer has not ended, in the order sent. Vectors rather than deques here:
-    // they are short, and an empty vector allocates nothing (a deque takes 576 bytes at once,
-    // which every idle connection would pay).
-    std::vector<Request*> open;
-    // The latest request that is not an attention: whole, or packed (at most one is set).
-    Request* last = nullptr;
-    Packed* lastPacked = nullptr;
+  // What a connection's answers refer back to: its latest row format, its cursors and its
+  // dynamic statements. Held apart, from the first of them: a connection that only logs in
+  // needs none.
+  struct Statements {
     std::shared_ptr<const ResultColumns> lastColumns;  // the latest row format
     std::unordered_map<uint32_t, std::string> cursorNames;
     // The cursor the request being answered names (by name, without an id): the server's
@@ -119,8 +127,21 @@ class RequestTracker {
     std::vector<std::pair<std::string, std::shared_ptr<const std::vector<std::string>>>> statements;
     std::string describing;         // the statement whose input description the server is sending
     bool describingOutput = false;  // the server is describing a statement's rows
-    bool completionLast = false;    // the server's last token was DONE, DONEPROC or DONEINPROC
   };
+  struct Connection {
+    std::shared_ptr<ConnectionInfo> info;
+    // Requests whose answer has not ended, in the order sent. Vectors rather than deques here:
+    // they are short, and an empty vector allocates nothing (a deque takes 576 bytes at once,
+    // which every idle connection would pay).
+    std::vector<Request*> open;
+    // The latest request that is not an attention: whole, or packed (at most one is set).
+    Request* last = nullptr;
+    Packed* lastPacked = nullptr;
+    std::unique_ptr<Statements> statements;  // null until the first is needed
+    Framing framing;
+    bool completionLast = false;  // the server's last token was DONE, DONEPROC or DONEINPROC
+  };
+  static Statements& StatementsOf(Connection& c);
   Connection& ConnectionOf(uint32_t conn);
   void ClientMessage(Connection& c, const WalkedMessage& m);
   void ServerMessage(Connection& c, const WalkedMessage& m);
