@@ -601,8 +601,11 @@ void Unpack(RequestTracker::Packed& p, Request& r) {
 
 }  // namespace
 
-RequestTracker::RequestTracker(RequestOutput& sink, size_t maxWaiting)
-    : m_sink(sink), m_maxWaiting(maxWaiting ? maxWaiting : 1) {}
+// Complete requests waiting behind another stay whole up to wholeWaiting (256 unless told):
+// a request whole is several times its packed size, a packed one costs its packing and
+// unpacking.
+RequestTracker::RequestTracker(RequestOutput& sink, size_t maxWaiting, size_t wholeWaiting)
+    : m_sink(sink), m_maxWaiting(maxWaiting ? maxWaiting : 1), m_wholeWaiting(wholeWaiting) {}
 
 RequestTracker::~RequestTracker() = default;
 
@@ -677,6 +680,12 @@ void RequestTracker::Queue(std::unique_ptr<Request> r) {
 
 std::deque<RequestTracker::Queued>::iterator RequestTracker::Find(uint64_t firstFrame,
                                                                   const void* identity) {
+  // A request mostly completes soon after it was sent, near the back of the queue.
+  size_t looked = 0;
+  for (auto at = m_queue.end(); at != m_queue.begin() && looked < 16; ++looked) {
+    --at;
+    if (at->whole.get() == identity || at->packed.get() == identity) return at;
+  }
   auto at =
       std::lower_bound(m_queue.begin(), m_queue.end(), firstFrame,
                        [](const Queued& q, uint64_t frame) { return q.firstFrame() < frame; });
@@ -687,10 +696,12 @@ std::deque<RequestTracker::Queued>::iterator RequestTracker::Find(uint64_t first
 
 void RequestTracker::PackWaiting(Connection& c, Request* r) {
   // The request at the front is written as soon as it may be; one behind waits.
-  if (m_queue.empty() || m_queue.front().whole.get() == r) return;
+  if (!r->held || m_queue.size() - m_packed <= m_wholeWaiting || m_queue.front().whole.get() == r)
+    return;
   auto at = Find(r->firstFrame, r);
   if (at == m_queue.end()) return;
   at->packed = Pack(*r);
+  ++m_packed;
   if (c.last == r) {
     c.last = nullptr;
     c.lastPacked = at->packed.get();
@@ -708,6 +719,7 @@ Request* RequestTracker::UnpackLast(Connection& c) {
   std::unique_ptr<Request> r = SpareRequest();
   Unpack(*p, *r);
   at->packed.reset();
+  --m_packed;
   at->whole = std::move(r);
   c.last = at->whole.get();
   return c.last;
@@ -1230,6 +1242,7 @@ void RequestTracker::Flush() {
       q.whole = SpareRequest();
       Unpack(*q.packed, *q.whole);
       q.packed.reset();
+      --m_packed;
     }
     Request& r = *q.whole;
     if (!complete || held) {

@@ -55,8 +55,10 @@ constexpr size_t kMaxKeptTextBytes = 16 * 1024 * 1024;
 class RequestTracker {
  public:
   // maxWaiting bounds the finished requests held back behind an earlier one still waiting
-  // for its answer; past it, the earliest is written with what is known.
-  explicit RequestTracker(RequestOutput& sink, size_t maxWaiting = 65536);
+  // for its answer; past it, the earliest is written with what is known. Up to wholeWaiting
+  // complete requests wait whole; past it, those an attention may still cancel are packed.
+  explicit RequestTracker(RequestOutput& sink, size_t maxWaiting = 65536,
+                          size_t wholeWaiting = 256);
   ~RequestTracker();
   RequestTracker(const RequestTracker&) = delete;
   RequestTracker& operator=(const RequestTracker&) = delete;
@@ -166,8 +168,10 @@ class RequestTracker {
 
   RequestOutput& m_sink;
   size_t m_maxWaiting;
+  size_t m_wholeWaiting;
   size_t m_rowsKept = 0;
   std::unordered_map<uint32_t, Connection> m_connections;
   std::vector<std::unique_ptr<Request>> m_spare;  // written, kept for their memory
   std::deque<Queued> m_queue;                     // in the order sent, until written
+  size_t m_packed = 0;                            // of them packed
 };
