@@ -259,15 +259,19 @@ ServerMessage ReadServerMessage(const Fields& fs, int32_t token) {
   return m;
 }
 
-// The cursor a command names: by its name (id 0), else by the id the server gave it.
-std::string CursorName(const Fields& fs, const std::unordered_map<uint32_t, std::string>& names) {
+// The cursor a command names: by its name (id 0), else by the id the server gave it (names:
+// the connection's, null when it has none).
+template <typename Statements>
+std::string CursorName(const Fields& fs, const Statements* names) {
   const FieldRecord* name = fs.Find("Cursor Name");
   if (name) return Trimmed(Text(fs.tree(), name));
   const FieldRecord* id = fs.Find("Cursor ID");
   if (!id) return std::string();
   const uint32_t n = static_cast<uint32_t>(FieldUnsigned(*id));
-  auto found = names.find(n);
-  if (found != names.end()) return found->second;
+  if (names) {
+    auto found = names->cursorNames.find(n);
+    if (found != names->cursorNames.end()) return found->second;
+  }
   return "cursor " + std::to_string(n);
 }
 
@@ -326,8 +330,282 @@ void Join(std::string& text, const std::string& more, const char* separator = " 
 
 }  // namespace
 
-RequestTracker::RequestTracker(RequestOutput& sink, size_t maxWaiting)
-    : m_sink(sink), m_maxWaiting(maxWaiting ? maxWaiting : 1) {}
+// A packed request: this header, the request's shared parts (its connection, its parameter
+// names and the columns of each result set) in `shared` slots, then its other fields as bytes.
+struct RequestTracker::Packed {
+  uint64_t firstFrame = 0;
+  uint32_t conn = 0;
+  uint32_t shared = 0;  // slots
+  uint32_t bytes = 0;
+  bool complete = false;
+  bool held = false;
+  bool cancelled = false;
+
+  using Slot = std::shared_ptr<const void>;
+  Slot* slots() { return reinterpret_cast<Slot*>(this + 1); }
+  uint8_t* data() { return reinterpret_cast<uint8_t*>(slots() + shared); }
+};
+
+static_assert(sizeof(RequestTracker::Packed) % alignof(std::shared_ptr<const void>) == 0,
+              "slots follow the header aligned");
+
+void RequestTracker::PackedDeleter::operator()(Packed* p) const {
+  for (uint32_t i = 0; i < p->shared; ++i) p->slots()[i].~shared_ptr();
+  p->~Packed();
+  ::operator delete(p);
+}
+
+namespace {
+
+// Writes a request's fields as bytes, or with no output only counts them.
+class PackWriter {
+ public:
+  explicit PackWriter(uint8_t* out) : m_out(out) {}
+  size_t size() const { return m_size; }
+  void Bytes(const void* data, size_t size) {
+    if (m_out && size) std::memcpy(m_out + m_size, data, size);
+    m_size += size;
+  }
+  template <typename T>
+  void Pod(const T& v) {
+    Bytes(&v, sizeof(v));
+  }
+  void Size(size_t n) { Pod(static_cast<uint32_t>(n)); }
+  void Text(const std::string& s) {
+    Size(s.size());
+    Bytes(s.data(), s.size());
+  }
+  void Indexes(const std::vector<uint32_t>& v) {
+    Size(v.size());
+    Bytes(v.data(), v.size() * sizeof(uint32_t));
+  }
+
+ private:
+  uint8_t* m_out;
+  size_t m_size = 0;
+};
+
+class PackReader {
+ public:
+  explicit PackReader(const uint8_t* in) : m_in(in) {}
+  template <typename T>
+  void Pod(T& v) {
+    std::memcpy(&v, m_in, sizeof(v));
+    m_in += sizeof(v);
+  }
+  size_t Size() {
+    uint32_t n = 0;
+    Pod(n);
+    return n;
+  }
+  const uint8_t* Skip(size_t size) {
+    const uint8_t* at = m_in;
+    m_in += size;
+    return at;
+  }
+  void Text(std::string& s) {
+    const size_t n = Size();
+    s.assign(reinterpret_cast<const char*>(Skip(n)), n);
+  }
+  void Indexes(std::vector<uint32_t>& v) {
+    v.resize(Size());
+    if (!v.empty()) std::memcpy(v.data(), Skip(v.size() * sizeof(uint32_t)), v.size() * 4);
+  }
+
+ private:
+  const uint8_t* m_in;
+};
+
+void WriteMessages(PackWriter& w, const std::vector<ServerMessage>& messages) {
+  w.Size(messages.size());
+  for (const ServerMessage& m : messages) {
+    w.Pod(m.token);
+    w.Pod(m.number);
+    w.Pod(m.severity);
+    w.Pod(m.state);
+    w.Text(m.text);
+  }
+}
+
+void ReadMessages(PackReader& in, std::vector<ServerMessage>& messages) {
+  messages.resize(in.Size());
+  for (ServerMessage& m : messages) {
+    in.Pod(m.token);
+    in.Pod(m.number);
+    in.Pod(m.severity);
+    in.Pod(m.state);
+    in.Text(m.text);
+  }
+}
+
+// Everything of a request but its shared parts and the header's fields.
+void WriteRequest(PackWriter& w, const Request& r) {
+  w.Pod(r.kind);
+  w.Pod(r.lastFrame);
+  w.Pod(r.endFrame);
+  w.Pod(r.timeUs);
+  w.Pod(r.endUs);
+  w.Text(r.name);
+  w.Text(r.text);
+  w.Pod(r.paramCount);
+  const DisplayTree& values = r.values.tree();
+  w.Size(r.values.size());
+  for (size_t i = 0; i < r.values.size(); ++i) {
+    const ValueRecord& v = r.values[i];
+    w.Pod(v.type);
+    w.Pod(v.kind);
+    w.Pod(v.flags);
+    w.Size(v.nameSize);
+    w.Bytes(values.texts().data() + v.nameBegin, v.nameSize);
+    w.Size(v.textSize);
+    w.Bytes(values.texts().data() + v.textBegin, v.textSize);
+  }
+  w.Indexes(r.params);
+  w.Indexes(r.key);
+  w.Size(r.results.size());
+  for (const ResultSet& set : r.results) {
+    w.Pod(set.rows);
+    w.Pod(set.dataKept);
+    w.Size(set.data.size());
+    w.Bytes(set.data.data(), set.data.size() * sizeof(ValueRange));
+  }
+  w.Pod(r.rowTokens);
+  w.Pod(r.countedRows);
+  w.Pod(r.countValid);
+  w.Pod(r.hasReturnStatus);
+  w.Pod(r.returnStatus);
+  w.Indexes(r.output);
+  WriteMessages(w, r.errors);
+  WriteMessages(w, r.messages);
+  w.Pod(r.hasFinalStatus);
+  w.Pod(r.finalStatus);
+  w.Pod(r.unanswered);
+  w.Text(r.note);
+  const bool login = r.login != nullptr;
+  w.Pod(login);
+  if (login) {
+    const LoginRecord& l = *r.login;
+    w.Text(l.user);
+    w.Text(l.host);
+    w.Text(l.application);
+    w.Text(l.library);
+    w.Text(l.libraryVersion);
+    w.Text(l.packetSize);
+    w.Text(l.byteOrder);
+    w.Pod(l.accepted);
+  }
+}
+
+void ReadRequest(PackReader& in, Request& r) {
+  in.Pod(r.kind);
+  in.Pod(r.lastFrame);
+  in.Pod(r.endFrame);
+  in.Pod(r.timeUs);
+  in.Pod(r.endUs);
+  in.Text(r.name);
+  in.Text(r.text);
+  in.Pod(r.paramCount);
+  const size_t values = in.Size();
+  for (size_t i = 0; i < values; ++i) {
+    const char* type = nullptr;
+    uint8_t kind = 0;
+    uint8_t flags = 0;
+    in.Pod(type);
+    in.Pod(kind);
+    in.Pod(flags);
+    const size_t nameSize = in.Size();
+    const char* name = reinterpret_cast<const char*>(in.Skip(nameSize));
+    const size_t textSize = in.Size();
+    const char* text = reinterpret_cast<const char*>(in.Skip(textSize));
+    r.values.Add(name, nameSize, type, kind, flags, text, textSize);
+  }
+  in.Indexes(r.params);
+  in.Indexes(r.key);
+  r.results.resize(in.Size());
+  for (ResultSet& set : r.results) {
+    in.Pod(set.rows);
+    in.Pod(set.dataKept);
+    set.data.resize(in.Size());
+    if (!set.data.empty())
+      std::memcpy(set.data.data(), in.Skip(set.data.size() * sizeof(ValueRange)),
+                  set.data.size() * sizeof(ValueRange));
+  }
+  in.Pod(r.rowTokens);
+  in.Pod(r.countedRows);
+  in.Pod(r.countValid);
+  in.Pod(r.hasReturnStatus);
+  in.Pod(r.returnStatus);
+  in.Indexes(r.output);
+  ReadMessages(in, r.errors);
+  ReadMessages(in, r.messages);
+  in.Pod(r.hasFinalStatus);
+  in.Pod(r.finalStatus);
+  in.Pod(r.unanswered);
+  in.Text(r.note);
+  bool login = false;
+  in.Pod(login);
+  if (login) {
+    r.login.reset(new LoginRecord);
+    LoginRecord& l = *r.login;
+    in.Text(l.user);
+    in.Text(l.host);
+    in.Text(l.application);
+    in.Text(l.library);
+    in.Text(l.libraryVersion);
+    in.Text(l.packetSize);
+    in.Text(l.byteOrder);
+    in.Pod(l.accepted);
+  }
+}
+
+// Packs a request; its shared parts move into the packed one.
+RequestTracker::PackedPtr Pack(Request& r) {
+  using Packed = RequestTracker::Packed;
+  PackWriter count(nullptr);
+  WriteRequest(count, r);
+  const uint32_t shared = 2 + static_cast<uint32_t>(r.results.size());
+  const size_t size = sizeof(Packed) + shared * sizeof(Packed::Slot) + count.size();
+  Packed* p = new (::operator new(size)) Packed;
+  p->firstFrame = r.firstFrame;
+  p->conn = r.conn;
+  p->bytes = static_cast<uint32_t>(count.size());
+  p->complete = r.complete;
+  p->held = r.held;
+  p->cancelled = r.cancelled;
+  Packed::Slot* slots = p->slots();
+  new (slots) Packed::Slot(std::move(r.connection));
+  new (slots + 1) Packed::Slot(std::move(r.paramNames));
+  for (size_t i = 0; i < r.results.size(); ++i)
+    new (slots + 2 + i) Packed::Slot(std::move(r.results[i].columns));
+  p->shared = shared;
+  PackWriter write(p->data());
+  WriteRequest(write, r);
+  return RequestTracker::PackedPtr(p);
+}
+
+// A packed request whole again in `r` (as Reset leaves it).
+void Unpack(RequestTracker::Packed& p, Request& r) {
+  r.conn = p.conn;
+  r.firstFrame = p.firstFrame;
+  r.complete = p.complete;
+  r.held = p.held;
+  r.cancelled = p.cancelled;
+  PackReader in(p.data());
+  ReadRequest(in, r);
+  auto* slots = p.slots();
+  r.connection = std::static_pointer_cast<const ConnectionInfo>(std::move(slots[0]));
+  r.paramNames = std::static_pointer_cast<const std::vector<std::string>>(std::move(slots[1]));
+  for (size_t i = 0; i < r.results.size(); ++i)
+    r.results[i].columns = std::static_pointer_cast<const ResultColumns>(std::move(slots[2 + i]));
+}
+
+}  // namespace
+
+// Complete requests waiting behind another stay whole up to wholeWaiting (256 unless told):
+// a request whole is several times its packed size, a packed one costs its packing and
+// unpacking.
+RequestTracker::RequestTracker(RequestOutput& sink, size_t maxWaiting, size_t wholeWaiting)
+    : m_sink(sink), m_maxWaiting(maxWaiting ? maxWaiting : 1), m_wholeWaiting(wholeWaiting) {}
 
 RequestTracker::~RequestTracker() = default;
 
@@ -338,6 +616,15 @@ RequestTracker::Connection& RequestTracker::ConnectionOf(uint32_t conn) {
     c.info->conn = conn;
   }
   return c;
+}
+
+RequestTracker::Statements& RequestTracker::StatementsOf(Connection& c) {
+  if (!c.statements) c.statements.reset(new Statements);
+  return *c.statements;
+}
+
+void RequestTracker::ForgetFraming() {
+  for (auto& entry : m_connections) entry.second.framing = Framing();
 }
 
 void RequestTracker::ConnectionOpened(uint32_t conn, const std::string& client,
@@ -357,15 +644,20 @@ void RequestTracker::Message(const WalkedMessage& m) {
   Flush();
 }
 
+uint64_t RequestTracker::Queued::firstFrame() const {
+  return whole ? whole->firstFrame : packed->firstFrame;
+}
+
+std::unique_ptr<Request> RequestTracker::SpareRequest() {
+  if (m_spare.empty()) return std::unique_ptr<Request>(new Request);
+  std::unique_ptr<Request> r = std::move(m_spare.back());
+  m_spare.pop_back();
+  r->Reset();
+  return r;
+}
+
 Request* RequestTracker::NewRequest(Connection& c, const WalkedMessage& m) {
-  std::unique_ptr<Request> r;
-  if (m_spare.empty()) {
-    r.reset(new Request);
-  } else {
-    r = std::move(m_spare.back());
-    m_spare.pop_back();
-    r->Reset();
-  }
+  std::unique_ptr<Request> r = SpareRequest();
   r->conn = m.conn;
   r->connection = c.info;
   r->firstFrame = m.firstFrame;
@@ -380,16 +672,80 @@ void RequestTracker::Queue(std::unique_ptr<Request> r) {
   // Requests are in the order of their first frame; a request whose message took longer to
   // arrive than a later one's goes before it.
   auto at = m_queue.end();
-  while (at != m_queue.begin() && (*(at - 1))->firstFrame > r->firstFrame) --at;
-  m_queue.insert(at, std::move(r));
+  while (at != m_queue.begin() && (at - 1)->firstFrame() > r->firstFrame) --at;
+  Queued q;
+  q.whole = std::move(r);
+  m_queue.insert(at, std::move(q));
+}
+
+std::deque<RequestTracker::Queued>::iterator RequestTracker::Find(uint64_t firstFrame,
+                                                                  const void* identity) {
+  // A request mostly completes soon after it was sent, near the back of the queue.
+  size_t looked = 0;
+  for (auto at = m_queue.end(); at != m_queue.begin() && looked < 16; ++looked) {
+    --at;
+    if (at->whole.get() == identity || at->packed.get() == identity) return at;
+  }
+  auto at =
+      std::lower_bound(m_queue.begin(), m_queue.end(), firstFrame,
+                       [](const Queued& q, uint64_t frame) { return q.firstFrame() < frame; });
+  for (; at != m_queue.end() && at->firstFrame() == firstFrame; ++at)
+    if (at->whole.get() == identity || at->packed.get() == identity) return at;
+  return m_queue.end();
+}
+
+void RequestTracker::PackWaiting(Connection& c, Request* r) {
+  // The request at the front is written as soon as it may be; one behind waits.
+  if (!r->held || m_queue.size() - m_packed <= m_wholeWaiting || m_queue.front().whole.get() == r)
+    return;
+  auto at = Find(r->firstFrame, r);
+  if (at == m_queue.end()) return;
+  at->packed = Pack(*r);
+  ++m_packed;
+  if (c.last == r) {
+    c.last = nullptr;
+    c.lastPacked = at->packed.get();
+  }
+  if (m_spare.size() < kSpareRequests) m_spare.push_back(std::move(at->whole));
+  at->whole.reset();
+}
+
+Request* RequestTracker::UnpackLast(Connection& c) {
+  Packed* p = c.lastPacked;
+  c.lastPacked = nullptr;
+  if (!p) return c.last;
+  auto at = Find(p->firstFrame, p);
+  if (at == m_queue.end()) return nullptr;
+  std::unique_ptr<Request> r = SpareRequest();
+  Unpack(*p, *r);
+  at->packed.reset();
+  --m_packed;
+  at->whole = std::move(r);
+  c.last = at->whole.get();
+  return c.last;
+}
+
+void RequestTracker::ReleaseLast(Connection& c, bool cancelled) {
+  if (c.last) {
+    if (cancelled) c.last->cancelled = true;
+    c.last->held = false;
+  }
+  if (c.lastPacked) {
+    if (cancelled) c.lastPacked->cancelled = true;
+    c.lastPacked->held = false;
+  }
+  c.last = nullptr;
+  c.lastPacked = nullptr;
 }
 
 void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
   const DisplayTree& tree = *m.tree;
   const std::vector<PacketRecord>& records = tree.packets();
   const bool continued = m.part > 1;
-  if (continued && !c.last) return;  // its request was written already (forced out)
-  Request* r = continued ? c.last : NewRequest(c, m);
+  // A later part adds to the request its first part began, unless that was written already
+  // (forced out).
+  Request* r = continued ? UnpackLast(c) : NewRequest(c, m);
+  if (!r) return;
   if (continued) {
     r->lastFrame = m.lastFrame;
     if (m.cut != WalkedMessage::Cut::kNone && m.cutReason && r->note.empty()) r->note = m.cutReason;
@@ -398,16 +754,12 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
   if (m.type == kTypeAttention) {
     r->kind = RequestKind::kAttention;
     // The attention cancels the request whose answer the client was reading.
-    if (c.last) {
-      c.last->cancelled = true;
-      c.last->held = false;
-      c.last = nullptr;
-    }
+    ReleaseLast(c, true);
     c.open.push_back(r);
     return;
   }
   if (!continued) {
-    if (c.last) c.last->held = false;
+    ReleaseLast(c, false);
     c.last = r;
     c.open.push_back(r);
     if (m.cut != WalkedMessage::Cut::kNone && m.cutReason) r->note = m.cutReason;
@@ -462,7 +814,7 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
   // are part of the same request.
   int32_t formatCount = 0;
   bool first = !continued;
-  if (first) c.namedCursor.clear();
+  if (first && c.statements) c.statements->namedCursor.clear();
   for (const PacketRecord& p : records) {
     if (p.token < 0) continue;
     const Fields fs(tree, p);
@@ -508,10 +860,12 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
         Join(r->text, r->name);
         const std::string statement = Text(fs, "Statement");
         if (!statement.empty()) r->text += ": " + statement;
-        for (auto at = c.statements.begin(); at != c.statements.end(); ++at) {
+        if (!c.statements) break;
+        auto& statements = c.statements->statements;
+        for (auto at = statements.begin(); at != statements.end(); ++at) {
           if (at->first != r->name) continue;
           r->paramNames = at->second;
-          if (type == kDynamicDeallocate) c.statements.erase(at);
+          if (type == kDynamicDeallocate) statements.erase(at);
           break;
         }
         break;
@@ -522,15 +876,15 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
         r->kind = RequestKind::kCursorDeclare;
         r->name = Trimmed(Text(fs, "Cursor Name"));
         r->text = r->name + ": " + Text(fs, "Statement");
-        c.namedCursor = r->name;
+        StatementsOf(c).namedCursor = r->name;
         break;
       case kCurOpen:
         r->kind = RequestKind::kCursorOpen;
-        r->name = r->text = CursorName(fs, c.cursorNames);
+        r->name = r->text = CursorName(fs, c.statements.get());
         break;
       case kCurFetch: {
         r->kind = RequestKind::kCursorFetch;
-        r->name = r->text = CursorName(fs, c.cursorNames);
+        r->name = r->text = CursorName(fs, c.statements.get());
         Join(r->text, FetchWord(Unsigned(fs.Find("Cursor fetch type"))));
         if (const FieldRecord* row = fs.Find("Row number"))
           Join(r->text, std::to_string(Signed(row)));
@@ -540,28 +894,30 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
       case kCurInfo2:
       case kCurInfo3:
         r->kind = RequestKind::kCursorInfo;
-        r->name = r->text = CursorName(fs, c.cursorNames);
+        r->name = r->text = CursorName(fs, c.statements.get());
         Join(r->text, TableText(fs.Find("Command")), ": ");
         if (const FieldRecord* count = fs.Find("Row count"))
           Join(r->text, std::to_string(Signed(count)));
         break;
       case kCurClose:
         r->kind = RequestKind::kCursorClose;
-        r->name = r->text = CursorName(fs, c.cursorNames);
+        r->name = r->text = CursorName(fs, c.statements.get());
         if (Unsigned(fs.Find("Options")) == 1) {
           Join(r->text, "deallocate");
           if (!fs.Find("Cursor Name"))
-            c.cursorNames.erase(static_cast<uint32_t>(Unsigned(fs.Find("Cursor ID"))));
+            if (c.statements)
+              c.statements->cursorNames.erase(
+                  static_cast<uint32_t>(Unsigned(fs.Find("Cursor ID"))));
         }
         break;
       case kCurDelete:
         r->kind = RequestKind::kCursorDelete;
-        r->name = r->text = CursorName(fs, c.cursorNames);
+        r->name = r->text = CursorName(fs, c.statements.get());
         Join(r->text, Text(fs, "Table name"));
         break;
       case kCurUpdate: {
         r->kind = RequestKind::kCursorUpdate;
-        r->name = r->text = CursorName(fs, c.cursorNames);
+        r->name = r->text = CursorName(fs, c.statements.get());
         Join(r->text, Text(fs, "Table name"));
         const std::string statement = Text(fs, "Statement");
         if (!statement.empty()) r->text += ": " + statement;
@@ -587,7 +943,7 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
     // A cursor named rather than numbered learns its id from the answer.
     if (r->kind >= RequestKind::kCursorDeclare && r->kind <= RequestKind::kCursorUpdate &&
         fs.Find("Cursor Name"))
-      c.namedCursor = r->name;
+      StatementsOf(c).namedCursor = r->name;
   }
   if (first) r->text = "message type " + std::to_string(m.type);
   r->paramCount = std::max(r->paramCount + formatCount, static_cast<int32_t>(r->params.size()));
@@ -613,15 +969,16 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
       case kRowFmt2: {
         std::shared_ptr<ResultColumns> columns = std::make_shared<ResultColumns>();
         ReadColumns(fs, p.token == kRowFmt2, *columns);
-        c.lastColumns = std::move(columns);
+        Statements& s = StatementsOf(c);
+        s.lastColumns = std::move(columns);
         // A prepared statement's description of its rows is no result; rows sent later without
         // a format of their own take it.
-        if (c.describingOutput) {
-          c.describingOutput = false;
+        if (s.describingOutput) {
+          s.describingOutput = false;
           break;
         }
         r->results.emplace_back();
-        r->results.back().columns = c.lastColumns;
+        r->results.back().columns = s.lastColumns;
         r->results.back().dataKept = m_rowsKept > 0;
         break;
       }
@@ -634,23 +991,26 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
         // An input description: the parameter format that follows names the parameters. An
         // output description: the row format that follows describes the statement's rows.
         const uint64_t type = Unsigned(fs.Find("Type"));
-        c.describing.clear();
-        if (type == kDynamicDescribeInput) c.describing = Text(fs, "Id");
-        c.describingOutput = type == kDynamicDescribeOutput;
+        if (!c.statements && type != kDynamicDescribeInput && type != kDynamicDescribeOutput) break;
+        Statements& s = StatementsOf(c);
+        s.describing.clear();
+        if (type == kDynamicDescribeInput) s.describing = Text(fs, "Id");
+        s.describingOutput = type == kDynamicDescribeOutput;
         break;
       }
       case kParamFmt:
       case kParamFmt2:
-        if (!c.describing.empty()) {
-          for (auto at = c.statements.begin(); at != c.statements.end(); ++at) {
-            if (at->first != c.describing) continue;
-            c.statements.erase(at);
+        if (c.statements && !c.statements->describing.empty()) {
+          Statements& s = *c.statements;
+          for (auto at = s.statements.begin(); at != s.statements.end(); ++at) {
+            if (at->first != s.describing) continue;
+            s.statements.erase(at);
             break;
           }
-          if (c.statements.size() >= kMaxStatements) c.statements.erase(c.statements.begin());
-          c.statements.emplace_back(
-              c.describing, std::make_shared<const std::vector<std::string>>(ParamNames(fs)));
-          c.describing.clear();
+          if (s.statements.size() >= kMaxStatements) s.statements.erase(s.statements.begin());
+          s.statements.emplace_back(
+              s.describing, std::make_shared<const std::vector<std::string>>(ParamNames(fs)));
+          s.describing.clear();
         }
         break;
       case kParams:
@@ -683,9 +1043,10 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
       case kCurInfo3: {
         // The answer to a command that named a cursor tells the cursor's id.
         const uint32_t n = static_cast<uint32_t>(Unsigned(fs.Find("Cursor ID")));
-        if (n != 0 && !c.namedCursor.empty() &&
-            (c.cursorNames.size() < kMaxCursorNames || c.cursorNames.count(n)))
-          c.cursorNames[n] = c.namedCursor;
+        if (n == 0 || !c.statements || c.statements->namedCursor.empty()) break;
+        Statements& s = *c.statements;
+        if (s.cursorNames.size() < kMaxCursorNames || s.cursorNames.count(n))
+          s.cursorNames[n] = s.namedCursor;
         break;
       }
       case kDone:
@@ -728,9 +1089,9 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
         break;
     }
   }
-  if (m.last) {
-    c.describing.clear();
-    c.describingOutput = false;
+  if (m.last && c.statements) {
+    c.statements->describing.clear();
+    c.statements->describingOutput = false;
   }
   if (!m.last || c.open.empty() || m.cut == WalkedMessage::Cut::kEnd) return;
   if (m.cut == WalkedMessage::Cut::kLost) {
@@ -761,7 +1122,7 @@ void RequestTracker::AddRows(Connection& c, Request& r, uint64_t count) {
   // Rows of a cursor fetch follow a format sent with an earlier answer.
   if (r.results.empty()) {
     r.results.emplace_back();
-    r.results.back().columns = c.lastColumns;
+    if (c.statements) r.results.back().columns = c.statements->lastColumns;
     r.results.back().dataKept = m_rowsKept > 0;
   }
   r.results.back().rows += count;
@@ -808,16 +1169,14 @@ void RequestTracker::Complete(Connection& c, Request* r, const WalkedMessage& m)
   auto at = std::find(c.open.begin(), c.open.end(), r);
   if (at != c.open.end()) c.open.erase(at);
   r->held = r == c.last;
+  PackWaiting(c, r);
 }
 
 void RequestTracker::InputWaits() {
   // The answers read so far are out: an attention that comes later no longer reaches them.
   for (auto& entry : m_connections) {
     Connection& c = entry.second;
-    if (c.last && c.last->complete) {
-      c.last->held = false;
-      c.last = nullptr;
-    }
+    if (c.lastPacked || (c.last && c.last->complete)) ReleaseLast(c, false);
   }
   Flush();
 }
@@ -835,8 +1194,7 @@ void RequestTracker::EndConnection(Connection& c) {
     r->unanswered = true;
   }
   c.open.clear();
-  if (c.last) c.last->held = false;
-  c.last = nullptr;
+  ReleaseLast(c, false);
 }
 
 void RequestTracker::ConnectionEnded(uint32_t conn) {
@@ -858,26 +1216,41 @@ void RequestTracker::Finish() {
   m_sink.Finish();
 }
 
-void RequestTracker::Detach(const Request* r) {
-  auto found = m_connections.find(r->conn);
+void RequestTracker::Detach(uint32_t conn, const void* identity) {
+  auto found = m_connections.find(conn);
   if (found == m_connections.end()) return;
   Connection& c = found->second;
-  auto at = std::find(c.open.begin(), c.open.end(), r);
+  auto at = std::find(c.open.begin(), c.open.end(), identity);
   if (at != c.open.end()) c.open.erase(at);
-  if (c.last == r) c.last = nullptr;
+  if (c.last == identity) c.last = nullptr;
+  if (c.lastPacked == identity) c.lastPacked = nullptr;
 }
 
 void RequestTracker::Flush() {
   while (!m_queue.empty()) {
-    Request& r = *m_queue.front();
-    if (!r.complete || r.held) {
+    Queued& q = m_queue.front();
+    const bool complete = q.whole ? q.whole->complete : q.packed->complete;
+    const bool held = q.whole ? q.whole->held : q.packed->held;
+    if (!complete || held) {
       if (m_queue.size() <= m_maxWaiting) return;
-      Detach(&r);
+      if (q.whole)
+        Detach(q.whole->conn, q.whole.get());
+      else
+        Detach(q.packed->conn, q.packed.get());
+    }
+    if (q.packed) {
+      q.whole = SpareRequest();
+      Unpack(*q.packed, *q.whole);
+      q.packed.reset();
+      --m_packed;
+    }
+    Request& r = *q.whole;
+    if (!complete || held) {
       if (!r.complete && r.note.empty()) r.note = kForcedNote;
       r.held = false;
     }
     m_sink.Write(r);
-    if (m_spare.size() < kSpareRequests) m_spare.push_back(std::move(m_queue.front()));
+    if (m_spare.size() < kSpareRequests) m_spare.push_back(std::move(q.whole));
     m_queue.pop_front();
   }
 }

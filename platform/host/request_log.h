@@ -16,6 +16,7 @@
 
 #include "request_model.h"
 #include "tdsengine/display_tree.h"
+#include "tdswire/format.h"
 
 // One TDS message of one direction and its walk: a record per token (the login record and the
 // dump of a message that is not a token stream are records too).
@@ -54,8 +55,10 @@ constexpr size_t kMaxKeptTextBytes = 16 * 1024 * 1024;
 class RequestTracker {
  public:
   // maxWaiting bounds the finished requests held back behind an earlier one still waiting
-  // for its answer; past it, the earliest is written with what is known.
-  explicit RequestTracker(RequestOutput& sink, size_t maxWaiting = 65536);
+  // for its answer; past it, the earliest is written with what is known. Up to wholeWaiting
+  // complete requests wait whole; past it, those an attention may still cancel are packed.
+  explicit RequestTracker(RequestOutput& sink, size_t maxWaiting = 65536,
+                          size_t wholeWaiting = 256);
   ~RequestTracker();
   RequestTracker(const RequestTracker&) = delete;
   RequestTracker& operator=(const RequestTracker&) = delete;
@@ -83,14 +86,40 @@ class RequestTracker {
 
   size_t waiting() const { return m_queue.size(); }
 
+  // What the view keeps of a connection to frame its server's rows without walking them,
+  // held with the tracker's own state of the connection.
+  struct Framing {
+    int32_t order = 0;   // the byte order of its walks (kWalkOrderBig, kWalkOrderLittle; 0 none)
+    int32_t source = 0;  // where that order came from (TdsOrderSource)
+    bool rowsValid = false;
+    std::unique_ptr<WireFormat> rows;  // the row format its server sent last, once there is one
+  };
+  Framing& FramingOf(uint32_t conn) { return ConnectionOf(conn).framing; }
+  // Every connection's framing forgotten (the end of an input).
+  void ForgetFraming();
+
+  // A complete request waiting its turn to be written, in one block of bytes; defined in
+  // request_log.cpp.
+  struct Packed;
+  struct PackedDeleter {
+    void operator()(Packed* p) const;
+  };
+  using PackedPtr = std::unique_ptr<Packed, PackedDeleter>;
+
  private:
-  struct Connection {
-    std::shared_ptr<ConnectionInfo> info;
-    // Requests whose answer has not ended, in the order sent. Vectors rather than deques here:
-    // they are short, and an empty vector allocates nothing (a deque takes 576 bytes at once,
-    // which every idle connection would pay).
-    std::vector<Request*> open;
-    Request* last = nullptr;  // the latest request that is not an attention
+  // A request in the queue: whole while its answer may still add to it, packed once it is
+  // complete and has to wait behind another (an idle connection's last request waits so, for
+  // an attention that may never come).
+  struct Queued {
+    std::unique_ptr<Request> whole;
+    PackedPtr packed;
+    uint64_t firstFrame() const;
+  };
+
+  // What a connection's answers refer back to: its latest row format, its cursors and its
+  // dynamic statements. Held apart, from the first of them: a connection that only logs in
+  // needs none.
+  struct Statements {
     std::shared_ptr<const ResultColumns> lastColumns;  // the latest row format
     std::unordered_map<uint32_t, std::string> cursorNames;
     // The cursor the request being answered names (by name, without an id): the server's
@@ -100,8 +129,21 @@ class RequestTracker {
     std::vector<std::pair<std::string, std::shared_ptr<const std::vector<std::string>>>> statements;
     std::string describing;         // the statement whose input description the server is sending
     bool describingOutput = false;  // the server is describing a statement's rows
-    bool completionLast = false;    // the server's last token was DONE, DONEPROC or DONEINPROC
   };
+  struct Connection {
+    std::shared_ptr<ConnectionInfo> info;
+    // Requests whose answer has not ended, in the order sent. Vectors rather than deques here:
+    // they are short, and an empty vector allocates nothing (a deque takes 576 bytes at once,
+    // which every idle connection would pay).
+    std::vector<Request*> open;
+    // The latest request that is not an attention: whole, or packed (at most one is set).
+    Request* last = nullptr;
+    Packed* lastPacked = nullptr;
+    std::unique_ptr<Statements> statements;  // null until the first is needed
+    Framing framing;
+    bool completionLast = false;  // the server's last token was DONE, DONEPROC or DONEINPROC
+  };
+  static Statements& StatementsOf(Connection& c);
   Connection& ConnectionOf(uint32_t conn);
   void ClientMessage(Connection& c, const WalkedMessage& m);
   void ServerMessage(Connection& c, const WalkedMessage& m);
@@ -112,13 +154,24 @@ class RequestTracker {
   void KeepRow(Request& r, const DisplayTree& tree, const PacketRecord& p);
   void Queue(std::unique_ptr<Request> r);
   void EndConnection(Connection& c);
-  void Detach(const Request* r);
+  // The latest request of the connection no longer waits for an attention (cancelled: one
+  // came, and cancels it).
+  void ReleaseLast(Connection& c, bool cancelled);
+  // A complete request that cannot be written yet is packed, and its memory kept for reuse.
+  void PackWaiting(Connection& c, Request* r);
+  // The connection's latest request whole again, for a later part of its message.
+  Request* UnpackLast(Connection& c);
+  std::deque<Queued>::iterator Find(uint64_t firstFrame, const void* identity);
+  std::unique_ptr<Request> SpareRequest();
+  void Detach(uint32_t conn, const void* identity);
   void Flush();
 
   RequestOutput& m_sink;
   size_t m_maxWaiting;
+  size_t m_wholeWaiting;
   size_t m_rowsKept = 0;
   std::unordered_map<uint32_t, Connection> m_connections;
   std::vector<std::unique_ptr<Request>> m_spare;  // written, kept for their memory
-  std::deque<std::unique_ptr<Request>> m_queue;   // in the order sent, until written
+  std::deque<Queued> m_queue;                     // in the order sent, until written
+  size_t m_packed = 0;                            // of them packed
 };

@@ -23,6 +23,13 @@ uint32_t ValueStore::Add(const DisplayTree& from, const ValueRecord& v) {
   return index;
 }
 
+uint32_t ValueStore::Add(const char* name, size_t nameSize, const char* type, uint8_t kind,
+                         uint8_t flags, const char* text, size_t textSize) {
+  const uint32_t index = static_cast<uint32_t>(m_tree.values().size());
+  m_tree.AddValue(name, nameSize, type, kind, flags, text, textSize);
+  return index;
+}
+
 double Request::durationMs() const {
   if (!complete || unanswered || endUs < timeUs) return 0;
   return static_cast<double>(endUs - timeUs) / 1000.0;

@@ -40,6 +40,9 @@ class ValueStore {
  public:
   // Copies a value of `from`; returns its index.
   uint32_t Add(const DisplayTree& from, const ValueRecord& value);
+  // Adds a value from its parts (type: the plug-in's constant type name); returns its index.
+  uint32_t Add(const char* name, size_t nameSize, const char* type, uint8_t kind, uint8_t flags,
+               const char* text, size_t textSize);
   size_t size() const { return m_tree.values().size(); }
   const ValueRecord& operator[](size_t i) const { return m_tree.values()[i]; }
   std::string_view Name(const ValueRecord& v) const {

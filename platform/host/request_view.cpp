@@ -97,7 +97,6 @@ void RequestView::ConnectionEnded(uint32_t conn) {
   m_orders.Forget(conn);
   m_registry.End(conn);
   m_stats.formatRecordsRefused = m_registry.droppedBlocks();
-  m_connections.erase(conn);
   m_tracker.ConnectionEnded(conn);
 }
 
@@ -105,7 +104,7 @@ void RequestView::EndAll() {
   m_orders.ForgetAll();
   m_registry.EndAll();
   m_stats.formatRecordsRefused = m_registry.droppedBlocks();
-  m_connections.clear();
+  m_tracker.ForgetFraming();
 }
 
 void RequestView::Finish() {
@@ -154,7 +153,7 @@ size_t RequestView::Walk(uint32_t conn, bool clientToServer, const AssembledMess
   }
   w.cutReason = MessageCutText(message.cut);
 
-  Connection& c = m_connections[conn];
+  Connection& c = m_tracker.FramingOf(conn);
   // Rows are framed in the order the walk will take: the one forced, else the login's once a
   // walk has taken it, else the inferred one, else that of the connection's last walk.
   int32_t order = c.order;
@@ -186,7 +185,7 @@ size_t RequestView::Walk(uint32_t conn, bool clientToServer, const AssembledMess
       if (!c.rowsValid) break;
       if (wanted > 0) {
         // A row the log shows: walked with the part it is in.
-        const int32_t size = DataTokenExtent(c.rows, false, data + at, available, msbFirst);
+        const int32_t size = DataTokenExtent(*c.rows, false, data + at, available, msbFirst);
         if (size <= 0) break;
         at += static_cast<size_t>(size);
         --wanted;
@@ -195,7 +194,7 @@ size_t RequestView::Walk(uint32_t conn, bool clientToServer, const AssembledMess
       size_t end = at;
       uint64_t rows = 0;
       while (end < length && data[end] == kRowToken) {
-        const int32_t size = DataTokenExtent(c.rows, false, data + end,
+        const int32_t size = DataTokenExtent(*c.rows, false, data + end,
                                              static_cast<int32_t>(length - end), msbFirst);
         if (size <= 0) break;
         end += static_cast<size_t>(size);
@@ -222,7 +221,8 @@ size_t RequestView::Walk(uint32_t conn, bool clientToServer, const AssembledMess
       break;
     const uint8_t code = data[at];
     if (code == kRowFormatToken || code == kRowFormat2Token) {
-      c.rowsValid = ParseFormat(data + at, frame.size, msbFirst, c.rows);
+      if (!c.rows) c.rows.reset(new WireFormat);
+      c.rowsValid = ParseFormat(data + at, frame.size, msbFirst, *c.rows);
       wanted = keep;  // a new result set
     } else if ((code == kDoneToken || code == kDoneProcToken) && frame.size >= 3) {
       const uint16_t status = static_cast<uint16_t>(msbFirst ? data[at + 1] << 8 | data[at + 2]
@@ -253,7 +253,7 @@ size_t RequestView::WholeTokens(const uint8_t* data, size_t length, int32_t orde
 
 void RequestView::WalkPart(WalkedMessage& w, const AssembledMessage& message, size_t from,
                            size_t to) {
-  Connection& c = m_connections[w.conn];
+  Connection& c = m_tracker.FramingOf(w.conn);
   m_tree.BeginFrame(message.block, kEthernetHeader + message.length, message.data + from);
   CPDecode decode(&m_tree);
   decode.ConnectionId = w.conn;
@@ -282,8 +282,9 @@ void RequestView::KeepRowFormat(Connection& c) {
     if (p->spanOffset < 0 || p->spanSize <= 0 || !m_tree.tdsBegin()) {
       c.rowsValid = false;
     } else {
+      if (!c.rows) c.rows.reset(new WireFormat);
       c.rowsValid = ParseFormat(m_tree.tdsBegin() + p->spanOffset, p->spanSize,
-                                c.order == kWalkOrderBig, c.rows);
+                                c.order == kWalkOrderBig, *c.rows);
     }
     return;
   }

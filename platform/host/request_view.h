@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 
 #include "byte_order_guess.h"
 #include "message_assembler.h"
@@ -54,13 +53,9 @@ class RequestView : public View {
 
  private:
   // What the view keeps of a connection: the byte order its messages were walked in, and the
-  // row format its server sent last, to frame its rows without walking them.
-  struct Connection {
-    int32_t order = 0;   // kWalkOrderBig or kWalkOrderLittle; 0 before the first walk
-    int32_t source = 0;  // where that order came from (TdsOrderSource)
-    bool rowsValid = false;
-    WireFormat rows;
-  };
+  // row format its server sent last, to frame its rows without walking them; kept by the
+  // tracker with its own state of the connection.
+  using Connection = RequestTracker::Framing;
 
   // The bytes of the whole tokens at the front of `data` that frame by their length alone.
   static size_t WholeTokens(const uint8_t* data, size_t length, int32_t order);
@@ -78,7 +73,6 @@ class RequestView : public View {
   int32_t m_guessOrder = kWalkOrderNone;
   DisplayTree m_tree;
   RequestTracker m_tracker;
-  std::unordered_map<uint32_t, Connection> m_connections;
   AssemblerCounters m_assembled;  // counted by the assemblers, not shown
 };
 

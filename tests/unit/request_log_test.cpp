@@ -6,6 +6,7 @@
 // plug-in's message entry: rows framed without a walk count as the walked ones do.
 #include "request_log.h"
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <sstream>
@@ -124,6 +125,7 @@ Msg& RowFormat(Msg& m, std::initializer_list<std::pair<const char*, int>> column
 class Log {
  public:
   RequestOutput& output() { return m_writer; }
+  std::string text() { return m_memory.text(); }
   std::vector<json> Records() {
     std::vector<json> out;
     const std::string all = m_memory.text();
@@ -201,6 +203,66 @@ TEST(RequestTracker, SortsMessagesIntoErrorsAndMessages) {
   EXPECT_EQ(r[0]["messages"][0]["text"], "hi");
   ExpectHas(r[0]["messages"][1], {{"number", 5701}, {"text", ""}});  // an empty message
   ExpectHas(r[0], {{"status", json::array({"error"})}, {"rows", 0}});
+}
+
+// Connections whose answered requests wait behind an unanswered one, with attentions, a later
+// part of a request's message, rows kept, values and server messages: played with every waiting
+// request kept whole, then with those an attention may cancel packed.
+std::string PlayWaiting(size_t maxWaiting, size_t wholeWaiting) {
+  Log log;
+  RequestTracker t(log.output(), maxWaiting, wholeWaiting);
+  t.KeepRows(2);
+  Msg blocker = Language("waitfor delay '00:10:00'");
+  t.Message(blocker.At(1, true, 1));
+  Msg answer;
+  RowFormat(answer, {{"a", 0x38}, {"b", 0x27}});
+  answer.Token(0xD1, "ROW").Val("a", "int", VK_NUMBER, "1").Val("b", "varchar", VK_CHARS, "x");
+  answer.Token(0xD1, "ROW").Val("a", "int", VK_NUMBER, "2").Val("b", "varchar", VK_NULL, "");
+  answer.Token(0xD1, "ROW").Val("a", "int", VK_NUMBER, "3").Val("b", "varchar", VK_CHARS, "z");
+  answer.Token(0xAB, "INFO").Num("Length", 0, 2).Num("Info number", 5701, 4, FF_SIGNED);
+  answer.Num("Info state", 2, 1).Num("Info class", 10, 1).Num("Message Length", 4, 2);
+  answer.Str("Message", "note").Num("Server name length", 0, 1);
+  answer.Token(0x79, "RETURNSTATUS").Num("Value", -6, 4, FF_SIGNED);
+  answer.Token(0xD7, "PARAMS").Val("@o", "varchar", VK_CHARS, "out");
+  answer.Token(0xFD).Num("Status", 0x10, 2, FF_FLAGS).Num("Transaction", 0, 2);
+  answer.Num("Row Count", 3, 4, FF_SIGNED);
+  Msg attention;
+  Msg ack = Done(0x0020);
+  Msg more;
+  more.Token(0xD7, "PARAMS").Val("@p", "int", VK_NUMBER, "7");
+  uint64_t frame = 10;
+  for (uint32_t conn = 2; conn < 12; ++conn) {
+    Msg request = Language("select a, b from t" + std::to_string(conn));
+    t.Message(request.At(conn, true, frame++));
+    t.Message(answer.At(conn, false, frame++));
+  }
+  t.Message(attention.At(3, true, frame++, 6));  // cancels the answered request of 3
+  t.Message(ack.At(3, false, frame++));
+  WalkedMessage part = more.At(4, true, frame++);  // a later part of 4's request
+  part.part = 2;
+  t.Message(part);
+  Msg next = Language("select 2");
+  t.Message(next.At(5, true, frame++));
+  t.Message(answer.At(5, false, frame++));
+  t.InputWaits();
+  t.Message(attention.At(6, true, frame++, 6));  // after the wait: cancels nothing answered
+  t.Message(ack.At(6, false, frame++));
+  Msg done = Done(0x0000);
+  t.Message(done.At(1, false, frame++));
+  t.Message(attention.At(7, true, frame++, 6));
+  t.Message(ack.At(7, false, frame++));
+  t.ConnectionEnded(8);
+  t.Finish();
+  return log.text();
+}
+
+TEST(RequestTracker, RequestsWaitingPackedAreWrittenAsWhole) {
+  const std::string whole = PlayWaiting(65536, 65536);
+  EXPECT_EQ(PlayWaiting(65536, 0), whole);
+  EXPECT_EQ(std::count(whole.begin(), whole.end(), '\n'), 15);
+  EXPECT_NE(whole.find("\"cancelled\": true"), std::string::npos);
+  // Too many waiting: the earliest are written before their turn, packed or not.
+  EXPECT_EQ(PlayWaiting(4, 0), PlayWaiting(4, 65536));
 }
 
 TEST(RequestTracker, AttentionsCancelTheRequestBeforeThem) {
