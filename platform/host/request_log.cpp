@@ -331,7 +331,9 @@ void Join(std::string& text, const std::string& more, const char* separator = " 
 }  // namespace
 
 // A packed request: this header, the request's shared parts (its connection, its parameter
-// names and the columns of each result set) in `shared` slots, then its other fields as bytes.
+// names when it has them, and the columns of each result set) in `shared` slots, then its other
+// fields as bytes: numbers as variable-length integers, frames and times as differences from
+// the request's first, flags gathered in bytes.
 struct RequestTracker::Packed {
   uint64_t firstFrame = 0;
   uint32_t conn = 0;
@@ -340,6 +342,7 @@ struct RequestTracker::Packed {
   bool complete = false;
   bool held = false;
   bool cancelled = false;
+  bool paramNames = false;  // the second slot holds the parameter names
 
   using Slot = std::shared_ptr<const void>;
   Slot* slots() { return reinterpret_cast<Slot*>(this + 1); }
@@ -357,6 +360,13 @@ void RequestTracker::PackedDeleter::operator()(Packed* p) const {
 
 namespace {
 
+uint64_t ZigZag(int64_t v) {
+  return (static_cast<uint64_t>(v) << 1) ^ static_cast<uint64_t>(v >> 63);
+}
+int64_t UnZigZag(uint64_t v) {
+  return static_cast<int64_t>(v >> 1) ^ -static_cast<int64_t>(v & 1);
+}
+
 // Writes a request's fields as bytes, or with no output only counts them.
 class PackWriter {
  public:
@@ -370,14 +380,25 @@ class PackWriter {
   void Pod(const T& v) {
     Bytes(&v, sizeof(v));
   }
-  void Size(size_t n) { Pod(static_cast<uint32_t>(n)); }
+  // Seven bits a byte, low first; the high bit says another byte follows.
+  void Number(uint64_t v) {
+    while (v >= 0x80) {
+      const uint8_t b = static_cast<uint8_t>(v | 0x80);
+      Pod(b);
+      v >>= 7;
+    }
+    const uint8_t b = static_cast<uint8_t>(v);
+    Pod(b);
+  }
+  void Signed(int64_t v) { Number(ZigZag(v)); }
+  void Size(size_t n) { Number(n); }
   void Text(const std::string& s) {
     Size(s.size());
     Bytes(s.data(), s.size());
   }
   void Indexes(const std::vector<uint32_t>& v) {
     Size(v.size());
-    Bytes(v.data(), v.size() * sizeof(uint32_t));
+    for (uint32_t i : v) Number(i);
   }
 
  private:
@@ -393,11 +414,16 @@ class PackReader {
     std::memcpy(&v, m_in, sizeof(v));
     m_in += sizeof(v);
   }
-  size_t Size() {
-    uint32_t n = 0;
-    Pod(n);
-    return n;
+  uint64_t Number() {
+    uint64_t v = 0;
+    for (unsigned shift = 0;; shift += 7) {
+      const uint8_t b = *m_in++;
+      v |= static_cast<uint64_t>(b & 0x7F) << shift;
+      if (!(b & 0x80)) return v;
+    }
   }
+  int64_t Signed() { return UnZigZag(Number()); }
+  size_t Size() { return static_cast<size_t>(Number()); }
   const uint8_t* Skip(size_t size) {
     const uint8_t* at = m_in;
     m_in += size;
@@ -409,7 +435,7 @@ class PackReader {
   }
   void Indexes(std::vector<uint32_t>& v) {
     v.resize(Size());
-    if (!v.empty()) std::memcpy(v.data(), Skip(v.size() * sizeof(uint32_t)), v.size() * 4);
+    for (uint32_t& i : v) i = static_cast<uint32_t>(Number());
   }
 
  private:
@@ -420,9 +446,9 @@ void WriteMessages(PackWriter& w, const std::vector<ServerMessage>& messages) {
   w.Size(messages.size());
   for (const ServerMessage& m : messages) {
     w.Pod(m.token);
-    w.Pod(m.number);
-    w.Pod(m.severity);
-    w.Pod(m.state);
+    w.Signed(m.number);
+    w.Signed(m.severity);
+    w.Signed(m.state);
     w.Text(m.text);
   }
 }
@@ -431,23 +457,39 @@ void ReadMessages(PackReader& in, std::vector<ServerMessage>& messages) {
   messages.resize(in.Size());
   for (ServerMessage& m : messages) {
     in.Pod(m.token);
-    in.Pod(m.number);
-    in.Pod(m.severity);
-    in.Pod(m.state);
+    m.number = in.Signed();
+    m.severity = static_cast<int32_t>(in.Signed());
+    m.state = static_cast<int32_t>(in.Signed());
     in.Text(m.text);
   }
 }
 
+// The flags of a packed request, in one byte.
+enum PackFlag : uint8_t {
+  kPackCountValid = 1,
+  kPackReturnStatus = 2,
+  kPackFinalStatus = 4,
+  kPackUnanswered = 8,
+  kPackLogin = 16,
+};
+
 // Everything of a request but its shared parts and the header's fields.
 void WriteRequest(PackWriter& w, const Request& r) {
   w.Pod(r.kind);
-  w.Pod(r.lastFrame);
-  w.Pod(r.endFrame);
-  w.Pod(r.timeUs);
-  w.Pod(r.endUs);
+  uint8_t flags = 0;
+  if (r.countValid) flags |= kPackCountValid;
+  if (r.hasReturnStatus) flags |= kPackReturnStatus;
+  if (r.hasFinalStatus) flags |= kPackFinalStatus;
+  if (r.unanswered) flags |= kPackUnanswered;
+  if (r.login) flags |= kPackLogin;
+  w.Pod(flags);
+  w.Signed(static_cast<int64_t>(r.lastFrame - r.firstFrame));
+  w.Signed(static_cast<int64_t>(r.endFrame - r.firstFrame));
+  w.Signed(r.timeUs);
+  w.Signed(r.endUs - r.timeUs);
   w.Text(r.name);
   w.Text(r.text);
-  w.Pod(r.paramCount);
+  w.Signed(r.paramCount);
   const DisplayTree& values = r.values.tree();
   w.Size(r.values.size());
   for (size_t i = 0; i < r.values.size(); ++i) {
@@ -464,26 +506,23 @@ void WriteRequest(PackWriter& w, const Request& r) {
   w.Indexes(r.key);
   w.Size(r.results.size());
   for (const ResultSet& set : r.results) {
-    w.Pod(set.rows);
+    w.Number(set.rows);
     w.Pod(set.dataKept);
     w.Size(set.data.size());
-    w.Bytes(set.data.data(), set.data.size() * sizeof(ValueRange));
+    for (const ValueRange& row : set.data) {
+      w.Number(row.first);
+      w.Number(row.count);
+    }
   }
-  w.Pod(r.rowTokens);
-  w.Pod(r.countedRows);
-  w.Pod(r.countValid);
-  w.Pod(r.hasReturnStatus);
-  w.Pod(r.returnStatus);
+  w.Number(r.rowTokens);
+  w.Signed(r.countedRows);
+  w.Signed(r.returnStatus);
   w.Indexes(r.output);
   WriteMessages(w, r.errors);
   WriteMessages(w, r.messages);
-  w.Pod(r.hasFinalStatus);
-  w.Pod(r.finalStatus);
-  w.Pod(r.unanswered);
+  w.Number(r.finalStatus);
   w.Text(r.note);
-  const bool login = r.login != nullptr;
-  w.Pod(login);
-  if (login) {
+  if (r.login) {
     const LoginRecord& l = *r.login;
     w.Text(l.user);
     w.Text(l.host);
@@ -498,53 +537,54 @@ void WriteRequest(PackWriter& w, const Request& r) {
 
 void ReadRequest(PackReader& in, Request& r) {
   in.Pod(r.kind);
-  in.Pod(r.lastFrame);
-  in.Pod(r.endFrame);
-  in.Pod(r.timeUs);
-  in.Pod(r.endUs);
+  uint8_t flags = 0;
+  in.Pod(flags);
+  r.countValid = flags & kPackCountValid;
+  r.hasReturnStatus = flags & kPackReturnStatus;
+  r.hasFinalStatus = flags & kPackFinalStatus;
+  r.unanswered = flags & kPackUnanswered;
+  r.lastFrame = r.firstFrame + static_cast<uint64_t>(in.Signed());
+  r.endFrame = r.firstFrame + static_cast<uint64_t>(in.Signed());
+  r.timeUs = in.Signed();
+  r.endUs = r.timeUs + in.Signed();
   in.Text(r.name);
   in.Text(r.text);
-  in.Pod(r.paramCount);
+  r.paramCount = static_cast<int32_t>(in.Signed());
   const size_t values = in.Size();
   for (size_t i = 0; i < values; ++i) {
     const char* type = nullptr;
     uint8_t kind = 0;
-    uint8_t flags = 0;
+    uint8_t valueFlags = 0;
     in.Pod(type);
     in.Pod(kind);
-    in.Pod(flags);
+    in.Pod(valueFlags);
     const size_t nameSize = in.Size();
     const char* name = reinterpret_cast<const char*>(in.Skip(nameSize));
     const size_t textSize = in.Size();
     const char* text = reinterpret_cast<const char*>(in.Skip(textSize));
-    r.values.Add(name, nameSize, type, kind, flags, text, textSize);
+    r.values.Add(name, nameSize, type, kind, valueFlags, text, textSize);
   }
   in.Indexes(r.params);
   in.Indexes(r.key);
   r.results.resize(in.Size());
   for (ResultSet& set : r.results) {
-    in.Pod(set.rows);
+    set.rows = in.Number();
     in.Pod(set.dataKept);
     set.data.resize(in.Size());
-    if (!set.data.empty())
-      std::memcpy(set.data.data(), in.Skip(set.data.size() * sizeof(ValueRange)),
-                  set.data.size() * sizeof(ValueRange));
+    for (ValueRange& row : set.data) {
+      row.first = static_cast<uint32_t>(in.Number());
+      row.count = static_cast<uint32_t>(in.Number());
+    }
   }
-  in.Pod(r.rowTokens);
-  in.Pod(r.countedRows);
-  in.Pod(r.countValid);
-  in.Pod(r.hasReturnStatus);
-  in.Pod(r.returnStatus);
+  r.rowTokens = in.Number();
+  r.countedRows = in.Signed();
+  r.returnStatus = static_cast<int32_t>(in.Signed());
   in.Indexes(r.output);
   ReadMessages(in, r.errors);
   ReadMessages(in, r.messages);
-  in.Pod(r.hasFinalStatus);
-  in.Pod(r.finalStatus);
-  in.Pod(r.unanswered);
+  r.finalStatus = static_cast<uint16_t>(in.Number());
   in.Text(r.note);
-  bool login = false;
-  in.Pod(login);
-  if (login) {
+  if (flags & kPackLogin) {
     r.login.reset(new LoginRecord);
     LoginRecord& l = *r.login;
     in.Text(l.user);
@@ -563,7 +603,9 @@ RequestTracker::PackedPtr Pack(Request& r) {
   using Packed = RequestTracker::Packed;
   PackWriter count(nullptr);
   WriteRequest(count, r);
-  const uint32_t shared = 2 + static_cast<uint32_t>(r.results.size());
+  const bool names = r.paramNames != nullptr;
+  const uint32_t first = names ? 2 : 1;  // the slot of the first result set's columns
+  const uint32_t shared = first + static_cast<uint32_t>(r.results.size());
   const size_t size = sizeof(Packed) + shared * sizeof(Packed::Slot) + count.size();
   Packed* p = new (::operator new(size)) Packed;
   p->firstFrame = r.firstFrame;
@@ -572,11 +614,12 @@ RequestTracker::PackedPtr Pack(Request& r) {
   p->complete = r.complete;
   p->held = r.held;
   p->cancelled = r.cancelled;
+  p->paramNames = names;
   Packed::Slot* slots = p->slots();
   new (slots) Packed::Slot(std::move(r.connection));
-  new (slots + 1) Packed::Slot(std::move(r.paramNames));
+  if (names) new (slots + 1) Packed::Slot(std::move(r.paramNames));
   for (size_t i = 0; i < r.results.size(); ++i)
-    new (slots + 2 + i) Packed::Slot(std::move(r.results[i].columns));
+    new (slots + first + i) Packed::Slot(std::move(r.results[i].columns));
   p->shared = shared;
   PackWriter write(p->data());
   WriteRequest(write, r);
@@ -594,9 +637,12 @@ void Unpack(RequestTracker::Packed& p, Request& r) {
   ReadRequest(in, r);
   auto* slots = p.slots();
   r.connection = std::static_pointer_cast<const ConnectionInfo>(std::move(slots[0]));
-  r.paramNames = std::static_pointer_cast<const std::vector<std::string>>(std::move(slots[1]));
+  const uint32_t first = p.paramNames ? 2 : 1;
+  if (p.paramNames)
+    r.paramNames = std::static_pointer_cast<const std::vector<std::string>>(std::move(slots[1]));
   for (size_t i = 0; i < r.results.size(); ++i)
-    r.results[i].columns = std::static_pointer_cast<const ResultColumns>(std::move(slots[2 + i]));
+    r.results[i].columns =
+        std::static_pointer_cast<const ResultColumns>(std::move(slots[first + i]));
 }
 
 }  // namespace
