@@ -653,15 +653,19 @@ void Unpack(RequestTracker::Packed& p, Request& r) {
 RequestTracker::RequestTracker(RequestOutput& sink, size_t maxWaiting, size_t wholeWaiting)
     : m_sink(sink), m_maxWaiting(maxWaiting ? maxWaiting : 1), m_wholeWaiting(wholeWaiting) {}
 
-RequestTracker::~RequestTracker() = default;
+RequestTracker::~RequestTracker() {
+  m_connections.ForEach([](Connection* c) { delete c; });
+}
 
 RequestTracker::Connection& RequestTracker::ConnectionOf(uint32_t conn) {
-  Connection& c = m_connections[conn];
-  if (!c.info) {
-    c.info = std::make_shared<ConnectionInfo>();
-    c.info->conn = conn;
+  Connection* c = m_connections.Find(conn);
+  if (!c) {
+    c = new Connection(conn);
+    c->info = std::make_shared<ConnectionInfo>();
+    c->info->conn = conn;
+    m_connections.Insert(c);
   }
-  return c;
+  return *c;
 }
 
 RequestTracker::Statements& RequestTracker::StatementsOf(Connection& c) {
@@ -670,7 +674,7 @@ RequestTracker::Statements& RequestTracker::StatementsOf(Connection& c) {
 }
 
 void RequestTracker::ForgetFraming() {
-  for (auto& entry : m_connections) entry.second.framing = Framing();
+  m_connections.ForEach([](Connection* c) { c->framing = Framing(); });
 }
 
 void RequestTracker::ConnectionOpened(uint32_t conn, const std::string& client,
@@ -1200,9 +1204,9 @@ void RequestTracker::KeepRows(size_t rows) {
 
 size_t RequestTracker::RowsWanted(uint32_t conn) const {
   if (m_rowsKept == 0) return 0;
-  auto found = m_connections.find(conn);
-  if (found == m_connections.end() || found->second.open.empty()) return m_rowsKept;
-  const Request& r = *found->second.open.front();
+  const Connection* c = m_connections.Find(conn);
+  if (!c || c->open.empty()) return m_rowsKept;
+  const Request& r = *c->open.front();
   if (r.results.empty()) return m_rowsKept;
   const uint64_t rows = r.results.back().rows;
   return rows < m_rowsKept ? m_rowsKept - static_cast<size_t>(rows) : 0;
@@ -1220,10 +1224,9 @@ void RequestTracker::Complete(Connection& c, Request* r, const WalkedMessage& m)
 
 void RequestTracker::InputWaits() {
   // The answers read so far are out: an attention that comes later no longer reaches them.
-  for (auto& entry : m_connections) {
-    Connection& c = entry.second;
-    if (c.lastPacked || (c.last && c.last->complete)) ReleaseLast(c, false);
-  }
+  m_connections.ForEach([this](Connection* c) {
+    if (c->lastPacked || (c->last && c->last->complete)) ReleaseLast(*c, false);
+  });
   Flush();
 }
 
@@ -1244,28 +1247,31 @@ void RequestTracker::EndConnection(Connection& c) {
 }
 
 void RequestTracker::ConnectionEnded(uint32_t conn) {
-  auto found = m_connections.find(conn);
-  if (found == m_connections.end()) return;
-  EndConnection(found->second);
-  m_connections.erase(found);
+  Connection* c = m_connections.Find(conn);
+  if (!c) return;
+  EndConnection(*c);
+  m_connections.Erase(c);
+  delete c;
   Flush();
 }
 
 void RequestTracker::Finish() {
-  std::vector<uint32_t> conns;
+  std::vector<Connection*> conns;
   conns.reserve(m_connections.size());
-  for (const auto& entry : m_connections) conns.push_back(entry.first);
-  std::sort(conns.begin(), conns.end());
-  for (uint32_t conn : conns) EndConnection(m_connections[conn]);
-  m_connections.clear();
+  m_connections.ForEach([&conns](Connection* c) { conns.push_back(c); });
+  std::sort(conns.begin(), conns.end(),
+            [](const Connection* x, const Connection* y) { return x->conn < y->conn; });
+  for (Connection* c : conns) EndConnection(*c);
+  m_connections.Clear();
+  for (Connection* c : conns) delete c;
   Flush();
   m_sink.Finish();
 }
 
 void RequestTracker::Detach(uint32_t conn, const void* identity) {
-  auto found = m_connections.find(conn);
-  if (found == m_connections.end()) return;
-  Connection& c = found->second;
+  Connection* found = m_connections.Find(conn);
+  if (!found) return;
+  Connection& c = *found;
   auto at = std::find(c.open.begin(), c.open.end(), identity);
   if (at != c.open.end()) c.open.erase(at);
   if (c.last == identity) c.last = nullptr;

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "pointer_index.h"
+#include "request_direction.h"
 #include "request_model.h"
 #include "tdsengine/display_tree.h"
 #include "tdswire/format.h"
@@ -95,6 +97,9 @@ class RequestTracker {
     std::unique_ptr<WireFormat> rows;  // the row format its server sent last, once there is one
   };
   Framing& FramingOf(uint32_t conn) { return ConnectionOf(conn).framing; }
+  // Where the view keeps the connection's two direction sinks: with the tracker's own state of
+  // it, ended with the connection.
+  RequestDirections& DirectionsOf(uint32_t conn) { return ConnectionOf(conn).directions; }
   // Every connection's framing forgotten (the end of an input).
   void ForgetFraming();
 
@@ -130,7 +135,11 @@ class RequestTracker {
     std::string describing;         // the statement whose input description the server is sending
     bool describingOutput = false;  // the server is describing a statement's rows
   };
+  // A connection, one allocation with the view's direction sinks.
   struct Connection {
+    explicit Connection(uint32_t number) : conn(number) {}
+    uint32_t conn;
+    bool completionLast = false;  // the server's last token was DONE, DONEPROC or DONEINPROC
     std::shared_ptr<ConnectionInfo> info;
     // Requests whose answer has not ended, in the order sent. Vectors rather than deques here:
     // they are short, and an empty vector allocates nothing (a deque takes 576 bytes at once,
@@ -141,7 +150,12 @@ class RequestTracker {
     Packed* lastPacked = nullptr;
     std::unique_ptr<Statements> statements;  // null until the first is needed
     Framing framing;
-    bool completionLast = false;  // the server's last token was DONE, DONEPROC or DONEINPROC
+    RequestDirections directions;
+  };
+  struct ConnectionTraits {
+    static size_t Hash(const uint32_t& conn) { return conn * 0x9E3779B1u; }
+    static const uint32_t& KeyOf(const Connection& c) { return c.conn; }
+    static bool Same(uint32_t x, uint32_t y) { return x == y; }
   };
   static Statements& StatementsOf(Connection& c);
   Connection& ConnectionOf(uint32_t conn);
@@ -170,7 +184,7 @@ class RequestTracker {
   size_t m_maxWaiting;
   size_t m_wholeWaiting;
   size_t m_rowsKept = 0;
-  std::unordered_map<uint32_t, Connection> m_connections;
+  PointerIndex<Connection, uint32_t, ConnectionTraits> m_connections;
   std::vector<std::unique_ptr<Request>> m_spare;  // written, kept for their memory
   std::deque<Queued> m_queue;                     // in the order sent, until written
   size_t m_packed = 0;                            // of them packed

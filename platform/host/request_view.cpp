@@ -23,44 +23,45 @@ constexpr uint8_t kDoneToken = 0xFD;
 constexpr uint8_t kDoneProcToken = 0xFE;
 constexpr uint16_t kDoneMore = 0x0001;
 
-// One direction of a connection: its bytes assembled into messages, each stamped with the
-// frames (and their capture times) that brought its first and last byte.
-class RequestDirection : public DirectionSink, private MessageAssembler::Consumer {
+}  // namespace
+
+class RequestDirection::Walker : public MessageAssembler::Consumer {
  public:
-  RequestDirection(RequestView& view, AssemblerCounters& counters, uint32_t conn,
-                   bool clientToServer, bool midStream)
-      : m_view(view),
-        m_conn(conn),
-        m_c2s(clientToServer),
-        m_assembler(midStream, counters, kHeldCeiling) {}
-
-  void Deliver(const StreamPiece& piece) override {
-    if (piece.length == 0) return;
-    m_view.CountFrame();
-    m_assembler.Feed(piece.data, piece.length, piece.frame, piece.ethernet, *this, m_view.now());
-  }
-
-  void Gap(const StreamPiece& context) override {
-    m_assembler.Gap(context.frame, context.ethernet, *this, m_view.now());
-    m_view.Lost(m_conn, m_c2s);
-  }
-
-  void End(uint64_t frame) override { m_assembler.End(frame, *this, m_view.now()); }
-  void CutForMemory() override { m_assembler.CutForMemory(); }
-
-  size_t HeldBytes() const override { return m_assembler.heldCapacity(); }
-
- private:
+  Walker(RequestView& view, uint32_t conn, bool clientToServer)
+      : m_view(view), m_conn(conn), m_c2s(clientToServer) {}
   void Message(const AssembledMessage& message) override { m_view.Walk(m_conn, m_c2s, message); }
   size_t Part(const AssembledMessage& part) override { return m_view.Walk(m_conn, m_c2s, part); }
 
+ private:
   RequestView& m_view;
   uint32_t m_conn;
   bool m_c2s;
-  MessageAssembler m_assembler;
 };
 
-}  // namespace
+RequestDirection::RequestDirection(RequestView& view, AssemblerCounters& counters, uint32_t conn,
+                                   bool clientToServer, bool midStream)
+    : m_view(view),
+      m_conn(conn),
+      m_c2s(clientToServer),
+      m_assembler(midStream, counters, kHeldCeiling) {}
+
+void RequestDirection::Deliver(const StreamPiece& piece) {
+  if (piece.length == 0) return;
+  m_view.CountFrame();
+  Walker walker(m_view, m_conn, m_c2s);
+  m_assembler.Feed(piece.data, piece.length, piece.frame, piece.ethernet, walker, m_view.now());
+}
+
+void RequestDirection::Gap(const StreamPiece& context) {
+  Walker walker(m_view, m_conn, m_c2s);
+  m_assembler.Gap(context.frame, context.ethernet, walker, m_view.now());
+  m_view.Lost(m_conn, m_c2s);
+}
+
+void RequestDirection::End(uint64_t frame) {
+  Walker walker(m_view, m_conn, m_c2s);
+  m_assembler.End(frame, walker, m_view.now());
+}
 
 std::string EndpointText(uint8_t ipVersion, const uint8_t* address, uint16_t port) {
   char text[INET6_ADDRSTRLEN] = {};
@@ -81,11 +82,12 @@ RequestView::~RequestView() {
 }
 
 DirectionSink* RequestView::OpenDirection(uint32_t conn, bool clientToServer, bool midStream) {
-  return new RequestDirection(*this, m_assembled, conn, clientToServer, midStream);
+  return m_tracker.DirectionsOf(conn).Open(clientToServer ? 0 : 1, *this, m_assembled, conn,
+                                           midStream);
 }
 
-void RequestView::CloseDirection(DirectionSink* sink) {
-  delete sink;
+void RequestView::CloseDirection(DirectionSink* /*sink*/) {
+  // The direction ends with the tracker's record of its connection.
 }
 
 void RequestView::ConnectionOpened(uint32_t conn, const ConnectionEnds& ends) {
