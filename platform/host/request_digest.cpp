@@ -133,14 +133,14 @@ void RequestDigest::AddConnection(const Request& r, bool answered, int64_t us) {
     m_connections.emplace_back();
     e = &m_connections.back();
     e->conn = r.conn;
-    e->client = info->client;
-    e->server = info->server;
+    e->client = info->client();
+    e->server = info->server();
     e->info = r.connection;
   }
   // The login is known from its answer on.
-  if (e->user.empty() && !info->user.empty()) CopyCut(e->user, info->user, kMaxNameBytes);
-  if (e->application.empty() && !info->application.empty())
-    CopyCut(e->application, info->application, kMaxNameBytes);
+  if (e->user.empty() && !info->user().empty()) CopyCut(e->user, info->user(), kMaxNameBytes);
+  if (e->application.empty() && !info->application().empty())
+    CopyCut(e->application, info->application(), kMaxNameBytes);
   e->figures.Add(r, answered, us);
 }
 
@@ -151,7 +151,7 @@ void RequestDigest::KeepSlow(const Request& r, int64_t us, uint64_t id) {
   s.durationUs = us;
   s.conn = r.conn;
   s.kind = r.kind;
-  if (r.connection) CopyCut(s.user, r.connection->user, kMaxNameBytes);
+  if (r.connection) CopyCut(s.user, r.connection->user(), kMaxNameBytes);
   s.fingerprintId = id;
   CopyCut(s.text, RequestCallText(r), kMaxExampleBytes);
   const auto at =
@@ -200,9 +200,9 @@ void RequestDigest::Write(const Request& r) {
     }
   }
   const ConnectionInfo* c = r.connection.get();
-  const std::string_view user = c ? std::string_view(c->user) : std::string_view();
-  const std::string_view application = c ? std::string_view(c->application) : std::string_view();
-  const std::string_view client = c ? AddressOf(c->client) : std::string_view();
+  const std::string_view user = c ? c->user() : std::string_view();
+  const std::string_view application = c ? c->application() : std::string_view();
+  const std::string_view client = c ? AddressOf(c->client()) : std::string_view();
   e.users.Add(user);
   e.applications.Add(application);
   e.clients.Add(client);

@@ -677,11 +677,10 @@ void RequestTracker::ForgetFraming() {
   m_connections.ForEach([](Connection* c) { c->framing = Framing(); });
 }
 
-void RequestTracker::ConnectionOpened(uint32_t conn, const std::string& client,
-                                      const std::string& server) {
+void RequestTracker::ConnectionOpened(uint32_t conn, std::string_view client,
+                                      std::string_view server) {
   Connection& c = ConnectionOf(conn);
-  c.info->client = client;
-  c.info->server = server;
+  c.info->SetEnds(client, server);
 }
 
 void RequestTracker::Message(const WalkedMessage& m) {
@@ -831,9 +830,7 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
         if (const FieldRecord* order = fs.Find("Two Byte Integer Ordering"))
           login.byteOrder = FieldUnsigned(*order) == 2 ? "big-endian" : "little-endian";
       }
-      c.info->user = login.user;
-      c.info->host = login.host;
-      c.info->application = login.application;
+      c.info->SetLogin(login.user, login.host, login.application);
       r->text = login.application;
       Join(r->text, login.library, ", ");
       Join(r->text, login.libraryVersion);

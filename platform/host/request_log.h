@@ -10,6 +10,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -66,7 +67,7 @@ class RequestTracker {
   RequestTracker& operator=(const RequestTracker&) = delete;
 
   // The two ends of a connection ("address:port"), when the host knows them.
-  void ConnectionOpened(uint32_t conn, const std::string& client, const std::string& server);
+  void ConnectionOpened(uint32_t conn, std::string_view client, std::string_view server);
   void Message(const WalkedMessage& message);
   // Row tokens of a server message, counted without a walk, after its parts so far.
   void Rows(const WalkedMessage& message, uint64_t count);

@@ -1,5 +1,7 @@
 #include "request_model.h"
 
+#include <cstring>
+
 namespace {
 
 const char* const kKindNames[kRequestKindCount] = {
@@ -33,6 +35,36 @@ uint32_t ValueStore::Add(const char* name, size_t nameSize, const char* type, ui
 double Request::durationMs() const {
   if (!complete || unanswered || endUs < timeUs) return 0;
   return static_cast<double>(endUs - timeUs) / 1000.0;
+}
+
+void ConnectionInfo::SetEnds(std::string_view client, std::string_view server) {
+  const std::string_view ends[] = {client, server};
+  Replace(kClient, 2, ends);
+}
+
+void ConnectionInfo::SetLogin(std::string_view user, std::string_view host,
+                              std::string_view application) {
+  const std::string_view login[] = {user, host, application};
+  Replace(kUser, 3, login);
+}
+
+void ConnectionInfo::Replace(int first, int count, const std::string_view* texts) {
+  std::string_view all[kTexts];
+  for (int i = 0; i < kTexts; ++i)
+    all[i] = i >= first && i < first + count ? texts[i - first] : Text(i);
+  size_t size = 0;
+  for (std::string_view& t : all) {
+    if (t.size() > kMaxTextBytes - size) t = t.substr(0, kMaxTextBytes - size);
+    size += t.size();
+  }
+  std::unique_ptr<char[]> block(size ? new char[size] : nullptr);
+  size_t end = 0;
+  for (int i = 0; i < kTexts; ++i) {
+    if (!all[i].empty()) std::memcpy(block.get() + end, all[i].data(), all[i].size());
+    end += all[i].size();
+    m_end[i] = static_cast<uint16_t>(end);
+  }
+  m_texts = std::move(block);
 }
 
 void Request::Reset() {

@@ -102,14 +102,35 @@ struct LoginRecord {
   int8_t accepted = -1;   // from LOGINACK: 1 accepted, 0 refused, -1 not seen
 };
 
-// What is known of a connection: its two ends and, once its login was seen, who logged in.
-struct ConnectionInfo {
+// What is known of a connection: its two ends and, once its login was seen, who logged in. The
+// five texts lie one after another in one block of exactly their size.
+class ConnectionInfo {
+ public:
   uint32_t conn = 0;
-  std::string client;  // address:port ("" when not known)
-  std::string server;
-  std::string user;
-  std::string host;
-  std::string application;
+
+  std::string_view client() const { return Text(kClient); }  // address:port ("" when not known)
+  std::string_view server() const { return Text(kServer); }
+  std::string_view user() const { return Text(kUser); }
+  std::string_view host() const { return Text(kHost); }
+  std::string_view application() const { return Text(kApplication); }
+
+  void SetEnds(std::string_view client, std::string_view server);
+  void SetLogin(std::string_view user, std::string_view host, std::string_view application);
+
+  // The most bytes of the five texts together; past it a text is cut.
+  static constexpr size_t kMaxTextBytes = 65535;
+
+ private:
+  enum : int { kClient, kServer, kUser, kHost, kApplication, kTexts };
+  std::string_view Text(int i) const {
+    const size_t begin = i == 0 ? 0 : m_end[i - 1];
+    return std::string_view(m_texts.get() + begin, m_end[i] - begin);
+  }
+  // Texts [first, first + count) replaced by `texts`.
+  void Replace(int first, int count, const std::string_view* texts);
+
+  uint16_t m_end[kTexts] = {};  // where each text ends in m_texts
+  std::unique_ptr<char[]> m_texts;
 };
 
 struct Request {

@@ -93,11 +93,11 @@ bool Answered(const Request& r) {
 #define PutKey(out, key) Put(out, ", \"" key "\": ")
 
 // Texts of the model are UTF-8 (bytes that are not are escaped).
-void PutText(OutBuffer& out, const std::string& s) {
+void PutText(OutBuffer& out, std::string_view s) {
   JsonPutString(out, s.data(), s.size());
 }
 
-void PutOptionalText(OutBuffer& out, const std::string& s) {
+void PutOptionalText(OutBuffer& out, std::string_view s) {
   if (s.empty())
     Put(out, "null");
   else
@@ -553,15 +553,15 @@ void RequestJsonWriter::Write(const Request& r) {
   PutKey(out, "conn");
   out.putUnsigned(r.conn);
   PutKey(out, "client");
-  PutOptionalText(out, c ? c->client : std::string());
+  PutOptionalText(out, c ? c->client() : std::string_view());
   PutKey(out, "server");
-  PutOptionalText(out, c ? c->server : std::string());
+  PutOptionalText(out, c ? c->server() : std::string_view());
   PutKey(out, "user");
-  PutOptionalText(out, c ? c->user : std::string());
+  PutOptionalText(out, c ? c->user() : std::string_view());
   PutKey(out, "host");
-  PutOptionalText(out, c ? c->host : std::string());
+  PutOptionalText(out, c ? c->host() : std::string_view());
   PutKey(out, "application");
-  PutOptionalText(out, c ? c->application : std::string());
+  PutOptionalText(out, c ? c->application() : std::string_view());
   PutKey(out, "kind");
   JsonPutString(out, RequestKindName(r.kind));
   PutKey(out, "name");
@@ -707,7 +707,7 @@ void RequestTextWriter::Write(const Request& r) {
   PadLeft(line, std::to_string(r.conn), kConnWidth);
   line += ' ';
   size_t at = line.size();
-  const std::string user = r.connection ? r.connection->user : std::string();
+  const std::string user = r.connection ? std::string(r.connection->user()) : std::string();
   AppendOneLine(line, user.empty() ? "-" : user, kUserWidth);
   Pad(line, at, kUserWidth);
   line += ' ';

@@ -1,10 +1,6 @@
 #include "request_view.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
-#include <cstring>
-#include <string>
 
 #include "link_layer.h"
 #include "message_view.h"
@@ -63,14 +59,6 @@ void RequestDirection::End(uint64_t frame) {
   m_assembler.End(frame, walker, m_view.now());
 }
 
-std::string EndpointText(uint8_t ipVersion, const uint8_t* address, uint16_t port) {
-  char text[INET6_ADDRSTRLEN] = {};
-  const bool v6 = ipVersion == 6;
-  if (!inet_ntop(v6 ? AF_INET6 : AF_INET, address, text, sizeof(text))) text[0] = '\0';
-  std::string s = v6 ? std::string("[") + text + "]" : std::string(text);
-  return s + ":" + std::to_string(port);
-}
-
 RequestView::RequestView(TdsParseMessageFn walk, RequestOutput& out, HostStats& stats,
                          const int64_t& clock, const Options& options)
     : m_walk(walk), m_stats(stats), m_clock(clock), m_orders(options.byteOrder), m_tracker(out) {
@@ -91,8 +79,11 @@ void RequestView::CloseDirection(DirectionSink* /*sink*/) {
 }
 
 void RequestView::ConnectionOpened(uint32_t conn, const ConnectionEnds& ends) {
-  m_tracker.ConnectionOpened(conn, EndpointText(ends.ipVersion, ends.client, ends.clientPort),
-                             EndpointText(ends.ipVersion, ends.server, ends.serverPort));
+  char client[kEndpointText];
+  char server[kEndpointText];
+  PutEndpoint(client, ends.ipVersion, ends.client, ends.clientPort);
+  PutEndpoint(server, ends.ipVersion, ends.server, ends.serverPort);
+  m_tracker.ConnectionOpened(conn, client, server);
 }
 
 void RequestView::ConnectionEnded(uint32_t conn) {

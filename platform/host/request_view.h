@@ -75,6 +75,3 @@ class RequestView : public View {
   RequestTracker m_tracker;
   AssemblerCounters m_assembled;  // counted by the assemblers, not shown
 };
-
-// "192.0.2.1:40001", "[2001:db8::1]:5000".
-std::string EndpointText(uint8_t ipVersion, const uint8_t* address, uint16_t port);
