@@ -343,6 +343,10 @@ struct RequestTracker::Packed {
   bool held = false;
   bool cancelled = false;
   bool paramNames = false;  // the second slot holds the parameter names
+  // A login whose user, host and application are its connection's: they are left out, and
+  // taken from the connection when unpacked. Only the connection's latest request is packed
+  // so, while no later login can change what the connection says (ReleaseLast packs it whole).
+  bool loginFromConnection = false;
 
   using Slot = std::shared_ptr<const void>;
   Slot* slots() { return reinterpret_cast<Slot*>(this + 1); }
@@ -473,8 +477,17 @@ enum PackFlag : uint8_t {
   kPackLogin = 16,
 };
 
-// Everything of a request but its shared parts and the header's fields.
-void WriteRequest(PackWriter& w, const Request& r) {
+// Whether a login request's user, host and application are those its connection shows.
+bool LoginAsConnection(const Request& r) {
+  if (!r.login || !r.connection) return false;
+  const LoginRecord& l = *r.login;
+  const ConnectionInfo& c = *r.connection;
+  return c.user() == l.user && c.host() == l.host && c.application() == l.application;
+}
+
+// Everything of a request but its shared parts and the header's fields; `loginFromConnection`:
+// the login's user, host and application left out.
+void WriteRequest(PackWriter& w, const Request& r, bool loginFromConnection) {
   w.Pod(r.kind);
   uint8_t flags = 0;
   if (r.countValid) flags |= kPackCountValid;
@@ -524,9 +537,11 @@ void WriteRequest(PackWriter& w, const Request& r) {
   w.Text(r.note);
   if (r.login) {
     const LoginRecord& l = *r.login;
-    w.Text(l.user);
-    w.Text(l.host);
-    w.Text(l.application);
+    if (!loginFromConnection) {
+      w.Text(l.user);
+      w.Text(l.host);
+      w.Text(l.application);
+    }
     w.Text(l.library);
     w.Text(l.libraryVersion);
     w.Text(l.packetSize);
@@ -535,7 +550,7 @@ void WriteRequest(PackWriter& w, const Request& r) {
   }
 }
 
-void ReadRequest(PackReader& in, Request& r) {
+void ReadRequest(PackReader& in, Request& r, bool loginFromConnection) {
   in.Pod(r.kind);
   uint8_t flags = 0;
   in.Pod(flags);
@@ -587,9 +602,16 @@ void ReadRequest(PackReader& in, Request& r) {
   if (flags & kPackLogin) {
     r.login.reset(new LoginRecord);
     LoginRecord& l = *r.login;
-    in.Text(l.user);
-    in.Text(l.host);
-    in.Text(l.application);
+    if (loginFromConnection) {
+      const ConnectionInfo& c = *r.connection;
+      l.user.assign(c.user().data(), c.user().size());
+      l.host.assign(c.host().data(), c.host().size());
+      l.application.assign(c.application().data(), c.application().size());
+    } else {
+      in.Text(l.user);
+      in.Text(l.host);
+      in.Text(l.application);
+    }
     in.Text(l.library);
     in.Text(l.libraryVersion);
     in.Text(l.packetSize);
@@ -598,11 +620,13 @@ void ReadRequest(PackReader& in, Request& r) {
   }
 }
 
-// Packs a request; its shared parts move into the packed one.
-RequestTracker::PackedPtr Pack(Request& r) {
+// Packs a request; its shared parts move into the packed one. dedupe: a login's names that are
+// its connection's are left out.
+RequestTracker::PackedPtr Pack(Request& r, bool dedupe) {
   using Packed = RequestTracker::Packed;
+  const bool fromConnection = dedupe && LoginAsConnection(r);
   PackWriter count(nullptr);
-  WriteRequest(count, r);
+  WriteRequest(count, r, fromConnection);
   const bool names = r.paramNames != nullptr;
   const uint32_t first = names ? 2 : 1;  // the slot of the first result set's columns
   const uint32_t shared = first + static_cast<uint32_t>(r.results.size());
@@ -615,6 +639,7 @@ RequestTracker::PackedPtr Pack(Request& r) {
   p->held = r.held;
   p->cancelled = r.cancelled;
   p->paramNames = names;
+  p->loginFromConnection = fromConnection;
   Packed::Slot* slots = p->slots();
   new (slots) Packed::Slot(std::move(r.connection));
   if (names) new (slots + 1) Packed::Slot(std::move(r.paramNames));
@@ -622,7 +647,7 @@ RequestTracker::PackedPtr Pack(Request& r) {
     new (slots + first + i) Packed::Slot(std::move(r.results[i].columns));
   p->shared = shared;
   PackWriter write(p->data());
-  WriteRequest(write, r);
+  WriteRequest(write, r, fromConnection);
   return RequestTracker::PackedPtr(p);
 }
 
@@ -633,10 +658,10 @@ void Unpack(RequestTracker::Packed& p, Request& r) {
   r.complete = p.complete;
   r.held = p.held;
   r.cancelled = p.cancelled;
-  PackReader in(p.data());
-  ReadRequest(in, r);
   auto* slots = p.slots();
   r.connection = std::static_pointer_cast<const ConnectionInfo>(std::move(slots[0]));
+  PackReader in(p.data());
+  ReadRequest(in, r, p.loginFromConnection);
   const uint32_t first = p.paramNames ? 2 : 1;
   if (p.paramNames)
     r.paramNames = std::static_pointer_cast<const std::vector<std::string>>(std::move(slots[1]));
@@ -749,7 +774,7 @@ void RequestTracker::PackWaiting(Connection& c, Request* r) {
     return;
   auto at = Find(r->firstFrame, r);
   if (at == m_queue.end()) return;
-  at->packed = Pack(*r);
+  at->packed = Pack(*r, true);
   ++m_packed;
   if (c.last == r) {
     c.last = nullptr;
@@ -775,6 +800,17 @@ Request* RequestTracker::UnpackLast(Connection& c) {
 }
 
 void RequestTracker::ReleaseLast(Connection& c, bool cancelled) {
+  if (c.lastPacked && c.lastPacked->loginFromConnection) {
+    // A later login may change what the connection shows: the names go back into the request.
+    auto at = Find(c.lastPacked->firstFrame, c.lastPacked);
+    if (at != m_queue.end()) {
+      std::unique_ptr<Request> r = SpareRequest();
+      Unpack(*at->packed, *r);
+      at->packed = Pack(*r, false);
+      c.lastPacked = at->packed.get();
+      if (m_spare.size() < kSpareRequests) m_spare.push_back(std::move(r));
+    }
+  }
   if (c.last) {
     if (cancelled) c.last->cancelled = true;
     c.last->held = false;

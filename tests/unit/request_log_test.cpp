@@ -265,6 +265,61 @@ TEST(RequestTracker, RequestsWaitingPackedAreWrittenAsWhole) {
   EXPECT_EQ(PlayWaiting(4, 0), PlayWaiting(4, 65536));
 }
 
+// A login of `user` from host "box" and application "isql".
+Msg LoginAs(const std::string& user) {
+  Msg login;
+  login.Record("LOGIN").Str("Host Name", "box").Num("Host Name Length", 3, 1);
+  login.Str("User Name", user).Num("User Name Length", static_cast<int64_t>(user.size()), 1);
+  login.Str("Application Name", "isql").Num("Application Name Length", 4, 1);
+  return login;
+}
+
+// Logins answered while another connection's request waits: a packed login leaves out the names
+// its connection shows, and must still be written with its own when the connection logs in
+// again as another user, is cancelled, ends or waits for input.
+std::string PlayLogins(size_t wholeWaiting) {
+  Log log;
+  RequestTracker t(log.output(), 65536, wholeWaiting);
+  Msg blocker = Language("waitfor delay '00:10:00'");
+  t.Message(blocker.At(1, true, 1));
+  Msg ack;
+  ack.Token(0xAD, "LOGINACK").Num("Length", 0, 2).Num("Status", 5, 1);
+  ack.Token(0xFD).Num("Status", 0, 2, FF_FLAGS);
+  uint64_t frame = 10;
+  for (uint32_t conn = 2; conn < 7; ++conn) {
+    Msg login = LoginAs("user" + std::to_string(conn));
+    t.Message(login.At(conn, true, frame++, 2));
+    t.Message(ack.At(conn, false, frame++));
+  }
+  Msg again = LoginAs("other");
+  t.Message(again.At(2, true, frame++, 2));  // 2 logs in again as another user
+  t.Message(ack.At(2, false, frame++));
+  Msg attention;
+  t.Message(attention.At(3, true, frame++, 6));  // cancels 3's login
+  Msg cancelled = Done(0x0020);
+  t.Message(cancelled.At(3, false, frame++));
+  t.ConnectionEnded(4);
+  t.InputWaits();
+  Msg later = LoginAs("later");
+  t.Message(later.At(5, true, frame++, 2));  // after the wait
+  t.Message(ack.At(5, false, frame++));
+  Msg done = Done(0x0000);
+  t.Message(done.At(1, false, frame++));
+  t.Finish();
+  return log.text();
+}
+
+TEST(RequestTracker, LoginsWaitingPackedKeepTheirOwnNames) {
+  const std::string whole = PlayLogins(65536);
+  EXPECT_EQ(PlayLogins(0), whole);
+  EXPECT_EQ(std::count(whole.begin(), whole.end(), '\n'), 9);
+  // 2's first login: its own user, the connection's latest one.
+  EXPECT_NE(whole.find("\"user\": \"other\", \"host\": \"box\", \"application\": \"isql\", "
+                       "\"kind\": \"login\""),
+            std::string::npos);
+  EXPECT_NE(whole.find("\"login\": {\"user\": \"user2\""), std::string::npos);
+}
+
 TEST(RequestTracker, AttentionsCancelTheRequestBeforeThem) {
   Log log;
   RequestTracker t(log.output());
