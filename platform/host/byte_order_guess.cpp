@@ -80,10 +80,20 @@ ByteOrderGuess::Trial ByteOrderGuess::Probe(uint32_t conn, bool clientToServer,
 
 void ByteOrderGuess::Prepare(uint32_t conn, bool clientToServer, const AssembledMessage& message,
                              TdsParseMessageFn parse, TdsMessageWalk& walk) {
+  if (m_force != kWalkOrderNone) {
+    walk.forceOrder = m_force;
+    walk.guessOrder = kWalkOrderNone;
+    return;
+  }
+  Prepare(m_connections[conn], conn, clientToServer, message, parse, walk);
+}
+
+void ByteOrderGuess::Prepare(Entry& e, uint32_t conn, bool clientToServer,
+                             const AssembledMessage& message, TdsParseMessageFn parse,
+                             TdsMessageWalk& walk) {
   walk.forceOrder = m_force;
   walk.guessOrder = kWalkOrderNone;
   if (m_force != kWalkOrderNone) return;
-  Entry& e = m_connections[conn];
   if (e.login) return;
   if (clientToServer && message.type == kLoginMessage && message.cut == MessageCut::kNone) {
     e.login = true;  // the plug-in takes the order from the login record

@@ -28,6 +28,15 @@ class ByteOrderGuess {
   // The caller selects the connection's conversation store first, as for the walk itself.
   void Prepare(uint32_t conn, bool clientToServer, const AssembledMessage& message,
                TdsParseMessageFn parse, TdsMessageWalk& walk);
+
+  // What is kept of a connection. A view that keeps it with its own state of the connection
+  // passes it in (and forgets it with the connection); the calls by number keep it here.
+  struct Entry {
+    bool login = false;  // a login message from the client was seen
+    int8_t order = 0;    // inferred order: kWalkOrderNone, Big or Little
+  };
+  void Prepare(Entry& e, uint32_t conn, bool clientToServer, const AssembledMessage& message,
+               TdsParseMessageFn parse, TdsMessageWalk& walk);
   // The connection has ended.
   void Forget(uint32_t conn) { m_connections.erase(conn); }
   // The end of an input: connection numbers start again.
@@ -52,10 +61,6 @@ class ByteOrderGuess {
   static int32_t Decide(const Trial& big, const Trial& little, bool cutStart);
 
  private:
-  struct Entry {
-    bool login = false;  // a login message from the client was seen
-    int8_t order = 0;    // inferred order: kWalkOrderNone, Big or Little
-  };
   Trial Probe(uint32_t conn, bool clientToServer, const AssembledMessage& message, int32_t order,
               TdsParseMessageFn parse);
 

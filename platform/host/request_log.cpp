@@ -1036,7 +1036,7 @@ Request* RequestTracker::Orphan(Connection& c, const WalkedMessage& m) {
   Request* r = NewRequest(c, m);
   r->kind = RequestKind::kOther;
   r->note = kOrphanNote;
-  c.open.insert(c.open.begin(), r);
+  c.open.push_front(r);
   return r;
 }
 

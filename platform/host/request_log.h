@@ -5,6 +5,7 @@
 // order they were sent.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -15,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "byte_order_guess.h"
 #include "pointer_index.h"
 #include "request_direction.h"
 #include "request_model.h"
@@ -95,6 +97,7 @@ class RequestTracker {
     int32_t order = 0;   // the byte order of its walks (kWalkOrderBig, kWalkOrderLittle; 0 none)
     int32_t source = 0;  // where that order came from (TdsOrderSource)
     bool rowsValid = false;
+    ByteOrderGuess::Entry guess;       // how the connection's byte order is being inferred
     std::unique_ptr<WireFormat> rows;  // the row format its server sent last, once there is one
   };
   Framing& FramingOf(uint32_t conn) { return ConnectionOf(conn).framing; }
@@ -136,16 +139,60 @@ class RequestTracker {
     std::string describing;         // the statement whose input description the server is sending
     bool describingOutput = false;  // the server is describing a statement's rows
   };
+  // Requests whose answer has not ended, in the order sent. Most connections have none or one:
+  // one is kept in place, more in a block of their own (at most as many as wait in the queue).
+  class OpenRequests {
+   public:
+    OpenRequests() = default;
+    ~OpenRequests() {
+      if (m_capacity > 1) delete[] m_many;
+    }
+    OpenRequests(const OpenRequests&) = delete;
+    OpenRequests& operator=(const OpenRequests&) = delete;
+
+    Request** begin() { return data(); }
+    Request** end() { return data() + m_size; }
+    bool empty() const { return m_size == 0; }
+    Request* front() const { return m_capacity > 1 ? m_many[0] : m_one; }
+    void push_back(Request* r) { Insert(m_size, r); }
+    void push_front(Request* r) { Insert(0, r); }
+    void erase(Request** at) {
+      std::copy(at + 1, end(), at);
+      --m_size;
+    }
+    void clear() { m_size = 0; }
+
+   private:
+    Request** data() { return m_capacity > 1 ? m_many : &m_one; }
+    void Insert(uint32_t at, Request* r) {
+      if (m_size == m_capacity) {
+        Request** many = new Request*[m_capacity * 2];
+        std::copy(begin(), end(), many);
+        if (m_capacity > 1) delete[] m_many;
+        m_many = many;
+        m_capacity *= 2;
+      }
+      Request** d = data();
+      std::copy_backward(d + at, d + m_size, d + m_size + 1);
+      d[at] = r;
+      ++m_size;
+    }
+
+    union {
+      Request* m_one = nullptr;  // capacity 1
+      Request** m_many;          // capacity above 1
+    };
+    uint32_t m_size = 0;
+    uint32_t m_capacity = 1;
+  };
+
   // A connection, one allocation with the view's direction sinks.
   struct Connection {
     explicit Connection(uint32_t number) : conn(number) {}
     uint32_t conn;
     bool completionLast = false;  // the server's last token was DONE, DONEPROC or DONEINPROC
     std::shared_ptr<ConnectionInfo> info;
-    // Requests whose answer has not ended, in the order sent. Vectors rather than deques here:
-    // they are short, and an empty vector allocates nothing (a deque takes 576 bytes at once,
-    // which every idle connection would pay).
-    std::vector<Request*> open;
+    OpenRequests open;  // requests whose answer has not ended, in the order sent
     // The latest request that is not an attention: whole, or packed (at most one is set).
     Request* last = nullptr;
     Packed* lastPacked = nullptr;

@@ -87,14 +87,12 @@ void RequestView::ConnectionOpened(uint32_t conn, const ConnectionEnds& ends) {
 }
 
 void RequestView::ConnectionEnded(uint32_t conn) {
-  m_orders.Forget(conn);
   m_registry.End(conn);
   m_stats.formatRecordsRefused = m_registry.droppedBlocks();
   m_tracker.ConnectionEnded(conn);
 }
 
 void RequestView::EndAll() {
-  m_orders.ForgetAll();
   m_registry.EndAll();
   m_stats.formatRecordsRefused = m_registry.droppedBlocks();
   m_tracker.ForgetFraming();
@@ -113,9 +111,10 @@ size_t RequestView::Walk(uint32_t conn, bool clientToServer, const AssembledMess
   m_registry.Select(conn);
   // The byte order to walk in: the one forced, the login's, or for a connection whose login
   // was not captured the one under which its messages frame plausibly.
+  Connection& c = m_tracker.FramingOf(conn);
   TdsMessageWalk prepared{};
   prepared.clientToServer = clientToServer ? 1 : 0;
-  m_orders.Prepare(conn, clientToServer, message, m_walk, prepared);
+  m_orders.Prepare(c.guess, conn, clientToServer, message, m_walk, prepared);
   m_forceOrder = prepared.forceOrder;
   m_guessOrder = prepared.guessOrder;
   WalkedMessage w;
@@ -146,7 +145,6 @@ size_t RequestView::Walk(uint32_t conn, bool clientToServer, const AssembledMess
   }
   w.cutReason = MessageCutText(message.cut);
 
-  Connection& c = m_tracker.FramingOf(conn);
   // Rows are framed in the order the walk will take: the one forced, else the login's once a
   // walk has taken it, else the inferred one, else that of the connection's last walk.
   int32_t order = c.order;
