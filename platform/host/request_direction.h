@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <type_traits>
 
 #include "message_assembler.h"
 #include "stream_piece.h"
@@ -15,8 +16,7 @@ class RequestView;
 
 class RequestDirection : public DirectionSink {
  public:
-  RequestDirection(RequestView& view, AssemblerCounters& counters, uint32_t conn,
-                   bool clientToServer, bool midStream);
+  RequestDirection(AssemblerCounters& counters, uint32_t conn, bool clientToServer, bool midStream);
 
   void Deliver(const StreamPiece& piece) override;
   void Gap(const StreamPiece& context) override;
@@ -28,8 +28,9 @@ class RequestDirection : public DirectionSink {
   // Hands the assembled messages to the view; made for each call (the direction then carries
   // one table pointer rather than two).
   class Walker;
+  // The view, kept once for both directions by the pair that holds this one.
+  RequestView& View() const;
 
-  RequestView& m_view;
   uint32_t m_conn;
   bool m_c2s;
   MessageAssembler m_assembler;
@@ -50,10 +51,21 @@ class RequestDirections {
   RequestDirection* Open(int dir, RequestView& view, AssemblerCounters& counters, uint32_t conn,
                          bool midStream) {
     Close(dir);
+    m_view = &view;
     RequestDirection* d =
-        new (m_storage[dir]) RequestDirection(view, counters, conn, dir == 0, midStream);
+        new (m_storage[dir]) RequestDirection(counters, conn, dir == 0, midStream);
     m_open[dir] = true;
     return d;
+  }
+
+  // The view of a direction this pair holds (dir: its place in the pair).
+  static RequestView& ViewOf(const RequestDirection* direction, int dir) {
+    static_assert(std::is_standard_layout<RequestDirections>::value, "the pair is found by offset");
+    const unsigned char* storage = reinterpret_cast<const unsigned char*>(direction) -
+                                   static_cast<size_t>(dir) * sizeof(RequestDirection);
+    const auto* pair = reinterpret_cast<const RequestDirections*>(
+        storage - offsetof(RequestDirections, m_storage));
+    return *pair->m_view;
   }
 
  private:
@@ -63,6 +75,7 @@ class RequestDirections {
     m_open[dir] = false;
   }
 
+  RequestView* m_view = nullptr;
   alignas(RequestDirection) unsigned char m_storage[2][sizeof(RequestDirection)];
   bool m_open[2] = {false, false};
 };

@@ -485,6 +485,66 @@ bool LoginAsConnection(const Request& r) {
   return c.user() == l.user && c.host() == l.host && c.application() == l.application;
 }
 
+// The fields a packed request holds only when they are not empty or zero: a bit each in the
+// number that precedes them.
+enum PackField : uint32_t {
+  kFieldName = 1u << 0,
+  kFieldText = 1u << 1,
+  kFieldParamCount = 1u << 2,
+  kFieldValues = 1u << 3,
+  kFieldParams = 1u << 4,
+  kFieldKey = 1u << 5,
+  kFieldResults = 1u << 6,
+  kFieldRowTokens = 1u << 7,
+  kFieldCountedRows = 1u << 8,
+  kFieldReturnStatus = 1u << 9,
+  kFieldOutput = 1u << 10,
+  kFieldErrors = 1u << 11,
+  kFieldMessages = 1u << 12,
+  kFieldFinalStatus = 1u << 13,
+  kFieldNote = 1u << 14,
+  kFieldUser = 1u << 15,
+  kFieldHost = 1u << 16,
+  kFieldApplication = 1u << 17,
+  kFieldLibrary = 1u << 18,
+  kFieldLibraryVersion = 1u << 19,
+  kFieldPacketSize = 1u << 20,
+  kFieldByteOrder = 1u << 21,
+};
+
+uint32_t PresentFields(const Request& r, bool loginFromConnection) {
+  uint32_t present = 0;
+  const auto mark = [&present](uint32_t field, bool on) {
+    if (on) present |= field;
+  };
+  mark(kFieldName, !r.name.empty());
+  mark(kFieldText, !r.text.empty());
+  mark(kFieldParamCount, r.paramCount != 0);
+  mark(kFieldValues, r.values.size() != 0);
+  mark(kFieldParams, !r.params.empty());
+  mark(kFieldKey, !r.key.empty());
+  mark(kFieldResults, !r.results.empty());
+  mark(kFieldRowTokens, r.rowTokens != 0);
+  mark(kFieldCountedRows, r.countedRows != 0);
+  mark(kFieldReturnStatus, r.returnStatus != 0);
+  mark(kFieldOutput, !r.output.empty());
+  mark(kFieldErrors, !r.errors.empty());
+  mark(kFieldMessages, !r.messages.empty());
+  mark(kFieldFinalStatus, r.finalStatus != 0);
+  mark(kFieldNote, !r.note.empty());
+  if (r.login) {
+    const LoginRecord& l = *r.login;
+    mark(kFieldUser, !loginFromConnection && !l.user.empty());
+    mark(kFieldHost, !loginFromConnection && !l.host.empty());
+    mark(kFieldApplication, !loginFromConnection && !l.application.empty());
+    mark(kFieldLibrary, !l.library.empty());
+    mark(kFieldLibraryVersion, !l.libraryVersion.empty());
+    mark(kFieldPacketSize, !l.packetSize.empty());
+    mark(kFieldByteOrder, !l.byteOrder.empty());
+  }
+  return present;
+}
+
 // Everything of a request but its shared parts and the header's fields; `loginFromConnection`:
 // the login's user, host and application left out.
 void WriteRequest(PackWriter& w, const Request& r, bool loginFromConnection) {
@@ -500,56 +560,61 @@ void WriteRequest(PackWriter& w, const Request& r, bool loginFromConnection) {
   w.Signed(static_cast<int64_t>(r.endFrame - r.firstFrame));
   w.Signed(r.timeUs);
   w.Signed(r.endUs - r.timeUs);
-  w.Text(r.name);
-  w.Text(r.text);
-  w.Signed(r.paramCount);
-  const DisplayTree& values = r.values.tree();
-  w.Size(r.values.size());
-  for (size_t i = 0; i < r.values.size(); ++i) {
-    const ValueRecord& v = r.values[i];
-    w.Pod(v.type);
-    w.Pod(v.kind);
-    w.Pod(v.flags);
-    w.Size(v.nameSize);
-    w.Bytes(values.texts().data() + v.nameBegin, v.nameSize);
-    w.Size(v.textSize);
-    w.Bytes(values.texts().data() + v.textBegin, v.textSize);
-  }
-  w.Indexes(r.params);
-  w.Indexes(r.key);
-  w.Size(r.results.size());
-  for (const ResultSet& set : r.results) {
-    w.Number(set.rows);
-    w.Pod(set.dataKept);
-    w.Size(set.data.size());
-    for (const ValueRange& row : set.data) {
-      w.Number(row.first);
-      w.Number(row.count);
+  const uint32_t present = PresentFields(r, loginFromConnection);
+  w.Number(present);
+  if (present & kFieldName) w.Text(r.name);
+  if (present & kFieldText) w.Text(r.text);
+  if (present & kFieldParamCount) w.Signed(r.paramCount);
+  if (present & kFieldValues) {
+    const DisplayTree& values = r.values.tree();
+    w.Size(r.values.size());
+    for (size_t i = 0; i < r.values.size(); ++i) {
+      const ValueRecord& v = r.values[i];
+      w.Pod(v.type);
+      w.Pod(v.kind);
+      w.Pod(v.flags);
+      w.Size(v.nameSize);
+      w.Bytes(values.texts().data() + v.nameBegin, v.nameSize);
+      w.Size(v.textSize);
+      w.Bytes(values.texts().data() + v.textBegin, v.textSize);
     }
   }
-  w.Number(r.rowTokens);
-  w.Signed(r.countedRows);
-  w.Signed(r.returnStatus);
-  w.Indexes(r.output);
-  WriteMessages(w, r.errors);
-  WriteMessages(w, r.messages);
-  w.Number(r.finalStatus);
-  w.Text(r.note);
+  if (present & kFieldParams) w.Indexes(r.params);
+  if (present & kFieldKey) w.Indexes(r.key);
+  if (present & kFieldResults) {
+    w.Size(r.results.size());
+    for (const ResultSet& set : r.results) {
+      w.Number(set.rows);
+      w.Pod(set.dataKept);
+      w.Size(set.data.size());
+      for (const ValueRange& row : set.data) {
+        w.Number(row.first);
+        w.Number(row.count);
+      }
+    }
+  }
+  if (present & kFieldRowTokens) w.Number(r.rowTokens);
+  if (present & kFieldCountedRows) w.Signed(r.countedRows);
+  if (present & kFieldReturnStatus) w.Signed(r.returnStatus);
+  if (present & kFieldOutput) w.Indexes(r.output);
+  if (present & kFieldErrors) WriteMessages(w, r.errors);
+  if (present & kFieldMessages) WriteMessages(w, r.messages);
+  if (present & kFieldFinalStatus) w.Number(r.finalStatus);
+  if (present & kFieldNote) w.Text(r.note);
   if (r.login) {
     const LoginRecord& l = *r.login;
-    if (!loginFromConnection) {
-      w.Text(l.user);
-      w.Text(l.host);
-      w.Text(l.application);
-    }
-    w.Text(l.library);
-    w.Text(l.libraryVersion);
-    w.Text(l.packetSize);
-    w.Text(l.byteOrder);
+    if (present & kFieldUser) w.Text(l.user);
+    if (present & kFieldHost) w.Text(l.host);
+    if (present & kFieldApplication) w.Text(l.application);
+    if (present & kFieldLibrary) w.Text(l.library);
+    if (present & kFieldLibraryVersion) w.Text(l.libraryVersion);
+    if (present & kFieldPacketSize) w.Text(l.packetSize);
+    if (present & kFieldByteOrder) w.Text(l.byteOrder);
     w.Pod(l.accepted);
   }
 }
 
+// Into a request as Reset leaves it: the fields left out keep their empty or zero value.
 void ReadRequest(PackReader& in, Request& r, bool loginFromConnection) {
   in.Pod(r.kind);
   uint8_t flags = 0;
@@ -562,43 +627,48 @@ void ReadRequest(PackReader& in, Request& r, bool loginFromConnection) {
   r.endFrame = r.firstFrame + static_cast<uint64_t>(in.Signed());
   r.timeUs = in.Signed();
   r.endUs = r.timeUs + in.Signed();
-  in.Text(r.name);
-  in.Text(r.text);
-  r.paramCount = static_cast<int32_t>(in.Signed());
-  const size_t values = in.Size();
-  for (size_t i = 0; i < values; ++i) {
-    const char* type = nullptr;
-    uint8_t kind = 0;
-    uint8_t valueFlags = 0;
-    in.Pod(type);
-    in.Pod(kind);
-    in.Pod(valueFlags);
-    const size_t nameSize = in.Size();
-    const char* name = reinterpret_cast<const char*>(in.Skip(nameSize));
-    const size_t textSize = in.Size();
-    const char* text = reinterpret_cast<const char*>(in.Skip(textSize));
-    r.values.Add(name, nameSize, type, kind, valueFlags, text, textSize);
-  }
-  in.Indexes(r.params);
-  in.Indexes(r.key);
-  r.results.resize(in.Size());
-  for (ResultSet& set : r.results) {
-    set.rows = in.Number();
-    in.Pod(set.dataKept);
-    set.data.resize(in.Size());
-    for (ValueRange& row : set.data) {
-      row.first = static_cast<uint32_t>(in.Number());
-      row.count = static_cast<uint32_t>(in.Number());
+  const uint32_t present = static_cast<uint32_t>(in.Number());
+  if (present & kFieldName) in.Text(r.name);
+  if (present & kFieldText) in.Text(r.text);
+  if (present & kFieldParamCount) r.paramCount = static_cast<int32_t>(in.Signed());
+  if (present & kFieldValues) {
+    const size_t values = in.Size();
+    for (size_t i = 0; i < values; ++i) {
+      const char* type = nullptr;
+      uint8_t kind = 0;
+      uint8_t valueFlags = 0;
+      in.Pod(type);
+      in.Pod(kind);
+      in.Pod(valueFlags);
+      const size_t nameSize = in.Size();
+      const char* name = reinterpret_cast<const char*>(in.Skip(nameSize));
+      const size_t textSize = in.Size();
+      const char* text = reinterpret_cast<const char*>(in.Skip(textSize));
+      r.values.Add(name, nameSize, type, kind, valueFlags, text, textSize);
     }
   }
-  r.rowTokens = in.Number();
-  r.countedRows = in.Signed();
-  r.returnStatus = static_cast<int32_t>(in.Signed());
-  in.Indexes(r.output);
-  ReadMessages(in, r.errors);
-  ReadMessages(in, r.messages);
-  r.finalStatus = static_cast<uint16_t>(in.Number());
-  in.Text(r.note);
+  if (present & kFieldParams) in.Indexes(r.params);
+  if (present & kFieldKey) in.Indexes(r.key);
+  if (present & kFieldResults) {
+    r.results.resize(in.Size());
+    for (ResultSet& set : r.results) {
+      set.rows = in.Number();
+      in.Pod(set.dataKept);
+      set.data.resize(in.Size());
+      for (ValueRange& row : set.data) {
+        row.first = static_cast<uint32_t>(in.Number());
+        row.count = static_cast<uint32_t>(in.Number());
+      }
+    }
+  }
+  if (present & kFieldRowTokens) r.rowTokens = in.Number();
+  if (present & kFieldCountedRows) r.countedRows = in.Signed();
+  if (present & kFieldReturnStatus) r.returnStatus = static_cast<int32_t>(in.Signed());
+  if (present & kFieldOutput) in.Indexes(r.output);
+  if (present & kFieldErrors) ReadMessages(in, r.errors);
+  if (present & kFieldMessages) ReadMessages(in, r.messages);
+  if (present & kFieldFinalStatus) r.finalStatus = static_cast<uint16_t>(in.Number());
+  if (present & kFieldNote) in.Text(r.note);
   if (flags & kPackLogin) {
     r.login.reset(new LoginRecord);
     LoginRecord& l = *r.login;
@@ -607,15 +677,14 @@ void ReadRequest(PackReader& in, Request& r, bool loginFromConnection) {
       l.user.assign(c.user().data(), c.user().size());
       l.host.assign(c.host().data(), c.host().size());
       l.application.assign(c.application().data(), c.application().size());
-    } else {
-      in.Text(l.user);
-      in.Text(l.host);
-      in.Text(l.application);
     }
-    in.Text(l.library);
-    in.Text(l.libraryVersion);
-    in.Text(l.packetSize);
-    in.Text(l.byteOrder);
+    if (present & kFieldUser) in.Text(l.user);
+    if (present & kFieldHost) in.Text(l.host);
+    if (present & kFieldApplication) in.Text(l.application);
+    if (present & kFieldLibrary) in.Text(l.library);
+    if (present & kFieldLibraryVersion) in.Text(l.libraryVersion);
+    if (present & kFieldPacketSize) in.Text(l.packetSize);
+    if (present & kFieldByteOrder) in.Text(l.byteOrder);
     in.Pod(l.accepted);
   }
 }

@@ -94,8 +94,8 @@ class RequestTracker {
   // What the view keeps of a connection to frame its server's rows without walking them,
   // held with the tracker's own state of the connection.
   struct Framing {
-    int32_t order = 0;   // the byte order of its walks (kWalkOrderBig, kWalkOrderLittle; 0 none)
-    int32_t source = 0;  // where that order came from (TdsOrderSource)
+    int8_t order = 0;   // the byte order of its walks (kWalkOrderBig, kWalkOrderLittle; 0 none)
+    int8_t source = 0;  // where that order came from (TdsOrderSource)
     bool rowsValid = false;
     ByteOrderGuess::Entry guess;       // how the connection's byte order is being inferred
     std::unique_ptr<WireFormat> rows;  // the row format its server sent last, once there is one

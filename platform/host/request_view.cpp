@@ -34,29 +34,33 @@ class RequestDirection::Walker : public MessageAssembler::Consumer {
   bool m_c2s;
 };
 
-RequestDirection::RequestDirection(RequestView& view, AssemblerCounters& counters, uint32_t conn,
-                                   bool clientToServer, bool midStream)
-    : m_view(view),
-      m_conn(conn),
-      m_c2s(clientToServer),
-      m_assembler(midStream, counters, kHeldCeiling) {}
+RequestDirection::RequestDirection(AssemblerCounters& counters, uint32_t conn, bool clientToServer,
+                                   bool midStream)
+    : m_conn(conn), m_c2s(clientToServer), m_assembler(midStream, counters, kHeldCeiling) {}
+
+RequestView& RequestDirection::View() const {
+  return RequestDirections::ViewOf(this, m_c2s ? 0 : 1);
+}
 
 void RequestDirection::Deliver(const StreamPiece& piece) {
   if (piece.length == 0) return;
-  m_view.CountFrame();
-  Walker walker(m_view, m_conn, m_c2s);
-  m_assembler.Feed(piece.data, piece.length, piece.frame, piece.ethernet, walker, m_view.now());
+  RequestView& view = View();
+  view.CountFrame();
+  Walker walker(view, m_conn, m_c2s);
+  m_assembler.Feed(piece.data, piece.length, piece.frame, piece.ethernet, walker, view.now());
 }
 
 void RequestDirection::Gap(const StreamPiece& context) {
-  Walker walker(m_view, m_conn, m_c2s);
-  m_assembler.Gap(context.frame, context.ethernet, walker, m_view.now());
-  m_view.Lost(m_conn, m_c2s);
+  RequestView& view = View();
+  Walker walker(view, m_conn, m_c2s);
+  m_assembler.Gap(context.frame, context.ethernet, walker, view.now());
+  view.Lost(m_conn, m_c2s);
 }
 
 void RequestDirection::End(uint64_t frame) {
-  Walker walker(m_view, m_conn, m_c2s);
-  m_assembler.End(frame, walker, m_view.now());
+  RequestView& view = View();
+  Walker walker(view, m_conn, m_c2s);
+  m_assembler.End(frame, walker, view.now());
 }
 
 RequestView::RequestView(TdsParseMessageFn walk, RequestOutput& out, HostStats& stats,
@@ -259,8 +263,8 @@ void RequestView::WalkPart(WalkedMessage& w, const AssembledMessage& message, si
   w.order = walk.order;
   w.tree = &m_tree;
   if (walk.order != kWalkOrderNone) {
-    c.order = walk.order;
-    c.source = walk.orderSource;
+    c.order = static_cast<int8_t>(walk.order);
+    c.source = static_cast<int8_t>(walk.orderSource);
   }
   if (!w.clientToServer) KeepRowFormat(c);
   m_tracker.Message(w);
