@@ -345,7 +345,8 @@ struct RequestTracker::Packed {
   bool paramNames = false;  // the second slot holds the parameter names
   // A login whose user, host and application are its connection's: they are left out, and
   // taken from the connection when unpacked. Only the connection's latest request is packed
-  // so, while no later login can change what the connection says (ReleaseLast packs it whole).
+  // so, while no later login can change what the connection says (ReleaseLast packs it whole
+  // unless the connection ends).
   bool loginFromConnection = false;
 
   using Slot = std::shared_ptr<const void>;
@@ -868,8 +869,8 @@ Request* RequestTracker::UnpackLast(Connection& c) {
   return c.last;
 }
 
-void RequestTracker::ReleaseLast(Connection& c, bool cancelled) {
-  if (c.lastPacked && c.lastPacked->loginFromConnection) {
+void RequestTracker::ReleaseLast(Connection& c, bool cancelled, bool connectionEnds) {
+  if (c.lastPacked && c.lastPacked->loginFromConnection && !connectionEnds) {
     // A later login may change what the connection shows: the names go back into the request.
     auto at = Find(c.lastPacked->firstFrame, c.lastPacked);
     if (at != m_queue.end()) {
@@ -1345,7 +1346,7 @@ void RequestTracker::EndConnection(Connection& c) {
     r->unanswered = true;
   }
   c.open.clear();
-  ReleaseLast(c, false);
+  ReleaseLast(c, false, true);
 }
 
 void RequestTracker::ConnectionEnded(uint32_t conn) {

@@ -218,7 +218,8 @@ class RequestTracker {
   void EndConnection(Connection& c);
   // The latest request of the connection no longer waits for an attention (cancelled: one
   // came, and cancels it).
-  void ReleaseLast(Connection& c, bool cancelled);
+  // connectionEnds: no later login can change what the connection shows.
+  void ReleaseLast(Connection& c, bool cancelled, bool connectionEnds = false);
   // A complete request that cannot be written yet is packed, and its memory kept for reuse.
   void PackWaiting(Connection& c, Request* r);
   // The connection's latest request whole again, for a later part of its message.

@@ -320,6 +320,27 @@ TEST(RequestTracker, LoginsWaitingPackedKeepTheirOwnNames) {
   EXPECT_NE(whole.find("\"login\": {\"user\": \"user2\""), std::string::npos);
 }
 
+TEST(RequestTracker, RequestsSentBeforeAnyAnswerTakeTheAnswersInOrder) {
+  Log log;
+  RequestTracker t(log.output());
+  std::deque<Msg> requests;
+  for (uint64_t i = 1; i <= 5; ++i) {
+    requests.push_back(Language("select " + std::to_string(i)));
+    t.Message(requests.back().At(1, true, i));
+  }
+  std::deque<Msg> answers;
+  for (uint64_t i = 1; i <= 5; ++i) {
+    answers.push_back(Done(0x10, static_cast<int32_t>(10 * i)));
+    t.Message(answers.back().At(1, false, 10 + i));
+  }
+  t.Finish();
+  const std::vector<json> r = log.Records();
+  ASSERT_EQ(r.size(), 5u);
+  EXPECT_EQ(Pluck(r, "end_frame"), json({11, 12, 13, 14, 15}));
+  EXPECT_EQ(Pluck(r, "rows"), json({10, 20, 30, 40, 50}));
+  EXPECT_EQ(Pluck(r, "unanswered"), json({false, false, false, false, false}));
+}
+
 TEST(RequestTracker, AttentionsCancelTheRequestBeforeThem) {
   Log log;
   RequestTracker t(log.output());
