@@ -29,7 +29,7 @@ constexpr uint8_t kMarkServer = 0x04;     // server to client
 // worker's output buffer is a window of kWindowBytes inside its channel.
 constexpr size_t kChannelBytes = size_t(2) << 20;
 constexpr size_t kWindowBytes = size_t(256) << 10;
-constexpr size_t kChannelMarks = size_t(1) << 15;
+constexpr size_t kChannelMarks = size_t(1) << 13;
 
 struct WorkerChannel {
   // Written by the worker.
