@@ -51,11 +51,14 @@ struct WalkedMessage {
 constexpr size_t kMaxRowsKept = 10000;
 constexpr size_t kMaxKeptTextBytes = 16 * 1024 * 1024;
 
+// The requests held back behind an earlier one still waiting for its answer, by default.
+constexpr size_t kMaxRequestsWaiting = 65536;
+
 class RequestTracker {
  public:
   // maxWaiting bounds the finished requests held back behind an earlier one still waiting
   // for its answer; past it, the earliest is written with what is known.
-  explicit RequestTracker(RequestOutput& sink, size_t maxWaiting = 65536);
+  explicit RequestTracker(RequestOutput& sink, size_t maxWaiting = kMaxRequestsWaiting);
   ~RequestTracker();
   RequestTracker(const RequestTracker&) = delete;
   RequestTracker& operator=(const RequestTracker&) = delete;
@@ -82,6 +85,15 @@ class RequestTracker {
   void InputWaits();
 
   size_t waiting() const { return m_queue.size(); }
+
+  // Told of every request as it joins the queue of requests in the order sent, for merging
+  // the logs of several workers (which must place each request as one tracker would).
+  class QueueHook {
+   public:
+    virtual ~QueueHook() = default;
+    virtual void Queued(const Request& request) = 0;
+  };
+  void SetQueueHook(QueueHook* hook) { m_hook = hook; }
 
  private:
   struct Connection {
@@ -116,6 +128,7 @@ class RequestTracker {
   void Flush();
 
   RequestOutput& m_sink;
+  QueueHook* m_hook = nullptr;
   size_t m_maxWaiting;
   size_t m_rowsKept = 0;
   std::unordered_map<uint32_t, Connection> m_connections;
