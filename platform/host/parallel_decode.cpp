@@ -697,8 +697,14 @@ class RequestMerger : public MergeLoop {
   }
 
   // After Run: requests the workers left behind are the tracker's to finish, not the merge's.
+  // After a stop (SIGINT, SIGTERM) the records written are all written, in the order they have.
   void Finish() {
-    if (m_error.empty() && !m_queue.empty()) Diverge();
+    if (StopRequested()) {
+      for (Node* n : m_queue)
+        if (n->ready) Emit(n->bytes.data(), n->cut, n->split, n->bytes.size(), n->conn);
+      return;
+    }
+    if (m_error.empty() && !m_out.failed() && !m_queue.empty()) Diverge();
   }
   bool diverged() const { return m_diverged; }
   // Records written.
@@ -714,11 +720,18 @@ class RequestMerger : public MergeLoop {
     std::string bytes;
   };
   static constexpr size_t kNoCut = SIZE_MAX;
-  static constexpr size_t kSpareNodes = 64;
+  // Nodes kept for reuse, and the largest record one keeps room for (at most 16 MiB kept).
+  static constexpr size_t kSpareNodes = 1024;
+  static constexpr size_t kSpareBytes = size_t(16) << 10;
   static constexpr uint64_t kMarksPerRoom = 64;
 
   bool Take(unsigned w, RecordMark& mark) override {
     State& s = m_state[w];
+    if (m_out.failed()) {
+      // Standard output cannot be written: the workers stop.
+      Stop();
+      return false;
+    }
     bool took = true;
     switch (mark.step) {
       case kStepQueued: {
@@ -860,7 +873,7 @@ class RequestMerger : public MergeLoop {
     return n;
   }
   void Recycle(Node* n) {
-    if (m_spare.size() < kSpareNodes && n->bytes.capacity() <= kChannelBytes)
+    if (m_spare.size() < kSpareNodes && n->bytes.capacity() <= kSpareBytes)
       m_spare.emplace_back(n);
     else
       delete n;
