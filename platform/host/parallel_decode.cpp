@@ -14,7 +14,6 @@
 #include <memory>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "capture_reader.h"
@@ -322,15 +321,12 @@ class RequestWorkerLog : public RequestOutput,
       PutPiece(m_out, *slowLine);
     else
       PutWord(m_out, kNoPiece);
+    // Each error with its text: the summary shows the text of the first of each number in the
+    // whole log, which need not be the first this worker wrote.
     PutWord(m_out, static_cast<uint32_t>(r.errors.size()));
-    // The text of an error goes with its first one here: the first of the whole log is among
-    // those.
     for (const ServerMessage& e : r.errors) {
       PutLong(m_out, e.number);
-      if (m_errors.insert(e.number).second)
-        PutPiece(m_out, e.text);
-      else
-        PutWord(m_out, kNoPiece);
+      PutPiece(m_out, e.text);
     }
   }
 
@@ -358,7 +354,6 @@ class RequestWorkerLog : public RequestOutput,
   const Request* m_fingerprint = nullptr;
   const Request* m_queued = nullptr;  // the latest request queued, until the next step
   uint64_t m_queuedEvent = 0;
-  std::unordered_set<int64_t> m_errors;  // error numbers written so far
 };
 
 void RunRequestWorker(SharedRun& run, const WorkerTask& task) {

@@ -712,21 +712,18 @@ void RequestTextWriter::Lead(const std::string& day) {
   }
 }
 
-const std::string* RequestTextWriter::AddSlow(int64_t us, std::string line) {
-  if (m_slowest.size() >= kSlowest && us <= m_slowest.back().us) return nullptr;
+void RequestTextWriter::AddSlow(int64_t us, std::string line) {
+  if (m_slowest.size() >= kSlowest && us <= m_slowest.back().us) return;
   auto pos = std::upper_bound(m_slowest.begin(), m_slowest.end(), us,
                               [](int64_t v, const Slow& s) { return v > s.us; });
-  const size_t at = static_cast<size_t>(pos - m_slowest.begin());
   m_slowest.insert(pos, Slow{us, std::move(line)});
   if (m_slowest.size() > kSlowest) m_slowest.pop_back();
-  return &m_slowest[at].line;
 }
 
 void RequestTextWriter::Tally(RequestKind kind, bool timed, int64_t us, std::string_view slowLine) {
   ++m_total;
   ++m_perKind[static_cast<int>(kind)];
-  if (timed && (m_slowest.size() < kSlowest || us > m_slowest.back().us))
-    AddSlow(us, std::string(slowLine));
+  if (timed) AddSlow(us, std::string(slowLine));
 }
 
 void RequestTextWriter::CountError(int64_t number, std::string_view text) {
@@ -798,13 +795,17 @@ void RequestTextWriter::Write(const Request& r) {
   }
   const bool timed = duration != "-";
   const int64_t us = timed ? r.endUs - r.timeUs : 0;
-  const std::string* slowLine = nullptr;
-  if (timed && (m_slowest.size() < kSlowest || us > m_slowest.back().us)) {
-    // The line as written, with its duration column left out.
-    slowLine =
-        AddSlow(us, line.substr(0, durationAt) + line.substr(durationAt + kDurationWidth + 1));
-  }
-  if (m_parts) m_parts->Tally(r, day, timed, us, slowLine);
+  const bool full = m_slowest.size() >= kSlowest;
+  const bool enters = timed && (!full || us > m_slowest.back().us);
+  // The merge orders lines of equal durations by its own order: a line as slow as the last
+  // of the slowest is told too.
+  const bool told = m_parts && timed && (enters || us == m_slowest.back().us);
+  std::string slow;
+  // The line as written, with its duration column left out.
+  if (enters || told)
+    slow = line.substr(0, durationAt) + line.substr(durationAt + kDurationWidth + 1);
+  if (m_parts) m_parts->Tally(r, day, timed, us, told ? &slow : nullptr);
+  if (enters) AddSlow(us, std::move(slow));
 }
 
 void RequestTextWriter::Finish() {

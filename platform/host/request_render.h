@@ -27,7 +27,7 @@ class RequestLogParts {
   virtual void Fingerprint(const Request& request) = 0;
   // Text: the line is written. day: its date; timed: it has a duration, `us`; slowLine: the
   // line as the list of the slowest requests shows it, when it is among this writer's slowest
-  // so far (null otherwise).
+  // so far or as slow as the last of them (null otherwise).
   virtual void Tally(const Request& request, const std::string& day, bool timed, int64_t us,
                      const std::string* slowLine) = 0;
 };
@@ -85,8 +85,8 @@ class RequestTextWriter : public RequestOutput {
   };
 
   void Header();
-  // Adds to the slowest if it is among them; returns its line there, or null.
-  const std::string* AddSlow(int64_t us, std::string line);
+  // Adds to the slowest if it is among them.
+  void AddSlow(int64_t us, std::string line);
 
   OutBuffer& m_out;
   size_t m_width;
