@@ -38,7 +38,7 @@ constexpr uint32_t kPcapMagic = 0xa1b2c3d4;
 constexpr uint64_t kFileHeader = 24;
 constexpr uint64_t kRecordHeader = 16;
 constexpr uint32_t kPlainRecord = 262144;
-constexpr uint64_t kReleaseStep = uint64_t(1) << 20;
+constexpr uint64_t kReleaseStep = uint64_t(256) << 10;
 
 uint32_t Word(const uint8_t* p, bool swapped) {
   uint32_t v;
