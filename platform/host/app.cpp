@@ -237,16 +237,23 @@ int RunTdsdecode(int argc, const char* const* argv) {
         if (other.messages && named) other.messages->SetInput(path);
         const uint64_t tcpBefore = stats.tcpConnections;
         const uint64_t tdsBefore = stats.tdsConnections;
-        // The message view of a file is decoded by a worker per core; an input that may wait
-        // (a pipe) is decoded as it comes, on one.
+        // The message view and the request log of a file are decoded by a worker per core;
+        // an input that may wait (a pipe) is decoded as it comes, on one, and so is the request
+        // log with a digest or report.
         bool decoded = false;
-        if (other.messages && workers > 1 && path != "-" && !source->streaming()) {
+        const bool parallel = other.messages || (other.requests && requestOutputs->logOnly());
+        if (parallel && workers > 1 && path != "-" && !source->streaming()) {
           source.reset();
-          const ParallelOutcome parallel = DecodeInParallel(
-              path, named ? path.c_str() : nullptr, workers, options, parseMessage, stats, out);
-          decoded = parallel.started;
-          if (!parallel.inputOk) {
-            Complain(out, parallel.error);
+          const ParallelOutcome outcome =
+              other.messages ? DecodeInParallel(path, named ? path.c_str() : nullptr, workers,
+                                                options, parseMessage, stats, out)
+                             : DecodeRequestsInParallel(path, workers, options, parseMessage,
+                                                        *requestOutputs, stats, out);
+          decoded = outcome.started && !outcome.rerun;
+          // Decoded again on one: the records written already are passed over.
+          if (outcome.rerun) requestOutputs->filter().SkipKept(outcome.shown);
+          if (!outcome.inputOk) {
+            Complain(out, outcome.error);
             status = kExitInput;
           }
           if (!decoded) source = CaptureSource::Open(path, error, options.filter);

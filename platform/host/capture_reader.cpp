@@ -1,7 +1,9 @@
 #include "capture_reader.h"
 
 #include <pcap/pcap.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -27,6 +29,22 @@ int64_t Microseconds(const struct timeval& ts) {
 
 // libpcap reads a file through its stdio buffer, 4 KB by default: a call of read() per 4 KB.
 constexpr size_t kReadBuffer = 1 << 20;
+
+// Classic pcap with microsecond times: the file header, a record header; the longest record
+// libpcap reads as it is for any link type (longer ones it cuts or refuses: libpcap reads
+// those). Mapped pages already read are let go in steps of kReleaseStep, so that the mapping
+// does not count in the process's memory.
+constexpr uint32_t kPcapMagic = 0xa1b2c3d4;
+constexpr uint64_t kFileHeader = 24;
+constexpr uint64_t kRecordHeader = 16;
+constexpr uint32_t kPlainRecord = 262144;
+constexpr uint64_t kReleaseStep = uint64_t(256) << 10;
+
+uint32_t Word(const uint8_t* p, bool swapped) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return swapped ? __builtin_bswap32(v) : v;
+}
 
 // The file opened for libpcap with a read buffer of kReadBuffer (owned by the caller from then
 // on, freed after the stream is closed); null when that fails, and the caller opens the file the
@@ -117,18 +135,81 @@ std::unique_ptr<CaptureSource> CaptureSource::Open(const std::string& path, std:
   const bool regular = file && fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode);
   if (regular && path != "-") source->m_size = static_cast<uint64_t>(st.st_size);
   source->m_streaming = !regular;
+  // Without a filter, the records of a classic pcap file are read from a mapping of it: every
+  // worker of --threads reads the whole file, and libpcap copies every byte twice (from the
+  // system into the stream's buffer, from there into its own).
+  if (regular && path != "-" && filter.empty() && pcap_major_version(handle) == 2 &&
+      pcap_minor_version(handle) == 4 &&
+      pcap_get_tstamp_precision(handle) == PCAP_TSTAMP_PRECISION_MICRO)
+    source->MapRecords(fileno(file), static_cast<uint64_t>(st.st_size));
   return source;
+}
+
+void CaptureSource::MapRecords(int fd, uint64_t size) {
+  if (size < kFileHeader || size > SIZE_MAX) return;
+  void* p = mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE, fd, 0);
+  if (p == MAP_FAILED) return;
+  const uint8_t* map = static_cast<const uint8_t*>(p);
+  const uint32_t magic = Word(map, false);
+  if (magic != kPcapMagic && magic != __builtin_bswap32(kPcapMagic)) {
+    munmap(p, static_cast<size_t>(size));
+    return;
+  }
+  madvise(p, static_cast<size_t>(size), MADV_SEQUENTIAL);
+  m_swapped = magic != kPcapMagic;
+  m_map = map;
+  m_mapSize = size;
+  m_at = kFileHeader;
+}
+
+void CaptureSource::Unmap() {
+  if (!m_map) return;
+  munmap(const_cast<uint8_t*>(m_map), static_cast<size_t>(m_mapSize));
+  m_map = nullptr;
+  // libpcap's stream goes on from the record the mapped reader did not take.
+  std::fseek(pcap_file(m_pcap), static_cast<long>(m_at), SEEK_SET);
+}
+
+// As libpcap reads a record it takes as it is; anything else (a record cut short, a longer
+// one, the end of a file that may still grow) is left to libpcap, from that record on.
+bool CaptureSource::NextMapped(InputFrame& frame) {
+  if (m_mapSize - m_at < kRecordHeader) return false;
+  const uint8_t* h = m_map + m_at;
+  const uint32_t caplen = Word(h + 8, m_swapped);
+  if (caplen > kPlainRecord || m_mapSize - m_at - kRecordHeader < caplen) return false;
+  struct timeval ts {};
+  // libpcap reads both times as signed 32-bit numbers.
+  ts.tv_sec = static_cast<int32_t>(Word(h, m_swapped));
+  ts.tv_usec = static_cast<int32_t>(Word(h + 4, m_swapped));
+  frame = InputFrame();
+  frame.linkType = m_linkType;
+  frame.data = h + kRecordHeader;
+  frame.captured = caplen;
+  frame.wire = Word(h + 12, m_swapped);
+  frame.timeUs = Microseconds(ts);
+  m_at += kRecordHeader + caplen;
+  if (m_at - m_released >= 2 * kReleaseStep) {
+    // Pages well behind the record handed out (it is valid until the next call).
+    const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+    const uint64_t until = (m_at - kReleaseStep) / page * page;
+    madvise(const_cast<uint8_t*>(m_map) + m_released, static_cast<size_t>(until - m_released),
+            MADV_DONTNEED);
+    m_released = until;
+  }
+  return true;
 }
 
 CaptureSource::CaptureSource(pcap* handle, std::string name, int linkType)
     : m_pcap(handle), m_name(std::move(name)), m_linkType(linkType) {}
 
 CaptureSource::~CaptureSource() {
+  if (m_map) munmap(const_cast<uint8_t*>(m_map), static_cast<size_t>(m_mapSize));
   if (m_pcap) pcap_close(m_pcap);
   std::free(m_buffer);  // the stream that read through it is closed
 }
 
 uint64_t CaptureSource::position() const {
+  if (m_map) return m_at;
   FILE* f = pcap_file(m_pcap);
   if (!f) return 0;
   const long at = ftell(f);
@@ -137,6 +218,10 @@ uint64_t CaptureSource::position() const {
 
 bool CaptureSource::Next(InputFrame& frame) {
   if (!m_error.empty()) return false;
+  if (m_map) {
+    if (NextMapped(frame)) return true;
+    Unmap();
+  }
   HookIfIdle(pcap_file(m_pcap));
   for (;;) {
     struct pcap_pkthdr* header = nullptr;

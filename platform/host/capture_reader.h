@@ -23,10 +23,22 @@ class CaptureSource : public FrameSource {
  private:
   CaptureSource(pcap* handle, std::string name, int linkType);
 
+  // Records of a classic pcap file read straight from a mapping of it (no copies); null when
+  // libpcap reads them.
+  void MapRecords(int fd, uint64_t size);
+  bool NextMapped(InputFrame& frame);
+  // libpcap reads on from the mapped reader's place.
+  void Unmap();
+
   pcap* m_pcap;
   std::string m_name;
   int m_linkType;
   char* m_buffer = nullptr;  // the file's read buffer (null: the stream's own)
+  const uint8_t* m_map = nullptr;
+  uint64_t m_mapSize = 0;
+  uint64_t m_at = 0;        // the next record's offset in the mapping
+  uint64_t m_released = 0;  // pages before this offset are let go
+  bool m_swapped = false;
 };
 
 // Compiles the filter expression and sets it on the handle; false with the reason in `error`.

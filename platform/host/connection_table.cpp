@@ -17,16 +17,15 @@ class DiscardSink : public PieceSink {
 };
 DiscardSink g_discard;
 
-// Ethernet addresses for frames captured without an Ethernet header, the same for every
-// frame of a direction: client 02:00:00:00:00:01, server 02:00:00:00:00:02.
-void BuildEthernet(uint8_t* out, bool clientToServer, uint8_t ipVersion) {
-  static const uint8_t kClient[6] = {2, 0, 0, 0, 0, 1};
-  static const uint8_t kServer[6] = {2, 0, 0, 0, 0, 2};
-  std::memcpy(out, clientToServer ? kServer : kClient, 6);
-  std::memcpy(out + 6, clientToServer ? kClient : kServer, 6);
-  out[12] = ipVersion == 6 ? 0x86 : 0x08;
-  out[13] = ipVersion == 6 ? 0xDD : 0x00;
-}
+// The Ethernet header of frames captured without one, the same for every frame of a direction:
+// client 02:00:00:00:00:01, server 02:00:00:00:00:02. By direction (client to server first),
+// then IP version (4, 6).
+constexpr uint8_t kMadeEthernet[2][2][kEthernetHeader] = {
+    {{2, 0, 0, 0, 0, 2, 2, 0, 0, 0, 0, 1, 0x08, 0x00},
+     {2, 0, 0, 0, 0, 2, 2, 0, 0, 0, 0, 1, 0x86, 0xDD}},
+    {{2, 0, 0, 0, 0, 1, 2, 0, 0, 0, 0, 2, 0x08, 0x00},
+     {2, 0, 0, 0, 0, 1, 2, 0, 0, 0, 0, 2, 0x86, 0xDD}},
+};
 
 }  // namespace
 
@@ -131,10 +130,7 @@ ConnectionTable::Connection* ConnectionTable::Create(const Key& key, const TcpSe
   const uint16_t serverPort = senderIsClient ? s.dstPort : s.srcPort;
   c.kind = hint || IsTdsPort(m_options, serverPort) ? Kind::kTds : Kind::kUndecided;
   c.midStream = !hint && !syn;
-  for (int dir = 0; dir < 2; ++dir) {
-    BuildEthernet(c.ethernet[dir], dir == 0, s.ipVersion);
-    c.seq[dir] = SeqTracker(&m_seqSetup);
-  }
+  for (SeqTracker& seq : c.seq) seq = SeqTracker(&m_seqSetup);
   ++m_stats.tcpConnections;
   if (c.kind == Kind::kTds) {
     ++m_stats.tdsConnections;
@@ -146,20 +142,18 @@ ConnectionTable::Connection* ConnectionTable::Create(const Key& key, const TcpSe
   return &c;
 }
 
-StreamPiece ConnectionTable::PieceOf(const Connection& c, int dir, const TcpSegment& s,
-                                     uint64_t frame) const {
+StreamPiece ConnectionTable::PieceOf(int dir, const TcpSegment& s, uint64_t frame) {
   StreamPiece piece;
   piece.data = s.payload;
   piece.length = s.payloadLength;
   piece.frame = frame;
-  piece.ethernet = s.hasEthernet ? s.ethernet : c.ethernet[dir];
+  piece.ethernet = s.hasEthernet ? s.ethernet : kMadeEthernet[dir][s.ipVersion == 6 ? 1 : 0];
   piece.block = s.frameIsPlainEthernet ? s.frame : nullptr;
   return piece;
 }
 
 void ConnectionTable::Payload(Connection& c, int dir, const TcpSegment& s, uint64_t frame) {
-  if (s.hasEthernet) std::memcpy(c.ethernet[dir], s.ethernet, kEthernetHeader);
-  const StreamPiece piece = PieceOf(c, dir, s, frame);
+  const StreamPiece piece = PieceOf(dir, s, frame);
   if (!m_options.reassemble) {
     if (piece.length > 0) c.sink[dir]->Deliver(piece);
     return;
@@ -174,7 +168,7 @@ void ConnectionTable::CloseDirection(Connection& c, int dir, uint64_t frame) {
   if (c.kind != Kind::kTds) return;
   StreamPiece context;
   context.frame = frame;
-  context.ethernet = c.ethernet[dir];
+  context.ethernet = nullptr;  // the sinks keep the header of the direction's last bytes
   if (m_options.reassemble) c.seq[dir].Drain(context, *c.sink[dir]);
   c.sink[dir]->End(frame);
 }
@@ -281,7 +275,7 @@ void ConnectionTable::Segment(const TcpSegment& s, uint64_t frame, const Connect
     if (c.kind == Kind::kTds) {
       Payload(c, dir, s, frame);
     } else if (c.kind == Kind::kUndecided && m_options.reassemble) {
-      const StreamPiece piece = PieceOf(c, dir, s, frame);
+      const StreamPiece piece = PieceOf(dir, s, frame);
       c.seq[dir].Segment(s.seq + (syn ? 1u : 0u), piece, s.wirePayloadLength, g_discard);
     }
   }

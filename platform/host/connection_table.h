@@ -62,7 +62,6 @@ class ConnectionTable {
     bool sent[2] = {false, false};
     bool closed[2] = {false, false};
     bool finPending[2] = {false, false};
-    uint8_t ethernet[2][kEthernetHeader] = {};
     SeqTracker seq[2];
     DirectionSink* sink[2] = {nullptr, nullptr};
     size_t buffered = 0;
@@ -87,7 +86,7 @@ class ConnectionTable {
   void End(Connection* c, uint64_t frame);
   void Account(Connection& c);
   void Evict(Connection* keep, uint64_t frame);
-  StreamPiece PieceOf(const Connection& c, int dir, const TcpSegment& s, uint64_t frame) const;
+  static StreamPiece PieceOf(int dir, const TcpSegment& s, uint64_t frame);
 
   const Options& m_options;
   View& m_view;

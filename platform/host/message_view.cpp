@@ -72,10 +72,20 @@ const uint32_t& MessageView::StateTraits::KeyOf(const State& s) {
   return s.conn;
 }
 
+MessageView::State* MessageView::MakeState(uint32_t conn, size_t texts) {
+  void* at = ::operator new(sizeof(State) + texts);
+  return new (at) State(conn);
+}
+
+void MessageView::FreeState(State* s) {
+  s->~State();
+  ::operator delete(s);
+}
+
 MessageView::State& MessageView::StateOf(uint32_t conn) {
   State* s = m_connections.Find(conn);
   if (!s) {
-    s = new State(conn);
+    s = MakeState(conn, 0);
     m_connections.Insert(s);
   }
   return *s;
@@ -89,7 +99,7 @@ void PutEndpoint(char* text, uint8_t ipVersion, const uint8_t* address, uint16_t
   char ip[INET6_ADDRSTRLEN] = {};
   const bool v6 = ipVersion == 6;
   if (!address || !inet_ntop(v6 ? AF_INET6 : AF_INET, address, ip, sizeof(ip))) ip[0] = '\0';
-  std::snprintf(text, 64, v6 ? "[%s]:%u" : "%s:%u", ip, static_cast<unsigned>(port));
+  std::snprintf(text, kEndpointText, v6 ? "[%s]:%u" : "%s:%u", ip, static_cast<unsigned>(port));
 }
 
 MessageView::MessageView(TdsParseMessageFn parse, const Options& options, OutBuffer& out,
@@ -105,14 +115,33 @@ MessageView::MessageView(TdsParseMessageFn parse, const Options& options, OutBuf
 
 MessageView::~MessageView() {
   m_registry.EndAll();
-  m_connections.ForEach([](State* s) { delete s; });
+  m_connections.ForEach([](State* s) { FreeState(s); });
 }
 
 void MessageView::ConnectionOpened(uint32_t conn, const ConnectionEnds& ends) {
-  Connection& c = StateOf(conn).shown;
-  c = Connection();
-  PutEndpoint(c.client, ends.ipVersion, ends.client, ends.clientPort);
-  PutEndpoint(c.server, ends.ipVersion, ends.server, ends.serverPort);
+  char client[kEndpointText];
+  char server[kEndpointText];
+  PutEndpoint(client, ends.ipVersion, ends.client, ends.clientPort);
+  PutEndpoint(server, ends.ipVersion, ends.server, ends.serverPort);
+  const size_t clientSize = std::strlen(client) + 1;
+  const size_t serverSize = std::strlen(server) + 1;
+  State* s = m_connections.Find(conn);
+  if (s && !s->open[0] && !s->open[1]) {
+    m_connections.Erase(s);
+    FreeState(s);
+    s = nullptr;
+  }
+  if (!s) {
+    // The texts live just after the state, in the same allocation.
+    s = MakeState(conn, clientSize + serverSize);
+    char* texts = reinterpret_cast<char*>(s + 1);
+    std::memcpy(texts, client, clientSize);
+    std::memcpy(texts + clientSize, server, serverSize);
+    s->shown.client = texts;
+    s->shown.server = texts + clientSize;
+    m_connections.Insert(s);
+  }
+  s->shown.shownOrder = 0;
 }
 
 DirectionSink* MessageView::OpenDirection(uint32_t conn, bool clientToServer, bool midStream) {
@@ -132,7 +161,7 @@ void MessageView::ConnectionEnded(uint32_t conn) {
   m_orders.Forget(conn);
   if (State* s = m_connections.Find(conn)) {
     m_connections.Erase(s);
-    delete s;
+    FreeState(s);
   }
   m_registry.End(conn);
   m_stats.formatRecordsRefused = m_registry.droppedBlocks();
@@ -140,7 +169,7 @@ void MessageView::ConnectionEnded(uint32_t conn) {
 
 void MessageView::EndAll() {
   m_orders.ForgetAll();
-  m_connections.ForEach([](State* s) { delete s; });
+  m_connections.ForEach([](State* s) { FreeState(s); });
   m_connections.Clear();
   m_registry.EndAll();
   m_stats.formatRecordsRefused = m_registry.droppedBlocks();

@@ -52,8 +52,10 @@ class MessageView : public View {
 
   // What the records of a connection show of it.
   struct Connection {
-    char client[kEndpointText] = {};  // "192.0.2.1:40001", "[2001:db8::1]:5000"
-    char server[kEndpointText] = {};
+    // "192.0.2.1:40001", "[2001:db8::1]:5000": kept just after the connection's state, as long
+    // as they are.
+    const char* client = "";
+    const char* server = "";
     int32_t shownOrder = 0;  // the byte order the last record that showed one showed
   };
   // Shows a message, or the front of an unfinished one (message.lastPart false): then only its
@@ -87,6 +89,9 @@ class MessageView : public View {
     static bool Same(uint32_t x, uint32_t y) { return x == y; }
   };
   State& StateOf(uint32_t conn);
+  // A new state with room for `texts` bytes of endpoint text after it.
+  static State* MakeState(uint32_t conn, size_t texts);
+  static void FreeState(State* s);
   PointerIndex<State, uint32_t, StateTraits> m_connections;
   AssemblerCounters m_assembled[2];  // what the directions' assemblers count, by direction
   uint64_t m_messages = 0;

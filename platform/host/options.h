@@ -40,8 +40,8 @@ struct Options {
   bool listInterfaces = false;   // -D
   bool help = false;
   bool version = false;
-  // --threads N: workers that decode connections side by side (message view of capture
-  // files); 0 until given: the number of cores.
+  // --threads N: workers that decode connections side by side (message view and request log
+  // of capture files); 0 until given: the number of cores.
   unsigned threads = 0;
 
   // The request log's analysis, and the requests it and the log keep.

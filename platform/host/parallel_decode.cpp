@@ -6,10 +6,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -19,6 +22,10 @@
 #include "message_render.h"
 #include "message_view.h"
 #include "progress.h"
+#include "request_log.h"
+#include "request_outputs.h"
+#include "request_render.h"
+#include "request_view.h"
 #include "stop_signal.h"
 #include "worker_channel.h"
 #include "worker_view.h"
@@ -58,6 +65,23 @@ class ChannelWriter : public MessageView::RecordHook {
   }
 
   void Begin(uint32_t conn, bool clientToServer, bool newNumber, bool lastPart) override {
+    RecordMark& m = NextMark();
+    m.end.store(kOpenEnd, std::memory_order_relaxed);
+    m.conn = conn;
+    m.flags =
+        static_cast<uint8_t>((newNumber ? kMarkNewNumber : 0) | (lastPart ? kMarkLastPart : 0) |
+                             (clientToServer ? 0 : kMarkServer));
+    m_open = &m;
+    PublishMark();
+  }
+  void End() override {
+    if (m_open) m_open->end.store(position(), std::memory_order_release);
+    m_open = nullptr;
+  }
+
+  // The next mark, its event and start filled in (the merger sees it once published): waits
+  // while the marks are full.
+  RecordMark& NextMark() {
     const uint64_t head = m_channel.markHead.load(std::memory_order_relaxed);
     if (head - m_channel.markTail.load(std::memory_order_acquire) >= kChannelMarks) {
       // Full: wait until a quarter is free again, so as not to wake the merger per record.
@@ -66,22 +90,27 @@ class ChannelWriter : public MessageView::RecordHook {
     }
     RecordMark& m = m_channel.marks[head % kChannelMarks];
     m.event = m_view->event();
-    m.start = m_written + m_out->pending();
-    m.end.store(kOpenEnd, std::memory_order_relaxed);
-    m.conn = conn;
-    m.flags =
-        static_cast<uint8_t>((newNumber ? kMarkNewNumber : 0) | (lastPart ? kMarkLastPart : 0) |
-                             (clientToServer ? 0 : kMarkServer));
-    m_open = &m;
-    m_channel.markHead.store(head + 1, std::memory_order_release);
+    m.start = position();
+    return m;
   }
-  void End() override {
-    if (m_open) m_open->end.store(m_written + m_out->pending(), std::memory_order_release);
-    m_open = nullptr;
+  void PublishMark() {
+    m_channel.markHead.store(m_channel.markHead.load(std::memory_order_relaxed) + 1,
+                             std::memory_order_release);
   }
+  // Where the next byte rendered goes in the channel's stream.
+  uint64_t position() const { return m_written + m_out->pending(); }
+
+  // Called before each publish, for steps the worker tells late.
+  class PublishHook {
+   public:
+    virtual ~PublishHook() = default;
+    virtual void BeforePublish() = 0;
+  };
+  void SetPublishHook(PublishHook* hook) { m_hook = hook; }
 
   // Everything made so far is in the channel, and every event up to `event` is done.
   void Publish(OutBuffer& out, uint64_t event) {
+    if (m_hook) m_hook->BeforePublish();
     out.flush();
     m_channel.progress.store(event, std::memory_order_release);
     Notify(false);
@@ -112,6 +141,7 @@ class ChannelWriter : public MessageView::RecordHook {
   WorkerChannel& m_channel;
   const OutBuffer* m_out = nullptr;
   const WorkerView* m_view = nullptr;
+  PublishHook* m_hook = nullptr;
   RecordMark* m_open = nullptr;
   uint64_t m_written = 0;  // bytes written into the channel
 };
@@ -142,7 +172,54 @@ struct WorkerTask {
   unsigned index;
   const Options* options;
   TdsParseMessageFn parse;
+  size_t width;  // of the request log's text lines
 };
+
+// Reads the input to its end, the view wrapped by `workers`; the worker's results go to its
+// channel.
+template <typename ViewType>
+void ReadInput(SharedRun& run, const WorkerTask& task, ChannelWriter& writer, OutBuffer& out,
+               ViewType& view, WorkerView& workers, int64_t& clock, HostStats& stats) {
+  WorkerChannel& channel = *run.channel(task.index);
+  const Options& options = *task.options;
+  std::string error;
+  std::unique_ptr<CaptureSource> source = CaptureSource::Open(*task.path, error, options.filter);
+  if (!source) {
+    std::snprintf(channel.error, sizeof(channel.error), "%s", error.c_str());
+  } else {
+    ConnectionTable table(options, workers, stats);
+    std::unique_ptr<Progress> progress;
+    if (task.index == 0) progress.reset(new Progress(*source));
+    InputFrame input;
+    TcpSegment segment;
+    uint64_t frame = 0;
+    while (!StopRequested() && !run.stop.load(std::memory_order_relaxed) &&
+           !(options.count && stats.framesRead >= options.count) && source->Next(input)) {
+      ++frame;
+      clock = input.timeUs;
+      FeedFrame(input, frame, table, segment, stats);
+      if (progress) progress->Tick(frame);
+      if (frame % kPublishFrames == 0 || out.pending() >= kPublishBytes)
+        writer.Publish(out, workers.event());
+    }
+    if (progress) progress->Done();
+    table.EndAll(frame);
+    view.EndAll();
+    if (!source->error().empty())
+      std::snprintf(channel.error, sizeof(channel.error), "%s", source->error().c_str());
+  }
+  channel.cutConnections = workers.cutConnections();
+  channel.cutBytes = workers.cutBytes();
+  writer.Publish(out, UINT64_MAX);
+}
+
+// The worker is done: its statistics are out, the merger is told.
+void EndWorker(SharedRun& run, WorkerChannel& channel, const HostStats& stats) {
+  channel.stats = stats;
+  channel.done.store(1, std::memory_order_seq_cst);
+  run.published.fetch_add(1, std::memory_order_seq_cst);
+  WakeWord(run.published);
+}
 
 void RunWorker(SharedRun& run, const WorkerTask& task) {
   WorkerChannel& channel = *run.channel(task.index);
@@ -159,59 +236,179 @@ void RunWorker(SharedRun& run, const WorkerTask& task) {
     placing.view = &workers;
     writer.Attach(&out, &workers);
     view.SetRecordHook(&writer);
-    std::string error;
-    std::unique_ptr<CaptureSource> source = CaptureSource::Open(*task.path, error, options.filter);
-    if (!source) {
-      std::snprintf(channel.error, sizeof(channel.error), "%s", error.c_str());
-    } else {
-      ConnectionTable table(options, workers, stats);
-      std::unique_ptr<Progress> progress;
-      if (task.index == 0) progress.reset(new Progress(*source));
-      InputFrame input;
-      TcpSegment segment;
-      uint64_t frame = 0;
-      while (!StopRequested() && !run.stop.load(std::memory_order_relaxed) &&
-             !(options.count && stats.framesRead >= options.count) && source->Next(input)) {
-        ++frame;
-        clock = input.timeUs;
-        FeedFrame(input, frame, table, segment, stats);
-        if (progress) progress->Tick(frame);
-        if (frame % kPublishFrames == 0 || out.pending() >= kPublishBytes)
-          writer.Publish(out, workers.event());
-      }
-      if (progress) progress->Done();
-      table.EndAll(frame);
-      view.EndAll();
-      if (!source->error().empty())
-        std::snprintf(channel.error, sizeof(channel.error), "%s", source->error().c_str());
-    }
-    channel.cutConnections = workers.cutConnections();
-    channel.cutBytes = workers.cutBytes();
-    writer.Publish(out, UINT64_MAX);
+    ReadInput(run, task, writer, out, view, workers, clock, stats);
   }
-  channel.stats = stats;
-  channel.done.store(1, std::memory_order_seq_cst);
-  run.published.fetch_add(1, std::memory_order_seq_cst);
-  WakeWord(run.published);
+  EndWorker(run, channel, stats);
+}
+
+// Bytes of what a record tells the merge, after its text.
+void PutWord(OutBuffer& out, uint32_t v) {
+  out.put(reinterpret_cast<const char*>(&v), sizeof(v));
+}
+void PutLong(OutBuffer& out, int64_t v) {
+  out.put(reinterpret_cast<const char*>(&v), sizeof(v));
+}
+void PutPiece(OutBuffer& out, std::string_view s) {
+  PutWord(out, static_cast<uint32_t>(s.size()));
+  out.put(s.data(), s.size());
+}
+constexpr uint32_t kNoPiece = UINT32_MAX;
+
+// A worker's request log: every step of its tracker that places a request in the order sent
+// (joined the queue, written) becomes a mark, so that the merger can place the requests of all
+// workers as one tracker would. Written requests go through the run's filter to the log's
+// writer, which renders them into the channel, leaving the parts that depend on the whole log
+// to the merger (RequestLogParts).
+class RequestWorkerLog : public RequestOutput,
+                         public RequestTracker::QueueHook,
+                         public RequestLogParts,
+                         public ChannelWriter::PublishHook {
+ public:
+  RequestWorkerLog(ChannelWriter& writer, OutBuffer& out, RequestOutput& filtered)
+      : m_writer(writer), m_out(out), m_filtered(filtered) {}
+
+  void Queued(const Request& r) override {
+    Login();
+    RecordMark& m = m_writer.NextMark();
+    m.end.store(m.start, std::memory_order_relaxed);
+    m.conn = r.conn;
+    m.step = kStepQueued;
+    m.key = r.firstFrame;
+    m_writer.PublishMark();
+    m_queued = &r;
+    m_queuedEvent = m.event;
+  }
+
+  void Write(const Request& r) override {
+    Login();
+    RecordMark& m = m_writer.NextMark();
+    m.end.store(kOpenEnd, std::memory_order_relaxed);
+    m.conn = r.conn;
+    m.step = kStepWritten;
+    m.key = r.firstFrame;
+    m.cut = kOpenEnd;
+    m.split = kOpenEnd;
+    m_writer.PublishMark();
+    m_mark = &m;
+    m_fingerprint = nullptr;
+    m_filtered.Write(r);
+    if (m_fingerprint) {
+      m.split = m_writer.position();
+      PutPiece(m_out, m_fingerprint->name);
+      PutPiece(m_out, m_fingerprint->text);
+    } else if (m.split == kOpenEnd) {
+      m.split = m_writer.position();
+    }
+    m_mark = nullptr;
+    m.end.store(m_writer.position(), std::memory_order_release);
+  }
+  // The summary is the merger's.
+  void Finish() override {}
+
+  void Fingerprint(const Request& r) override {
+    m_mark->cut = m_writer.position();
+    m_fingerprint = &r;
+  }
+
+  void Tally(const Request& r, const std::string& day, bool timed, int64_t us,
+             const std::string* slowLine) override {
+    m_mark->split = m_writer.position();
+    const uint8_t head[2] = {static_cast<uint8_t>(r.kind), static_cast<uint8_t>(timed ? 1 : 0)};
+    m_out.put(reinterpret_cast<const char*>(head), 2);
+    PutLong(m_out, us);
+    PutPiece(m_out, day);
+    if (slowLine)
+      PutPiece(m_out, *slowLine);
+    else
+      PutWord(m_out, kNoPiece);
+    // Each error with its text: the summary shows the text of the first of each number in the
+    // whole log, which need not be the first this worker wrote.
+    PutWord(m_out, static_cast<uint32_t>(r.errors.size()));
+    for (const ServerMessage& e : r.errors) {
+      PutLong(m_out, e.number);
+      PutPiece(m_out, e.text);
+    }
+  }
+
+  void BeforePublish() override { Login(); }
+
+ private:
+  // A login changes who its connection names, which records written before show: the merger
+  // is told, at the step of the login.
+  void Login() {
+    if (m_queued && m_queued->kind == RequestKind::kLogin) {
+      RecordMark& m = m_writer.NextMark();
+      m.event = m_queuedEvent;
+      m.end.store(m.start, std::memory_order_relaxed);
+      m.conn = m_queued->conn;
+      m.step = kStepLogin;
+      m_writer.PublishMark();
+    }
+    m_queued = nullptr;
+  }
+
+  ChannelWriter& m_writer;
+  OutBuffer& m_out;
+  RequestOutput& m_filtered;
+  RecordMark* m_mark = nullptr;  // of the request being written
+  const Request* m_fingerprint = nullptr;
+  const Request* m_queued = nullptr;  // the latest request queued, until the next step
+  uint64_t m_queuedEvent = 0;
+};
+
+void RunRequestWorker(SharedRun& run, const WorkerTask& task) {
+  WorkerChannel& channel = *run.channel(task.index);
+  const Options& options = *task.options;
+  ChannelWriter writer(run, channel);
+  HostStats stats;
+  {
+    OutBuffer out(&ChannelWriter::NextWindow, &writer);
+    int64_t clock = 0;
+    RequestFilter filter(options.slowUs, options.sinceUs, options.untilUs);
+    RequestWorkerLog log(writer, out, filter);
+    std::unique_ptr<RequestJsonWriter> json;
+    std::unique_ptr<RequestTextWriter> text;
+    if (options.format == OutputFormat::kJson) {
+      json.reset(new RequestJsonWriter(out));
+      json->SetParts(&log);
+      filter.Add(*json);
+    } else {
+      text.reset(new RequestTextWriter(out, task.width));
+      text->SetParts(&log);
+      filter.Add(*text);
+    }
+    RequestView view(task.parse, log, stats, clock, options);
+    view.SetQueueHook(&log);
+    Placing placing{&run, task.index, &writer, &out, nullptr};
+    WorkerView workers(view, &Placing::Owns, &placing, kHeldCeiling / run.workers);
+    placing.view = &workers;
+    writer.Attach(&out, &workers);
+    writer.SetPublishHook(&log);
+    ReadInput(run, task, writer, out, view, workers, clock, stats);
+    writer.SetPublishHook(nullptr);
+  }
+  EndWorker(run, channel, stats);
 }
 
 // ---- Merger side ----
 
-// Writes the workers' records to standard output in event order, numbering the messages.
-class Merger {
+// Takes the workers' records in event order: a record is taken once no other worker can still
+// make one of an earlier event. What taking does is the derived merger's.
+class MergeLoop {
  public:
-  Merger(SharedRun& run, const std::vector<pid_t>& pids, bool json, OutBuffer& out)
-      : m_run(run), m_pids(pids), m_json(json), m_out(out), m_state(run.workers) {}
+  MergeLoop(SharedRun& run, const std::vector<pid_t>& pids)
+      : m_run(run), m_pids(pids), m_state(run.workers) {}
+  virtual ~MergeLoop() = default;
 
   void Run() {
-    while (true) {
+    while (!m_stopped) {
       const uint32_t seen = m_run.published.load(std::memory_order_seq_cst);
       if (Step()) continue;
-      if (AllDone()) break;
+      if (m_stopped || AllDone()) break;
       // Room is given back when a worker waits for it; otherwise the pieces wait for more.
       if (AnyWaiting()) Flush();
       m_run.mergerWaiting.store(1, std::memory_order_seq_cst);
-      if (!Step() && !AllDone()) {
+      if (!Step() && !m_stopped && !AllDone()) {
         if (AnyWaiting()) Flush();
         if (!WaitWord(m_run.published, seen, kWaitMs)) CheckWorkers();
       }
@@ -221,7 +418,7 @@ class Merger {
   }
   const std::string& error() const { return m_error; }
 
- private:
+ protected:
   struct State {
     uint64_t tail = 0;      // bytes taken (written or queued)
     uint64_t markTail = 0;  // marks taken
@@ -229,6 +426,44 @@ class Merger {
     bool gone = false;      // the worker ended without saying it was done
   };
 
+  // Takes what can be taken of the head record of worker w; false when nothing could be.
+  virtual bool Take(unsigned w, RecordMark& mark) = 0;
+  // Writes what was taken; then GiveRoom().
+  virtual void Flush() = 0;
+
+  // Gives the bytes and marks taken back to the workers.
+  void GiveRoom() {
+    for (unsigned w = 0; w < m_run.workers; ++w) {
+      WorkerChannel& c = *m_run.channel(w);
+      const State& s = m_state[w];
+      if (c.dataTail.load(std::memory_order_relaxed) == s.tail &&
+          c.markTail.load(std::memory_order_relaxed) == s.markTail)
+        continue;
+      c.dataTail.store(s.tail, std::memory_order_release);
+      c.markTail.store(s.markTail, std::memory_order_release);
+      c.freed.fetch_add(1, std::memory_order_seq_cst);
+      // A waiting worker is woken once a quarter of its channel is free, not for every record:
+      // each wake costs both sides a switch (it wakes by itself after kWaitMs anyway).
+      const uint64_t bytesFree = kChannelBytes - (c.dataHead.load() - s.tail);
+      const uint64_t marksFree = kChannelMarks - (c.markHead.load() - s.markTail);
+      if (c.waiting.load(std::memory_order_seq_cst) &&
+          (bytesFree >= kChannelBytes / 4 || marksFree >= kChannelMarks / 4))
+        WakeWord(c.freed);
+    }
+  }
+  // Nothing more is taken: the run ends here.
+  void Stop() {
+    m_stopped = true;
+    m_run.stop.store(1);
+  }
+
+  SharedRun& m_run;
+  std::vector<pid_t> m_pids;
+  std::vector<State> m_state;
+  std::string m_error;
+  bool m_stopped = false;
+
+ private:
   bool AnyWaiting() {
     for (unsigned w = 0; w < m_run.workers; ++w)
       if (m_run.channel(w)->waiting.load(std::memory_order_seq_cst)) return true;
@@ -254,6 +489,7 @@ class Merger {
 
   // Takes what can be taken of the next record in order; false when nothing could be.
   bool Step() {
+    if (m_stopped) return false;
     unsigned best = m_run.workers;
     RecordMark* mark = nullptr;
     for (unsigned w = 0; w < m_run.workers; ++w) {
@@ -282,7 +518,33 @@ class Merger {
     return Take(best, *mark);
   }
 
-  bool Take(unsigned w, RecordMark& mark) {
+  // A worker that ended without finishing (killed, crashed) counts as done.
+  void CheckWorkers() {
+    for (unsigned w = 0; w < m_run.workers; ++w) {
+      if (Done(w) || m_pids[w] <= 0) continue;
+      int status = 0;
+      if (waitpid(m_pids[w], &status, WNOHANG) == m_pids[w]) {
+        m_pids[w] = -1;
+        if (!m_run.channel(w)->done.load()) {
+          m_state[w].gone = true;
+          m_state[w].markTail = m_run.channel(w)->markHead.load();
+          m_error = "a decoding worker ended unexpectedly";
+          if (WIFSIGNALED(status)) m_error += std::string(" (") + strsignal(WTERMSIG(status)) + ")";
+          m_run.stop.store(1);
+        }
+      }
+    }
+  }
+};
+
+// Writes the workers' records to standard output in event order, numbering the messages.
+class Merger : public MergeLoop {
+ public:
+  Merger(SharedRun& run, const std::vector<pid_t>& pids, bool json, OutBuffer& out)
+      : MergeLoop(run, pids), m_json(json), m_out(out) {}
+
+ private:
+  bool Take(unsigned w, RecordMark& mark) override {
     WorkerChannel& c = *m_run.channel(w);
     State& s = m_state[w];
     const uint64_t end = mark.end.load(std::memory_order_acquire);
@@ -338,7 +600,7 @@ class Merger {
   }
 
   // Writes the queued pieces, then gives their room back to the workers.
-  void Flush() {
+  void Flush() override {
     size_t i = 0;
     while (i < m_count && !m_out.failed()) {
       const ssize_t n = writev(STDOUT_FILENO, m_pieces + i, static_cast<int>(m_count - i));
@@ -356,57 +618,284 @@ class Merger {
       }
     }
     m_count = 0;
-    for (unsigned w = 0; w < m_run.workers; ++w) {
-      WorkerChannel& c = *m_run.channel(w);
-      const State& s = m_state[w];
-      if (c.dataTail.load(std::memory_order_relaxed) == s.tail &&
-          c.markTail.load(std::memory_order_relaxed) == s.markTail)
-        continue;
-      c.dataTail.store(s.tail, std::memory_order_release);
-      c.markTail.store(s.markTail, std::memory_order_release);
-      c.freed.fetch_add(1, std::memory_order_seq_cst);
-      // A waiting worker is woken once a quarter of its channel is free, not for every record:
-      // each wake costs both sides a switch (it wakes by itself after kWaitMs anyway).
-      const uint64_t bytesFree = kChannelBytes - (c.dataHead.load() - s.tail);
-      const uint64_t marksFree = kChannelMarks - (c.markHead.load() - s.markTail);
-      if (c.waiting.load(std::memory_order_seq_cst) &&
-          (bytesFree >= kChannelBytes / 4 || marksFree >= kChannelMarks / 4))
-        WakeWord(c.freed);
-    }
-  }
-
-  // A worker that ended without finishing (killed, crashed) counts as done.
-  void CheckWorkers() {
-    for (unsigned w = 0; w < m_run.workers; ++w) {
-      if (Done(w) || m_pids[w] <= 0) continue;
-      int status = 0;
-      if (waitpid(m_pids[w], &status, WNOHANG) == m_pids[w]) {
-        m_pids[w] = -1;
-        if (!m_run.channel(w)->done.load()) {
-          m_state[w].gone = true;
-          m_state[w].markTail = m_run.channel(w)->markHead.load();
-          m_error = "a decoding worker ended unexpectedly";
-          if (WIFSIGNALED(status)) m_error += std::string(" (") + strsignal(WTERMSIG(status)) + ")";
-          m_run.stop.store(1);
-        }
-      }
-    }
+    GiveRoom();
   }
 
   static constexpr size_t kMaxPieces = 64;
   static constexpr size_t kNumberRoom = 40;
 
-  SharedRun& m_run;
-  std::vector<pid_t> m_pids;
   bool m_json;
   OutBuffer& m_out;
-  std::vector<State> m_state;
   uint64_t m_messages = 0;
   std::unordered_map<uint64_t, uint64_t> m_inParts;  // (conn, dir) of messages shown in parts
   struct iovec m_pieces[kMaxPieces];
   char m_numbers[kMaxPieces][kNumberRoom];
   size_t m_count = 0;
-  std::string m_error;
+};
+
+// Reads what a written request's record tells the merge (RequestWorkerLog).
+class Told {
+ public:
+  Told(const char* at, const char* end) : m_at(at), m_end(end) {}
+  uint8_t Byte() { return m_at < m_end ? static_cast<uint8_t>(*m_at++) : 0; }
+  uint32_t Word() { return Fixed<uint32_t>(); }
+  int64_t Long() { return Fixed<int64_t>(); }
+  // False when the piece is not there (kNoPiece).
+  bool Piece(std::string_view& s) {
+    const uint32_t size = Word();
+    if (size == kNoPiece) return false;
+    const size_t n = std::min<size_t>(size, static_cast<size_t>(m_end - m_at));
+    s = std::string_view(m_at, n);
+    m_at += n;
+    return true;
+  }
+
+ private:
+  template <typename T>
+  T Fixed() {
+    T v{};
+    if (m_end - m_at >= static_cast<ptrdiff_t>(sizeof(T))) std::memcpy(&v, m_at, sizeof(T));
+    m_at += sizeof(T);
+    if (m_at > m_end) m_at = m_end;
+    return v;
+  }
+  const char* m_at;
+  const char* m_end;
+};
+
+// Writes the requests of all workers in the order one request tracker would have: a tracker
+// writes the earliest request of its queue (requests in the order of their first frame) once
+// that one is finished. The merger keeps that queue for the whole log, and each worker's: a
+// worker writes a request when it is the earliest of its own queue, never later than the whole
+// log's tracker could; the merger writes it once it is the earliest of the whole queue. What a
+// worker cannot know (the number, the fingerprint of a dynamic request, the header, date lines
+// and summary of text) the merger adds, through the run's own writer.
+//
+// Where one tracker would have written differently from the workers' (a request forced out of
+// a queue past its ceiling; a login read after records of its connection were written), the
+// merger stops before it: the input is then decoded again on one worker, passing over the
+// records already written.
+class RequestMerger : public MergeLoop {
+ public:
+  RequestMerger(SharedRun& run, const std::vector<pid_t>& pids, RequestOutputs& outputs,
+                OutBuffer& out, std::shared_ptr<const ConnectionInfo> identity)
+      : MergeLoop(run, pids),
+        m_jsonLog(outputs.jsonLog()),
+        m_textLog(outputs.textLog()),
+        m_out(out),
+        m_local(run.workers) {
+    m_fake.kind = RequestKind::kDynamic;
+    m_fake.connection = std::move(identity);
+  }
+  ~RequestMerger() override {
+    for (Node* n : m_queue) delete n;
+  }
+
+  // After Run: requests the workers left behind are the tracker's to finish, not the merge's.
+  // After a stop (SIGINT, SIGTERM) the records written are all written, in the order they have.
+  void Finish() {
+    if (StopRequested()) {
+      for (Node* n : m_queue)
+        if (n->ready) Emit(n->bytes.data(), n->cut, n->split, n->bytes.size(), n->conn);
+      return;
+    }
+    if (m_error.empty() && !m_out.failed() && !m_queue.empty()) Diverge();
+  }
+  bool diverged() const { return m_diverged; }
+  // Records written.
+  uint64_t shown() const { return m_shown; }
+
+ private:
+  struct Node {
+    uint64_t key = 0;  // first frame
+    uint32_t conn = 0;
+    bool ready = false;  // written by its worker: the record is in `bytes`
+    size_t cut = 0;
+    size_t split = 0;
+    std::string bytes;
+  };
+  static constexpr size_t kNoCut = SIZE_MAX;
+  // Nodes kept for reuse, and the largest record one keeps room for (at most 16 MiB kept).
+  static constexpr size_t kSpareNodes = 1024;
+  static constexpr size_t kSpareBytes = size_t(16) << 10;
+  static constexpr uint64_t kMarksPerRoom = 64;
+
+  bool Take(unsigned w, RecordMark& mark) override {
+    State& s = m_state[w];
+    if (m_out.failed()) {
+      // Standard output cannot be written: the workers stop.
+      Stop();
+      return false;
+    }
+    bool took = true;
+    switch (mark.step) {
+      case kStepQueued: {
+        Node* n = NewNode();
+        n->key = mark.key;
+        n->conn = mark.conn;
+        Insert(m_queue, n);
+        Insert(m_local[w], n);
+        ++s.markTail;
+        break;
+      }
+      case kStepLogin: {
+        auto found = m_readyByConn.find(mark.conn);
+        if (found != m_readyByConn.end()) return Diverge();
+        ++s.markTail;
+        break;
+      }
+      case kStepWritten:
+        took = Written(w, mark);
+        break;
+      default:
+        return Diverge();
+    }
+    if (m_queue.size() > kMaxRequestsWaiting) return Diverge();
+    if (++m_taken % kMarksPerRoom == 0) GiveRoom();
+    return took;
+  }
+
+  bool Written(unsigned w, RecordMark& mark) {
+    WorkerChannel& c = *m_run.channel(w);
+    State& s = m_state[w];
+    std::deque<Node*>& local = m_local[w];
+    if (local.empty() || local.front()->key != mark.key || local.front()->conn != mark.conn)
+      return Diverge();
+    Node* n = local.front();
+    const uint64_t end = mark.end.load(std::memory_order_acquire);
+    const uint64_t head = c.dataHead.load(std::memory_order_acquire);
+    if (s.tail < mark.start) s.tail = mark.start;
+    const bool complete = end != kOpenEnd && head >= end;
+    if (complete && !s.numbered && m_queue.front() == n) {
+      // The earliest of all: written at once, from the channel.
+      const char* base = c.data + mark.start % kChannelBytes;
+      Emit(base, mark.cut == kOpenEnd ? kNoCut : mark.cut - mark.start, mark.split - mark.start,
+           end - mark.start, n->conn);
+      s.tail = end;
+      local.pop_front();
+      m_queue.pop_front();
+      Recycle(n);
+    } else {
+      // Kept until the requests before it are written (`numbered`: some of it is kept).
+      const uint64_t until = end < head ? end : head;
+      bool took = false;
+      if (s.tail < until) {
+        n->bytes.append(c.data + s.tail % kChannelBytes, static_cast<size_t>(until - s.tail));
+        s.tail = until;
+        s.numbered = true;
+        took = true;
+      }
+      if (!complete) return took;
+      n->cut = mark.cut == kOpenEnd ? kNoCut : static_cast<size_t>(mark.cut - mark.start);
+      n->split = static_cast<size_t>(mark.split - mark.start);
+      n->ready = true;
+      local.pop_front();
+      ++m_readyByConn[n->conn];
+    }
+    s.numbered = false;
+    ++s.markTail;
+    WriteReady();
+    return true;
+  }
+
+  // The earliest requests that are ready, in order.
+  void WriteReady() {
+    while (!m_queue.empty() && m_queue.front()->ready) {
+      Node* n = m_queue.front();
+      m_queue.pop_front();
+      auto found = m_readyByConn.find(n->conn);
+      if (--found->second == 0) m_readyByConn.erase(found);
+      Emit(n->bytes.data(), n->cut, n->split, n->bytes.size(), n->conn);
+      Recycle(n);
+    }
+  }
+
+  // A record: [0, cut) and [cut, split) its text, the fingerprint going at cut (kNoCut: none),
+  // [split, end) what it tells the merge. Empty: the filter passed the request over.
+  void Emit(const char* base, size_t cut, size_t split, size_t end, uint32_t conn) {
+    if (end == 0) return;
+    ++m_shown;
+    Told told(base + split, base + end);
+    if (m_jsonLog) {
+      m_jsonLog->PutNumber();
+      if (cut == kNoCut) {
+        m_out.put(base, split);
+        return;
+      }
+      m_out.put(base, cut);
+      std::string_view name, text;
+      told.Piece(name);
+      told.Piece(text);
+      m_fake.conn = conn;
+      m_fake.name.assign(name.data(), name.size());
+      m_fake.text.assign(text.data(), text.size());
+      m_jsonLog->PutFingerprint(m_fake);
+      m_out.put(base + cut, split - cut);
+      return;
+    }
+    if (!m_textLog) return;
+    const RequestKind kind = static_cast<RequestKind>(told.Byte());
+    const bool timed = told.Byte() != 0;
+    const int64_t us = told.Long();
+    std::string_view day, slow;
+    told.Piece(day);
+    m_day.assign(day.data(), day.size());
+    m_textLog->Lead(m_day);
+    m_out.put(base, split);
+    if (!told.Piece(slow)) slow = std::string_view();
+    m_textLog->Tally(kind, timed, us, slow);
+    for (uint32_t errors = told.Word(); errors > 0; --errors) {
+      const int64_t number = told.Long();
+      std::string_view errorText;
+      told.Piece(errorText);
+      m_textLog->CountError(number, errorText);
+    }
+  }
+
+  // As the tracker places a request in its queue: after every one with a first frame not later.
+  static void Insert(std::deque<Node*>& queue, Node* n) {
+    auto at = queue.end();
+    while (at != queue.begin() && (*(at - 1))->key > n->key) --at;
+    queue.insert(at, n);
+  }
+
+  Node* NewNode() {
+    if (m_spare.empty()) return new Node;
+    Node* n = m_spare.back().release();
+    m_spare.pop_back();
+    n->ready = false;
+    n->bytes.clear();
+    return n;
+  }
+  void Recycle(Node* n) {
+    if (m_spare.size() < kSpareNodes && n->bytes.capacity() <= kSpareBytes)
+      m_spare.emplace_back(n);
+    else
+      delete n;
+  }
+
+  bool Diverge() {
+    m_diverged = true;
+    Stop();
+    return false;
+  }
+
+  void Flush() override { GiveRoom(); }
+
+  RequestJsonWriter* m_jsonLog;
+  RequestTextWriter* m_textLog;
+  OutBuffer& m_out;
+  // The whole log's queue and each worker's, in the order sent; the nodes belong to the first.
+  std::deque<Node*> m_queue;
+  std::vector<std::deque<Node*>> m_local;
+  std::vector<std::unique_ptr<Node>> m_spare;
+  // Connections with ready records in the queue, and how many.
+  std::unordered_map<uint32_t, uint32_t> m_readyByConn;
+  Request m_fake;  // what the fingerprint of a dynamic request needs of it
+  std::string m_day;
+  uint64_t m_taken = 0;
+  uint64_t m_shown = 0;
+  bool m_diverged = false;
 };
 
 // The counters of the connection table, the same in every worker, and those of the view, which
@@ -456,6 +945,51 @@ void AddWorkerStats(HostStats& into, const WorkerChannel& channel, bool first) {
 
 }  // namespace
 
+namespace {
+
+// Starts `workers` worker processes running `work`; false when too few could be started (those
+// started are stopped again).
+bool StartWorkers(SharedRun& run, unsigned workers, const WorkerTask& task,
+                  void (*work)(SharedRun&, const WorkerTask&), std::vector<pid_t>& pids) {
+  const pid_t parent = getpid();
+  for (unsigned i = 0; i < workers; ++i) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      // A worker ends with the process that merges its records, however that one ends.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (getppid() != parent) _exit(1);
+      WorkerTask mine = task;
+      mine.index = i;
+      work(run, mine);
+      _exit(0);
+    }
+    if (pid < 0) {
+      // Too few processes: the ones started are stopped, and one worker decodes.
+      for (pid_t p : pids) kill(p, SIGKILL);
+      for (pid_t p : pids) waitpid(p, nullptr, 0);
+      pids.clear();
+      return false;
+    }
+    pids.push_back(pid);
+  }
+  return true;
+}
+
+// The input's error, else the merger's.
+void TakeErrors(const std::string& path, SharedRun& run, const MergeLoop& merger,
+                ParallelOutcome& outcome) {
+  const char* error = run.channel(0)->error;
+  if (*error) {
+    outcome.inputOk = false;
+    outcome.error = error;
+  } else if (!merger.error().empty()) {
+    outcome.inputOk = false;
+    outcome.error = InputName(path) + ": " + merger.error();
+  }
+}
+
+}  // namespace
+
 ParallelOutcome DecodeInParallel(const std::string& path, const char* input, unsigned workers,
                                  const Options& options, TdsParseMessageFn parse, HostStats& stats,
                                  OutBuffer& out) {
@@ -469,39 +1003,60 @@ ParallelOutcome DecodeInParallel(const std::string& path, const char* input, uns
   std::fflush(stdout);
   std::fflush(stderr);
   std::vector<pid_t> pids;
-  const pid_t parent = getpid();
-  for (unsigned i = 0; i < workers; ++i) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      // A worker ends with the process that merges its records, however that one ends.
-      prctl(PR_SET_PDEATHSIG, SIGKILL);
-      if (getppid() != parent) _exit(1);
-      const WorkerTask task{&path, input, i, &workerOptions, parse};
-      RunWorker(*run, task);
-      _exit(0);
-    }
-    if (pid < 0) {
-      // Too few processes: the ones started are stopped, and one worker decodes.
-      for (pid_t p : pids) kill(p, SIGKILL);
-      for (pid_t p : pids) waitpid(p, nullptr, 0);
-      UnmapSharedRun(run);
-      return outcome;
-    }
-    pids.push_back(pid);
+  const WorkerTask task{&path, input, 0, &workerOptions, parse, 0};
+  if (!StartWorkers(*run, workers, task, &RunWorker, pids)) {
+    UnmapSharedRun(run);
+    return outcome;
   }
   outcome.started = true;
   Merger merger(*run, pids, options.format == OutputFormat::kJson, out);
   merger.Run();
   for (pid_t p : pids) waitpid(p, nullptr, 0);
   for (unsigned i = 0; i < workers; ++i) AddWorkerStats(stats, *run->channel(i), i == 0);
-  const char* error = run->channel(0)->error;
-  if (*error) {
-    outcome.inputOk = false;
-    outcome.error = error;
-  } else if (!merger.error().empty()) {
-    outcome.inputOk = false;
-    outcome.error = InputName(path) + ": " + merger.error();
+  TakeErrors(path, *run, merger, outcome);
+  UnmapSharedRun(run);
+  return outcome;
+}
+
+ParallelOutcome DecodeRequestsInParallel(const std::string& path, unsigned workers,
+                                         const Options& options, TdsParseMessageFn parse,
+                                         RequestOutputs& outputs, HostStats& stats,
+                                         OutBuffer& out) {
+  ParallelOutcome outcome;
+  SharedRun* run = MapSharedRun(workers);
+  if (!run) return outcome;
+  Options workerOptions = options;
+  if (options.count) workerOptions.count = options.count - stats.framesRead;
+  out.flush();
+  std::fflush(stdout);
+  std::fflush(stderr);
+  std::vector<pid_t> pids;
+  const WorkerTask task{&path, nullptr, 0, &workerOptions, parse, outputs.width()};
+  if (!StartWorkers(*run, workers, task, &RunRequestWorker, pids)) {
+    UnmapSharedRun(run);
+    return outcome;
   }
+  outcome.started = true;
+  // What the fingerprints of this input's dynamic requests take for their connections: one
+  // identity per input (connection numbers begin again with each), kept for the whole run, as
+  // the statements remembered point to it.
+  static std::vector<std::shared_ptr<const ConnectionInfo>> identities;
+  identities.push_back(std::make_shared<ConnectionInfo>());
+  RequestMerger merger(*run, pids, outputs, out, identities.back());
+  merger.Run();
+  merger.Finish();
+  if (merger.diverged() && !StopRequested()) {
+    // Decoded again on one worker, after the records written.
+    for (pid_t p : pids) kill(p, SIGKILL);
+    for (pid_t p : pids) waitpid(p, nullptr, 0);
+    outcome.rerun = true;
+    outcome.shown = merger.shown();
+    UnmapSharedRun(run);
+    return outcome;
+  }
+  for (pid_t p : pids) waitpid(p, nullptr, 0);
+  for (unsigned i = 0; i < workers; ++i) AddWorkerStats(stats, *run->channel(i), i == 0);
+  TakeErrors(path, *run, merger, outcome);
   UnmapSharedRun(run);
   return outcome;
 }

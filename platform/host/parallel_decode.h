@@ -17,6 +17,11 @@ struct ParallelOutcome {
   bool started = false;  // false: the workers could not be started; decode on one instead
   bool inputOk = true;   // false: the input was damaged (error says why)
   std::string error;
+  // The request log: the workers' order met a case one tracker decides differently; the input
+  // is to be decoded again on one worker, passing over the first `shown` records it writes
+  // (written already). The statistics were not added.
+  bool rerun = false;
+  uint64_t shown = 0;
 };
 
 // Decodes `path` (a regular file) on `workers` workers. `input`: the name each record carries
@@ -24,3 +29,10 @@ struct ParallelOutcome {
 ParallelOutcome DecodeInParallel(const std::string& path, const char* input, unsigned workers,
                                  const Options& options, TdsParseMessageFn parse, HostStats& stats,
                                  OutBuffer& out);
+
+class RequestOutputs;
+// The request log of `path` (a regular file) on `workers` workers, written through the run's
+// writer (`outputs` writes the log only: no digest, no report).
+ParallelOutcome DecodeRequestsInParallel(const std::string& path, unsigned workers,
+                                         const Options& options, TdsParseMessageFn parse,
+                                         RequestOutputs& outputs, HostStats& stats, OutBuffer& out);

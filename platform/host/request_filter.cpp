@@ -12,6 +12,10 @@ bool RequestFilter::Keeps(const Request& r) const {
 
 void RequestFilter::Write(const Request& r) {
   if (!Keeps(r)) return;
+  if (m_skip) {
+    --m_skip;
+    return;
+  }
   for (RequestOutput* next : m_next) next->Write(r);
 }
 

@@ -15,12 +15,15 @@ class RequestFilter : public RequestOutput {
       : m_slowUs(slowUs), m_sinceUs(sinceUs), m_untilUs(untilUs) {}
   // Where kept requests go (each in turn).
   void Add(RequestOutput& next) { m_next.push_back(&next); }
+  // The next `count` requests kept go nowhere (they were written already).
+  void SkipKept(uint64_t count) { m_skip = count; }
   bool Keeps(const Request& r) const;
   void Write(const Request& r) override;
   void Finish() override;
 
  private:
   int64_t m_slowUs, m_sinceUs, m_untilUs;
+  uint64_t m_skip = 0;
   std::vector<RequestOutput*> m_next;
 };
 

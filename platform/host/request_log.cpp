@@ -817,6 +817,7 @@ void RequestTracker::Queue(std::unique_ptr<Request> r) {
   // arrive than a later one's goes before it.
   auto at = m_queue.end();
   while (at != m_queue.begin() && (at - 1)->firstFrame() > r->firstFrame) --at;
+  if (m_hook) m_hook->Queued(*r);
   Queued q;
   q.whole = std::move(r);
   m_queue.insert(at, std::move(q));

@@ -57,12 +57,15 @@ struct WalkedMessage {
 constexpr size_t kMaxRowsKept = 10000;
 constexpr size_t kMaxKeptTextBytes = 16 * 1024 * 1024;
 
+// The requests held back behind an earlier one still waiting for its answer, by default.
+constexpr size_t kMaxRequestsWaiting = 65536;
+
 class RequestTracker {
  public:
   // maxWaiting bounds the finished requests held back behind an earlier one still waiting
   // for its answer; past it, the earliest is written with what is known. Up to wholeWaiting
   // complete requests wait whole; past it, those an attention may still cancel are packed.
-  explicit RequestTracker(RequestOutput& sink, size_t maxWaiting = 65536,
+  explicit RequestTracker(RequestOutput& sink, size_t maxWaiting = kMaxRequestsWaiting,
                           size_t wholeWaiting = 256);
   ~RequestTracker();
   RequestTracker(const RequestTracker&) = delete;
@@ -114,6 +117,15 @@ class RequestTracker {
     void operator()(Packed* p) const;
   };
   using PackedPtr = std::unique_ptr<Packed, PackedDeleter>;
+
+  // Told of every request as it joins the queue of requests in the order sent, for merging
+  // the logs of several workers (which must place each request as one tracker would).
+  class QueueHook {
+   public:
+    virtual ~QueueHook() = default;
+    virtual void Queued(const Request& request) = 0;
+  };
+  void SetQueueHook(QueueHook* hook) { m_hook = hook; }
 
  private:
   // A request in the queue: whole while its answer may still add to it, packed once it is
@@ -230,6 +242,7 @@ class RequestTracker {
   void Flush();
 
   RequestOutput& m_sink;
+  QueueHook* m_hook = nullptr;
   size_t m_maxWaiting;
   size_t m_wholeWaiting;
   size_t m_rowsKept = 0;

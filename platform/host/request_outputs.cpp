@@ -11,9 +11,9 @@ RequestOutputs::RequestOutputs(const Options& o, OutBuffer& out, size_t width)
     : m_options(o), m_out(out), m_width(width), m_filter(o.slowUs, o.sinceUs, o.untilUs) {
   if (o.requests) {
     if (o.format == OutputFormat::kJson)
-      m_log.reset(new RequestJsonWriter(out));
+      m_log.reset(m_json = new RequestJsonWriter(out));
     else
-      m_log.reset(new RequestTextWriter(out, width));
+      m_log.reset(m_text = new RequestTextWriter(out, width));
     m_filter.Add(*m_log);
   }
   if (o.digest || !o.report.empty()) {

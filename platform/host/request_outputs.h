@@ -11,6 +11,7 @@
 #include "options.h"
 #include "request_digest.h"
 #include "request_filter.h"
+#include "request_render.h"
 #include "tdsengine/out_buffer.h"
 
 class RequestOutputs {
@@ -24,6 +25,14 @@ class RequestOutputs {
   // Opens the report file, before anything is read; false with the reason.
   bool Open(std::string& error);
   RequestOutput& sink() { return m_filter; }
+  RequestFilter& filter() { return m_filter; }
+  // The log's writer of each format (null: not that format, or no log).
+  RequestJsonWriter* jsonLog() { return m_json; }
+  RequestTextWriter* textLog() { return m_text; }
+  // Only the request log is written (neither digest nor report): the log may be written by
+  // several workers.
+  bool logOnly() const { return m_log && !m_digest; }
+  size_t width() const { return m_width; }
   // After the request view finished: the digest written out, the report written to its file.
   // false when the report could not be written (error says why).
   bool Finish(uint64_t connections, std::string& error);
@@ -34,6 +43,8 @@ class RequestOutputs {
   size_t m_width;
   RequestFilter m_filter;
   std::unique_ptr<RequestOutput> m_log;
+  RequestJsonWriter* m_json = nullptr;
+  RequestTextWriter* m_text = nullptr;
   std::unique_ptr<RequestDigest> m_digest;
   FILE* m_report = nullptr;
 };

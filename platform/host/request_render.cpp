@@ -531,11 +531,25 @@ std::string IsoTime(int64_t us) {
   return buf;
 }
 
+void RequestJsonWriter::PutNumber() {
+  Put(m_out, "{\"request\": ");
+  m_out.putUnsigned(++m_count);
+}
+
+void RequestJsonWriter::PutFingerprint(const Request& r) {
+  OutBuffer& out = m_out;
+  PutKey(out, "fingerprint");
+  PutText(out, m_fingerprints.Of(r));
+  PutKey(out, "fingerprint_id");
+  char id[17];
+  FingerprintIdChars(m_fingerprints.id(), id);
+  JsonPutString(out, id, 16);
+}
+
 void RequestJsonWriter::Write(const Request& r) {
   OutBuffer& out = m_out;
   const ConnectionInfo* c = r.connection.get();
-  Put(out, "{\"request\": ");
-  out.putUnsigned(++m_count);
+  if (!m_parts) PutNumber();
   PutKey(out, "time");
   PutIsoTime(out, r.timeUs);
   PutKey(out, "duration_ms");
@@ -568,12 +582,10 @@ void RequestJsonWriter::Write(const Request& r) {
   PutOptionalText(out, r.name);
   PutKey(out, "text");
   PutText(out, r.text);
-  PutKey(out, "fingerprint");
-  PutText(out, m_fingerprints.Of(r));
-  PutKey(out, "fingerprint_id");
-  char id[17];
-  FingerprintIdChars(m_fingerprints.id(), id);
-  JsonPutString(out, id, 16);
+  if (m_parts && r.kind == RequestKind::kDynamic)
+    m_parts->Fingerprint(r);
+  else
+    PutFingerprint(r);
   PutKey(out, "params");
   Put(out, "{\"count\": ");
   out.putSigned(r.paramCount);
@@ -690,16 +702,39 @@ void RequestTextWriter::Header() {
   m_out.put('\n');
 }
 
-void RequestTextWriter::Write(const Request& r) {
+void RequestTextWriter::Lead(const std::string& day) {
   if (!m_headerDone) Header();
-  std::string day;
-  const std::string time = TimeOfDay(r.timeUs, &day);
   if (day != m_day) {
     m_day = day;
     Put(m_out, "# ");
     m_out.put(day);
     Put(m_out, " (UTC)\n");
   }
+}
+
+void RequestTextWriter::AddSlow(int64_t us, std::string line) {
+  if (m_slowest.size() >= kSlowest && us <= m_slowest.back().us) return;
+  auto pos = std::upper_bound(m_slowest.begin(), m_slowest.end(), us,
+                              [](int64_t v, const Slow& s) { return v > s.us; });
+  m_slowest.insert(pos, Slow{us, std::move(line)});
+  if (m_slowest.size() > kSlowest) m_slowest.pop_back();
+}
+
+void RequestTextWriter::Tally(RequestKind kind, bool timed, int64_t us, std::string_view slowLine) {
+  ++m_total;
+  ++m_perKind[static_cast<int>(kind)];
+  if (timed) AddSlow(us, std::string(slowLine));
+}
+
+void RequestTextWriter::CountError(int64_t number, std::string_view text) {
+  ErrorCount& e = m_errors[number];
+  if (e.count++ == 0) e.text = std::string(text);
+}
+
+void RequestTextWriter::Write(const Request& r) {
+  std::string day;
+  const std::string time = TimeOfDay(r.timeUs, &day);
+  if (!m_parts) Lead(day);
   std::string& line = m_line;
   line.clear();
   line += time;
@@ -758,17 +793,19 @@ void RequestTextWriter::Write(const Request& r) {
     ErrorCount& e = m_errors[m.number];
     if (e.count++ == 0) e.text = m.text;
   }
-  if (duration != "-") {
-    const int64_t us = r.endUs - r.timeUs;
-    if (m_slowest.size() < kSlowest || us > m_slowest.back().us) {
-      // The line as written, with its duration column left out.
-      Slow slow{us, line.substr(0, durationAt) + line.substr(durationAt + kDurationWidth + 1)};
-      auto pos = std::upper_bound(m_slowest.begin(), m_slowest.end(), us,
-                                  [](int64_t v, const Slow& s) { return v > s.us; });
-      m_slowest.insert(pos, std::move(slow));
-      if (m_slowest.size() > kSlowest) m_slowest.pop_back();
-    }
-  }
+  const bool timed = duration != "-";
+  const int64_t us = timed ? r.endUs - r.timeUs : 0;
+  const bool full = m_slowest.size() >= kSlowest;
+  const bool enters = timed && (!full || us > m_slowest.back().us);
+  // The merge orders lines of equal durations by its own order: a line as slow as the last
+  // of the slowest is told too.
+  const bool told = m_parts && timed && (enters || us == m_slowest.back().us);
+  std::string slow;
+  // The line as written, with its duration column left out.
+  if (enters || told)
+    slow = line.substr(0, durationAt) + line.substr(durationAt + kDurationWidth + 1);
+  if (m_parts) m_parts->Tally(r, day, timed, us, told ? &slow : nullptr);
+  if (enters) AddSlow(us, std::move(slow));
 }
 
 void RequestTextWriter::Finish() {

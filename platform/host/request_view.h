@@ -50,6 +50,7 @@ class RequestView : public View {
   // Keeps the values of the first `rows` rows of each result set (at most kMaxRowsKept):
   // those rows are walked, the others only framed and counted.
   void KeepRows(size_t rows) { m_tracker.KeepRows(rows); }
+  void SetQueueHook(RequestTracker::QueueHook* hook) { m_tracker.SetQueueHook(hook); }
 
  private:
   // What the view keeps of a connection: the byte order its messages were walked in, and the

@@ -11,6 +11,8 @@
 #include "options.h"
 #include "stats.h"
 
+constexpr uint64_t kOpenEnd = UINT64_MAX;
+
 // Where one record ends in its worker's byte stream, and where it goes in the merged output.
 // A mark is published when its record begins; `end` is set when the record is complete.
 struct RecordMark {
@@ -19,17 +21,27 @@ struct RecordMark {
   std::atomic<uint64_t> end;  // the byte after it; kOpenEnd until the record is complete
   uint32_t conn;
   uint8_t flags;  // kMark*
+  // The request log (the record is then one step of the worker's request tracker):
+  uint8_t step = 0;  // kStep*
+  uint64_t key = 0;  // the request's first frame (its place among the requests sent)
+  // Within a written request's record: where the merge puts the fingerprint (kOpenEnd: it does
+  // not), and where the record's text ends and what it tells the merge begins.
+  uint64_t cut = kOpenEnd;
+  uint64_t split = kOpenEnd;
 };
-constexpr uint64_t kOpenEnd = UINT64_MAX;
 constexpr uint8_t kMarkNewNumber = 0x01;  // the record starts a message: it takes the next number
 constexpr uint8_t kMarkLastPart = 0x02;   // no later part of its message follows
 constexpr uint8_t kMarkServer = 0x04;     // server to client
+// Steps of a worker's request tracker, in the order it took them.
+constexpr uint8_t kStepQueued = 1;   // a request joined the queue of requests in the order sent
+constexpr uint8_t kStepWritten = 2;  // the tracker wrote the earliest of its queue (the record)
+constexpr uint8_t kStepLogin = 3;    // the connection's login was read: who it names changed
 
 // Ceilings of one worker's records in flight: past them the worker waits for the merger. The
 // worker's output buffer is a window of kWindowBytes inside its channel.
 constexpr size_t kChannelBytes = size_t(2) << 20;
 constexpr size_t kWindowBytes = size_t(256) << 10;
-constexpr size_t kChannelMarks = size_t(1) << 15;
+constexpr size_t kChannelMarks = size_t(1) << 13;
 
 struct WorkerChannel {
   // Written by the worker.

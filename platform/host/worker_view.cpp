@@ -40,8 +40,19 @@ class WorkerView::Sink : public DirectionSink {
   size_t m_held = 0;       // as last seen
   bool m_cut = false;
   uint64_t m_lastFrame = 0;
-  size_t m_slot = 0;  // where it is in the view's list of owned sinks
+  uint32_t m_slot = 0;  // where it is in the view's list of owned sinks
 };
+
+struct WorkerView::Owned {
+  uint32_t conn;
+  Sink dirs[2];
+  Owned(WorkerView& view, uint32_t number)
+      : conn(number), dirs{Sink(view, nullptr), Sink(view, nullptr)} {}
+};
+
+const uint32_t& WorkerView::OwnedTraits::KeyOf(const Owned& o) {
+  return o.conn;
+}
 
 WorkerView::WorkerView(View& inner, OwnsFn owns, void* context, size_t heldCeiling)
     : m_inner(inner),
@@ -51,21 +62,24 @@ WorkerView::WorkerView(View& inner, OwnsFn owns, void* context, size_t heldCeili
       m_others(new Sink(*this, nullptr)) {}
 
 WorkerView::~WorkerView() {
+  m_ownedConnections.ForEach([](Owned* o) { delete o; });
   delete m_others;
 }
 
 void WorkerView::ConnectionOpened(uint32_t conn, const ConnectionEnds& ends) {
   ++m_event;
-  if (!m_owns(m_context, conn)) return;
-  m_ownedConnections.insert(conn);
+  if (!m_owns(m_context, conn) || m_ownedConnections.Find(conn)) return;
+  m_ownedConnections.Insert(new Owned(*this, conn));
   m_inner.ConnectionOpened(conn, ends);
 }
 
 DirectionSink* WorkerView::OpenDirection(uint32_t conn, bool clientToServer, bool midStream) {
   // Every direction of the connections other workers own shares one sink: it only counts.
-  if (!m_ownedConnections.count(conn)) return m_others;
-  Sink* sink = new Sink(*this, m_inner.OpenDirection(conn, clientToServer, midStream));
-  sink->m_slot = m_owned.size();
+  Owned* owned = m_ownedConnections.Find(conn);
+  if (!owned) return m_others;
+  Sink* sink = &owned->dirs[clientToServer ? 0 : 1];
+  sink->m_inner = m_inner.OpenDirection(conn, clientToServer, midStream);
+  sink->m_slot = static_cast<uint32_t>(m_owned.size());
   m_owned.push_back(sink);
   return sink;
 }
@@ -79,12 +93,16 @@ void WorkerView::CloseDirection(DirectionSink* sink) {
   m_owned[s->m_slot]->m_slot = s->m_slot;
   m_owned.pop_back();
   m_inner.CloseDirection(s->m_inner);
-  delete s;
+  s->m_inner = nullptr;  // ends with its connection
 }
 
 void WorkerView::ConnectionEnded(uint32_t conn) {
   ++m_event;
-  if (m_ownedConnections.erase(conn)) m_inner.ConnectionEnded(conn);
+  Owned* owned = m_ownedConnections.Find(conn);
+  if (!owned) return;
+  m_ownedConnections.Erase(owned);
+  delete owned;
+  m_inner.ConnectionEnded(conn);
 }
 
 void WorkerView::Held(Sink& sink) {

@@ -9,9 +9,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <unordered_set>
 #include <vector>
 
+#include "pointer_index.h"
 #include "stream_piece.h"
 
 class WorkerView : public View {
@@ -37,13 +37,20 @@ class WorkerView : public View {
  private:
   class Sink;
   friend class Sink;
+  // An owned connection and its two directions, in one allocation.
+  struct Owned;
+  struct OwnedTraits {
+    static size_t Hash(const uint32_t& conn) { return conn * 0x9E3779B1u; }
+    static const uint32_t& KeyOf(const Owned& o);
+    static bool Same(uint32_t x, uint32_t y) { return x == y; }
+  };
   void Held(Sink& sink);
   void CutLargest();
 
   View& m_inner;
   OwnsFn m_owns;
   void* m_context;
-  std::unordered_set<uint32_t> m_ownedConnections;
+  PointerIndex<Owned, uint32_t, OwnedTraits> m_ownedConnections;
   size_t m_ceiling;
   uint64_t m_cuts = 0;
   uint64_t m_cutBytes = 0;

@@ -16,6 +16,12 @@ void DisplayTree::BeginFrame(const uint8_t* frame, size_t length, const uint8_t*
   m_values.clear();
   m_columns.clear();
   m_textsUsed = 0;
+  // A token takes at least one byte and most fields do: room for one of each per byte is set
+  // aside at once, so that a block of many small tokens does not copy its records as they grow
+  // (a copy holds the old and the new array at once). Room never written costs no memory.
+  const size_t bytes = frame && tds && tds <= m_frameEnd ? size_t(m_frameEnd - tds) : 0;
+  if (m_fields.capacity() < bytes + 16) m_fields.reserve(bytes + 16);
+  if (m_packets.capacity() < bytes + 16) m_packets.reserve(bytes + 16);
   SetCurrentFrame(frame, m_frameEnd);
 }
 
