@@ -988,26 +988,37 @@ void TakeErrors(const std::string& path, SharedRun& run, const MergeLoop& merger
   }
 }
 
+// Maps the run and starts `workers` workers on the task; null when they could not be started.
+// The workers decode with `workerOptions`: `options`, with -c counting frames over all inputs.
+SharedRun* StartRun(unsigned workers, const Options& options, const HostStats& stats,
+                    WorkerTask task, void (*work)(SharedRun&, const WorkerTask&),
+                    Options& workerOptions, OutBuffer& out, std::vector<pid_t>& pids) {
+  SharedRun* run = MapSharedRun(workers);
+  if (!run) return nullptr;
+  workerOptions = options;
+  if (options.count) workerOptions.count = options.count - stats.framesRead;
+  task.options = &workerOptions;
+  out.flush();
+  std::fflush(stdout);
+  std::fflush(stderr);
+  if (!StartWorkers(*run, workers, task, work, pids)) {
+    UnmapSharedRun(run);
+    return nullptr;
+  }
+  return run;
+}
+
 }  // namespace
 
 ParallelOutcome DecodeInParallel(const std::string& path, const char* input, unsigned workers,
                                  const Options& options, TdsParseMessageFn parse, HostStats& stats,
                                  OutBuffer& out) {
   ParallelOutcome outcome;
-  SharedRun* run = MapSharedRun(workers);
-  if (!run) return outcome;
-  // -c counts frames over all inputs.
-  Options workerOptions = options;
-  if (options.count) workerOptions.count = options.count - stats.framesRead;
-  out.flush();
-  std::fflush(stdout);
-  std::fflush(stderr);
+  Options workerOptions;
   std::vector<pid_t> pids;
-  const WorkerTask task{&path, input, 0, &workerOptions, parse, 0};
-  if (!StartWorkers(*run, workers, task, &RunWorker, pids)) {
-    UnmapSharedRun(run);
-    return outcome;
-  }
+  SharedRun* run = StartRun(workers, options, stats, WorkerTask{&path, input, 0, nullptr, parse, 0},
+                            &RunWorker, workerOptions, out, pids);
+  if (!run) return outcome;
   outcome.started = true;
   Merger merger(*run, pids, options.format == OutputFormat::kJson, out);
   merger.Run();
@@ -1023,19 +1034,12 @@ ParallelOutcome DecodeRequestsInParallel(const std::string& path, unsigned worke
                                          RequestOutputs& outputs, HostStats& stats,
                                          OutBuffer& out) {
   ParallelOutcome outcome;
-  SharedRun* run = MapSharedRun(workers);
-  if (!run) return outcome;
-  Options workerOptions = options;
-  if (options.count) workerOptions.count = options.count - stats.framesRead;
-  out.flush();
-  std::fflush(stdout);
-  std::fflush(stderr);
+  Options workerOptions;
   std::vector<pid_t> pids;
-  const WorkerTask task{&path, nullptr, 0, &workerOptions, parse, outputs.width()};
-  if (!StartWorkers(*run, workers, task, &RunRequestWorker, pids)) {
-    UnmapSharedRun(run);
-    return outcome;
-  }
+  SharedRun* run = StartRun(workers, options, stats,
+                            WorkerTask{&path, nullptr, 0, nullptr, parse, outputs.width()},
+                            &RunRequestWorker, workerOptions, out, pids);
+  if (!run) return outcome;
   outcome.started = true;
   // What the fingerprints of this input's dynamic requests take for their connections: one
   // identity per input (connection numbers begin again with each), kept for the whole run, as
