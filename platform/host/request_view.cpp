@@ -12,6 +12,9 @@ namespace {
 // A message longer than the window is walked in parts as it arrives (its whole tokens each
 // time), so the log sees the completion of any answer while holding at most the ceiling.
 constexpr size_t kHeldCeiling = MessageAssembler::kDefaultHeldCeiling;
+// The log shows no parts, so its window is smaller than the message view's: the display tree
+// of a window of the smallest tokens is what one worker holds at most for a message.
+constexpr size_t kWindow = 16 * 1024;
 constexpr uint8_t kRowToken = 0xD1;
 constexpr uint8_t kRowFormatToken = 0xEE;
 constexpr uint8_t kRowFormat2Token = 0x61;
@@ -36,7 +39,9 @@ class RequestDirection::Walker : public MessageAssembler::Consumer {
 
 RequestDirection::RequestDirection(AssemblerCounters& counters, uint32_t conn, bool clientToServer,
                                    bool midStream)
-    : m_conn(conn), m_c2s(clientToServer), m_assembler(midStream, counters, kHeldCeiling) {}
+    : m_conn(conn),
+      m_c2s(clientToServer),
+      m_assembler(midStream, counters, kHeldCeiling, kWindow) {}
 
 RequestView& RequestDirection::View() const {
   return RequestDirections::ViewOf(this, m_c2s ? 0 : 1);
