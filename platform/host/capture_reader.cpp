@@ -28,7 +28,10 @@ int64_t Microseconds(const struct timeval& ts) {
 }
 
 // libpcap reads a file through its stdio buffer, 4 KB by default: a call of read() per 4 KB.
+// A file whose records are read from a mapping (below) gets the small buffer: libpcap reads only
+// its header through it, and a large one would be filled, and kept, for nothing.
 constexpr size_t kReadBuffer = 1 << 20;
+constexpr size_t kHeaderReadBuffer = 4096;
 
 // Classic pcap with microsecond times: the file header, a record header; the longest record
 // libpcap reads as it is for any link type (longer ones it cuts or refuses: libpcap reads
@@ -46,19 +49,34 @@ uint32_t Word(const uint8_t* p, bool swapped) {
   return swapped ? __builtin_bswap32(v) : v;
 }
 
-// The file opened for libpcap with a read buffer of kReadBuffer (owned by the caller from then
-// on, freed after the stream is closed); null when that fails, and the caller opens the file the
-// ordinary way so that libpcap words the error.
-pcap_t* OpenBuffered(const std::string& path, char* errbuf, char** buffer, int* openError) {
+// Whether the open file begins as a classic pcap file of version 2.4 does (either byte order).
+bool ClassicPcap(FILE* file) {
+  uint8_t head[8];
+  if (pread(fileno(file), head, sizeof(head), 0) != static_cast<ssize_t>(sizeof(head)))
+    return false;
+  const uint32_t magic = Word(head, false);
+  if (magic != kPcapMagic && magic != __builtin_bswap32(kPcapMagic)) return false;
+  const uint32_t version = Word(head + 4, magic != kPcapMagic);
+  // major in the first two bytes, minor in the next, each in the file's order
+  return version == (magic != kPcapMagic ? 0x00020004u : 0x00040002u);
+}
+
+// The file opened for libpcap with a read buffer of kReadBuffer, or kHeaderReadBuffer when its
+// records may be read from a mapping (`mappable`: no filter); the buffer is owned by the caller
+// from then on, freed after the stream is closed. Null when that fails, and the caller opens
+// the file the ordinary way so that libpcap words the error.
+pcap_t* OpenBuffered(const std::string& path, bool mappable, char* errbuf, char** buffer,
+                     int* openError) {
   *buffer = nullptr;
   FILE* file = std::fopen(path.c_str(), "rb");
   if (!file) {
     *openError = errno;
     return nullptr;
   }
+  const size_t size = mappable && ClassicPcap(file) ? kHeaderReadBuffer : kReadBuffer;
   // glibc takes a null buffer as "pick your own size", so the buffer is a real one.
-  char* storage = static_cast<char*>(std::malloc(kReadBuffer));
-  if (storage && std::setvbuf(file, storage, _IOFBF, kReadBuffer) != 0) {
+  char* storage = static_cast<char*>(std::malloc(size));
+  if (storage && std::setvbuf(file, storage, _IOFBF, size) != 0) {
     std::free(storage);
     storage = nullptr;
   }
@@ -100,7 +118,7 @@ std::unique_ptr<CaptureSource> CaptureSource::Open(const std::string& path, std:
   char* buffer = nullptr;
   int openError = 0;
   pcap_t* handle = path == "-" ? pcap_fopen_offline(stdin, errbuf)
-                               : OpenBuffered(path, errbuf, &buffer, &openError);
+                               : OpenBuffered(path, filter.empty(), errbuf, &buffer, &openError);
   if (!handle && openError != 0) {
     // The file itself cannot be opened: the system's reason, without the name again.
     error = name + ": " + std::strerror(openError);
