@@ -194,8 +194,11 @@ void ConnectionTable::Account(Connection& c) {
   size_t now = c.seq[0].bufferedBytes() + c.seq[1].bufferedBytes();
   for (DirectionSink* sink : c.sink)
     if (sink) now += sink->HeldBytes();
+  // A direction holds at most its ceilings (a few MiB): the count fits 32 bits; held to it
+  // all the same, so that the table's sum stays exact.
+  now = std::min<size_t>(now, UINT32_MAX);
   m_buffered = m_buffered - c.buffered + now;
-  c.buffered = now;
+  c.buffered = static_cast<uint32_t>(now);
 }
 
 void ConnectionTable::Evict(Connection* keep, uint64_t frame) {

@@ -50,21 +50,22 @@ class ConnectionTable {
     Endpoint a, b;  // ordered so both directions give one key
     bool operator==(const Key& o) const;
   };
-  enum class Kind { kUndecided, kTds, kIgnored };
+  enum class Kind : uint8_t { kUndecided, kTds, kIgnored };
+  // Laid out without holes: every worker of a parallel run keeps one for every connection.
   struct Connection {
     Key key;
     uint32_t number = 0;
-    bool clientIsA = true;  // which end of the key is the client
+    uint32_t isn[2] = {0, 0};  // by direction: 0 client to server, 1 server to client
+    uint32_t buffered = 0;     // at most both trackers' ceilings and a segment each
+    bool clientIsA = true;     // which end of the key is the client
     Kind kind = Kind::kUndecided;
     bool midStream = false;
-    bool synSeen[2] = {false, false};  // by direction: 0 client to server, 1 server to client
-    uint32_t isn[2] = {0, 0};
+    bool synSeen[2] = {false, false};
     bool sent[2] = {false, false};
     bool closed[2] = {false, false};
     bool finPending[2] = {false, false};
     SeqTracker seq[2];
     DirectionSink* sink[2] = {nullptr, nullptr};
-    size_t buffered = 0;
     Connection* newer = nullptr;  // in the order of use
     Connection* older = nullptr;
   };

@@ -60,12 +60,13 @@ class SeqTracker {
   void DeliverWaiting(const StreamPiece& context, PieceSink& sink);
   void GiveUpGap(const StreamPiece& context, PieceSink& sink);
 
+  // Laid out without holes: a table keeps two trackers for every connection.
   const SeqSetup* m_setup;
-  bool m_started = false;
   uint32_t m_next = 0;
-  bool m_finSeen = false;
   uint32_t m_fin = 0;
   uint32_t m_buffered = 0;  // at most maxBufferedBytes and one segment
+  bool m_started = false;
+  bool m_finSeen = false;
   // Ordered by distance ahead of m_next; made when a segment first arrives early, so that a
   // stream in order costs a pointer for it.
   std::unique_ptr<std::vector<Waiting>> m_waiting;
