@@ -94,13 +94,8 @@ MessageAssembler::MessageAssembler(bool midStream, AssemblerCounters& counters, 
       m_startCut(midStream ? MessageCut::kJoinedMidway : MessageCut::kNone),
       m_counters(&counters) {}
 
-void MessageAssembler::Remember(const uint8_t* ethernet) {
-  if (ethernet) std::memcpy(m_ethernet, ethernet, kEthernetHeader);
-}
-
-void MessageAssembler::Feed(const uint8_t* data, size_t length, uint64_t frame,
-                            const uint8_t* ethernet, Consumer& consumer, int64_t us) {
-  Remember(ethernet);
+void MessageAssembler::Feed(const uint8_t* data, size_t length, uint64_t frame, Consumer& consumer,
+                            int64_t us) {
   const Stamp now{frame, us};
   // Only the first packet handed over can hold bytes of earlier frames (those the framer held).
   const bool held = m_framer.held() > 0;
@@ -122,9 +117,7 @@ void MessageAssembler::Feed(const uint8_t* data, size_t length, uint64_t frame,
   Packets(out.data, out.length, first, now, consumer);
 }
 
-void MessageAssembler::Gap(uint64_t frame, const uint8_t* ethernet, Consumer& consumer,
-                           int64_t us) {
-  Remember(ethernet);
+void MessageAssembler::Gap(uint64_t frame, Consumer& consumer, int64_t us) {
   const Stamp now{frame, us};
   FramedBytes out;
   if (m_framer.Gap(Scratch(), out)) Packets(out.data, out.length, m_heldFrom, now, consumer);
@@ -202,7 +195,6 @@ void MessageAssembler::Append(const uint8_t* header, const uint8_t* body, size_t
 }
 
 void MessageAssembler::Offer(Consumer& consumer) {
-  std::memcpy(m_msg->held.data(), m_ethernet, kEthernetHeader);
   const size_t held = m_msg->held.size() - kEthernetHeader;
   AssembledMessage part = m_msg->current;
   part.block = m_msg->held.data();
@@ -231,7 +223,6 @@ void MessageAssembler::Offer(Consumer& consumer) {
 }
 
 void MessageAssembler::Hand(MessageCut cut, Stamp now, Consumer& consumer) {
-  std::memcpy(m_msg->held.data(), m_ethernet, kEthernetHeader);
   m_msg->current.block = m_msg->held.data();
   m_msg->current.data = m_msg->held.data() + kEthernetHeader;
   m_msg->current.length = m_msg->held.size() - kEthernetHeader;

@@ -1,7 +1,8 @@
 // Assembly of one direction's TDS packets into whole messages: the data of consecutive packets
 // (headers removed) up to and including the packet whose status has the last-buffer bit, with
-// the first packet's message type and channel. A message is laid out behind the direction's
-// 14-byte Ethernet header, so it can be handed to the decoder as a frame block as it is.
+// the first packet's message type and channel. A message is laid out behind 14 zero bytes in the
+// place of an Ethernet header, so it can be handed to the decoder as a frame block as it is: the
+// message walk reads only the message's bytes, so no direction keeps a header of its own.
 #pragma once
 
 #include <cstddef>
@@ -27,7 +28,7 @@ enum class MessageCut : uint8_t {
 const char* MessageCutText(MessageCut cut);
 
 struct AssembledMessage {
-  const uint8_t* block = nullptr;  // the Ethernet header, then `length` bytes of data
+  const uint8_t* block = nullptr;  // 14 zero bytes, then `length` bytes of data
   const uint8_t* data = nullptr;
   size_t length = 0;
   uint64_t lastFrame = 0;   // the frame that brought its last byte (or ended it)
@@ -85,12 +86,10 @@ class MessageAssembler {
     virtual size_t Part(const AssembledMessage& /*part*/) { return 0; }
   };
 
-  // The next in-order stream bytes; `ethernet` is the direction's header (null: the last one);
-  // us: the capture time of the frame.
-  void Feed(const uint8_t* data, size_t length, uint64_t frame, const uint8_t* ethernet,
-            Consumer& consumer, int64_t us = 0);
+  // The next in-order stream bytes; us: the capture time of the frame.
+  void Feed(const uint8_t* data, size_t length, uint64_t frame, Consumer& consumer, int64_t us = 0);
   // Bytes before the next Feed are lost: what is held goes out cut short.
-  void Gap(uint64_t frame, const uint8_t* ethernet, Consumer& consumer, int64_t us = 0);
+  void Gap(uint64_t frame, Consumer& consumer, int64_t us = 0);
   // The stream ends: what is held goes out cut short.
   void End(uint64_t frame, Consumer& consumer, int64_t us = 0);
   // The stream is about to end for the memory ceiling: End's message says so.
@@ -112,7 +111,6 @@ class MessageAssembler {
               Stamp now);
   void Hand(MessageCut cut, Stamp now, Consumer& consumer);
   void Offer(Consumer& consumer);
-  void Remember(const uint8_t* ethernet);
   static std::unique_ptr<Open> TakeOpen();
   static void GiveOpen(std::unique_ptr<Open> open);
 
@@ -125,6 +123,5 @@ class MessageAssembler {
   // The message being assembled, null between messages: an idle direction holds nothing.
   std::unique_ptr<Open> m_msg;
   Stamp m_heldFrom{0, 0};  // the frame that brought the first byte the framer holds
-  uint8_t m_ethernet[kEthernetHeader] = {};
   AssemblerCounters* m_counters;
 };

@@ -24,10 +24,10 @@ class MessageSink : public DirectionSink, private MessageAssembler::Consumer {
 
   void Deliver(const StreamPiece& piece) override {
     if (piece.length > 0) m_view.CountFrame();
-    m_assembler.Feed(piece.data, piece.length, piece.frame, piece.ethernet, *this, m_view.now());
+    m_assembler.Feed(piece.data, piece.length, piece.frame, *this, m_view.now());
   }
   void Gap(const StreamPiece& context) override {
-    m_assembler.Gap(context.frame, context.ethernet, *this, m_view.now());
+    m_assembler.Gap(context.frame, *this, m_view.now());
   }
   void End(uint64_t frame) override { m_assembler.End(frame, *this, m_view.now()); }
   void CutForMemory() override { m_assembler.CutForMemory(); }

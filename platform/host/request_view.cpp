@@ -52,13 +52,13 @@ void RequestDirection::Deliver(const StreamPiece& piece) {
   RequestView& view = View();
   view.CountFrame();
   Walker walker(view, m_conn, m_c2s);
-  m_assembler.Feed(piece.data, piece.length, piece.frame, piece.ethernet, walker, view.now());
+  m_assembler.Feed(piece.data, piece.length, piece.frame, walker, view.now());
 }
 
 void RequestDirection::Gap(const StreamPiece& context) {
   RequestView& view = View();
   Walker walker(view, m_conn, m_c2s);
-  m_assembler.Gap(context.frame, context.ethernet, walker, view.now());
+  m_assembler.Gap(context.frame, walker, view.now());
   view.Lost(m_conn, m_c2s);
 }
 
