@@ -1,5 +1,7 @@
 #include "worker_view.h"
 
+#include <algorithm>
+
 // A direction's sink: counts the event, then passes it to the view's own sink when the
 // connection is owned and not cut.
 class WorkerView::Sink : public DirectionSink {
@@ -37,10 +39,10 @@ class WorkerView::Sink : public DirectionSink {
 
   WorkerView& m_view;
   DirectionSink* m_inner;  // null: a direction of a connection another worker owns
-  size_t m_held = 0;       // as last seen
-  bool m_cut = false;
   uint64_t m_lastFrame = 0;
+  uint32_t m_held = 0;  // as last seen (a direction holds at most its ceilings: a few MiB)
   uint32_t m_slot = 0;  // where it is in the view's list of owned sinks
+  bool m_cut = false;
 };
 
 struct WorkerView::Owned {
@@ -106,7 +108,8 @@ void WorkerView::ConnectionEnded(uint32_t conn) {
 }
 
 void WorkerView::Held(Sink& sink) {
-  const size_t now = sink.m_inner->HeldBytes();
+  const uint32_t now =
+      static_cast<uint32_t>(std::min<size_t>(sink.m_inner->HeldBytes(), UINT32_MAX));
   m_held = m_held - sink.m_held + now;
   sink.m_held = now;
   if (m_held > m_ceiling) CutLargest();
