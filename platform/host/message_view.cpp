@@ -8,8 +8,30 @@
 #include <new>
 
 #include "message_render.h"
+#include "tdswire/framing.h"
 
 namespace {
+
+// The front of an unfinished message is shown with at most this many tokens: its display tree
+// costs about 200 bytes a token, and a window of the smallest tokens (2 bytes) would otherwise
+// cost 7 MB. Real token streams average far more than 8 bytes a token, and rows (framed only by
+// their format) end the count, so only streams of tiny tokens are shown in more parts.
+constexpr size_t kPartTokens = 8192;
+
+// How much of a part to walk: up to the end of its first kPartTokens + 1 tokens when they all
+// frame before its end (the last of them is walked again with the next part, as the token the
+// held bytes may cut short always is), else all of it.
+size_t PartWalkLength(const uint8_t* data, size_t length, bool msbFirst) {
+  size_t at = 0;
+  for (size_t n = 0; n <= kPartTokens; ++n) {
+    if (at >= length) return length;
+    const TokenFrame f = FrameToken(data + at, static_cast<int32_t>(length - at), msbFirst);
+    if (f.cut || f.size <= 0 || f.length == TokenLength::kData || f.length == TokenLength::kUnknown)
+      return length;
+    at += static_cast<size_t>(f.size);
+  }
+  return at;
+}
 
 // One direction of a connection in the message view.
 class MessageSink : public DirectionSink, private MessageAssembler::Consumer {
@@ -193,10 +215,21 @@ size_t MessageView::Decode(Connection& connection, uint32_t conn, bool clientToS
   walk.clientToServer = clientToServer ? 1 : 0;
   if (m_options.showPasswords) walk.flags |= kWalkShowPasswords;
   m_orders.Prepare(conn, clientToServer, message, m_parse, walk);
-  m_tree.BeginFrame(message.block, kEthernetHeader + message.length, message.data);
+  size_t walked = message.length;
+  if (!message.lastPart) {
+    // Framed in the order the walk will take: the one forced, the inferred one, else that of
+    // the connection's last walk.
+    int32_t order = connection.shownOrder;
+    if (walk.forceOrder != kWalkOrderNone)
+      order = walk.forceOrder;
+    else if (walk.guessOrder != kWalkOrderNone)
+      order = walk.guessOrder;
+    walked = PartWalkLength(message.data, message.length, order == kWalkOrderBig);
+  }
+  m_tree.BeginFrame(message.block, kEthernetHeader + walked, message.data);
   CPDecode decode(&m_tree);
   decode.ConnectionId = conn;
-  m_parse(message.block, &decode, message.data, static_cast<int32_t>(message.length), message.type,
+  m_parse(message.block, &decode, message.data, static_cast<int32_t>(walked), message.type,
           message.channel, &walk);
 
   MessageMeta meta;
