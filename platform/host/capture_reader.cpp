@@ -1,14 +1,15 @@
 #include "capture_reader.h"
 
 #include <pcap/pcap.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "link_layer.h"
 #include "stop_signal.h"
@@ -28,20 +29,21 @@ int64_t Microseconds(const struct timeval& ts) {
 }
 
 // libpcap reads a file through its stdio buffer, 4 KB by default: a call of read() per 4 KB.
-// A file whose records are read from a mapping (below) gets the small buffer: libpcap reads only
-// its header through it, and a large one would be filled, and kept, for nothing.
+// A file whose records this reader reads itself (below) gets the small buffer: libpcap reads
+// only its header through it, and a large one would be filled, and kept, for nothing.
 constexpr size_t kReadBuffer = 1 << 20;
 constexpr size_t kHeaderReadBuffer = 4096;
 
 // Classic pcap with microsecond times: the file header, a record header; the longest record
 // libpcap reads as it is for any link type (longer ones it cuts or refuses: libpcap reads
-// those). Mapped pages already read are let go in steps of kReleaseStep, so that the mapping
-// does not count in the process's memory.
+// those). The records are read in blocks of kBlockBytes, each one holding the longest record.
+// (A mapping of the file would cost more: the page cache may hold it in 2 MiB folios, which a
+// mapping takes whole, in every worker.)
 constexpr uint32_t kPcapMagic = 0xa1b2c3d4;
 constexpr uint64_t kFileHeader = 24;
 constexpr uint64_t kRecordHeader = 16;
 constexpr uint32_t kPlainRecord = 262144;
-constexpr uint64_t kReleaseStep = uint64_t(256) << 10;
+constexpr size_t kBlockBytes = size_t(512) << 10;
 
 uint32_t Word(const uint8_t* p, bool swapped) {
   uint32_t v;
@@ -62,10 +64,10 @@ bool ClassicPcap(FILE* file) {
 }
 
 // The file opened for libpcap with a read buffer of kReadBuffer, or kHeaderReadBuffer when its
-// records may be read from a mapping (`mappable`: no filter); the buffer is owned by the caller
+// records this reader may read itself (`direct`: no filter); the buffer is owned by the caller
 // from then on, freed after the stream is closed. Null when that fails, and the caller opens
 // the file the ordinary way so that libpcap words the error.
-pcap_t* OpenBuffered(const std::string& path, bool mappable, char* errbuf, char** buffer,
+pcap_t* OpenBuffered(const std::string& path, bool direct, char* errbuf, char** buffer,
                      int* openError) {
   *buffer = nullptr;
   FILE* file = std::fopen(path.c_str(), "rb");
@@ -73,7 +75,7 @@ pcap_t* OpenBuffered(const std::string& path, bool mappable, char* errbuf, char*
     *openError = errno;
     return nullptr;
   }
-  const size_t size = mappable && ClassicPcap(file) ? kHeaderReadBuffer : kReadBuffer;
+  const size_t size = direct && ClassicPcap(file) ? kHeaderReadBuffer : kReadBuffer;
   // glibc takes a null buffer as "pick your own size", so the buffer is a real one.
   char* storage = static_cast<char*>(std::malloc(size));
   if (storage && std::setvbuf(file, storage, _IOFBF, size) != 0) {
@@ -153,48 +155,69 @@ std::unique_ptr<CaptureSource> CaptureSource::Open(const std::string& path, std:
   const bool regular = file && fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode);
   if (regular && path != "-") source->m_size = static_cast<uint64_t>(st.st_size);
   source->m_streaming = !regular;
-  // Without a filter, the records of a classic pcap file are read from a mapping of it: every
-  // worker of --threads reads the whole file, and libpcap copies every byte twice (from the
-  // system into the stream's buffer, from there into its own).
+  // Without a filter, the records of a classic pcap file are read by this reader: every worker
+  // of --threads reads the whole file, and libpcap copies every byte twice (from the system into
+  // the stream's buffer, from there into its own).
   if (regular && path != "-" && filter.empty() && pcap_major_version(handle) == 2 &&
       pcap_minor_version(handle) == 4 &&
       pcap_get_tstamp_precision(handle) == PCAP_TSTAMP_PRECISION_MICRO)
-    source->MapRecords(fileno(file), static_cast<uint64_t>(st.st_size));
+    source->ReadDirectly(fileno(file), static_cast<uint64_t>(st.st_size));
   return source;
 }
 
-void CaptureSource::MapRecords(int fd, uint64_t size) {
-  if (size < kFileHeader || size > SIZE_MAX) return;
-  void* p = mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE, fd, 0);
-  if (p == MAP_FAILED) return;
-  const uint8_t* map = static_cast<const uint8_t*>(p);
-  const uint32_t magic = Word(map, false);
-  if (magic != kPcapMagic && magic != __builtin_bswap32(kPcapMagic)) {
-    munmap(p, static_cast<size_t>(size));
+void CaptureSource::ReadDirectly(int fd, uint64_t size) {
+  if (size < kFileHeader) return;
+  m_block.reset(new (std::nothrow) uint8_t[kBlockBytes]);
+  if (!m_block) return;
+  m_fd = fd;
+  m_fileEnd = size;
+  if (!Load(0, kFileHeader)) {
+    StopDirect();
     return;
   }
-  madvise(p, static_cast<size_t>(size), MADV_SEQUENTIAL);
+  const uint32_t magic = Word(m_block.get(), false);
+  if (magic != kPcapMagic && magic != __builtin_bswap32(kPcapMagic)) {
+    StopDirect();
+    return;
+  }
   m_swapped = magic != kPcapMagic;
-  m_map = map;
-  m_mapSize = size;
   m_at = kFileHeader;
 }
 
-void CaptureSource::Unmap() {
-  if (!m_map) return;
-  munmap(const_cast<uint8_t*>(m_map), static_cast<size_t>(m_mapSize));
-  m_map = nullptr;
-  // libpcap's stream goes on from the record the mapped reader did not take.
+bool CaptureSource::Load(uint64_t at, size_t need) {
+  if (at >= m_blockAt && at + need <= m_blockAt + m_blockLength) return true;
+  if (need > kBlockBytes || m_fileEnd - at < need) return false;
+  const size_t want = static_cast<size_t>(std::min<uint64_t>(kBlockBytes, m_fileEnd - at));
+  size_t got = 0;
+  while (got < want) {
+    const ssize_t n = pread(m_fd, m_block.get() + got, want - got, static_cast<off_t>(at + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  m_blockAt = at;
+  m_blockLength = got;
+  return got >= need;
+}
+
+void CaptureSource::StopDirect() {
+  if (m_fd < 0) return;
+  m_fd = -1;
+  m_block.reset();
+  m_blockLength = 0;
+  // libpcap's stream goes on from the record the direct reader did not take.
   std::fseek(pcap_file(m_pcap), static_cast<long>(m_at), SEEK_SET);
 }
 
 // As libpcap reads a record it takes as it is; anything else (a record cut short, a longer
 // one, the end of a file that may still grow) is left to libpcap, from that record on.
-bool CaptureSource::NextMapped(InputFrame& frame) {
-  if (m_mapSize - m_at < kRecordHeader) return false;
-  const uint8_t* h = m_map + m_at;
-  const uint32_t caplen = Word(h + 8, m_swapped);
-  if (caplen > kPlainRecord || m_mapSize - m_at - kRecordHeader < caplen) return false;
+bool CaptureSource::NextDirect(InputFrame& frame) {
+  if (m_fileEnd - m_at < kRecordHeader || !Load(m_at, kRecordHeader)) return false;
+  uint32_t caplen = Word(m_block.get() + (m_at - m_blockAt) + 8, m_swapped);
+  if (caplen > kPlainRecord || m_fileEnd - m_at - kRecordHeader < caplen ||
+      !Load(m_at, kRecordHeader + caplen))
+    return false;
+  const uint8_t* h = m_block.get() + (m_at - m_blockAt);  // the block may have moved
   struct timeval ts {};
   // libpcap reads both times as signed 32-bit numbers.
   ts.tv_sec = static_cast<int32_t>(Word(h, m_swapped));
@@ -206,14 +229,6 @@ bool CaptureSource::NextMapped(InputFrame& frame) {
   frame.wire = Word(h + 12, m_swapped);
   frame.timeUs = Microseconds(ts);
   m_at += kRecordHeader + caplen;
-  if (m_at - m_released >= 2 * kReleaseStep) {
-    // Pages well behind the record handed out (it is valid until the next call).
-    const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
-    const uint64_t until = (m_at - kReleaseStep) / page * page;
-    madvise(const_cast<uint8_t*>(m_map) + m_released, static_cast<size_t>(until - m_released),
-            MADV_DONTNEED);
-    m_released = until;
-  }
   return true;
 }
 
@@ -221,13 +236,12 @@ CaptureSource::CaptureSource(pcap* handle, std::string name, int linkType)
     : m_pcap(handle), m_name(std::move(name)), m_linkType(linkType) {}
 
 CaptureSource::~CaptureSource() {
-  if (m_map) munmap(const_cast<uint8_t*>(m_map), static_cast<size_t>(m_mapSize));
   if (m_pcap) pcap_close(m_pcap);
   std::free(m_buffer);  // the stream that read through it is closed
 }
 
 uint64_t CaptureSource::position() const {
-  if (m_map) return m_at;
+  if (m_fd >= 0) return m_at;
   FILE* f = pcap_file(m_pcap);
   if (!f) return 0;
   const long at = ftell(f);
@@ -236,9 +250,9 @@ uint64_t CaptureSource::position() const {
 
 bool CaptureSource::Next(InputFrame& frame) {
   if (!m_error.empty()) return false;
-  if (m_map) {
-    if (NextMapped(frame)) return true;
-    Unmap();
+  if (m_fd >= 0) {
+    if (NextDirect(frame)) return true;
+    StopDirect();
   }
   HookIfIdle(pcap_file(m_pcap));
   for (;;) {

@@ -23,21 +23,25 @@ class CaptureSource : public FrameSource {
  private:
   CaptureSource(pcap* handle, std::string name, int linkType);
 
-  // Records of a classic pcap file read straight from a mapping of it (no copies); null when
-  // libpcap reads them.
-  void MapRecords(int fd, uint64_t size);
-  bool NextMapped(InputFrame& frame);
-  // libpcap reads on from the mapped reader's place.
-  void Unmap();
+  // Records of a classic pcap file read by this reader in large blocks and handed out where
+  // they lie in the block (libpcap copies every byte twice); off when libpcap reads them.
+  void ReadDirectly(int fd, uint64_t size);
+  bool NextDirect(InputFrame& frame);
+  // Makes the file's bytes [at, at + need) present in the block; false when they are not there.
+  bool Load(uint64_t at, size_t need);
+  // libpcap reads on from the direct reader's place.
+  void StopDirect();
 
   pcap* m_pcap;
   std::string m_name;
   int m_linkType;
   char* m_buffer = nullptr;  // the file's read buffer (null: the stream's own)
-  const uint8_t* m_map = nullptr;
-  uint64_t m_mapSize = 0;
-  uint64_t m_at = 0;        // the next record's offset in the mapping
-  uint64_t m_released = 0;  // pages before this offset are let go
+  int m_fd = -1;             // the file read directly (-1: libpcap reads it)
+  uint64_t m_fileEnd = 0;    // its size when opened: what lies past it is left to libpcap
+  uint64_t m_at = 0;         // the next record's offset in the file
+  std::unique_ptr<uint8_t[]> m_block;
+  uint64_t m_blockAt = 0;  // the file offset of the block's first byte
+  size_t m_blockLength = 0;
   bool m_swapped = false;
 };
 
