@@ -179,7 +179,9 @@ int RunTdsdecode(int argc, const char* const* argv) {
   HostStats stats;
   const unsigned workers = WorkerCount(options);
   {
-    OutBuffer out(stdout);
+    // 256 KiB a write: larger writes save nothing measurable, and the buffer is memory every run
+    // keeps (the main process of a parallel request log writes through it too).
+    OutBuffer out(stdout, size_t(256) << 10);
     PacketView view(plugin.parse, options, out, stats);
     std::unique_ptr<RequestOutputs> requestOutputs;  // outlives the request view
     OtherViews other;
