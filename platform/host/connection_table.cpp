@@ -130,7 +130,7 @@ ConnectionTable::Connection* ConnectionTable::Create(const Key& key, const TcpSe
   const uint16_t serverPort = senderIsClient ? s.dstPort : s.srcPort;
   c.kind = hint || IsTdsPort(m_options, serverPort) ? Kind::kTds : Kind::kUndecided;
   c.midStream = !hint && !syn;
-  for (SeqTracker& seq : c.seq) seq = SeqTracker(&m_seqSetup);
+  for (SeqTracker& seq : c.seq) seq = SeqTracker();
   ++m_stats.tcpConnections;
   if (c.kind == Kind::kTds) {
     ++m_stats.tdsConnections;
@@ -159,7 +159,7 @@ void ConnectionTable::Payload(Connection& c, int dir, const TcpSegment& s, uint6
     return;
   }
   const uint32_t seq = s.seq + ((s.flags & kTcpSyn) ? 1u : 0u);
-  c.seq[dir].Segment(seq, piece, s.wirePayloadLength, *c.sink[dir]);
+  c.seq[dir].Segment(m_seqSetup, seq, piece, s.wirePayloadLength, *c.sink[dir]);
 }
 
 void ConnectionTable::CloseDirection(Connection& c, int dir, uint64_t frame) {
@@ -169,7 +169,7 @@ void ConnectionTable::CloseDirection(Connection& c, int dir, uint64_t frame) {
   StreamPiece context;
   context.frame = frame;
   context.ethernet = nullptr;  // the sinks keep the header of the direction's last bytes
-  if (m_options.reassemble) c.seq[dir].Drain(context, *c.sink[dir]);
+  if (m_options.reassemble) c.seq[dir].Drain(m_seqSetup, context, *c.sink[dir]);
   c.sink[dir]->End(frame);
 }
 
@@ -279,7 +279,8 @@ void ConnectionTable::Segment(const TcpSegment& s, uint64_t frame, const Connect
       Payload(c, dir, s, frame);
     } else if (c.kind == Kind::kUndecided && m_options.reassemble) {
       const StreamPiece piece = PieceOf(dir, s, frame);
-      c.seq[dir].Segment(s.seq + (syn ? 1u : 0u), piece, s.wirePayloadLength, g_discard);
+      c.seq[dir].Segment(m_seqSetup, s.seq + (syn ? 1u : 0u), piece, s.wirePayloadLength,
+                         g_discard);
     }
   }
   if (s.flags & kTcpFin) {

@@ -2,12 +2,6 @@
 
 #include <cstring>
 
-namespace {
-const SeqSetup kDefaultSetup;
-}  // namespace
-
-SeqTracker::SeqTracker(const SeqSetup* setup) : m_setup(setup ? setup : &kDefaultSetup) {}
-
 void SeqTracker::Syn(uint32_t isn) {
   m_started = true;
   m_next = isn + 1;
@@ -22,13 +16,14 @@ void SeqTracker::Fin(uint32_t seqEnd) {
   m_fin = seqEnd;
 }
 
-void SeqTracker::DeliverAt(uint32_t seq, const StreamPiece& piece, PieceSink& sink) {
+void SeqTracker::DeliverAt(StreamCounters* counters, uint32_t seq, const StreamPiece& piece,
+                           PieceSink& sink) {
   const uint32_t already = m_next - seq;  // bytes of the piece delivered before
   if (already >= piece.length) {
-    if (m_setup->counters) m_setup->counters->retransmittedBytes += piece.length;
+    if (counters) counters->retransmittedBytes += piece.length;
     return;
   }
-  if (m_setup->counters) m_setup->counters->retransmittedBytes += already;
+  if (counters) counters->retransmittedBytes += already;
   StreamPiece fresh = piece;
   fresh.data += already;
   fresh.length -= already;
@@ -36,7 +31,8 @@ void SeqTracker::DeliverAt(uint32_t seq, const StreamPiece& piece, PieceSink& si
   sink.Deliver(fresh);
 }
 
-void SeqTracker::DeliverWaiting(const StreamPiece& context, PieceSink& sink) {
+void SeqTracker::DeliverWaiting(StreamCounters* counters, const StreamPiece& context,
+                                PieceSink& sink) {
   if (!m_waiting) return;
   size_t done = 0;
   while (done < m_waiting->size()) {
@@ -47,7 +43,7 @@ void SeqTracker::DeliverWaiting(const StreamPiece& context, PieceSink& sink) {
     piece.length = w.bytes.size();
     piece.frame = context.frame;
     piece.ethernet = w.ethernet;
-    DeliverAt(w.seq, piece, sink);
+    DeliverAt(counters, w.seq, piece, sink);
     m_buffered -= static_cast<uint32_t>(w.bytes.size());
     ++done;
   }
@@ -55,16 +51,17 @@ void SeqTracker::DeliverWaiting(const StreamPiece& context, PieceSink& sink) {
   if (m_waiting->empty()) m_waiting.reset();  // back in order
 }
 
-void SeqTracker::GiveUpGap(const StreamPiece& context, PieceSink& sink) {
+void SeqTracker::GiveUpGap(StreamCounters* counters, const StreamPiece& context, PieceSink& sink) {
   if (!m_waiting || m_waiting->empty()) return;
-  if (m_setup->counters) ++m_setup->counters->gaps;
+  if (counters) ++counters->gaps;
   sink.Gap(context);
   m_next = m_waiting->front().seq;
-  DeliverWaiting(context, sink);
+  DeliverWaiting(counters, context, sink);
 }
 
-void SeqTracker::Segment(uint32_t seq, const StreamPiece& piece, size_t wireLength,
-                         PieceSink& sink) {
+void SeqTracker::Segment(const SeqSetup& setup, uint32_t seq, const StreamPiece& piece,
+                         size_t wireLength, PieceSink& sink) {
+  StreamCounters* counters = setup.counters;
   if (piece.length == 0 && wireLength == 0) return;
   if (!m_started) {
     m_started = true;
@@ -72,21 +69,21 @@ void SeqTracker::Segment(uint32_t seq, const StreamPiece& piece, size_t wireLeng
   }
   const int32_t ahead = int32_t(seq - m_next);
   if (ahead <= 0) {
-    DeliverAt(seq, piece, sink);
+    DeliverAt(counters, seq, piece, sink);
     if (wireLength > piece.length) {
       // The capture kept only the segment's first bytes; the rest never comes.
       const uint32_t end = seq + static_cast<uint32_t>(wireLength);
       if (int32_t(end - m_next) > 0) {
-        if (m_setup->counters) ++m_setup->counters->gaps;
+        if (counters) ++counters->gaps;
         sink.Gap(piece);
         m_next = end;
       }
     }
-    DeliverWaiting(piece, sink);
+    DeliverWaiting(counters, piece, sink);
     return;
   }
   // Early: wait for the bytes before it, in order of sequence.
-  if (m_setup->counters) ++m_setup->counters->outOfOrderSegments;
+  if (counters) ++counters->outOfOrderSegments;
   if (piece.length > 0) {
     if (!m_waiting) m_waiting = std::make_unique<std::vector<Waiting>>();
     size_t at = m_waiting->size();
@@ -102,12 +99,12 @@ void SeqTracker::Segment(uint32_t seq, const StreamPiece& piece, size_t wireLeng
     m_waiting->insert(m_waiting->begin() + static_cast<long>(at), std::move(w));
   }
   // Past the window the oldest gap is given up.
-  while (m_waiting && !m_waiting->empty() &&
-         (m_buffered > m_setup->limits.maxBufferedBytes ||
-          m_waiting->size() > m_setup->limits.maxSegments))
-    GiveUpGap(piece, sink);
+  while (
+      m_waiting && !m_waiting->empty() &&
+      (m_buffered > setup.limits.maxBufferedBytes || m_waiting->size() > setup.limits.maxSegments))
+    GiveUpGap(counters, piece, sink);
 }
 
-void SeqTracker::Drain(const StreamPiece& context, PieceSink& sink) {
-  while (m_waiting && !m_waiting->empty()) GiveUpGap(context, sink);
+void SeqTracker::Drain(const SeqSetup& setup, const StreamPiece& context, PieceSink& sink) {
+  while (m_waiting && !m_waiting->empty()) GiveUpGap(setup.counters, context, sink);
 }

@@ -30,18 +30,19 @@ struct SeqSetup {
 
 class SeqTracker {
  public:
-  // setup: must outlive the tracker; null: the default limits, nothing counted.
-  explicit SeqTracker(const SeqSetup* setup = nullptr);
+  // The limits and counters are the caller's (`setup`, the same at every call): a table keeps
+  // two trackers for every connection and one setup for all of them.
 
   // A SYN: the stream's first byte is isn + 1.
   void Syn(uint32_t isn);
   // A segment's payload at seq. wireLength is what the segment carried: when the capture kept
   // fewer bytes, the rest is a gap.
-  void Segment(uint32_t seq, const StreamPiece& piece, size_t wireLength, PieceSink& sink);
+  void Segment(const SeqSetup& setup, uint32_t seq, const StreamPiece& piece, size_t wireLength,
+               PieceSink& sink);
   // A FIN after the byte before seqEnd.
   void Fin(uint32_t seqEnd);
   // No more segments: those waiting go out in order, the gaps before them given up.
-  void Drain(const StreamPiece& context, PieceSink& sink);
+  void Drain(const SeqSetup& setup, const StreamPiece& context, PieceSink& sink);
 
   bool started() const { return m_started; }
   uint32_t next() const { return m_next; }
@@ -56,12 +57,11 @@ class SeqTracker {
     std::vector<uint8_t> bytes;
   };
 
-  void DeliverAt(uint32_t seq, const StreamPiece& piece, PieceSink& sink);
-  void DeliverWaiting(const StreamPiece& context, PieceSink& sink);
-  void GiveUpGap(const StreamPiece& context, PieceSink& sink);
+  void DeliverAt(StreamCounters* counters, uint32_t seq, const StreamPiece& piece, PieceSink& sink);
+  void DeliverWaiting(StreamCounters* counters, const StreamPiece& context, PieceSink& sink);
+  void GiveUpGap(StreamCounters* counters, const StreamPiece& context, PieceSink& sink);
 
   // Laid out without holes: a table keeps two trackers for every connection.
-  const SeqSetup* m_setup;
   uint32_t m_next = 0;
   uint32_t m_fin = 0;
   uint32_t m_buffered = 0;  // at most maxBufferedBytes and one segment

@@ -171,19 +171,19 @@ struct Tracker {
   SeqSetup setup;
   SeqTracker seq;
   Recorder sink;
-  explicit Tracker(SeqLimits limits = SeqLimits()) : setup{limits, &counters}, seq(&setup) {}
+  explicit Tracker(SeqLimits limits = SeqLimits()) : setup{limits, &counters} {}
   void Seg(uint32_t at, const std::string& text, uint64_t frame = 0, size_t wire = 0) {
     StreamPiece p;
     p.data = reinterpret_cast<const uint8_t*>(text.data());
     p.length = text.size();
     p.frame = frame;
     p.ethernet = kEth;
-    seq.Segment(at, p, wire ? wire : text.size(), sink);
+    seq.Segment(setup, at, p, wire ? wire : text.size(), sink);
   }
   void Drain() {
     StreamPiece context;
     context.ethernet = kEth;
-    seq.Drain(context, sink);
+    seq.Drain(setup, context, sink);
   }
 };
 
