@@ -148,6 +148,23 @@ TEST(MessageView, MessagesJoinPacketsAndSegments) {
   EXPECT_EQ(TokenNames(cut[0]), (Names{"DONE"}));
 }
 
+TEST(MessageView, APartOfTinyTokensShowsAtMost8192Tokens) {
+  // A client message of 40,000 LOGOUT tokens (2 bytes each) in 20 packets: past the 64 KiB
+  // window its front is shown as a part of 8,192 tokens (a display tree of tiny tokens is
+  // bounded by the count, not only by the window), and the last part shows the rest.
+  std::string tokens;
+  for (int i = 0; i < 2000; ++i) tokens += "7100";
+  std::string hex;
+  for (int p = 0; p < 20; ++p) hex += "c " + Pkt(15, p == 19 ? 1 : 0, tokens) + "\n";
+  const std::vector<json> parts = Messages(hex, 2);
+  ExpectHas(parts[0], {{"bytes", 16384}});
+  EXPECT_EQ(parts[0]["part"], json({{"number", 1}, {"offset", 0}, {"last", false}}));
+  EXPECT_EQ(parts[0]["tokens"].size(), 8192u);
+  EXPECT_EQ(parts[1]["part"], json({{"number", 2}, {"offset", 16384}, {"last", true}}));
+  EXPECT_EQ(parts[1]["tokens"].size(), 40000u - 8192u);
+  EXPECT_EQ(parts[1]["message"], parts[0]["message"]);
+}
+
 TEST(MessageView, WalkGoesOnPastUnknownAndRefusedTokens) {
   const std::vector<json> run =
       Messages("s " +
