@@ -175,11 +175,15 @@ struct WorkerTask {
   size_t width;  // of the request log's text lines
 };
 
-// Reads the input to its end, the view wrapped by `workers`; the worker's results go to its
-// channel.
+// Reads the input to its end, decoding the connections this worker owns with `view`; the
+// worker's results go to its channel.
 template <typename ViewType>
 void ReadInput(SharedRun& run, const WorkerTask& task, ChannelWriter& writer, OutBuffer& out,
-               ViewType& view, WorkerView& workers, int64_t& clock, HostStats& stats) {
+               ViewType& view, int64_t& clock, HostStats& stats) {
+  Placing placing{&run, task.index, &writer, &out, nullptr};
+  WorkerView workers(view, &Placing::Owns, &placing, kHeldCeiling / run.workers);
+  placing.view = &workers;
+  writer.Attach(&out, &workers);
   WorkerChannel& channel = *run.channel(task.index);
   const Options& options = *task.options;
   std::string error;
@@ -231,12 +235,8 @@ void RunWorker(SharedRun& run, const WorkerTask& task) {
     int64_t clock = 0;
     MessageView view(task.parse, options, out, stats, clock);
     if (task.input) view.SetInput(task.input);
-    Placing placing{&run, task.index, &writer, &out, nullptr};
-    WorkerView workers(view, &Placing::Owns, &placing, kHeldCeiling / run.workers);
-    placing.view = &workers;
-    writer.Attach(&out, &workers);
     view.SetRecordHook(&writer);
-    ReadInput(run, task, writer, out, view, workers, clock, stats);
+    ReadInput(run, task, writer, out, view, clock, stats);
   }
   EndWorker(run, channel, stats);
 }
@@ -379,12 +379,8 @@ void RunRequestWorker(SharedRun& run, const WorkerTask& task) {
     }
     RequestView view(task.parse, log, stats, clock, options);
     view.SetQueueHook(&log);
-    Placing placing{&run, task.index, &writer, &out, nullptr};
-    WorkerView workers(view, &Placing::Owns, &placing, kHeldCeiling / run.workers);
-    placing.view = &workers;
-    writer.Attach(&out, &workers);
     writer.SetPublishHook(&log);
-    ReadInput(run, task, writer, out, view, workers, clock, stats);
+    ReadInput(run, task, writer, out, view, clock, stats);
     writer.SetPublishHook(nullptr);
   }
   EndWorker(run, channel, stats);
