@@ -161,26 +161,18 @@ std::unique_ptr<CaptureSource> CaptureSource::Open(const std::string& path, std:
   if (regular && path != "-" && filter.empty() && pcap_major_version(handle) == 2 &&
       pcap_minor_version(handle) == 4 &&
       pcap_get_tstamp_precision(handle) == PCAP_TSTAMP_PRECISION_MICRO)
-    source->ReadDirectly(fileno(file), static_cast<uint64_t>(st.st_size));
+    source->ReadDirectly(fileno(file), static_cast<uint64_t>(st.st_size),
+                         pcap_is_swapped(handle) == 1);
   return source;
 }
 
-void CaptureSource::ReadDirectly(int fd, uint64_t size) {
+void CaptureSource::ReadDirectly(int fd, uint64_t size, bool swapped) {
   if (size < kFileHeader) return;
   m_block.reset(new (std::nothrow) uint8_t[kBlockBytes]);
   if (!m_block) return;
   m_fd = fd;
   m_fileEnd = size;
-  if (!Load(0, kFileHeader)) {
-    StopDirect();
-    return;
-  }
-  const uint32_t magic = Word(m_block.get(), false);
-  if (magic != kPcapMagic && magic != __builtin_bswap32(kPcapMagic)) {
-    StopDirect();
-    return;
-  }
-  m_swapped = magic != kPcapMagic;
+  m_swapped = swapped;
   m_at = kFileHeader;
 }
 

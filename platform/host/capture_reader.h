@@ -25,7 +25,8 @@ class CaptureSource : public FrameSource {
 
   // Records of a classic pcap file read by this reader in large blocks and handed out where
   // they lie in the block (libpcap copies every byte twice); off when libpcap reads them.
-  void ReadDirectly(int fd, uint64_t size);
+  // swapped: the file's byte order is not this machine's (libpcap read its header).
+  void ReadDirectly(int fd, uint64_t size, bool swapped);
   bool NextDirect(InputFrame& frame);
   // Makes the file's bytes [at, at + need) present in the block; false when they are not there.
   bool Load(uint64_t at, size_t need);
