@@ -225,20 +225,29 @@ void EndWorker(SharedRun& run, WorkerChannel& channel, const HostStats& stats) {
   WakeWord(run.published);
 }
 
-void RunWorker(SharedRun& run, const WorkerTask& task) {
+// A worker's run: its channel's writer, its statistics and its output buffer, around
+// `decode(writer, out, clock, stats)`, which makes the view and reads the input.
+template <typename Decode>
+void RunWorkerWith(SharedRun& run, const WorkerTask& task, Decode decode) {
   WorkerChannel& channel = *run.channel(task.index);
-  const Options& options = *task.options;
   ChannelWriter writer(run, channel);
   HostStats stats;
   {
     OutBuffer out(&ChannelWriter::NextWindow, &writer);
     int64_t clock = 0;
-    MessageView view(task.parse, options, out, stats, clock);
-    if (task.input) view.SetInput(task.input);
-    view.SetRecordHook(&writer);
-    ReadInput(run, task, writer, out, view, clock, stats);
+    decode(writer, out, clock, stats);
   }
   EndWorker(run, channel, stats);
+}
+
+void RunWorker(SharedRun& run, const WorkerTask& task) {
+  RunWorkerWith(run, task,
+                [&](ChannelWriter& writer, OutBuffer& out, int64_t& clock, HostStats& stats) {
+                  MessageView view(task.parse, *task.options, out, stats, clock);
+                  if (task.input) view.SetInput(task.input);
+                  view.SetRecordHook(&writer);
+                  ReadInput(run, task, writer, out, view, clock, stats);
+                });
 }
 
 // Bytes of what a record tells the merge, after its text.
@@ -357,33 +366,28 @@ class RequestWorkerLog : public RequestOutput,
 };
 
 void RunRequestWorker(SharedRun& run, const WorkerTask& task) {
-  WorkerChannel& channel = *run.channel(task.index);
-  const Options& options = *task.options;
-  ChannelWriter writer(run, channel);
-  HostStats stats;
-  {
-    OutBuffer out(&ChannelWriter::NextWindow, &writer);
-    int64_t clock = 0;
-    RequestFilter filter(options.slowUs, options.sinceUs, options.untilUs);
-    RequestWorkerLog log(writer, out, filter);
-    std::unique_ptr<RequestJsonWriter> json;
-    std::unique_ptr<RequestTextWriter> text;
-    if (options.format == OutputFormat::kJson) {
-      json.reset(new RequestJsonWriter(out));
-      json->SetParts(&log);
-      filter.Add(*json);
-    } else {
-      text.reset(new RequestTextWriter(out, task.width));
-      text->SetParts(&log);
-      filter.Add(*text);
-    }
-    RequestView view(task.parse, log, stats, clock, options);
-    view.SetQueueHook(&log);
-    writer.SetPublishHook(&log);
-    ReadInput(run, task, writer, out, view, clock, stats);
-    writer.SetPublishHook(nullptr);
-  }
-  EndWorker(run, channel, stats);
+  RunWorkerWith(run, task,
+                [&](ChannelWriter& writer, OutBuffer& out, int64_t& clock, HostStats& stats) {
+                  const Options& options = *task.options;
+                  RequestFilter filter(options.slowUs, options.sinceUs, options.untilUs);
+                  RequestWorkerLog log(writer, out, filter);
+                  std::unique_ptr<RequestJsonWriter> json;
+                  std::unique_ptr<RequestTextWriter> text;
+                  if (options.format == OutputFormat::kJson) {
+                    json.reset(new RequestJsonWriter(out));
+                    json->SetParts(&log);
+                    filter.Add(*json);
+                  } else {
+                    text.reset(new RequestTextWriter(out, task.width));
+                    text->SetParts(&log);
+                    filter.Add(*text);
+                  }
+                  RequestView view(task.parse, log, stats, clock, options);
+                  view.SetQueueHook(&log);
+                  writer.SetPublishHook(&log);
+                  ReadInput(run, task, writer, out, view, clock, stats);
+                  writer.SetPublishHook(nullptr);
+                });
 }
 
 // ---- Merger side ----
