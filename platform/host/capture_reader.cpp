@@ -204,22 +204,34 @@ void CaptureSource::StopDirect() {
 // As libpcap reads a record it takes as it is; anything else (a record cut short, a longer
 // one, the end of a file that may still grow) is left to libpcap, from that record on.
 bool CaptureSource::NextDirect(InputFrame& frame) {
-  if (m_fileEnd - m_at < kRecordHeader || !Load(m_at, kRecordHeader)) return false;
-  uint32_t caplen = Word(m_block.get() + (m_at - m_blockAt) + 8, m_swapped);
-  if (caplen > kPlainRecord || m_fileEnd - m_at - kRecordHeader < caplen ||
-      !Load(m_at, kRecordHeader + caplen))
-    return false;
-  const uint8_t* h = m_block.get() + (m_at - m_blockAt);  // the block may have moved
+  // The usual case first: the record lies whole in the block already read (which never
+  // reaches past m_fileEnd). m_at never falls before the block.
+  const uint64_t inBlock = m_at - m_blockAt;
+  const uint64_t left = inBlock <= m_blockLength ? m_blockLength - inBlock : 0;
+  const uint8_t* h = nullptr;
+  uint32_t caplen = 0;
+  if (left >= kRecordHeader &&
+      (caplen = Word(m_block.get() + inBlock + 8, m_swapped)) <= left - kRecordHeader &&
+      caplen <= kPlainRecord) {
+    h = m_block.get() + inBlock;
+  } else {
+    if (m_fileEnd - m_at < kRecordHeader || !Load(m_at, kRecordHeader)) return false;
+    caplen = Word(m_block.get() + (m_at - m_blockAt) + 8, m_swapped);
+    if (caplen > kPlainRecord || m_fileEnd - m_at - kRecordHeader < caplen ||
+        !Load(m_at, kRecordHeader + caplen))
+      return false;
+    h = m_block.get() + (m_at - m_blockAt);  // the block may have moved
+  }
   struct timeval ts {};
   // libpcap reads both times as signed 32-bit numbers.
   ts.tv_sec = static_cast<int32_t>(Word(h, m_swapped));
   ts.tv_usec = static_cast<int32_t>(Word(h + 4, m_swapped));
-  frame = InputFrame();
   frame.linkType = m_linkType;
   frame.data = h + kRecordHeader;
   frame.captured = caplen;
   frame.wire = Word(h + 12, m_swapped);
   frame.timeUs = Microseconds(ts);
+  frame.hasHint = false;
   m_at += kRecordHeader + caplen;
   return true;
 }

@@ -29,23 +29,27 @@ constexpr uint8_t kMadeEthernet[2][2][kEthernetHeader] = {
 
 }  // namespace
 
+namespace {
+uint64_t KeyWord(const uint8_t* p) {
+  uint64_t w;
+  std::memcpy(&w, p, sizeof(w));
+  return w;
+}
+}  // namespace
+
 bool ConnectionTable::Key::operator==(const Key& o) const {
-  return a.version == o.a.version && a.port == o.a.port && b.port == o.b.port &&
-         std::memcmp(a.addr, o.a.addr, 16) == 0 && std::memcmp(b.addr, o.b.addr, 16) == 0;
+  const auto* x = reinterpret_cast<const uint8_t*>(this);
+  const auto* y = reinterpret_cast<const uint8_t*>(&o);
+  uint64_t diff = 0;
+  for (size_t at = 0; at < sizeof(Key); at += 8) diff |= KeyWord(x + at) ^ KeyWord(y + at);
+  return diff == 0;
 }
 
 size_t ConnectionTable::IndexTraits::Hash(const Key& k) {
-  // Eight bytes at a time: the two addresses as four words, then the ports and the version.
-  auto word = [](const uint8_t* p) {
-    uint64_t w;
-    std::memcpy(&w, p, sizeof(w));
-    return w;
-  };
-  const uint64_t words[5] = {word(k.a.addr), word(k.a.addr + 8), word(k.b.addr), word(k.b.addr + 8),
-                             (uint64_t(k.a.port) << 24) | (uint64_t(k.b.port) << 8) | k.a.version};
+  const auto* p = reinterpret_cast<const uint8_t*>(&k);
   uint64_t h = 0x9E3779B97F4A7C15ull;
-  for (const uint64_t w : words) {
-    h ^= w;
+  for (size_t at = 0; at < sizeof(Key); at += 8) {
+    h ^= KeyWord(p + at);
     h *= 0xFF51AFD7ED558CCDull;
     h ^= h >> 32;
   }
@@ -64,32 +68,31 @@ ConnectionTable::~ConnectionTable() {
   EndAll(0);
 }
 
-ConnectionTable::Key ConnectionTable::MakeKey(const TcpSegment& s) {
-  Endpoint src{};
-  Endpoint dst{};
-  src.version = dst.version = s.ipVersion;
-  std::memcpy(src.addr, s.src, 16);
-  std::memcpy(dst.addr, s.dst, 16);
-  src.port = s.srcPort;
-  dst.port = s.dstPort;
-  const int order = std::memcmp(src.addr, dst.addr, 16);
-  const bool srcFirst = order < 0 || (order == 0 && src.port <= dst.port);
-  return srcFirst ? Key{src, dst} : Key{dst, src};
-}
-
-bool ConnectionTable::SameEndpoint(const Endpoint& e, const uint8_t* addr, uint16_t port) {
-  return e.port == port && std::memcmp(e.addr, addr, 16) == 0;
+ConnectionTable::Key ConnectionTable::MakeKey(const TcpSegment& s, bool& srcFirst) {
+  // Any fixed order of the two ends will do: the addresses as two words each, then the ports.
+  const uint64_t src[2] = {KeyWord(s.src), KeyWord(s.src + 8)};
+  const uint64_t dst[2] = {KeyWord(s.dst), KeyWord(s.dst + 8)};
+  srcFirst = src[0] != dst[0]   ? src[0] < dst[0]
+             : src[1] != dst[1] ? src[1] < dst[1]
+                                : s.srcPort <= s.dstPort;
+  Key k;
+  std::memcpy(k.addr[0], srcFirst ? s.src : s.dst, 16);
+  std::memcpy(k.addr[1], srcFirst ? s.dst : s.src, 16);
+  k.port[0] = srcFirst ? s.srcPort : s.dstPort;
+  k.port[1] = srcFirst ? s.dstPort : s.srcPort;
+  k.version = s.ipVersion;
+  k.unused[0] = k.unused[1] = k.unused[2] = 0;
+  return k;
 }
 
 ConnectionEnds ConnectionTable::EndsOf(const Connection& c) {
-  const Endpoint& client = ClientOf(c);
-  const Endpoint& server = c.clientIsA ? c.key.b : c.key.a;
+  const int client = c.clientIsA ? 0 : 1;
   ConnectionEnds ends;
-  ends.ipVersion = client.version;
-  ends.client = client.addr;
-  ends.clientPort = client.port;
-  ends.server = server.addr;
-  ends.serverPort = server.port;
+  ends.ipVersion = c.key.version;
+  ends.client = c.key.addr[client];
+  ends.clientPort = c.key.port[client];
+  ends.server = c.key.addr[1 - client];
+  ends.serverPort = c.key.port[1 - client];
   return ends;
 }
 
@@ -106,7 +109,8 @@ void ConnectionTable::LinkNewest(Connection* c) {
   m_newest = c;
 }
 
-ConnectionTable::Connection* ConnectionTable::Create(const Key& key, const TcpSegment& s,
+ConnectionTable::Connection* ConnectionTable::Create(const Key& key, bool srcFirst,
+                                                     const TcpSegment& s,
                                                      const ConnectionHint* hint) {
   const bool syn = (s.flags & kTcpSyn) != 0;
   const bool ack = (s.flags & kTcpAck) != 0;
@@ -125,8 +129,9 @@ ConnectionTable::Connection* ConnectionTable::Create(const Key& key, const TcpSe
   ++m_count;
   c.key = key;
   c.number = hint ? hint->number : m_nextNumber++;
-  c.clientIsA =
-      SameEndpoint(key.a, senderIsClient ? s.src : s.dst, senderIsClient ? s.srcPort : s.dstPort);
+  // A connection whose two ends are one and the same has its client first.
+  const bool oneEnd = key.port[0] == key.port[1] && std::memcmp(key.addr[0], key.addr[1], 16) == 0;
+  c.clientIsA = oneEnd || senderIsClient == srcFirst;
   const uint16_t serverPort = senderIsClient ? s.dstPort : s.srcPort;
   c.kind = hint || IsTdsPort(m_options, serverPort) ? Kind::kTds : Kind::kUndecided;
   c.midStream = !hint && !syn;
@@ -225,14 +230,15 @@ void ConnectionTable::Evict(Connection* keep, uint64_t frame) {
 }
 
 void ConnectionTable::Segment(const TcpSegment& s, uint64_t frame, const ConnectionHint* hint) {
-  const Key key = MakeKey(s);
+  bool srcFirst = true;
+  const Key key = MakeKey(s, srcFirst);
   const bool syn = (s.flags & kTcpSyn) != 0;
   const bool hasPayload = s.wirePayloadLength > 0;
   Connection* it = m_index.Find(key);
   bool exists = it != nullptr;
   if (exists) {
     Connection& old = *it;
-    const int dir = SameEndpoint(ClientOf(old), s.src, s.srcPort) ? 0 : 1;
+    const int dir = srcFirst == old.clientIsA ? 0 : 1;
     if (syn) {
       // A SYN repeated with its first sequence number belongs to the connection; any other SYN
       // on these addresses starts a new one.
@@ -246,13 +252,13 @@ void ConnectionTable::Segment(const TcpSegment& s, uint64_t frame, const Connect
   }
   if (!exists) {
     if (!syn && !hasPayload) return;  // nothing to number a connection by
-    it = Create(key, s, hint);
+    it = Create(key, srcFirst, s, hint);
   } else if (it != m_newest) {
     Unlink(it);
     LinkNewest(it);
   }
   Connection& c = *it;
-  const int dir = SameEndpoint(ClientOf(c), s.src, s.srcPort) ? 0 : 1;
+  const int dir = srcFirst == c.clientIsA ? 0 : 1;
 
   if (syn && !c.synSeen[dir]) {
     c.synSeen[dir] = true;
@@ -296,7 +302,7 @@ void ConnectionTable::Segment(const TcpSegment& s, uint64_t frame, const Connect
     return;
   }
   Account(c);
-  Evict(it, frame);
+  if (m_count > m_limits.maxConnections || m_buffered > m_limits.maxBufferedBytes) Evict(it, frame);
 }
 
 void ConnectionTable::EndAll(uint64_t lastFrame) {

@@ -41,15 +41,16 @@ class ConnectionTable {
   size_t bufferedBytes() const { return m_buffered; }
 
  private:
-  struct Endpoint {
-    uint8_t version;
-    uint8_t addr[16];
-    uint16_t port;
-  };
+  // The two ends of a connection, in a fixed order so that both directions give one key;
+  // compared and hashed as five words (`unused` is always zero).
   struct Key {
-    Endpoint a, b;  // ordered so both directions give one key
+    uint8_t addr[2][16];  // IPv4 addresses use the first four bytes
+    uint16_t port[2];
+    uint8_t version;
+    uint8_t unused[3];
     bool operator==(const Key& o) const;
   };
+  static_assert(sizeof(Key) == 40, "a key is five words");
   enum class Kind : uint8_t { kUndecided, kTds, kIgnored };
   // Laid out without holes: every worker of a parallel run keeps one for every connection.
   struct Connection {
@@ -57,7 +58,7 @@ class ConnectionTable {
     uint32_t number = 0;
     uint32_t isn[2] = {0, 0};  // by direction: 0 client to server, 1 server to client
     uint32_t buffered = 0;     // at most both trackers' ceilings and a segment each
-    bool clientIsA = true;     // which end of the key is the client
+    bool clientIsA = true;     // the client is the key's first end
     Kind kind = Kind::kUndecided;
     bool midStream = false;
     bool synSeen[2] = {false, false};
@@ -74,12 +75,11 @@ class ConnectionTable {
     static const Key& KeyOf(const Connection& c) { return c.key; }
     static bool Same(const Key& x, const Key& y) { return x == y; }
   };
-  static const Endpoint& ClientOf(const Connection& c) { return c.clientIsA ? c.key.a : c.key.b; }
-
-  static Key MakeKey(const TcpSegment& s);
-  static bool SameEndpoint(const Endpoint& e, const uint8_t* addr, uint16_t port);
+  // The key of a segment's connection; srcFirst: the sender is the key's first end.
+  static Key MakeKey(const TcpSegment& s, bool& srcFirst);
   static ConnectionEnds EndsOf(const Connection& c);
-  Connection* Create(const Key& key, const TcpSegment& s, const ConnectionHint* hint);
+  Connection* Create(const Key& key, bool srcFirst, const TcpSegment& s,
+                     const ConnectionHint* hint);
   void Unlink(Connection* c);
   void LinkNewest(Connection* c);
   void Payload(Connection& c, int dir, const TcpSegment& s, uint64_t frame);

@@ -537,6 +537,25 @@ class MergeLoop {
   }
 };
 
+// Writes the pieces to standard output as they are: 0, or the system's error number.
+int WriteOut(struct iovec* pieces, size_t count) {
+  size_t i = 0;
+  while (i < count) {
+    const ssize_t n = writev(STDOUT_FILENO, pieces + i, static_cast<int>(count - i));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    size_t left = static_cast<size_t>(n);
+    while (i < count && left >= pieces[i].iov_len) left -= pieces[i++].iov_len;
+    if (i < count) {
+      pieces[i].iov_base = static_cast<char*>(pieces[i].iov_base) + left;
+      pieces[i].iov_len -= left;
+    }
+  }
+  return 0;
+}
+
 // Writes the workers' records to standard output in event order, numbering the messages.
 class Merger : public MergeLoop {
  public:
@@ -601,20 +620,11 @@ class Merger : public MergeLoop {
 
   // Writes the queued pieces, then gives their room back to the workers.
   void Flush() override {
-    size_t i = 0;
-    while (i < m_count && !m_out.failed()) {
-      const ssize_t n = writev(STDOUT_FILENO, m_pieces + i, static_cast<int>(m_count - i));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        m_out.fail(errno);
+    if (!m_out.failed()) {
+      const int error = WriteOut(m_pieces, m_count);
+      if (error) {
+        m_out.fail(error);
         m_run.stop.store(1);
-        break;
-      }
-      size_t left = static_cast<size_t>(n);
-      while (i < m_count && left >= m_pieces[i].iov_len) left -= m_pieces[i++].iov_len;
-      if (i < m_count) {
-        m_pieces[i].iov_base = static_cast<char*>(m_pieces[i].iov_base) + left;
-        m_pieces[i].iov_len -= left;
       }
     }
     m_count = 0;
@@ -689,6 +699,7 @@ class RequestMerger : public MergeLoop {
   }
   ~RequestMerger() override {
     for (Node* n : m_queue) delete n;
+    for (Node* n : m_written) delete n;
   }
 
   // After Run: requests the workers left behind are the tracker's to finish, not the merge's.
@@ -697,9 +708,10 @@ class RequestMerger : public MergeLoop {
     if (StopRequested()) {
       for (Node* n : m_queue)
         if (n->ready) Emit(n->bytes.data(), n->cut, n->split, n->bytes.size(), n->conn);
-      return;
+    } else if (m_error.empty() && !m_out.failed() && !m_queue.empty()) {
+      Diverge();
     }
-    if (m_error.empty() && !m_out.failed() && !m_queue.empty()) Diverge();
+    WritePieces();
   }
   bool diverged() const { return m_diverged; }
   // Records written.
@@ -751,7 +763,7 @@ class RequestMerger : public MergeLoop {
         return Diverge();
     }
     if (m_queue.size() > kMaxRequestsWaiting) return Diverge();
-    if (++m_taken % kMarksPerRoom == 0) GiveRoom();
+    if (++m_taken % kMarksPerRoom == 0) Flush();
     return took;
   }
 
@@ -768,6 +780,7 @@ class RequestMerger : public MergeLoop {
     const bool complete = end != kOpenEnd && head >= end;
     if (complete && !s.numbered && m_queue.front() == n) {
       // The earliest of all: written at once, from the channel.
+      // (Its bytes stay in the channel until written: room is given back after that.)
       const char* base = c.data + mark.start % kChannelBytes;
       Emit(base, mark.cut == kOpenEnd ? kNoCut : mark.cut - mark.start, mark.split - mark.start,
            end - mark.start, n->conn);
@@ -805,23 +818,33 @@ class RequestMerger : public MergeLoop {
       m_queue.pop_front();
       auto found = m_readyByConn.find(n->conn);
       if (--found->second == 0) m_readyByConn.erase(found);
-      Emit(n->bytes.data(), n->cut, n->split, n->bytes.size(), n->conn);
-      Recycle(n);
+      if (Emit(n->bytes.data(), n->cut, n->split, n->bytes.size(), n->conn))
+        m_written.push_back(n);  // recycled once its bytes are written
+      else
+        Recycle(n);
     }
   }
 
   // A record: [0, cut) and [cut, split) its text, the fingerprint going at cut (kNoCut: none),
-  // [split, end) what it tells the merge. Empty: the filter passed the request over.
-  void Emit(const char* base, size_t cut, size_t split, size_t end, uint32_t conn) {
-    if (end == 0) return;
+  // [split, end) what it tells the merge. Empty: the filter passed the request over. True when
+  // the record's text was queued where it lies: those bytes stay until WritePieces().
+  bool Emit(const char* base, size_t cut, size_t split, size_t end, uint32_t conn) {
+    if (end == 0) return false;
     ++m_shown;
     Told told(base + split, base + end);
     if (m_jsonLog) {
-      m_jsonLog->PutNumber();
       if (cut == kNoCut) {
-        m_out.put(base, split);
-        return;
+        // The number goes through the writer's buffer; the text is written from where it lies
+        // (the channel or the node that kept it), not copied once more.
+        if (m_out.room() < kLeadRoom || m_count + 2 > kMaxPieces) WritePieces();
+        m_jsonLog->PutNumber();
+        QueueLead();
+        m_pieces[m_count++] = iovec{const_cast<char*>(base), split};
+        return true;
       }
+      // The fingerprint may be long: it and the record go through the buffer.
+      WritePieces();
+      m_jsonLog->PutNumber();
       m_out.put(base, cut);
       std::string_view name, text;
       told.Piece(name);
@@ -831,9 +854,9 @@ class RequestMerger : public MergeLoop {
       m_fake.text.assign(text.data(), text.size());
       m_jsonLog->PutFingerprint(m_fake);
       m_out.put(base + cut, split - cut);
-      return;
+      return false;
     }
-    if (!m_textLog) return;
+    if (!m_textLog) return false;
     const RequestKind kind = static_cast<RequestKind>(told.Byte());
     const bool timed = told.Byte() != 0;
     const int64_t us = told.Long();
@@ -850,6 +873,38 @@ class RequestMerger : public MergeLoop {
       told.Piece(errorText);
       m_textLog->CountError(number, errorText);
     }
+    return false;
+  }
+
+  // What the buffer holds past the pieces queued becomes the next piece. While pieces point
+  // into the buffer nothing may make it write itself (kLeadRoom is kept free for a number).
+  void QueueLead() {
+    const size_t pending = m_out.pending();
+    if (pending > m_leadFrom)
+      m_pieces[m_count++] = iovec{m_out.cursor() - pending + m_leadFrom, pending - m_leadFrom};
+    m_leadFrom = pending;
+  }
+
+  // Writes the queued pieces, and what the buffer holds after them; the nodes they came from
+  // are recycled.
+  void WritePieces() {
+    if (m_count > 0) {
+      QueueLead();
+      char* start = m_out.cursor() - m_out.pending();
+      std::fflush(stdout);  // what the buffer wrote before goes first
+      if (!m_out.failed()) {
+        const int error = WriteOut(m_pieces, m_count);
+        if (error) {
+          m_out.fail(error);
+          Stop();
+        }
+      }
+      m_out.commit(start);  // all of it was in the pieces
+      m_count = 0;
+      m_leadFrom = 0;
+    }
+    for (Node* n : m_written) Recycle(n);
+    m_written.clear();
   }
 
   // As the tracker places a request in its queue: after every one with a first frame not later.
@@ -880,7 +935,14 @@ class RequestMerger : public MergeLoop {
     return false;
   }
 
-  void Flush() override { GiveRoom(); }
+  void Flush() override {
+    WritePieces();
+    GiveRoom();
+  }
+
+  // Pieces per writev (a record takes two), and the room a record's number needs.
+  static constexpr size_t kMaxPieces = 128;
+  static constexpr size_t kLeadRoom = 64;
 
   RequestJsonWriter* m_jsonLog;
   RequestTextWriter* m_textLog;
@@ -891,6 +953,11 @@ class RequestMerger : public MergeLoop {
   std::vector<std::unique_ptr<Node>> m_spare;
   // Connections with ready records in the queue, and how many.
   std::unordered_map<uint32_t, uint32_t> m_readyByConn;
+  // Records queued to be written where they lie, and the nodes holding some of them.
+  struct iovec m_pieces[kMaxPieces];
+  size_t m_count = 0;
+  size_t m_leadFrom = 0;  // the buffer's bytes before this are in the pieces
+  std::vector<Node*> m_written;
   Request m_fake;  // what the fingerprint of a dynamic request needs of it
   std::string m_day;
   uint64_t m_taken = 0;

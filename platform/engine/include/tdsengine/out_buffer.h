@@ -64,6 +64,8 @@ class TDSENGINE_API OutBuffer {
   char* cursor() { return m_buf + m_len; }
   // Bytes put and not yet flushed.
   size_t pending() const { return m_len; }
+  // Bytes that can be put before the buffer is handed on.
+  size_t room() const { return m_cap - m_len; }
   void commit(char* end) { m_len = static_cast<size_t>(end - m_buf); }
 
  private:
