@@ -258,6 +258,8 @@ void ConnectionTable::Segment(const TcpSegment& s, uint64_t frame, const Connect
     LinkNewest(it);
   }
   Connection& c = *it;
+  // A bare acknowledgement changes nothing but the order of use.
+  if (!hasPayload && !(s.flags & (kTcpSyn | kTcpFin | kTcpRst))) return;
   const int dir = srcFirst == c.clientIsA ? 0 : 1;
 
   if (syn && !c.synSeen[dir]) {

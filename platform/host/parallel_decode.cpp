@@ -643,6 +643,36 @@ class Merger : public MergeLoop {
   size_t m_count = 0;
 };
 
+// Counts by connection number. A count that drops to 0 keeps its entry, so that the request
+// merge, which changes a count for each request it holds back, does not allocate a node each
+// time; entries at 0 are let go once they are more than kSpare and half of the whole (at most
+// twice as many entries as connections with requests held back, and kSpare, are kept).
+class ConnectionCounts {
+ public:
+  bool Has(uint32_t conn) const {
+    auto found = m_counts.find(conn);
+    return found != m_counts.end() && found->second > 0;
+  }
+  void Add(uint32_t conn) {
+    uint32_t& count = m_counts[conn];
+    if (count++ == 0) ++m_live;
+  }
+  // The number must have a count.
+  void Remove(uint32_t conn) {
+    if (--m_counts[conn] > 0) return;
+    --m_live;
+    const size_t idle = m_counts.size() - m_live;
+    if (idle <= kSpare || idle <= m_live) return;
+    for (auto it = m_counts.begin(); it != m_counts.end();)
+      it = it->second == 0 ? m_counts.erase(it) : std::next(it);
+  }
+
+ private:
+  static constexpr size_t kSpare = 4096;
+  std::unordered_map<uint32_t, uint32_t> m_counts;
+  size_t m_live = 0;  // entries above 0
+};
+
 // Reads what a written request's record tells the merge (RequestWorkerLog).
 class Told {
  public:
@@ -751,8 +781,7 @@ class RequestMerger : public MergeLoop {
         break;
       }
       case kStepLogin: {
-        auto found = m_readyByConn.find(mark.conn);
-        if (found != m_readyByConn.end()) return Diverge();
+        if (m_readyByConn.Has(mark.conn)) return Diverge();
         ++s.markTail;
         break;
       }
@@ -803,7 +832,7 @@ class RequestMerger : public MergeLoop {
       n->split = static_cast<size_t>(mark.split - mark.start);
       n->ready = true;
       local.pop_front();
-      ++m_readyByConn[n->conn];
+      m_readyByConn.Add(n->conn);
     }
     s.numbered = false;
     ++s.markTail;
@@ -816,8 +845,7 @@ class RequestMerger : public MergeLoop {
     while (!m_queue.empty() && m_queue.front()->ready) {
       Node* n = m_queue.front();
       m_queue.pop_front();
-      auto found = m_readyByConn.find(n->conn);
-      if (--found->second == 0) m_readyByConn.erase(found);
+      m_readyByConn.Remove(n->conn);
       if (Emit(n->bytes.data(), n->cut, n->split, n->bytes.size(), n->conn))
         m_written.push_back(n);  // recycled once its bytes are written
       else
@@ -952,7 +980,7 @@ class RequestMerger : public MergeLoop {
   std::vector<std::deque<Node*>> m_local;
   std::vector<std::unique_ptr<Node>> m_spare;
   // Connections with ready records in the queue, and how many.
-  std::unordered_map<uint32_t, uint32_t> m_readyByConn;
+  ConnectionCounts m_readyByConn;
   // Records queued to be written where they lie, and the nodes holding some of them.
   struct iovec m_pieces[kMaxPieces];
   size_t m_count = 0;
