@@ -8,7 +8,7 @@
 
 struct pcap;
 
-class CaptureSource : public FrameSource {
+class CaptureSource final : public FrameSource {
  public:
   // Null with a reason ("WHAT: WHY") when the file cannot be opened or is not a capture.
   // filter: a capture filter expression (empty: none).

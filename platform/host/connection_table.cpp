@@ -27,25 +27,15 @@ constexpr uint8_t kMadeEthernet[2][2][kEthernetHeader] = {
      {2, 0, 0, 0, 0, 1, 2, 0, 0, 0, 0, 2, 0x86, 0xDD}},
 };
 
-}  // namespace
-
-namespace {
 uint64_t KeyWord(const uint8_t* p) {
   uint64_t w;
   std::memcpy(&w, p, sizeof(w));
   return w;
 }
+
 }  // namespace
 
-bool ConnectionTable::Key::operator==(const Key& o) const {
-  const auto* x = reinterpret_cast<const uint8_t*>(this);
-  const auto* y = reinterpret_cast<const uint8_t*>(&o);
-  uint64_t diff = 0;
-  for (size_t at = 0; at < sizeof(Key); at += 8) diff |= KeyWord(x + at) ^ KeyWord(y + at);
-  return diff == 0;
-}
-
-size_t ConnectionTable::IndexTraits::Hash(const Key& k) {
+inline size_t ConnectionTable::IndexTraits::Hash(const Key& k) {
   const auto* p = reinterpret_cast<const uint8_t*>(&k);
   uint64_t h = 0x9E3779B97F4A7C15ull;
   for (size_t at = 0; at < sizeof(Key); at += 8) {
@@ -68,7 +58,7 @@ ConnectionTable::~ConnectionTable() {
   EndAll(0);
 }
 
-ConnectionTable::Key ConnectionTable::MakeKey(const TcpSegment& s, bool& srcFirst) {
+inline ConnectionTable::Key ConnectionTable::MakeKey(const TcpSegment& s, bool& srcFirst) {
   // Any fixed order of the two ends will do: the addresses as two words each, then the ports.
   const uint64_t src[2] = {KeyWord(s.src), KeyWord(s.src + 8)};
   const uint64_t dst[2] = {KeyWord(s.dst), KeyWord(s.dst + 8)};

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "link_layer.h"
 #include "options.h"
@@ -48,7 +49,12 @@ class ConnectionTable {
     uint16_t port[2];
     uint8_t version;
     uint8_t unused[3];
-    bool operator==(const Key& o) const;
+    bool operator==(const Key& o) const {
+      uint64_t x[5], y[5];
+      std::memcpy(x, this, sizeof(x));
+      std::memcpy(y, &o, sizeof(y));
+      return ((x[0] ^ y[0]) | (x[1] ^ y[1]) | (x[2] ^ y[2]) | (x[3] ^ y[3]) | (x[4] ^ y[4])) == 0;
+    }
   };
   static_assert(sizeof(Key) == 40, "a key is five words");
   enum class Kind : uint8_t { kUndecided, kTds, kIgnored };
@@ -71,12 +77,12 @@ class ConnectionTable {
     Connection* older = nullptr;
   };
   struct IndexTraits {
-    static size_t Hash(const Key& k);
+    [[gnu::always_inline]] static inline size_t Hash(const Key& k);
     static const Key& KeyOf(const Connection& c) { return c.key; }
     static bool Same(const Key& x, const Key& y) { return x == y; }
   };
   // The key of a segment's connection; srcFirst: the sender is the key's first end.
-  static Key MakeKey(const TcpSegment& s, bool& srcFirst);
+  [[gnu::always_inline]] static inline Key MakeKey(const TcpSegment& s, bool& srcFirst);
   static ConnectionEnds EndsOf(const Connection& c);
   Connection* Create(const Key& key, bool srcFirst, const TcpSegment& s,
                      const ConnectionHint* hint);

@@ -12,13 +12,3 @@ void FrameSource::HookIfIdle(FILE* file) {
   if (poll(&p, 1, 0) == 1 && (p.revents & (POLLIN | POLLHUP))) return;
   m_onWait();
 }
-
-void FeedFrame(const InputFrame& input, uint64_t frame, ConnectionTable& table, TcpSegment& segment,
-               HostStats& stats) {
-  ++stats.framesRead;
-  const LinkResult r = DecodeFrame(input.linkType, input.data, input.captured, input.wire, segment);
-  if (r == LinkResult::kTcp)
-    table.Segment(segment, frame, input.hasHint ? &input.hint : nullptr);
-  else if (r == LinkResult::kTooShort)
-    ++stats.framesTooShort;
-}

@@ -49,5 +49,12 @@ class FrameSource {
 
 // A frame read: counted, its link layers decoded, its TCP segment handed to the table
 // (`segment` is scratch space kept by the caller).
-void FeedFrame(const InputFrame& input, uint64_t frame, ConnectionTable& table, TcpSegment& segment,
-               HostStats& stats);
+inline void FeedFrame(const InputFrame& input, uint64_t frame, ConnectionTable& table,
+                      TcpSegment& segment, HostStats& stats) {
+  ++stats.framesRead;
+  const LinkResult r = DecodeFrame(input.linkType, input.data, input.captured, input.wire, segment);
+  if (r == LinkResult::kTcp)
+    table.Segment(segment, frame, input.hasHint ? &input.hint : nullptr);
+  else if (r == LinkResult::kTooShort)
+    ++stats.framesTooShort;
+}

@@ -19,8 +19,11 @@ inline uint32_t Be32(const uint8_t* p) {
   return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
 
+// The steps below are inlined into DecodeFrame: every frame of every worker goes through them.
+
 // TCP over [p, p + captured); wireLeft is the segment's length by the IP header.
-LinkResult DecodeTcp(const uint8_t* p, size_t captured, size_t wireLeft, TcpSegment& out) {
+[[gnu::always_inline]] inline LinkResult DecodeTcp(const uint8_t* p, size_t captured,
+                                                   size_t wireLeft, TcpSegment& out) {
   if (captured < 20 || wireLeft < 20) return LinkResult::kTooShort;
   const size_t headerLength = size_t(p[12] >> 4) * 4;
   if (headerLength < 20) return LinkResult::kNotTcp;
@@ -40,7 +43,8 @@ LinkResult DecodeTcp(const uint8_t* p, size_t captured, size_t wireLeft, TcpSegm
 }
 
 // IP header at p; `captured` bytes were captured from p on, `wire` bytes were on the wire.
-LinkResult DecodeIp(const uint8_t* p, size_t captured, size_t wire, TcpSegment& out) {
+[[gnu::always_inline]] inline LinkResult DecodeIp(const uint8_t* p, size_t captured, size_t wire,
+                                                  TcpSegment& out) {
   if (captured < 1) return LinkResult::kTooShort;
   const int version = p[0] >> 4;
   if (version == 4) {
@@ -55,6 +59,8 @@ LinkResult DecodeIp(const uint8_t* p, size_t captured, size_t wire, TcpSegment& 
     out.ipVersion = 4;
     std::memcpy(out.src, p + 12, 4);
     std::memcpy(out.dst, p + 16, 4);
+    std::memset(out.src + 4, 0, 12);
+    std::memset(out.dst + 4, 0, 12);
     // The IP length bounds the segment (Ethernet pads short frames); some capture stacks write
     // 0 for offloaded segments, in which case the frame's own length is used.
     size_t wireLeft =
@@ -94,8 +100,9 @@ LinkResult DecodeIp(const uint8_t* p, size_t captured, size_t wire, TcpSegment& 
   return LinkResult::kNotTcp;
 }
 
-LinkResult ByEtherType(uint16_t type, const uint8_t* p, size_t captured, size_t wire,
-                       TcpSegment& out) {
+[[gnu::always_inline]] inline LinkResult ByEtherType(uint16_t type, const uint8_t* p,
+                                                     size_t captured, size_t wire,
+                                                     TcpSegment& out) {
   if (type != kEtherIpv4 && type != kEtherIpv6) return LinkResult::kNotTcp;
   return DecodeIp(p, captured, wire, out);
 }
@@ -122,7 +129,9 @@ bool LinkTypeSupported(int linkType) {
 
 LinkResult DecodeFrame(int linkType, const uint8_t* data, size_t captured, size_t wire,
                        TcpSegment& out) {
-  out = TcpSegment();
+  // Only a TCP segment is read on: what it needs is set on the way there.
+  out.hasEthernet = false;
+  out.frameIsPlainEthernet = false;
   out.frame = data;
   if (wire < captured) wire = captured;
   switch (linkType) {
