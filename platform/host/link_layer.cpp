@@ -140,7 +140,8 @@ LinkResult DecodeFrame(int linkType, const uint8_t* data, size_t captured, size_
       size_t at = 12;
       uint16_t type = Be16(data + at);
       int tags = 0;
-      while ((type == kEtherVlan || type == kEtherQinQ || type == kEtherQinQOld) &&
+      while (type != kEtherIpv4 &&
+             (type == kEtherVlan || type == kEtherQinQ || type == kEtherQinQOld) &&
              tags < kMaxVlanTags) {
         at += 4;
         if (captured < at + 2) return LinkResult::kTooShort;

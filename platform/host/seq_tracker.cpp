@@ -59,8 +59,8 @@ void SeqTracker::GiveUpGap(StreamCounters* counters, const StreamPiece& context,
   DeliverWaiting(counters, context, sink);
 }
 
-void SeqTracker::Segment(const SeqSetup& setup, uint32_t seq, const StreamPiece& piece,
-                         size_t wireLength, PieceSink& sink) {
+void SeqTracker::AnySegment(const SeqSetup& setup, uint32_t seq, const StreamPiece& piece,
+                            size_t wireLength, PieceSink& sink) {
   StreamCounters* counters = setup.counters;
   if (piece.length == 0 && wireLength == 0) return;
   if (!m_started) {

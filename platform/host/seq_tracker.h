@@ -38,7 +38,16 @@ class SeqTracker {
   // A segment's payload at seq. wireLength is what the segment carried: when the capture kept
   // fewer bytes, the rest is a gap.
   void Segment(const SeqSetup& setup, uint32_t seq, const StreamPiece& piece, size_t wireLength,
-               PieceSink& sink);
+               PieceSink& sink) {
+    // The usual case, inline: the next bytes, whole, with nothing waiting.
+    if (m_started && seq == m_next && !m_waiting && piece.length > 0 &&
+        piece.length == wireLength) {
+      m_next += static_cast<uint32_t>(piece.length);
+      sink.Deliver(piece);
+      return;
+    }
+    AnySegment(setup, seq, piece, wireLength, sink);
+  }
   // A FIN after the byte before seqEnd.
   void Fin(uint32_t seqEnd);
   // No more segments: those waiting go out in order, the gaps before them given up.
@@ -57,6 +66,8 @@ class SeqTracker {
     std::vector<uint8_t> bytes;
   };
 
+  void AnySegment(const SeqSetup& setup, uint32_t seq, const StreamPiece& piece, size_t wireLength,
+                  PieceSink& sink);
   void DeliverAt(StreamCounters* counters, uint32_t seq, const StreamPiece& piece, PieceSink& sink);
   void DeliverWaiting(StreamCounters* counters, const StreamPiece& context, PieceSink& sink);
   void GiveUpGap(StreamCounters* counters, const StreamPiece& context, PieceSink& sink);
