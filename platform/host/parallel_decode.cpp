@@ -57,11 +57,12 @@ class ChannelWriter : public MessageView::RecordHook {
     ChannelWriter& w = *static_cast<ChannelWriter*>(self);
     w.m_written += written;
     w.m_channel.dataHead.store(w.m_written, std::memory_order_release);
-    while (kChannelBytes - (w.m_written - w.m_channel.dataTail.load(std::memory_order_acquire)) <
+    while (w.m_channel.dataBytes -
+               (w.m_written - w.m_channel.dataTail.load(std::memory_order_acquire)) <
            kWindowBytes)
       w.WaitForRoom();
     *capacity = kWindowBytes;
-    return w.m_channel.data + w.m_written % kChannelBytes;
+    return w.m_channel.at(w.m_written);
   }
 
   void Begin(uint32_t conn, bool clientToServer, bool newNumber, bool lastPart) override {
@@ -122,7 +123,7 @@ class ChannelWriter : public MessageView::RecordHook {
   void Notify(bool urgent) {
     m_run.published.fetch_add(1, std::memory_order_seq_cst);
     if (!m_run.mergerWaiting.load(std::memory_order_seq_cst)) return;
-    bool wake = urgent || m_written - m_channel.dataTail.load() >= kChannelBytes / 8;
+    bool wake = urgent || m_written - m_channel.dataTail.load() >= m_channel.dataBytes / 8;
     for (unsigned w = 0; w < m_run.workers && !wake; ++w)
       wake = m_run.channel(w)->waiting.load(std::memory_order_seq_cst) != 0;
     if (wake) WakeWord(m_run.published);
@@ -444,10 +445,10 @@ class MergeLoop {
       c.freed.fetch_add(1, std::memory_order_seq_cst);
       // A waiting worker is woken once a quarter of its channel is free, not for every record:
       // each wake costs both sides a switch (it wakes by itself after kWaitMs anyway).
-      const uint64_t bytesFree = kChannelBytes - (c.dataHead.load() - s.tail);
+      const uint64_t bytesFree = c.dataBytes - (c.dataHead.load() - s.tail);
       const uint64_t marksFree = kChannelMarks - (c.markHead.load() - s.markTail);
       if (c.waiting.load(std::memory_order_seq_cst) &&
-          (bytesFree >= kChannelBytes / 4 || marksFree >= kChannelMarks / 4))
+          (bytesFree >= c.dataBytes / 4 || marksFree >= kChannelMarks / 4))
         WakeWord(c.freed);
     }
   }
@@ -578,7 +579,7 @@ class Merger : public MergeLoop {
     const uint64_t until = end < head ? end : head;
     if (s.tail < until) {
       // One piece, however it lies in the ring (the ring is mapped twice in a row).
-      Queue(c.data + s.tail % kChannelBytes, static_cast<size_t>(until - s.tail));
+      Queue(c.at(s.tail), static_cast<size_t>(until - s.tail));
       s.tail = until;
       took = true;
     }
@@ -810,7 +811,7 @@ class RequestMerger : public MergeLoop {
     if (complete && !s.numbered && m_queue.front() == n) {
       // The earliest of all: written at once, from the channel.
       // (Its bytes stay in the channel until written: room is given back after that.)
-      const char* base = c.data + mark.start % kChannelBytes;
+      const char* base = c.at(mark.start);
       Emit(base, mark.cut == kOpenEnd ? kNoCut : mark.cut - mark.start, mark.split - mark.start,
            end - mark.start, n->conn);
       s.tail = end;
@@ -822,7 +823,7 @@ class RequestMerger : public MergeLoop {
       const uint64_t until = end < head ? end : head;
       bool took = false;
       if (s.tail < until) {
-        n->bytes.append(c.data + s.tail % kChannelBytes, static_cast<size_t>(until - s.tail));
+        n->bytes.append(c.at(s.tail), static_cast<size_t>(until - s.tail));
         s.tail = until;
         s.numbered = true;
         took = true;
@@ -1085,10 +1086,11 @@ void TakeErrors(const std::string& path, SharedRun& run, const MergeLoop& merger
 
 // Maps the run and starts `workers` workers on the task; null when they could not be started.
 // The workers decode with `workerOptions`: `options`, with -c counting frames over all inputs.
-SharedRun* StartRun(unsigned workers, const Options& options, const HostStats& stats,
-                    WorkerTask task, void (*work)(SharedRun&, const WorkerTask&),
-                    Options& workerOptions, OutBuffer& out, std::vector<pid_t>& pids) {
-  SharedRun* run = MapSharedRun(workers);
+SharedRun* StartRun(unsigned workers, size_t channelBytes, const Options& options,
+                    const HostStats& stats, WorkerTask task,
+                    void (*work)(SharedRun&, const WorkerTask&), Options& workerOptions,
+                    OutBuffer& out, std::vector<pid_t>& pids) {
+  SharedRun* run = MapSharedRun(workers, channelBytes);
   if (!run) return nullptr;
   workerOptions = options;
   if (options.count) workerOptions.count = options.count - stats.framesRead;
@@ -1111,8 +1113,9 @@ ParallelOutcome DecodeInParallel(const std::string& path, const char* input, uns
   ParallelOutcome outcome;
   Options workerOptions;
   std::vector<pid_t> pids;
-  SharedRun* run = StartRun(workers, options, stats, WorkerTask{&path, input, 0, nullptr, parse, 0},
-                            &RunWorker, workerOptions, out, pids);
+  SharedRun* run = StartRun(workers, kMessageChannelBytes, options, stats,
+                            WorkerTask{&path, input, 0, nullptr, parse, 0}, &RunWorker,
+                            workerOptions, out, pids);
   if (!run) return outcome;
   outcome.started = true;
   Merger merger(*run, pids, options.format == OutputFormat::kJson, out);
@@ -1131,7 +1134,7 @@ ParallelOutcome DecodeRequestsInParallel(const std::string& path, unsigned worke
   ParallelOutcome outcome;
   Options workerOptions;
   std::vector<pid_t> pids;
-  SharedRun* run = StartRun(workers, options, stats,
+  SharedRun* run = StartRun(workers, kRequestChannelBytes, options, stats,
                             WorkerTask{&path, nullptr, 0, nullptr, parse, outputs.width()},
                             &RunRequestWorker, workerOptions, out, pids);
   if (!run) return outcome;

@@ -47,7 +47,7 @@ WorkerChannel* SharedRun::channel(unsigned i) {
   return reinterpret_cast<WorkerChannel*>(base) + i;
 }
 
-SharedRun* MapSharedRun(unsigned workers) {
+SharedRun* MapSharedRun(unsigned workers, size_t channelBytes) {
   void* p =
       mmap(nullptr, MappedSize(workers), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) return nullptr;
@@ -57,7 +57,8 @@ SharedRun* MapSharedRun(unsigned workers) {
   for (unsigned i = 0; i < workers; ++i) {
     WorkerChannel* c = run->channel(i);
     new (&c->stats) HostStats();
-    c->data = MapMirrored(kChannelBytes);
+    c->data = MapMirrored(channelBytes);
+    c->dataBytes = channelBytes;
     if (!c->data) {
       UnmapSharedRun(run);
       return nullptr;
@@ -69,7 +70,7 @@ SharedRun* MapSharedRun(unsigned workers) {
 void UnmapSharedRun(SharedRun* run) {
   if (!run) return;
   for (unsigned i = 0; i < run->workers; ++i)
-    if (char* data = run->channel(i)->data) munmap(data, 2 * kChannelBytes);
+    if (char* data = run->channel(i)->data) munmap(data, 2 * run->channel(i)->dataBytes);
   munmap(run, MappedSize(run->workers));
 }
 

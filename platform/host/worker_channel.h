@@ -38,8 +38,11 @@ constexpr uint8_t kStepWritten = 2;  // the tracker wrote the earliest of its qu
 constexpr uint8_t kStepLogin = 3;    // the connection's login was read: who it names changed
 
 // Ceilings of one worker's records in flight: past them the worker waits for the merger. The
-// worker's output buffer is a window of kWindowBytes inside its channel.
-constexpr size_t kChannelBytes = size_t(2) << 20;
+// worker's output buffer is a window of kWindowBytes inside its channel. The message view's
+// records are about eight times its input, the request log's less than half: the message view's
+// channel is larger, so that a worker can run as far ahead of the others in the input.
+constexpr size_t kMessageChannelBytes = size_t(4) << 20;
+constexpr size_t kRequestChannelBytes = size_t(2) << 20;
 constexpr size_t kWindowBytes = size_t(256) << 10;
 constexpr size_t kChannelMarks = size_t(1) << 13;
 
@@ -61,9 +64,12 @@ struct WorkerChannel {
   uint64_t cutBytes = 0;
   char error[512] = {};
   RecordMark marks[kChannelMarks];
-  // kChannelBytes of record bytes, mapped twice in a row: any run of up to kChannelBytes from
-  // any place in it is one piece of memory.
+  // dataBytes of record bytes, mapped twice in a row: any run of up to dataBytes from any
+  // place in it is one piece of memory.
   char* data = nullptr;
+  size_t dataBytes = 0;  // a power of two
+  // Where a byte of the worker's stream lies in the ring.
+  char* at(uint64_t position) const { return data + (position & (dataBytes - 1)); }
 };
 
 // Which worker decodes a connection: slots by connection number, each holding the latest
@@ -88,7 +94,7 @@ bool TakeConnection(SharedRun& run, unsigned me, uint32_t conn, void (*waiting)(
                     void* context);
 
 // Maps a SharedRun for `workers` channels (null when the system refuses), and lets it go.
-SharedRun* MapSharedRun(unsigned workers);
+SharedRun* MapSharedRun(unsigned workers, size_t channelBytes);
 void UnmapSharedRun(SharedRun* run);
 
 // Futex waits and wakes on a shared 32-bit word; waits end after at most `timeoutMs` (false
