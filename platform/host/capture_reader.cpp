@@ -203,7 +203,7 @@ void CaptureSource::StopDirect() {
 
 // As libpcap reads a record it takes as it is; anything else (a record cut short, a longer
 // one, the end of a file that may still grow) is left to libpcap, from that record on.
-bool CaptureSource::NextDirect(InputFrame& frame) {
+inline bool CaptureSource::NextDirect(InputFrame& frame) {
   // The usual case first: the record lies whole in the block already read (which never
   // reaches past m_fileEnd). m_at never falls before the block.
   const uint64_t inBlock = m_at - m_blockAt;

@@ -27,7 +27,7 @@ class CaptureSource final : public FrameSource {
   // they lie in the block (libpcap copies every byte twice); off when libpcap reads them.
   // swapped: the file's byte order is not this machine's (libpcap read its header).
   void ReadDirectly(int fd, uint64_t size, bool swapped);
-  bool NextDirect(InputFrame& frame);
+  [[gnu::always_inline]] inline bool NextDirect(InputFrame& frame);
   // Makes the file's bytes [at, at + need) present in the block; false when they are not there.
   bool Load(uint64_t at, size_t need);
   // libpcap reads on from the direct reader's place.

@@ -138,7 +138,7 @@ ConnectionTable::Connection* ConnectionTable::Create(const Key& key, bool srcFir
   return &c;
 }
 
-StreamPiece ConnectionTable::PieceOf(int dir, const TcpSegment& s, uint64_t frame) {
+inline StreamPiece ConnectionTable::PieceOf(int dir, const TcpSegment& s, uint64_t frame) {
   StreamPiece piece;
   piece.data = s.payload;
   piece.length = s.payloadLength;
@@ -148,7 +148,7 @@ StreamPiece ConnectionTable::PieceOf(int dir, const TcpSegment& s, uint64_t fram
   return piece;
 }
 
-void ConnectionTable::Payload(Connection& c, int dir, const TcpSegment& s, uint64_t frame) {
+inline void ConnectionTable::Payload(Connection& c, int dir, const TcpSegment& s, uint64_t frame) {
   const StreamPiece piece = PieceOf(dir, s, frame);
   if (!m_options.reassemble) {
     if (piece.length > 0) c.sink[dir]->Deliver(piece);
@@ -186,7 +186,7 @@ void ConnectionTable::End(Connection* it, uint64_t frame) {
   delete it;
 }
 
-void ConnectionTable::Account(Connection& c) {
+inline void ConnectionTable::Account(Connection& c) {
   size_t now = c.seq[0].bufferedBytes() + c.seq[1].bufferedBytes();
   for (DirectionSink* sink : c.sink)
     if (sink) now += sink->HeldBytes();

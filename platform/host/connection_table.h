@@ -88,12 +88,16 @@ class ConnectionTable {
                      const ConnectionHint* hint);
   void Unlink(Connection* c);
   void LinkNewest(Connection* c);
-  void Payload(Connection& c, int dir, const TcpSegment& s, uint64_t frame);
+  // Inlined into Segment, as are the key's making and hashing: every frame of every worker of a
+  // parallel run goes through them.
+  [[gnu::always_inline]] inline void Payload(Connection& c, int dir, const TcpSegment& s,
+                                             uint64_t frame);
   void CloseDirection(Connection& c, int dir, uint64_t frame);
   void End(Connection* c, uint64_t frame);
-  void Account(Connection& c);
+  [[gnu::always_inline]] inline void Account(Connection& c);
   void Evict(Connection* keep, uint64_t frame);
-  static StreamPiece PieceOf(int dir, const TcpSegment& s, uint64_t frame);
+  [[gnu::always_inline]] static inline StreamPiece PieceOf(int dir, const TcpSegment& s,
+                                                           uint64_t frame);
 
   const Options& m_options;
   View& m_view;
