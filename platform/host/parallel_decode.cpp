@@ -736,8 +736,8 @@ class RequestMerger : public MergeLoop {
     m_fake.connection = std::move(identity);
   }
   ~RequestMerger() override {
-    for (Node* n : m_queue) delete n;
-    for (Node* n : m_written) delete n;
+    for (Node* n : m_queue) Delete(n);
+    for (Node* n : m_written) Delete(n);
   }
 
   // After Run: requests the workers left behind are the tracker's to finish, not the merge's.
@@ -745,7 +745,7 @@ class RequestMerger : public MergeLoop {
   void Finish() {
     if (StopRequested()) {
       for (Node* n : m_queue)
-        if (n->ready) Emit(n->bytes.data(), n->cut, n->split, n->bytes.size(), n->conn);
+        if (n->ready) Emit(*n);
     } else if (m_error.empty() && !m_out.failed() && !m_queue.empty()) {
       Diverge();
     }
@@ -756,16 +756,23 @@ class RequestMerger : public MergeLoop {
   uint64_t shown() const { return m_shown; }
 
  private:
-  struct Node {
-    uint64_t key = 0;  // first frame
-    uint32_t conn = 0;
-    bool ready = false;  // written by its worker: the record is in `bytes`
+  // A record kept until the requests before it are written.
+  struct Kept {
     size_t cut = 0;
     size_t split = 0;
     std::string bytes;
   };
+  // A request in the order sent. Most wait with nothing kept (a request not yet answered), and
+  // a queue can hold kMaxRequestsWaiting of them: the record is a separate allocation.
+  struct Node {
+    uint64_t key = 0;  // first frame
+    uint32_t conn = 0;
+    bool ready = false;    // written by its worker: the record is in `kept`
+    Kept* kept = nullptr;  // what has come of its record
+  };
   static constexpr size_t kNoCut = SIZE_MAX;
-  // Nodes kept for reuse, and the largest record one keeps room for (at most 16 MiB kept).
+  // Nodes and kept records kept for reuse, and the largest record one keeps room for (at most
+  // 16 MiB kept).
   static constexpr size_t kSpareNodes = 1024;
   static constexpr size_t kSpareBytes = size_t(16) << 10;
   static constexpr uint64_t kMarksPerRoom = 64;
@@ -830,14 +837,16 @@ class RequestMerger : public MergeLoop {
       const uint64_t until = end < head ? end : head;
       bool took = false;
       if (s.tail < until) {
-        n->bytes.append(c.at(s.tail), static_cast<size_t>(until - s.tail));
+        if (!n->kept) n->kept = NewKept();
+        n->kept->bytes.append(c.at(s.tail), static_cast<size_t>(until - s.tail));
         s.tail = until;
         s.numbered = true;
         took = true;
       }
       if (!complete) return took;
-      n->cut = mark.cut == kOpenEnd ? kNoCut : static_cast<size_t>(mark.cut - mark.start);
-      n->split = static_cast<size_t>(mark.split - mark.start);
+      if (!n->kept) n->kept = NewKept();
+      n->kept->cut = mark.cut == kOpenEnd ? kNoCut : static_cast<size_t>(mark.cut - mark.start);
+      n->kept->split = static_cast<size_t>(mark.split - mark.start);
       n->ready = true;
       local.pop_front();
       m_readyByConn.Add(n->conn);
@@ -854,7 +863,7 @@ class RequestMerger : public MergeLoop {
       Node* n = m_queue.front();
       m_queue.pop_front();
       m_readyByConn.Remove(n->conn);
-      if (Emit(n->bytes.data(), n->cut, n->split, n->bytes.size(), n->conn))
+      if (Emit(*n))
         m_written.push_back(n);  // recycled once its bytes are written
       else
         Recycle(n);
@@ -950,19 +959,41 @@ class RequestMerger : public MergeLoop {
     queue.insert(at, n);
   }
 
+  // A kept record, as Emit() takes it.
+  bool Emit(const Node& n) {
+    return Emit(n.kept->bytes.data(), n.kept->cut, n.kept->split, n.kept->bytes.size(), n.conn);
+  }
+
   Node* NewNode() {
     if (m_spare.empty()) return new Node;
     Node* n = m_spare.back().release();
     m_spare.pop_back();
     n->ready = false;
-    n->bytes.clear();
     return n;
   }
+  Kept* NewKept() {
+    if (m_spareKept.empty()) return new Kept;
+    Kept* k = m_spareKept.back().release();
+    m_spareKept.pop_back();
+    k->bytes.clear();
+    return k;
+  }
   void Recycle(Node* n) {
-    if (m_spare.size() < kSpareNodes && n->bytes.capacity() <= kSpareBytes)
+    if (Kept* k = n->kept) {
+      n->kept = nullptr;
+      if (m_spareKept.size() < kSpareNodes && k->bytes.capacity() <= kSpareBytes)
+        m_spareKept.emplace_back(k);
+      else
+        delete k;
+    }
+    if (m_spare.size() < kSpareNodes)
       m_spare.emplace_back(n);
     else
       delete n;
+  }
+  static void Delete(Node* n) {
+    delete n->kept;
+    delete n;
   }
 
   bool Diverge() {
@@ -987,6 +1018,7 @@ class RequestMerger : public MergeLoop {
   std::deque<Node*> m_queue;
   std::vector<std::deque<Node*>> m_local;
   std::vector<std::unique_ptr<Node>> m_spare;
+  std::vector<std::unique_ptr<Kept>> m_spareKept;
   // Connections with ready records in the queue, and how many.
   ConnectionCounts m_readyByConn;
   // Records queued to be written where they lie, and the nodes holding some of them.
