@@ -501,13 +501,6 @@ class MergeLoop {
       }
     }
     if (!mark) return false;
-    // The worker's next mark, if published, is read soon: its line comes from the other core.
-    {
-      WorkerChannel& c = *m_run.channel(best);
-      const uint64_t next = m_state[best].markTail + 1;
-      if (next < c.markHead.load(std::memory_order_relaxed))
-        __builtin_prefetch(&c.marks[next % kChannelMarks]);
-    }
     // No other worker may still make a record of an earlier event. Its progress is read
     // before its marks: a mark published before that progress is then seen.
     for (unsigned w = 0; w < m_run.workers; ++w) {

@@ -14,9 +14,8 @@
 constexpr uint64_t kOpenEnd = UINT64_MAX;
 
 // Where one record ends in its worker's byte stream, and where it goes in the merged output.
-// A mark is published when its record begins; `end` is set when the record is complete. One
-// cache line each: the merger reads every mark just after the worker's core wrote it.
-struct alignas(64) RecordMark {
+// A mark is published when its record begins; `end` is set when the record is complete.
+struct RecordMark {
   uint64_t event;             // the sink call that made the record: the merge order
   uint64_t start;             // where the record begins in the worker's stream
   std::atomic<uint64_t> end;  // the byte after it; kOpenEnd until the record is complete
