@@ -729,8 +729,8 @@ class RequestMerger : public MergeLoop {
     m_fake.connection = std::move(identity);
   }
   ~RequestMerger() override {
-    for (Node* n : m_queue) Delete(n);
-    for (Node* n : m_written) Delete(n);
+    for (Node* n : m_queue) delete n;
+    for (Node* n : m_written) delete n;
   }
 
   // After Run: requests the workers left behind are the tracker's to finish, not the merge's.
@@ -760,8 +760,8 @@ class RequestMerger : public MergeLoop {
   struct Node {
     uint64_t key = 0;  // first frame
     uint32_t conn = 0;
-    bool ready = false;    // written by its worker: the record is in `kept`
-    Kept* kept = nullptr;  // what has come of its record
+    bool ready = false;          // written by its worker: the record is in `kept`
+    std::unique_ptr<Kept> kept;  // what has come of its record
   };
   static constexpr size_t kNoCut = SIZE_MAX;
   // Nodes and kept records kept for reuse, and the largest record one keeps room for (at most
@@ -964,29 +964,21 @@ class RequestMerger : public MergeLoop {
     n->ready = false;
     return n;
   }
-  Kept* NewKept() {
-    if (m_spareKept.empty()) return new Kept;
-    Kept* k = m_spareKept.back().release();
+  std::unique_ptr<Kept> NewKept() {
+    if (m_spareKept.empty()) return std::unique_ptr<Kept>(new Kept);
+    std::unique_ptr<Kept> k = std::move(m_spareKept.back());
     m_spareKept.pop_back();
     k->bytes.clear();
     return k;
   }
   void Recycle(Node* n) {
-    if (Kept* k = n->kept) {
-      n->kept = nullptr;
-      if (m_spareKept.size() < kSpareNodes && k->bytes.capacity() <= kSpareBytes)
-        m_spareKept.emplace_back(k);
-      else
-        delete k;
-    }
+    if (n->kept && m_spareKept.size() < kSpareNodes && n->kept->bytes.capacity() <= kSpareBytes)
+      m_spareKept.push_back(std::move(n->kept));
+    n->kept.reset();
     if (m_spare.size() < kSpareNodes)
       m_spare.emplace_back(n);
     else
       delete n;
-  }
-  static void Delete(Node* n) {
-    delete n->kept;
-    delete n;
   }
 
   bool Diverge() {
