@@ -829,15 +829,14 @@ class RequestMerger : public MergeLoop {
       // Kept until the requests before it are written (`numbered`: some of it is kept).
       const uint64_t until = end < head ? end : head;
       bool took = false;
+      if (!n->kept) n->kept = NewKept();
       if (s.tail < until) {
-        if (!n->kept) n->kept = NewKept();
         n->kept->bytes.append(c.at(s.tail), static_cast<size_t>(until - s.tail));
         s.tail = until;
         s.numbered = true;
         took = true;
       }
       if (!complete) return took;
-      if (!n->kept) n->kept = NewKept();
       n->kept->cut = mark.cut == kOpenEnd ? kNoCut : static_cast<size_t>(mark.cut - mark.start);
       n->kept->split = static_cast<size_t>(mark.split - mark.start);
       n->ready = true;
