@@ -189,31 +189,25 @@ TEST(ConnectionTable, EndOfInputEndsEveryConnectionInNumberOrder) {
 }
 
 TEST(ConnectionTable, LeastRecentlyUsedIsEndedPastTheLimit) {
-  TableLimits limits;
-  limits.maxConnections = 2;
-  Fixture f(limits);
-  f.Seg(Side{1, 40001}, kServer, kTcpAck, 1, "a");
-  f.Seg(Side{2, 40002}, kServer, kTcpAck, 1, "b");
-  f.Seg(Side{1, 40001}, kServer, kTcpAck, 2, "c");
-  f.Log();
-  f.Seg(Side{3, 40003}, kServer, kTcpAck, 1, "d");
-  EXPECT_EQ(f.Log(),
-            (Log{"open 3c mid", "open 3s mid", "3c:d@4", "end 2c@4", "end 2s@4", "ended 2"}));
-  EXPECT_EQ(f.table->tracked(), 2u);
-  EXPECT_EQ(f.stats.connectionsEvicted, 1u);
-}
-
-TEST(ConnectionTable, ABareAcknowledgementCountsAsUse) {
-  TableLimits limits;
-  limits.maxConnections = 2;
-  Fixture f(limits);
-  f.Seg(Side{1, 40001}, kServer, kTcpAck, 1, "a");
-  f.Seg(Side{2, 40002}, kServer, kTcpAck, 1, "b");
-  f.Seg(kServer, Side{1, 40001}, kTcpAck, 1);  // connection 1 used last, by an ACK alone
-  f.Log();
-  f.Seg(Side{3, 40003}, kServer, kTcpAck, 1, "d");
-  EXPECT_EQ(f.Log(),
-            (Log{"open 3c mid", "open 3s mid", "3c:d@4", "end 2c@4", "end 2s@4", "ended 2"}));
+  // Connection 1 is used last, by its data or by an acknowledgement alone: connection 2 goes.
+  for (const bool bareAck : {false, true}) {
+    TableLimits limits;
+    limits.maxConnections = 2;
+    Fixture f(limits);
+    f.Seg(Side{1, 40001}, kServer, kTcpAck, 1, "a");
+    f.Seg(Side{2, 40002}, kServer, kTcpAck, 1, "b");
+    if (bareAck)
+      f.Seg(kServer, Side{1, 40001}, kTcpAck, 1);
+    else
+      f.Seg(Side{1, 40001}, kServer, kTcpAck, 2, "c");
+    f.Log();
+    f.Seg(Side{3, 40003}, kServer, kTcpAck, 1, "d");
+    EXPECT_EQ(f.Log(),
+              (Log{"open 3c mid", "open 3s mid", "3c:d@4", "end 2c@4", "end 2s@4", "ended 2"}))
+        << (bareAck ? "bare acknowledgement" : "data");
+    EXPECT_EQ(f.table->tracked(), 2u);
+    EXPECT_EQ(f.stats.connectionsEvicted, 1u);
+  }
 }
 
 TEST(ConnectionTable, HeldBytesPastTheCeilingCutTheConnectionHoldingTheMost) {
