@@ -40,10 +40,8 @@ constexpr uint8_t kStepLogin = 3;    // the connection's login was read: who it 
 // Ceilings of one worker's records in flight: past them the worker waits for the merger. The
 // worker's output buffer is a window of kWindowBytes inside its channel. The message view's
 // records are about eight times its input, the request log's less than half: the message view's
-// channel is larger, so that a worker can run as far ahead of the others in the input. Two
-// message view workers waited for room 40 to 60 ms each of a one-second run with 4 MiB; 5 MiB
-// is as much as the adversarial `mixed` capture leaves room for with two workers under 61 MiB.
-constexpr size_t kMessageChannelBytes = size_t(5) << 20;
+// channel is larger, so that a worker can run as far ahead of the others in the input.
+constexpr size_t kMessageChannelBytes = size_t(4) << 20;
 constexpr size_t kRequestChannelBytes = size_t(2) << 20;
 constexpr size_t kWindowBytes = size_t(256) << 10;
 constexpr size_t kChannelMarks = size_t(1) << 13;
@@ -69,10 +67,9 @@ struct WorkerChannel {
   // dataBytes of record bytes, mapped twice in a row: any run of up to dataBytes from any
   // place in it is one piece of memory.
   char* data = nullptr;
-  size_t dataBytes = 0;  // whole pages
-  // Where a byte of the worker's stream lies in the ring (looked up per window and per piece
-  // merged, not per byte).
-  char* at(uint64_t position) const { return data + (position % dataBytes); }
+  size_t dataBytes = 0;  // a power of two
+  // Where a byte of the worker's stream lies in the ring.
+  char* at(uint64_t position) const { return data + (position & (dataBytes - 1)); }
 };
 
 // Which worker decodes a connection: slots by connection number, each holding the latest
