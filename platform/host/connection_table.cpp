@@ -180,6 +180,7 @@ void ConnectionTable::End(Connection* it, uint64_t frame) {
     m_view.ConnectionEnded(c.number);
   }
   m_buffered -= c.buffered;
+  if (m_last == it) m_last = nullptr;
   m_index.Erase(&c);
   Unlink(it);
   --m_count;
@@ -225,7 +226,7 @@ void ConnectionTable::Segment(const TcpSegment& s, uint64_t frame, const Connect
   const Key key = MakeKey(s, srcFirst);
   const bool syn = (s.flags & kTcpSyn) != 0;
   const bool hasPayload = s.wirePayloadLength > 0;
-  Connection* it = m_index.Find(key);
+  Connection* it = m_last && m_last->key == key ? m_last : m_index.Find(key);
   bool exists = it != nullptr;
   if (exists) {
     Connection& old = *it;
@@ -248,6 +249,7 @@ void ConnectionTable::Segment(const TcpSegment& s, uint64_t frame, const Connect
     Unlink(it);
     LinkNewest(it);
   }
+  m_last = it;
   Connection& c = *it;
   // A bare acknowledgement changes nothing but the order of use.
   if (!hasPayload && !(s.flags & (kTcpSyn | kTcpFin | kTcpRst))) return;

@@ -111,4 +111,6 @@ class ConnectionTable {
   Connection* m_oldest = nullptr;
   size_t m_count = 0;
   PointerIndex<Connection, Key, IndexTraits> m_index;
+  // The connection of the last segment: most segments follow one of their own connection.
+  Connection* m_last = nullptr;
 };
