@@ -84,9 +84,12 @@ class ChannelWriter : public MessageView::RecordHook {
   // while the marks are full.
   RecordMark& NextMark() {
     const uint64_t head = m_channel.markHead.load(std::memory_order_relaxed);
-    if (head - m_channel.markTail.load(std::memory_order_acquire) >= kChannelMarks) {
+    // The merger's markTail is read again only when the value last read says full.
+    if (head - m_markTail >= kChannelMarks &&
+        head - (m_markTail = m_channel.markTail.load(std::memory_order_acquire)) >= kChannelMarks) {
       // Full: wait until a quarter is free again, so as not to wake the merger per record.
-      while (head - m_channel.markTail.load(std::memory_order_acquire) > kChannelMarks * 3 / 4)
+      while (head - (m_markTail = m_channel.markTail.load(std::memory_order_acquire)) >
+             kChannelMarks * 3 / 4)
         WaitForRoom();
     }
     RecordMark& m = m_channel.marks[head % kChannelMarks];
@@ -144,7 +147,8 @@ class ChannelWriter : public MessageView::RecordHook {
   const WorkerView* m_view = nullptr;
   PublishHook* m_hook = nullptr;
   RecordMark* m_open = nullptr;
-  uint64_t m_written = 0;  // bytes written into the channel
+  uint64_t m_written = 0;   // bytes written into the channel
+  uint64_t m_markTail = 0;  // the merger's markTail, as last read
 };
 
 // What a worker needs to place a connection.
@@ -420,9 +424,15 @@ class MergeLoop {
   const std::string& error() const { return m_error; }
 
  protected:
+  // The worker's published counters are read again only when the values last read do not
+  // suffice: the worker writes them for every record, and each read takes their cache line
+  // from the worker's core.
   struct State {
     uint64_t tail = 0;      // bytes taken (written or queued)
     uint64_t markTail = 0;  // marks taken
+    uint64_t marks = 0;     // markHead, as last read
+    uint64_t data = 0;      // dataHead, as last read
+    uint64_t progress = 0;  // progress, as last read
     bool numbered = false;  // the number of the head record is out
     bool gone = false;      // the worker ended without saying it was done
   };
@@ -451,6 +461,12 @@ class MergeLoop {
           (bytesFree >= c.dataBytes / 4 || marksFree >= kChannelMarks / 4))
         WakeWord(c.freed);
     }
+  }
+  // Worker w's dataHead: as last read when that reaches `want`, else read again.
+  uint64_t DataHead(unsigned w, uint64_t want) {
+    State& s = m_state[w];
+    if (s.data < want) s.data = m_run.channel(w)->dataHead.load(std::memory_order_acquire);
+    return s.data;
   }
   // Nothing more is taken: the run ends here.
   void Stop() {
@@ -481,11 +497,30 @@ class MergeLoop {
     }
     return true;
   }
-  // The head mark of worker w, or null.
+  // The head mark of worker w, or null (then the worker's markHead has just been read).
   RecordMark* Head(unsigned w) {
     WorkerChannel& c = *m_run.channel(w);
-    if (m_state[w].markTail >= c.markHead.load(std::memory_order_acquire)) return nullptr;
-    return &c.marks[m_state[w].markTail % kChannelMarks];
+    State& s = m_state[w];
+    if (s.markTail >= s.marks) {
+      s.marks = c.markHead.load(std::memory_order_acquire);
+      if (s.markTail >= s.marks) return nullptr;
+    }
+    return &c.marks[s.markTail % kChannelMarks];
+  }
+  // Whether worker w may still make a record of an event before `event`.
+  bool MayPrecede(unsigned w, uint64_t event) {
+    if (RecordMark* m = Head(w)) return m->event < event;
+    // No mark: its progress says. A null head read markHead after any progress read before,
+    // so every record up to that progress has been taken.
+    State& s = m_state[w];
+    if (s.progress >= event) return false;
+    // Read in this order: done, progress, then the marks, so that a mark published before
+    // either is seen. (Two workers' events only meet when a stop cut their reading at
+    // different frames: the lower worker's record goes first.)
+    const bool done = Done(w);
+    s.progress = m_run.channel(w)->progress.load(std::memory_order_acquire);
+    if (RecordMark* m = Head(w)) return m->event < event;
+    return !done && s.progress < event;
   }
 
   // Takes what can be taken of the next record in order; false when nothing could be.
@@ -501,21 +536,9 @@ class MergeLoop {
       }
     }
     if (!mark) return false;
-    // No other worker may still make a record of an earlier event. Its progress is read
-    // before its marks: a mark published before that progress is then seen.
-    for (unsigned w = 0; w < m_run.workers; ++w) {
-      if (w == best) continue;
-      const bool done = Done(w);
-      const uint64_t progress = m_run.channel(w)->progress.load(std::memory_order_acquire);
-      if (RecordMark* m = Head(w)) {
-        // Two workers' events only meet when a stop cut their reading at different frames;
-        // the lower worker's record goes first.
-        if (m->event >= mark->event) continue;
-        return false;
-      }
-      if (done || progress >= mark->event) continue;
-      return false;
-    }
+    // No other worker may still make a record of an earlier event.
+    for (unsigned w = 0; w < m_run.workers; ++w)
+      if (w != best && MayPrecede(w, mark->event)) return false;
     return Take(best, *mark);
   }
 
@@ -568,7 +591,7 @@ class Merger : public MergeLoop {
     WorkerChannel& c = *m_run.channel(w);
     State& s = m_state[w];
     const uint64_t end = mark.end.load(std::memory_order_acquire);
-    const uint64_t head = c.dataHead.load(std::memory_order_acquire);
+    const uint64_t head = DataHead(w, end);
     if (s.tail < mark.start) s.tail = mark.start;  // nothing goes between records; never skips
     bool took = false;
     if (!s.numbered) {
@@ -812,7 +835,7 @@ class RequestMerger : public MergeLoop {
       return Diverge();
     Node* n = local.front();
     const uint64_t end = mark.end.load(std::memory_order_acquire);
-    const uint64_t head = c.dataHead.load(std::memory_order_acquire);
+    const uint64_t head = DataHead(w, end);
     if (s.tail < mark.start) s.tail = mark.start;
     const bool complete = end != kOpenEnd && head >= end;
     if (complete && !s.numbered && m_queue.front() == n) {
