@@ -126,7 +126,7 @@ class ChannelWriter : public MessageView::RecordHook {
   void Notify(bool urgent) {
     m_run.published.fetch_add(1, std::memory_order_seq_cst);
     if (!m_run.mergerWaiting.load(std::memory_order_seq_cst)) return;
-    bool wake = urgent || m_written - m_channel.dataTail.load() >= m_channel.dataBytes / 8;
+    bool wake = urgent || m_written - m_channel.dataTaken.load() >= m_channel.dataBytes / 8;
     for (unsigned w = 0; w < m_run.workers && !wake; ++w)
       wake = m_run.channel(w)->waiting.load(std::memory_order_seq_cst) != 0;
     if (wake) WakeWord(m_run.published);
@@ -441,21 +441,26 @@ class MergeLoop {
   virtual bool Take(unsigned w, RecordMark& mark) = 0;
   // Writes what was taken; then GiveRoom().
   virtual void Flush() = 0;
+  // Where worker w's bytes still needed begin: what was taken and is not held in place.
+  virtual uint64_t RoomTail(unsigned w) const { return m_state[w].tail; }
 
   // Gives the bytes and marks taken back to the workers.
   void GiveRoom() {
     for (unsigned w = 0; w < m_run.workers; ++w) {
       WorkerChannel& c = *m_run.channel(w);
       const State& s = m_state[w];
-      if (c.dataTail.load(std::memory_order_relaxed) == s.tail &&
+      const uint64_t tail = RoomTail(w);
+      if (c.dataTail.load(std::memory_order_relaxed) == tail &&
+          c.dataTaken.load(std::memory_order_relaxed) == s.tail &&
           c.markTail.load(std::memory_order_relaxed) == s.markTail)
         continue;
-      c.dataTail.store(s.tail, std::memory_order_release);
+      c.dataTail.store(tail, std::memory_order_release);
+      c.dataTaken.store(s.tail, std::memory_order_release);
       c.markTail.store(s.markTail, std::memory_order_release);
       c.freed.fetch_add(1, std::memory_order_seq_cst);
       // A waiting worker is woken once a quarter of its channel is free, not for every record:
       // each wake costs both sides a switch (it wakes by itself after kWaitMs anyway).
-      const uint64_t bytesFree = c.dataBytes - (c.dataHead.load() - s.tail);
+      const uint64_t bytesFree = c.dataBytes - (c.dataHead.load() - tail);
       const uint64_t marksFree = kChannelMarks - (c.markHead.load() - s.markTail);
       if (c.waiting.load(std::memory_order_seq_cst) &&
           (bytesFree >= c.dataBytes / 4 || marksFree >= kChannelMarks / 4))
@@ -747,7 +752,8 @@ class RequestMerger : public MergeLoop {
         m_jsonLog(outputs.jsonLog()),
         m_textLog(outputs.textLog()),
         m_out(out),
-        m_local(run.workers) {
+        m_local(run.workers),
+        m_inPlace(run.workers) {
     m_fake.kind = RequestKind::kDynamic;
     m_fake.connection = std::move(identity);
   }
@@ -772,11 +778,17 @@ class RequestMerger : public MergeLoop {
   uint64_t shown() const { return m_shown; }
 
  private:
-  // A record kept until the requests before it are written.
+  // A record kept until the requests before it are written: copied into `bytes`, or, when it
+  // came whole, left in its worker's channel (`inPlace`: [start, start + end) of the worker's
+  // stream) until it is written or the worker needs the room.
   struct Kept {
     size_t cut = 0;
     size_t split = 0;
     std::string bytes;
+    uint64_t start = 0;
+    size_t end = 0;
+    unsigned worker = 0;
+    bool inPlace = false;
   };
   // A request in the order sent. Most wait with nothing kept (a request not yet answered), and
   // a queue can hold kMaxRequestsWaiting of them: the record is a separate allocation.
@@ -848,6 +860,21 @@ class RequestMerger : public MergeLoop {
       local.pop_front();
       m_queue.pop_front();
       Recycle(n);
+    } else if (complete && !s.numbered) {
+      // Whole in the channel: it stays there until the requests before it are written.
+      n->kept = NewKept();
+      Kept& k = *n->kept;
+      k.inPlace = true;
+      k.worker = w;
+      k.start = mark.start;
+      k.cut = mark.cut == kOpenEnd ? kNoCut : static_cast<size_t>(mark.cut - mark.start);
+      k.split = static_cast<size_t>(mark.split - mark.start);
+      k.end = static_cast<size_t>(end - mark.start);
+      n->ready = true;
+      s.tail = end;
+      local.pop_front();
+      m_readyByConn.Add(n->conn);
+      m_inPlace[w].push_back(n);
     } else {
       // Kept until the requests before it are written (`numbered`: some of it is kept).
       const uint64_t until = end < head ? end : head;
@@ -974,9 +1001,38 @@ class RequestMerger : public MergeLoop {
     queue.insert(at, n);
   }
 
-  // A kept record, as Emit() takes it.
-  bool Emit(const Node& n) {
-    return Emit(n.kept->bytes.data(), n.kept->cut, n.kept->split, n.kept->bytes.size(), n.conn);
+  // A ready record, as Emit() takes it. A record in place leaves the worker's held records: its
+  // room is given back after the pieces are written.
+  bool Emit(Node& n) {
+    Kept& k = *n.kept;
+    if (k.inPlace) {
+      std::deque<Node*>& held = m_inPlace[k.worker];
+      const auto at = std::find(held.begin(), held.end(), &n);  // the first, in stream order
+      if (at != held.end()) held.erase(at);
+      k.inPlace = false;
+      return Emit(m_run.channel(k.worker)->at(k.start), k.cut, k.split, k.end, n.conn);
+    }
+    return Emit(k.bytes.data(), k.cut, k.split, k.bytes.size(), n.conn);
+  }
+
+  // Records held in place are copied out, the earliest first, while they hold more than half of
+  // a worker's channel, or any of it when the worker waits for room.
+  void CopyOut() {
+    for (unsigned w = 0; w < m_run.workers; ++w) {
+      WorkerChannel& c = *m_run.channel(w);
+      std::deque<Node*>& held = m_inPlace[w];
+      const bool waiting = c.waiting.load(std::memory_order_relaxed) != 0;
+      while (!held.empty() &&
+             (waiting || m_state[w].tail - held.front()->kept->start > c.dataBytes / 2)) {
+        Kept& k = *held.front()->kept;
+        held.pop_front();
+        k.bytes.assign(c.at(k.start), k.end);
+        k.inPlace = false;
+      }
+    }
+  }
+  uint64_t RoomTail(unsigned w) const override {
+    return m_inPlace[w].empty() ? m_state[w].tail : m_inPlace[w].front()->kept->start;
   }
 
   Node* NewNode() {
@@ -991,6 +1047,7 @@ class RequestMerger : public MergeLoop {
     std::unique_ptr<Kept> k = std::move(m_spareKept.back());
     m_spareKept.pop_back();
     k->bytes.clear();
+    k->inPlace = false;
     return k;
   }
   void Recycle(Node* n) {
@@ -1011,6 +1068,7 @@ class RequestMerger : public MergeLoop {
 
   void Flush() override {
     WritePieces();
+    CopyOut();
     GiveRoom();
   }
 
@@ -1024,6 +1082,7 @@ class RequestMerger : public MergeLoop {
   // The whole log's queue and each worker's, in the order sent; the nodes belong to the first.
   std::deque<Node*> m_queue;
   std::vector<std::deque<Node*>> m_local;
+  std::vector<std::deque<Node*>> m_inPlace;  // each worker's records held in place, in order
   std::vector<std::unique_ptr<Node>> m_spare;
   std::vector<std::unique_ptr<Kept>> m_spareKept;
   // Connections with ready records in the queue, and how many.

@@ -55,7 +55,8 @@ struct WorkerChannel {
   std::atomic<uint32_t> done{0};     // the worker finished: nothing more comes
   std::atomic<uint32_t> waiting{0};  // the worker waits for room
   // Written by the merger.
-  alignas(64) std::atomic<uint64_t> dataTail{0};
+  alignas(64) std::atomic<uint64_t> dataTail{0};  // room given back
+  std::atomic<uint64_t> dataTaken{0};             // bytes taken (some may still be held)
   std::atomic<uint64_t> markTail{0};
   std::atomic<uint32_t> freed{0};  // bumped whenever room is made (the worker's futex word)
   // The worker's results, valid once done is set.
