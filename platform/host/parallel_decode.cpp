@@ -634,10 +634,17 @@ class Merger : public MergeLoop {
       if ((mark.flags & kMarkLastPart) && it != m_inParts.end()) m_inParts.erase(it);
     }
     if (m_count == kMaxPieces) Flush();
-    char* text = m_numbers[m_count];
-    const int n = std::snprintf(text, kNumberRoom, m_json ? "{\"message\": %llu" : "Message %llu",
-                                static_cast<unsigned long long>(number));
-    Queue(text, static_cast<size_t>(n));
+    // The lead and the number, written backwards from the end of the piece's room.
+    char* const end = m_numbers[m_count] + kNumberRoom;
+    char* at = end;
+    do {
+      *--at = static_cast<char>('0' + number % 10);
+      number /= 10;
+    } while (number != 0);
+    const std::string_view lead = m_json ? std::string_view("{\"message\": ") : "Message ";
+    at -= lead.size();
+    std::memcpy(at, lead.data(), lead.size());
+    Queue(at, static_cast<size_t>(end - at));
   }
 
   void Queue(const char* data, size_t size) {
