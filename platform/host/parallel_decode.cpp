@@ -51,13 +51,18 @@ class ChannelWriter : public MessageView::RecordHook {
     m_out = out;
     m_view = view;
   }
+  // The table whose size decides when the channel is halved (null: no longer).
+  void Watch(const ConnectionTable* table) { m_table = table; }
 
   // The output buffer's next window, after `written` bytes of the last.
   static char* NextWindow(void* self, size_t written, size_t* capacity) {
     ChannelWriter& w = *static_cast<ChannelWriter*>(self);
     w.m_written += written;
+    if (w.m_table && !w.m_shrunk && w.m_table->tracked() > kManyConnections)
+      w.m_shrunk =
+          w.m_channel.Shrink(w.m_channel.dataTail.load(std::memory_order_acquire), w.m_written);
     w.m_channel.dataHead.store(w.m_written, std::memory_order_release);
-    while (w.m_channel.dataBytes -
+    while (w.m_channel.dataBytes.load(std::memory_order_relaxed) -
                (w.m_written - w.m_channel.dataTail.load(std::memory_order_acquire)) <
            kWindowBytes)
       w.WaitForRoom();
@@ -126,7 +131,7 @@ class ChannelWriter : public MessageView::RecordHook {
   void Notify(bool urgent) {
     m_run.published.fetch_add(1, std::memory_order_seq_cst);
     if (!m_run.mergerWaiting.load(std::memory_order_seq_cst)) return;
-    bool wake = urgent || m_written - m_channel.dataTaken.load() >= m_channel.dataBytes / 8;
+    bool wake = urgent || m_written - m_channel.dataTaken.load() >= m_channel.dataBytes.load() / 8;
     for (unsigned w = 0; w < m_run.workers && !wake; ++w)
       wake = m_run.channel(w)->waiting.load(std::memory_order_seq_cst) != 0;
     if (wake) WakeWord(m_run.published);
@@ -146,6 +151,8 @@ class ChannelWriter : public MessageView::RecordHook {
   const OutBuffer* m_out = nullptr;
   const WorkerView* m_view = nullptr;
   PublishHook* m_hook = nullptr;
+  const ConnectionTable* m_table = nullptr;
+  bool m_shrunk = false;
   RecordMark* m_open = nullptr;
   uint64_t m_written = 0;   // bytes written into the channel
   uint64_t m_markTail = 0;  // the merger's markTail, as last read
@@ -197,6 +204,7 @@ void ReadInput(SharedRun& run, const WorkerTask& task, ChannelWriter& writer, Ou
     std::snprintf(channel.error, sizeof(channel.error), "%s", error.c_str());
   } else {
     ConnectionTable table(options, workers, stats);
+    writer.Watch(&table);
     std::unique_ptr<Progress> progress;
     if (task.index == 0) progress.reset(new Progress(*source));
     InputFrame input;
@@ -213,6 +221,7 @@ void ReadInput(SharedRun& run, const WorkerTask& task, ChannelWriter& writer, Ou
     }
     if (progress) progress->Done();
     table.EndAll(frame);
+    writer.Watch(nullptr);
     view.EndAll();
     if (!source->error().empty())
       std::snprintf(channel.error, sizeof(channel.error), "%s", source->error().c_str());
@@ -460,10 +469,11 @@ class MergeLoop {
       c.freed.fetch_add(1, std::memory_order_seq_cst);
       // A waiting worker is woken once a quarter of its channel is free, not for every record:
       // each wake costs both sides a switch (it wakes by itself after kWaitMs anyway).
-      const uint64_t bytesFree = c.dataBytes - (c.dataHead.load() - tail);
+      const uint64_t ring = c.dataBytes.load();
+      const uint64_t bytesFree = ring - (c.dataHead.load() - tail);
       const uint64_t marksFree = kChannelMarks - (c.markHead.load() - s.markTail);
       if (c.waiting.load(std::memory_order_seq_cst) &&
-          (bytesFree >= c.dataBytes / 4 || marksFree >= kChannelMarks / 4))
+          (bytesFree >= ring / 4 || marksFree >= kChannelMarks / 4))
         WakeWord(c.freed);
     }
   }
@@ -1030,7 +1040,7 @@ class RequestMerger : public MergeLoop {
       std::deque<Node*>& held = m_inPlace[w];
       const bool waiting = c.waiting.load(std::memory_order_relaxed) != 0;
       while (!held.empty() &&
-             (waiting || m_state[w].tail - held.front()->kept->start > c.dataBytes / 2)) {
+             (waiting || m_state[w].tail - held.front()->kept->start > c.dataBytes.load() / 2)) {
         Kept& k = *held.front()->kept;
         held.pop_front();
         k.bytes.assign(c.at(k.start), k.end);

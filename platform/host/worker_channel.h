@@ -40,9 +40,12 @@ constexpr uint8_t kStepLogin = 3;    // the connection's login was read: who it 
 // Ceilings of one worker's records in flight: past them the worker waits for the merger. The
 // worker's output buffer is a window of kWindowBytes inside its channel. The message view's
 // records are about eight times its input, the request log's less than half: the message view's
-// channel is larger, so that a worker can run as far ahead of the others in the input.
-constexpr size_t kMessageChannelBytes = size_t(4) << 20;
-constexpr size_t kRequestChannelBytes = size_t(2) << 20;
+// channel is larger, so that a worker can run as far ahead of the others in the input. A channel
+// is halved for good once its worker tracks more than kManyConnections (WorkerChannel::Shrink):
+// what a worker keeps for many connections and its channel then stay within the run's budget.
+constexpr size_t kMessageChannelBytes = size_t(8) << 20;
+constexpr size_t kRequestChannelBytes = size_t(4) << 20;
+constexpr size_t kManyConnections = 4096;
 constexpr size_t kWindowBytes = size_t(256) << 10;
 constexpr size_t kChannelMarks = size_t(1) << 13;
 
@@ -65,12 +68,24 @@ struct WorkerChannel {
   uint64_t cutBytes = 0;
   char error[512] = {};
   RecordMark marks[kChannelMarks];
-  // dataBytes of record bytes, mapped twice in a row: any run of up to dataBytes from any
-  // place in it is one piece of memory.
+  // fullBytes of record bytes, mapped twice in a row: any run of up to fullBytes from any place
+  // in it is one piece of memory. `half` maps the first half of the same memory twice in a row:
+  // the ring once the worker has shrunk it, for the stream from halfFrom on.
   char* data = nullptr;
-  size_t dataBytes = 0;  // a power of two
+  char* half = nullptr;
+  size_t fullBytes = 0;                // a power of two
+  std::atomic<uint64_t> dataBytes{0};  // the ring's size now: fullBytes, or half that
+  std::atomic<uint64_t> halfFrom{UINT64_MAX};
   // Where a byte of the worker's stream lies in the ring.
-  char* at(uint64_t position) const { return data + (position & (dataBytes - 1)); }
+  char* at(uint64_t position) const {
+    if (position >= halfFrom.load(std::memory_order_relaxed))
+      return half + (position & (fullBytes / 2 - 1));
+    return data + (position & (fullBytes - 1));
+  }
+  // Halves the ring for the stream from `tail` on, the merger's dataTail: possible while the
+  // bytes from there to `head` lie in the first half, unwrapped. The second half's memory is
+  // given back. False when the bytes do not lie so.
+  bool Shrink(uint64_t tail, uint64_t head);
 };
 
 // Which worker decodes a connection: slots by connection number, each holding the latest

@@ -3,8 +3,8 @@
 writes, byte for byte.
 
 For every capture of tests/data/captures, and for captures made here that stress the merge
-(messages shown in parts, larger than a worker's output window; many connections with parts
-interleaved), runs "tdsdecode --view message --stats" and "tdsdecode --requests --stats" in JSON
+(messages shown in parts, larger than a worker's output window; many connections, more than
+a worker tracks before it halves its channel, with parts interleaved), runs "tdsdecode --view message --stats" and "tdsdecode --requests --stats" in JSON
 and text with --threads 1, 2 and 3 (three workers on two cores place connections differently
 from two) and compares the outputs. Also: several inputs in one run (records name their file,
 numbers restart; the request log's numbers, date lines and summary go on), -c N, a capture
@@ -95,7 +95,7 @@ def main():
     with tempfile.TemporaryDirectory() as tmp:
         made = []
         for name, extra in (("parts", ["unfinished", "--size", "3M"]),
-                            ("interleaved", ["mixed", "--idle", "300", "--big", "5",
+                            ("interleaved", ["mixed", "--idle", "5000", "--big", "5",
                                              "--big-size", "600K"])):
             path = Path(tmp) / (name + ".pcap")
             subprocess.run([sys.executable, str(ROOT / "bench" / "adversarial.py")] + extra +
