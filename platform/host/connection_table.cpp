@@ -66,13 +66,19 @@ inline ConnectionTable::Key ConnectionTable::MakeKey(const TcpSegment& s, bool& 
   srcFirst = src[0] != dst[0]   ? src[0] < dst[0]
              : src[1] != dst[1] ? src[1] < dst[1]
                                 : s.srcPort <= s.dstPort;
+  // Made of the words already read, in the layout of Key (two addresses, then the two ports and
+  // the version), in registers: a word read over the smaller stores just made would wait.
+  const uint64_t portA = srcFirst ? s.srcPort : s.dstPort;
+  const uint64_t portB = srcFirst ? s.dstPort : s.srcPort;
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  const uint64_t ends = portA | portB << 16 | uint64_t(s.ipVersion) << 32;
+#else
+  const uint64_t ends = portA << 48 | portB << 32 | uint64_t(s.ipVersion) << 24;
+#endif
+  const uint64_t words[5] = {srcFirst ? src[0] : dst[0], srcFirst ? src[1] : dst[1],
+                             srcFirst ? dst[0] : src[0], srcFirst ? dst[1] : src[1], ends};
   Key k;
-  std::memcpy(k.addr[0], srcFirst ? s.src : s.dst, 16);
-  std::memcpy(k.addr[1], srcFirst ? s.dst : s.src, 16);
-  k.port[0] = srcFirst ? s.srcPort : s.dstPort;
-  k.port[1] = srcFirst ? s.dstPort : s.srcPort;
-  k.version = s.ipVersion;
-  k.unused[0] = k.unused[1] = k.unused[2] = 0;
+  std::memcpy(&k, words, sizeof(k));
   return k;
 }
 

@@ -49,11 +49,18 @@ class ConnectionTable {
     uint16_t port[2];
     uint8_t version;
     uint8_t unused[3];
+    // Word by word straight from both keys (copies of them would be read over their stores).
     bool operator==(const Key& o) const {
-      uint64_t x[5], y[5];
-      std::memcpy(x, this, sizeof(x));
-      std::memcpy(y, &o, sizeof(y));
-      return ((x[0] ^ y[0]) | (x[1] ^ y[1]) | (x[2] ^ y[2]) | (x[3] ^ y[3]) | (x[4] ^ y[4])) == 0;
+      const auto* a = reinterpret_cast<const uint8_t*>(this);
+      const auto* b = reinterpret_cast<const uint8_t*>(&o);
+      uint64_t differ = 0;
+      for (size_t i = 0; i < sizeof(Key); i += 8) {
+        uint64_t x, y;
+        std::memcpy(&x, a + i, 8);
+        std::memcpy(&y, b + i, 8);
+        differ |= x ^ y;
+      }
+      return differ == 0;
     }
   };
   static_assert(sizeof(Key) == 40, "a key is five words");

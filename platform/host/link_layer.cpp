@@ -4,6 +4,14 @@
 
 namespace {
 
+// An IPv4 address in the first four bytes of a 16-byte field, the rest zero.
+inline void PutIpv4Address(uint8_t* field, const uint8_t* address) {
+  uint32_t a;
+  std::memcpy(&a, address, 4);
+  const uint64_t words[2] = {a, 0};
+  std::memcpy(field, words, 16);
+}
+
 constexpr uint16_t kEtherIpv4 = 0x0800;
 constexpr uint16_t kEtherIpv6 = 0x86DD;
 constexpr uint16_t kEtherVlan = 0x8100;
@@ -57,10 +65,10 @@ inline uint32_t Be32(const uint8_t* p) {
     if ((fragment & 0x3FFF) != 0) return LinkResult::kNotTcp;  // a fragment: not reassembled
     if (p[9] != kProtoTcp) return LinkResult::kNotTcp;
     out.ipVersion = 4;
-    std::memcpy(out.src, p + 12, 4);
-    std::memcpy(out.dst, p + 16, 4);
-    std::memset(out.src + 4, 0, 12);
-    std::memset(out.dst + 4, 0, 12);
+    // Written as whole words, as the connection table reads them (a word read over a smaller
+    // store just made waits for that store to retire).
+    PutIpv4Address(out.src, p + 12);
+    PutIpv4Address(out.dst, p + 16);
     // The IP length bounds the segment (Ethernet pads short frames); some capture stacks write
     // 0 for offloaded segments, in which case the frame's own length is used.
     size_t wireLeft =
