@@ -195,8 +195,9 @@ void ConnectionTable::End(Connection* it, uint64_t frame) {
 
 inline void ConnectionTable::Account(Connection& c) {
   size_t now = c.seq[0].bufferedBytes() + c.seq[1].bufferedBytes();
-  for (DirectionSink* sink : c.sink)
-    if (sink) now += sink->HeldBytes();
+  if (m_limits.countSinkBytes)
+    for (DirectionSink* sink : c.sink)
+      if (sink) now += sink->HeldBytes();
   // A direction holds at most its ceilings (a few MiB): the count fits 32 bits; held to it
   // all the same, so that the table's sum stays exact.
   now = std::min<size_t>(now, UINT32_MAX);

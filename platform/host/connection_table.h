@@ -18,6 +18,9 @@ struct TableLimits {
   size_t maxConnections = 32768;               // tracked at once; the least recently used goes
   size_t maxBufferedBytes = 64 * 1024 * 1024;  // held and waiting bytes: the largest holder is cut
   SeqLimits seq;
+  // The bytes the view's sinks hold count towards maxBufferedBytes. A parallel run's workers
+  // count none (their sinks say 0, so that every worker's table decides alike): not asked.
+  bool countSinkBytes = true;
 };
 
 // What a source that knows its connections says about a frame (the hex input).

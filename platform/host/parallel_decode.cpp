@@ -203,7 +203,9 @@ void ReadInput(SharedRun& run, const WorkerTask& task, ChannelWriter& writer, Ou
   if (!source) {
     std::snprintf(channel.error, sizeof(channel.error), "%s", error.c_str());
   } else {
-    ConnectionTable table(options, workers, stats);
+    TableLimits limits;
+    limits.countSinkBytes = false;  // WorkerView's sinks hold nothing the table counts
+    ConnectionTable table(options, workers, stats, limits);
     writer.Watch(&table);
     std::unique_ptr<Progress> progress;
     if (task.index == 0) progress.reset(new Progress(*source));
