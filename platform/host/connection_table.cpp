@@ -35,12 +35,11 @@ uint64_t KeyWord(const uint8_t* p) {
 
 }  // namespace
 
-inline size_t ConnectionTable::IndexTraits::Hash(const Key& k) {
+inline size_t ConnectionTable::IndexTraits::Hash(const KeyWords& k) {
   // Each word by its own odd constant (the products computed side by side), then mixed.
-  const auto* p = reinterpret_cast<const uint8_t*>(&k);
-  uint64_t h = KeyWord(p) * 0x9E3779B97F4A7C15ull ^ KeyWord(p + 8) * 0xC2B2AE3D27D4EB4Full ^
-               KeyWord(p + 16) * 0x165667B19E3779F9ull ^ KeyWord(p + 24) * 0xFF51AFD7ED558CCDull ^
-               KeyWord(p + 32) * 0xC4CEB9FE1A85EC53ull;
+  uint64_t h = k.w0 * 0x9E3779B97F4A7C15ull ^ k.w1 * 0xC2B2AE3D27D4EB4Full ^
+               k.w2 * 0x165667B19E3779F9ull ^ k.w3 * 0xFF51AFD7ED558CCDull ^
+               k.w4 * 0xC4CEB9FE1A85EC53ull;
   h ^= h >> 32;
   h *= 0x9E3779B97F4A7C15ull;
   h ^= h >> 29;
@@ -59,7 +58,7 @@ ConnectionTable::~ConnectionTable() {
   EndAll(0);
 }
 
-inline ConnectionTable::Key ConnectionTable::MakeKey(const TcpSegment& s, bool& srcFirst) {
+inline ConnectionTable::KeyWords ConnectionTable::MakeKey(const TcpSegment& s, bool& srcFirst) {
   // Any fixed order of the two ends will do: the addresses as two words each, then the ports.
   const uint64_t src[2] = {KeyWord(s.src), KeyWord(s.src + 8)};
   const uint64_t dst[2] = {KeyWord(s.dst), KeyWord(s.dst + 8)};
@@ -75,11 +74,8 @@ inline ConnectionTable::Key ConnectionTable::MakeKey(const TcpSegment& s, bool& 
 #else
   const uint64_t ends = portA << 48 | portB << 32 | uint64_t(s.ipVersion) << 24;
 #endif
-  const uint64_t words[5] = {srcFirst ? src[0] : dst[0], srcFirst ? src[1] : dst[1],
-                             srcFirst ? dst[0] : src[0], srcFirst ? dst[1] : src[1], ends};
-  Key k;
-  std::memcpy(&k, words, sizeof(k));
-  return k;
+  return KeyWords{srcFirst ? src[0] : dst[0], srcFirst ? src[1] : dst[1],
+                  srcFirst ? dst[0] : src[0], srcFirst ? dst[1] : src[1], ends};
 }
 
 ConnectionEnds ConnectionTable::EndsOf(const Connection& c) {
@@ -106,7 +102,7 @@ void ConnectionTable::LinkNewest(Connection* c) {
   m_newest = c;
 }
 
-ConnectionTable::Connection* ConnectionTable::Create(const Key& key, bool srcFirst,
+ConnectionTable::Connection* ConnectionTable::Create(const KeyWords& words, bool srcFirst,
                                                      const TcpSegment& s,
                                                      const ConnectionHint* hint) {
   const bool syn = (s.flags & kTcpSyn) != 0;
@@ -124,7 +120,9 @@ ConnectionTable::Connection* ConnectionTable::Create(const Key& key, bool srcFir
   Connection& c = *new Connection();
   LinkNewest(&c);
   ++m_count;
-  c.key = key;
+  const uint64_t w[5] = {words.w0, words.w1, words.w2, words.w3, words.w4};
+  std::memcpy(&c.key, w, sizeof(c.key));
+  const Key& key = c.key;
   c.number = hint ? hint->number : m_nextNumber++;
   // A connection whose two ends are one and the same has its client first.
   const bool oneEnd = key.port[0] == key.port[1] && std::memcmp(key.addr[0], key.addr[1], 16) == 0;
@@ -230,10 +228,11 @@ void ConnectionTable::Evict(Connection* keep, uint64_t frame) {
 
 void ConnectionTable::Segment(const TcpSegment& s, uint64_t frame, const ConnectionHint* hint) {
   bool srcFirst = true;
-  const Key key = MakeKey(s, srcFirst);
+  const KeyWords key = MakeKey(s, srcFirst);
   const bool syn = (s.flags & kTcpSyn) != 0;
   const bool hasPayload = s.wirePayloadLength > 0;
-  Connection* it = m_last && m_last->key == key ? m_last : m_index.Find(key);
+  Connection* it =
+      m_last && IndexTraits::Same(WordsOf(m_last->key), key) ? m_last : m_index.Find(key);
   bool exists = it != nullptr;
   if (exists) {
     Connection& old = *it;

@@ -45,28 +45,29 @@ class ConnectionTable {
   size_t bufferedBytes() const { return m_buffered; }
 
  private:
-  // The two ends of a connection, in a fixed order so that both directions give one key;
-  // compared and hashed as five words (`unused` is always zero).
+  // The two ends of a connection, in a fixed order so that both directions give one key
+  // (`unused` is always zero).
   struct Key {
     uint8_t addr[2][16];  // IPv4 addresses use the first four bytes
     uint16_t port[2];
     uint8_t version;
     uint8_t unused[3];
-    // Word by word straight from both keys (copies of them would be read over their stores).
-    bool operator==(const Key& o) const {
-      const auto* a = reinterpret_cast<const uint8_t*>(this);
-      const auto* b = reinterpret_cast<const uint8_t*>(&o);
-      uint64_t differ = 0;
-      for (size_t i = 0; i < sizeof(Key); i += 8) {
-        uint64_t x, y;
-        std::memcpy(&x, a + i, 8);
-        std::memcpy(&y, b + i, 8);
-        differ |= x ^ y;
-      }
-      return differ == 0;
-    }
   };
   static_assert(sizeof(Key) == 40, "a key is five words");
+  // A key as the table hashes and compares it: five words, made in registers from a segment's
+  // addresses (a key made in memory and read back at once waits for its stores), read from a
+  // connection's Key.
+  struct KeyWords {
+    uint64_t w0, w1, w2, w3, w4;
+  };
+  static uint64_t WordAt(const Key& k, size_t offset) {
+    uint64_t w;
+    std::memcpy(&w, reinterpret_cast<const uint8_t*>(&k) + offset, sizeof(w));
+    return w;
+  }
+  static KeyWords WordsOf(const Key& k) {
+    return KeyWords{WordAt(k, 0), WordAt(k, 8), WordAt(k, 16), WordAt(k, 24), WordAt(k, 32)};
+  }
   enum class Kind : uint8_t { kUndecided, kTds, kIgnored };
   // Laid out without holes: every worker of a parallel run keeps one for every connection.
   struct Connection {
@@ -87,14 +88,16 @@ class ConnectionTable {
     Connection* older = nullptr;
   };
   struct IndexTraits {
-    [[gnu::always_inline]] static inline size_t Hash(const Key& k);
-    static const Key& KeyOf(const Connection& c) { return c.key; }
-    static bool Same(const Key& x, const Key& y) { return x == y; }
+    [[gnu::always_inline]] static inline size_t Hash(const KeyWords& k);
+    static KeyWords KeyOf(const Connection& c) { return WordsOf(c.key); }
+    static bool Same(const KeyWords& x, const KeyWords& y) {
+      return ((x.w0 ^ y.w0) | (x.w1 ^ y.w1) | (x.w2 ^ y.w2) | (x.w3 ^ y.w3) | (x.w4 ^ y.w4)) == 0;
+    }
   };
   // The key of a segment's connection; srcFirst: the sender is the key's first end.
-  [[gnu::always_inline]] static inline Key MakeKey(const TcpSegment& s, bool& srcFirst);
+  [[gnu::always_inline]] static inline KeyWords MakeKey(const TcpSegment& s, bool& srcFirst);
   static ConnectionEnds EndsOf(const Connection& c);
-  Connection* Create(const Key& key, bool srcFirst, const TcpSegment& s,
+  Connection* Create(const KeyWords& key, bool srcFirst, const TcpSegment& s,
                      const ConnectionHint* hint);
   void Unlink(Connection* c);
   void LinkNewest(Connection* c);
@@ -120,7 +123,7 @@ class ConnectionTable {
   Connection* m_newest = nullptr;
   Connection* m_oldest = nullptr;
   size_t m_count = 0;
-  PointerIndex<Connection, Key, IndexTraits> m_index;
+  PointerIndex<Connection, KeyWords, IndexTraits> m_index;
   // The connection of the last segment: most segments follow one of their own connection.
   Connection* m_last = nullptr;
 };
