@@ -116,6 +116,8 @@ class ChannelWriter : public MessageView::RecordHook {
     virtual void BeforePublish() = 0;
   };
   void SetPublishHook(PublishHook* hook) { m_hook = hook; }
+  // The merger is woken once 1/share of the channel waits to be taken (see Notify).
+  void SetWakeShare(uint64_t share) { m_wakeShare = share; }
 
   // Everything made so far is in the channel, and every event up to `event` is done.
   void Publish(OutBuffer& out, uint64_t event) {
@@ -131,7 +133,8 @@ class ChannelWriter : public MessageView::RecordHook {
   void Notify(bool urgent) {
     m_run.published.fetch_add(1, std::memory_order_seq_cst);
     if (!m_run.mergerWaiting.load(std::memory_order_seq_cst)) return;
-    bool wake = urgent || m_written - m_channel.dataTaken.load() >= m_channel.dataBytes.load() / 8;
+    bool wake = urgent ||
+                m_written - m_channel.dataTaken.load() >= m_channel.dataBytes.load() / m_wakeShare;
     for (unsigned w = 0; w < m_run.workers && !wake; ++w)
       wake = m_run.channel(w)->waiting.load(std::memory_order_seq_cst) != 0;
     if (wake) WakeWord(m_run.published);
@@ -153,6 +156,7 @@ class ChannelWriter : public MessageView::RecordHook {
   PublishHook* m_hook = nullptr;
   const ConnectionTable* m_table = nullptr;
   bool m_shrunk = false;
+  uint64_t m_wakeShare = 8;
   RecordMark* m_open = nullptr;
   uint64_t m_written = 0;   // bytes written into the channel
   uint64_t m_markTail = 0;  // the merger's markTail, as last read
@@ -401,6 +405,10 @@ void RunRequestWorker(SharedRun& run, const WorkerTask& task) {
                   RequestView view(task.parse, log, stats, clock, options);
                   view.SetQueueHook(&log);
                   writer.SetPublishHook(&log);
+                  // Its channel fills slowly (its records are about a tenth of the message
+                  // view's bytes): the merge is woken at half a channel, not an eighth, and
+                  // switches less; the message view's workers would then wait for room.
+                  writer.SetWakeShare(2);
                   ReadInput(run, task, writer, out, view, clock, stats);
                   writer.SetPublishHook(nullptr);
                 });
