@@ -406,9 +406,11 @@ void RunRequestWorker(SharedRun& run, const WorkerTask& task) {
                   view.SetQueueHook(&log);
                   writer.SetPublishHook(&log);
                   // Its channel fills slowly (its records are about a tenth of the message
-                  // view's bytes): the merge is woken at half a channel, not an eighth, and
-                  // switches less; the message view's workers would then wait for room.
-                  writer.SetWakeShare(2);
+                  // view's bytes). In JSON the merge writes them where they lie without reading
+                  // them: it is woken at half a channel, not an eighth, and switches less. Text
+                  // records it copies, best while the worker's cache still holds them; the
+                  // message view's workers would wait for room.
+                  writer.SetWakeShare(options.format == OutputFormat::kJson ? 2 : 8);
                   ReadInput(run, task, writer, out, view, clock, stats);
                   writer.SetPublishHook(nullptr);
                 });
