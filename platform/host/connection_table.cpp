@@ -27,12 +27,6 @@ constexpr uint8_t kMadeEthernet[2][2][kEthernetHeader] = {
      {2, 0, 0, 0, 0, 1, 2, 0, 0, 0, 0, 2, 0x86, 0xDD}},
 };
 
-uint64_t KeyWord(const uint8_t* p) {
-  uint64_t w;
-  std::memcpy(&w, p, sizeof(w));
-  return w;
-}
-
 }  // namespace
 
 inline size_t ConnectionTable::IndexTraits::Hash(const KeyWords& k) {
@@ -60,8 +54,8 @@ ConnectionTable::~ConnectionTable() {
 
 inline ConnectionTable::KeyWords ConnectionTable::MakeKey(const TcpSegment& s, bool& srcFirst) {
   // Any fixed order of the two ends will do: the addresses as two words each, then the ports.
-  const uint64_t src[2] = {KeyWord(s.src), KeyWord(s.src + 8)};
-  const uint64_t dst[2] = {KeyWord(s.dst), KeyWord(s.dst + 8)};
+  const uint64_t src[2] = {WordAt(s.src), WordAt(s.src + 8)};
+  const uint64_t dst[2] = {WordAt(s.dst), WordAt(s.dst + 8)};
   srcFirst = src[0] != dst[0]   ? src[0] < dst[0]
              : src[1] != dst[1] ? src[1] < dst[1]
                                 : s.srcPort <= s.dstPort;

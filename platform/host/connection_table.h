@@ -60,13 +60,14 @@ class ConnectionTable {
   struct KeyWords {
     uint64_t w0, w1, w2, w3, w4;
   };
-  static uint64_t WordAt(const Key& k, size_t offset) {
+  static uint64_t WordAt(const uint8_t* p) {
     uint64_t w;
-    std::memcpy(&w, reinterpret_cast<const uint8_t*>(&k) + offset, sizeof(w));
+    std::memcpy(&w, p, sizeof(w));
     return w;
   }
   static KeyWords WordsOf(const Key& k) {
-    return KeyWords{WordAt(k, 0), WordAt(k, 8), WordAt(k, 16), WordAt(k, 24), WordAt(k, 32)};
+    const auto* p = reinterpret_cast<const uint8_t*>(&k);
+    return KeyWords{WordAt(p), WordAt(p + 8), WordAt(p + 16), WordAt(p + 24), WordAt(p + 32)};
   }
   enum class Kind : uint8_t { kUndecided, kTds, kIgnored };
   // Laid out without holes: every worker of a parallel run keeps one for every connection.
