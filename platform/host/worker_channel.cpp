@@ -75,7 +75,9 @@ SharedRun* MapSharedRun(unsigned workers, size_t channelBytes) {
   void* p =
       mmap(nullptr, MappedSize(workers), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) return nullptr;
-  SharedRun* run = new (p) SharedRun();
+  // Default-initialised, not value-initialised: the fresh pages are zero already, and zeroing
+  // the owner slots (half a MiB) would fault them all in before the workers start.
+  SharedRun* run = new (p) SharedRun;
   run->workers = workers;
   // Zeroed pages are every channel's starting state; the rings stay untouched until used.
   for (unsigned i = 0; i < workers; ++i) {
