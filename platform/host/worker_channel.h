@@ -48,6 +48,8 @@ constexpr size_t kRequestChannelBytes = size_t(4) << 20;
 constexpr size_t kManyConnections = 4096;
 constexpr size_t kWindowBytes = size_t(256) << 10;
 constexpr size_t kChannelMarks = size_t(1) << 13;
+// The longest either side of a channel waits on the other before it looks again.
+constexpr int kWaitMs = 100;
 
 struct WorkerChannel {
   // Written by the worker.
