@@ -5,46 +5,10 @@
 
 #include "request_pack.h"
 #include "tdsengine/field_value.h"
+#include "tdswire/tokens.h"
 #include "tdswire/values.h"
 
 namespace {
-
-// Token codes the tracker reads.
-constexpr int32_t kCurDeclare3 = 0x10;
-constexpr int32_t kParamFmt2 = 0x20;
-constexpr int32_t kLanguage = 0x21;
-constexpr int32_t kCurDeclare2 = 0x23;
-constexpr int32_t kRowFmt2 = 0x61;
-constexpr int32_t kDynamic2 = 0x62;
-constexpr int32_t kLogout = 0x71;
-constexpr int32_t kReturnStatus = 0x79;
-constexpr int32_t kCurClose = 0x80;
-constexpr int32_t kCurDelete = 0x81;
-constexpr int32_t kCurFetch = 0x82;
-constexpr int32_t kCurInfo = 0x83;
-constexpr int32_t kCurOpen = 0x84;
-constexpr int32_t kCurUpdate = 0x85;
-constexpr int32_t kCurDeclare = 0x86;
-constexpr int32_t kCurInfo2 = 0x87;
-constexpr int32_t kCurInfo3 = 0x88;
-constexpr int32_t kOptionCmd = 0xA6;
-constexpr int32_t kError = 0xAA;
-constexpr int32_t kInfo = 0xAB;
-constexpr int32_t kReturnValue = 0xAC;
-constexpr int32_t kLoginAck = 0xAD;
-constexpr int32_t kKey = 0xCA;
-constexpr int32_t kRow = 0xD1;
-constexpr int32_t kParams = 0xD7;
-constexpr int32_t kRpc = 0xE0;
-constexpr int32_t kEed = 0xE5;
-constexpr int32_t kDbRpc = 0xE6;
-constexpr int32_t kDynamic = 0xE7;
-constexpr int32_t kDbRpc2 = 0xE8;
-constexpr int32_t kParamFmt = 0xEC;
-constexpr int32_t kRowFmt = 0xEE;
-constexpr int32_t kDone = 0xFD;
-constexpr int32_t kDoneProc = 0xFE;
-constexpr int32_t kDoneInProc = 0xFF;
 
 constexpr uint16_t kDoneMore = 0x0001;
 constexpr uint16_t kDoneCount = 0x0010;
@@ -246,13 +210,13 @@ ServerMessage ReadServerMessage(const Fields& fs, int32_t token) {
       {"Message Number", "Message State", "Class of the message"},
   };
   ServerMessage m;
-  m.token = token == kError  ? ServerMessage::Token::kError
-            : token == kInfo ? ServerMessage::Token::kInfo
-                             : ServerMessage::Token::kEed;
+  m.token = token == kTokenError  ? ServerMessage::Token::kError
+            : token == kTokenInfo ? ServerMessage::Token::kInfo
+                                  : ServerMessage::Token::kEed;
   const char* const* labels = kLabels[static_cast<int>(m.token)];
   // The EED number is unsigned; the others are signed.
   const FieldRecord* number = fs.Find(labels[0]);
-  m.number = token == kEed ? static_cast<int64_t>(Unsigned(number)) : Signed(number);
+  m.number = token == kTokenEed ? static_cast<int64_t>(Unsigned(number)) : Signed(number);
   m.state = static_cast<int32_t>(Unsigned(fs.Find(labels[1])));
   m.severity = static_cast<int32_t>(Unsigned(fs.Find(labels[2])));
   const FieldRecord* text = fs.After("Message Length");
@@ -563,14 +527,14 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
     const Fields fs(tree, p);
     if (!first) {
       switch (p.token) {
-        case kParamFmt:
-        case kParamFmt2:
+        case kTokenParamFmt:
+        case kTokenParamFmt2:
           formatCount += static_cast<int32_t>(Unsigned(fs.Find("No. of Params")));
           break;
-        case kParams:
+        case kTokenParams:
           KeepValues(*r, tree, p, r->params);
           break;
-        case kKey:
+        case kTokenKey:
           KeepValues(*r, tree, p, r->key);
           break;
         default:
@@ -580,22 +544,22 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
     }
     first = false;
     switch (p.token) {
-      case kLanguage:
+      case kTokenLanguage:
         r->kind = RequestKind::kLanguage;
         r->text = Text(fs, "Language text");
         break;
-      case kRpc:
+      case kTokenRpc:
         r->kind = RequestKind::kRpc;
         r->name = r->text = Text(fs, "RPC Name");
         KeepValues(*r, tree, p, r->params);  // its parameters are inline
         break;
-      case kDbRpc:
-      case kDbRpc2:
+      case kTokenDbRpc:
+      case kTokenDbRpc2:
         r->kind = RequestKind::kDbRpc;
         r->name = r->text = Text(fs, "RPC Name");
         break;
-      case kDynamic:
-      case kDynamic2: {
+      case kTokenDynamic:
+      case kTokenDynamic2: {
         r->kind = RequestKind::kDynamic;
         r->name = Text(fs, "Id");
         const uint64_t type = Unsigned(fs.Find("Type"));
@@ -613,19 +577,19 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
         }
         break;
       }
-      case kCurDeclare:
-      case kCurDeclare2:
-      case kCurDeclare3:
+      case kTokenCurDeclare:
+      case kTokenCurDeclare2:
+      case kTokenCurDeclare3:
         r->kind = RequestKind::kCursorDeclare;
         r->name = Trimmed(Text(fs, "Cursor Name"));
         r->text = r->name + ": " + Text(fs, "Statement");
         StatementsOf(c).namedCursor = r->name;
         break;
-      case kCurOpen:
+      case kTokenCurOpen:
         r->kind = RequestKind::kCursorOpen;
         r->name = r->text = CursorName(fs, c.statements.get());
         break;
-      case kCurFetch: {
+      case kTokenCurFetch: {
         r->kind = RequestKind::kCursorFetch;
         r->name = r->text = CursorName(fs, c.statements.get());
         Join(r->text, FetchWord(Unsigned(fs.Find("Cursor fetch type"))));
@@ -633,16 +597,16 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
           Join(r->text, std::to_string(Signed(row)));
         break;
       }
-      case kCurInfo:
-      case kCurInfo2:
-      case kCurInfo3:
+      case kTokenCurInfo:
+      case kTokenCurInfo2:
+      case kTokenCurInfo3:
         r->kind = RequestKind::kCursorInfo;
         r->name = r->text = CursorName(fs, c.statements.get());
         Join(r->text, TableText(fs.Find("Command")), ": ");
         if (const FieldRecord* count = fs.Find("Row count"))
           Join(r->text, std::to_string(Signed(count)));
         break;
-      case kCurClose:
+      case kTokenCurClose:
         r->kind = RequestKind::kCursorClose;
         r->name = r->text = CursorName(fs, c.statements.get());
         if (Unsigned(fs.Find("Options")) == 1) {
@@ -653,12 +617,12 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
                   static_cast<uint32_t>(Unsigned(fs.Find("Cursor ID"))));
         }
         break;
-      case kCurDelete:
+      case kTokenCurDelete:
         r->kind = RequestKind::kCursorDelete;
         r->name = r->text = CursorName(fs, c.statements.get());
         Join(r->text, Text(fs, "Table name"));
         break;
-      case kCurUpdate: {
+      case kTokenCurUpdate: {
         r->kind = RequestKind::kCursorUpdate;
         r->name = r->text = CursorName(fs, c.statements.get());
         Join(r->text, Text(fs, "Table name"));
@@ -666,7 +630,7 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
         if (!statement.empty()) r->text += ": " + statement;
         break;
       }
-      case kOptionCmd: {
+      case kTokenOptionCmd: {
         r->kind = RequestKind::kOption;
         r->name = TableText(fs.Find("Option"));
         r->text = std::string(TableText(fs.Find("Command"))) + ": " + r->name;
@@ -675,7 +639,7 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
         Join(r->text, OptionArgument(tree, argument));
         break;
       }
-      case kLogout:
+      case kTokenLogout:
         r->kind = RequestKind::kLogout;
         break;
       default:
@@ -706,12 +670,13 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
     if (p.token < 0) continue;
     Request* r = c.open.empty() ? Orphan(c, m) : c.open.front();
     const Fields fs(tree, p);
-    c.completionLast = p.token == kDone || p.token == kDoneProc || p.token == kDoneInProc;
+    c.completionLast =
+        p.token == kTokenDone || p.token == kTokenDoneProc || p.token == kTokenDoneInProc;
     switch (p.token) {
-      case kRowFmt:
-      case kRowFmt2: {
+      case kTokenRowFmt:
+      case kTokenRowFmt2: {
         std::shared_ptr<ResultColumns> columns = std::make_shared<ResultColumns>();
-        ReadColumns(fs, p.token == kRowFmt2, *columns);
+        ReadColumns(fs, p.token == kTokenRowFmt2, *columns);
         Statements& s = StatementsOf(c);
         s.lastColumns = std::move(columns);
         // A prepared statement's description of its rows is no result; rows sent later without
@@ -725,12 +690,12 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
         r->results.back().dataKept = m_rowsKept > 0;
         break;
       }
-      case kRow:
+      case kTokenRow:
         AddRows(c, *r, 1);
         KeepRow(*r, tree, p);
         break;
-      case kDynamic:
-      case kDynamic2: {
+      case kTokenDynamic:
+      case kTokenDynamic2: {
         // An input description: the parameter format that follows names the parameters. An
         // output description: the row format that follows describes the statement's rows.
         const uint64_t type = Unsigned(fs.Find("Type"));
@@ -741,8 +706,8 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
         s.describingOutput = type == kDynamicDescribeOutput;
         break;
       }
-      case kParamFmt:
-      case kParamFmt2:
+      case kTokenParamFmt:
+      case kTokenParamFmt2:
         if (c.statements && !c.statements->describing.empty()) {
           Statements& s = *c.statements;
           for (auto at = s.statements.begin(); at != s.statements.end(); ++at) {
@@ -756,24 +721,24 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
           s.describing.clear();
         }
         break;
-      case kParams:
-      case kReturnValue:
+      case kTokenParams:
+      case kTokenReturnValue:
         KeepValues(*r, tree, p, r->output);
         break;
-      case kReturnStatus:
+      case kTokenReturnStatus:
         r->hasReturnStatus = true;
         r->returnStatus = static_cast<int32_t>(Signed(fs.Find("Value")));
         break;
-      case kError:
-      case kInfo:
-      case kEed: {
+      case kTokenError:
+      case kTokenInfo:
+      case kTokenEed: {
         ::ServerMessage message = ReadServerMessage(fs, p.token);
-        const bool error =
-            p.token == kError || (p.token == kEed && message.severity > kMaxInformationalClass);
+        const bool error = p.token == kTokenError ||
+                           (p.token == kTokenEed && message.severity > kMaxInformationalClass);
         (error ? r->errors : r->messages).push_back(std::move(message));
         break;
       }
-      case kLoginAck:
+      case kTokenLoginAck:
         if (r->login) {
           const uint64_t status = Unsigned(fs.Find("Status"));
           r->login->accepted = status == kLoginAckAccepted  ? 1
@@ -781,9 +746,9 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
                                                             : r->login->accepted;
         }
         break;
-      case kCurInfo:
-      case kCurInfo2:
-      case kCurInfo3: {
+      case kTokenCurInfo:
+      case kTokenCurInfo2:
+      case kTokenCurInfo3: {
         // The answer to a command that named a cursor tells the cursor's id.
         const uint32_t n = static_cast<uint32_t>(Unsigned(fs.Find("Cursor ID")));
         if (n == 0 || !c.statements || c.statements->namedCursor.empty()) break;
@@ -792,9 +757,9 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
           s.cursorNames[n] = s.namedCursor;
         break;
       }
-      case kDone:
-      case kDoneProc:
-      case kDoneInProc: {
+      case kTokenDone:
+      case kTokenDoneProc:
+      case kTokenDoneInProc: {
         const uint16_t status = static_cast<uint16_t>(Unsigned(fs.Find("Status")));
         if (status & kDoneCount) {
           if (const FieldRecord* count = fs.Find("Row Count")) {
@@ -802,7 +767,7 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
             r->countValid = true;
           }
         }
-        if (p.token == kDoneInProc || (status & kDoneMore)) break;
+        if (p.token == kTokenDoneInProc || (status & kDoneMore)) break;
         if (status & kDoneAttention) {
           // Everything up to the attention it acknowledges is over.
           const bool known = std::any_of(c.open.begin(), c.open.end(), [](const Request* q) {

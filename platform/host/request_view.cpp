@@ -6,6 +6,7 @@
 #include "message_view.h"
 #include "tdsengine/field_value.h"
 #include "tdswire/framing.h"
+#include "tdswire/tokens.h"
 
 namespace {
 
@@ -15,11 +16,6 @@ constexpr size_t kHeldCeiling = MessageAssembler::kDefaultHeldCeiling;
 // The log shows no parts, so its window is smaller than the message view's: the display tree
 // of a window of the smallest tokens is what one worker holds at most for a message.
 constexpr size_t kWindow = 16 * 1024;
-constexpr uint8_t kRowToken = 0xD1;
-constexpr uint8_t kRowFormatToken = 0xEE;
-constexpr uint8_t kRowFormat2Token = 0x61;
-constexpr uint8_t kDoneToken = 0xFD;
-constexpr uint8_t kDoneProcToken = 0xFE;
 constexpr uint16_t kDoneMore = 0x0001;
 
 }  // namespace
@@ -181,7 +177,7 @@ size_t RequestView::Walk(uint32_t conn, bool clientToServer, const AssembledMess
   size_t part = 0;  // the first byte not yet walked or counted
   while (at < length) {
     const int32_t available = static_cast<int32_t>(length - at);
-    if (data[at] == kRowToken) {
+    if (data[at] == kTokenRow) {
       if (!c.rowsValid) break;
       if (wanted > 0) {
         // A row the log shows: walked with the part it is in.
@@ -193,7 +189,7 @@ size_t RequestView::Walk(uint32_t conn, bool clientToServer, const AssembledMess
       }
       size_t end = at;
       uint64_t rows = 0;
-      while (end < length && data[end] == kRowToken) {
+      while (end < length && data[end] == kTokenRow) {
         const int32_t size = DataTokenExtent(*c.rows, false, data + end,
                                              static_cast<int32_t>(length - end), msbFirst);
         if (size <= 0) break;
@@ -204,8 +200,8 @@ size_t RequestView::Walk(uint32_t conn, bool clientToServer, const AssembledMess
       // otherwise the format does not fit these rows, and the walk shows what they are. At the
       // end of a part, the row that does not frame is the one the held bytes cut short.
       if (end < length &&
-          (data[end] == kRowToken || TokenLengthOf(data[end]) == TokenLength::kUnknown) &&
-          !(partial && rows > 0 && data[end] == kRowToken))
+          (data[end] == kTokenRow || TokenLengthOf(data[end]) == TokenLength::kUnknown) &&
+          !(partial && rows > 0 && data[end] == kTokenRow))
         break;
       if (part < at) {
         w.last = false;
@@ -220,11 +216,11 @@ size_t RequestView::Walk(uint32_t conn, bool clientToServer, const AssembledMess
         frame.length == TokenLength::kUnknown)
       break;
     const uint8_t code = data[at];
-    if (code == kRowFormatToken || code == kRowFormat2Token) {
+    if (code == kTokenRowFmt || code == kTokenRowFmt2) {
       if (!c.rows) c.rows.reset(new WireFormat);
       c.rowsValid = ParseFormat(data + at, frame.size, msbFirst, *c.rows);
       wanted = keep;  // a new result set
-    } else if ((code == kDoneToken || code == kDoneProcToken) && frame.size >= 3) {
+    } else if ((code == kTokenDone || code == kTokenDoneProc) && frame.size >= 3) {
       const uint16_t status = static_cast<uint16_t>(msbFirst ? data[at + 1] << 8 | data[at + 2]
                                                              : data[at + 2] << 8 | data[at + 1]);
       if (!(status & kDoneMore)) wanted = keep;  // the answer to a later request may follow
@@ -278,7 +274,7 @@ void RequestView::WalkPart(WalkedMessage& w, const AssembledMessage& message, si
 void RequestView::KeepRowFormat(Connection& c) {
   const std::vector<PacketRecord>& records = m_tree.packets();
   for (auto p = records.rbegin(); p != records.rend(); ++p) {
-    if (p->token != kRowFormatToken && p->token != kRowFormat2Token) continue;
+    if (p->token != kTokenRowFmt && p->token != kTokenRowFmt2) continue;
     if (p->spanOffset < 0 || p->spanSize <= 0 || !m_tree.tdsBegin()) {
       c.rowsValid = false;
     } else {

@@ -1,6 +1,7 @@
 #include "tdswire/format.h"
 
 #include "tdswire/reader.h"
+#include "tdswire/tokens.h"
 
 namespace {
 
@@ -16,11 +17,11 @@ struct FormatLayout {
 };
 
 constexpr FormatLayout kLayouts[] = {
-    {0xEE, 2, 1, 1, false, false},  // ROWFMT
-    {0x61, 4, 5, 4, false, false},  // ROWFMT2
-    {0xEC, 2, 1, 1, true, false},   // PARAMFMT
-    {0x20, 4, 1, 4, true, false},   // PARAMFMT2
-    {0xA8, 2, 0, 0, false, true},   // ALTFMT
+    {kTokenRowFmt, 2, 1, 1, false, false},    // a name, a 1-byte status
+    {kTokenRowFmt2, 4, 5, 4, false, false},   // five names, a 4-byte status
+    {kTokenParamFmt, 2, 1, 1, true, false},   // a name, a 1-byte status
+    {kTokenParamFmt2, 4, 1, 4, true, false},  // a name, a 4-byte status
+    {kTokenAltFmt, 2, 0, 0, false, true},     // an operator and its operand instead
 };
 
 const FormatLayout* LayoutOf(uint8_t token) {
@@ -200,7 +201,7 @@ bool FrameValue(const WireColumn& column, bool paramsLayout, bool statusByte, co
 int32_t DataTokenExtent(const WireFormat& format, bool keysOnly, const uint8_t* token,
                         int32_t available, bool msbFirst) {
   int32_t at = 1;
-  if (token[0] == 0xD3) at += 2;  // ALTROW: the compute id
+  if (token[0] == kTokenAltRow) at += 2;  // the compute id
   if (at > available) return 0;
   const size_t count = keysOnly ? format.keys.size() : format.columns.size();
   for (size_t i = 0; i < count; ++i) {
