@@ -4,23 +4,12 @@
 #include <cstring>
 
 #include "request_pack.h"
+#include "tds_header.h"
 #include "tdsengine/field_value.h"
 #include "tdswire/tokens.h"
 #include "tdswire/values.h"
 
 namespace {
-
-constexpr uint16_t kDoneMore = 0x0001;
-constexpr uint16_t kDoneCount = 0x0010;
-constexpr uint16_t kDoneAttention = 0x0020;
-
-// Message types that are requests without tokens.
-constexpr int32_t kTypeLanguage = 1;
-constexpr int32_t kTypeLogin = 2;
-constexpr int32_t kTypeRpc = 3;
-constexpr int32_t kTypeAttention = 6;
-constexpr int32_t kTypeBulk = 7;
-constexpr int32_t kTypeLogout = 13;
 
 // DYNAMIC types.
 constexpr uint64_t kDynamicDeallocate = 0x04;
@@ -460,7 +449,7 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
     if (m.cut != WalkedMessage::Cut::kNone && m.cutReason && r->note.empty()) r->note = m.cutReason;
   }
 
-  if (m.type == kTypeAttention) {
+  if (m.type == kTdsAttentionType) {
     r->kind = RequestKind::kAttention;
     // The attention cancels the request whose answer the client was reading.
     ReleaseLast(c, true);
@@ -475,7 +464,7 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
   }
 
   switch (m.type) {
-    case kTypeLogin: {
+    case kTdsLoginType: {
       r->kind = RequestKind::kLogin;
       r->login.reset(new LoginRecord);
       LoginRecord& login = *r->login;
@@ -497,18 +486,18 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
       if (!login.packetSize.empty()) Join(r->text, "packet size " + login.packetSize, ", ");
       return;
     }
-    case kTypeLanguage:
+    case kTdsLanguageType:
       r->kind = RequestKind::kLanguage;
       if (!records.empty()) r->text = Text(Fields(tree, records.front()), "Message Data");
       return;
-    case kTypeRpc:
+    case kTdsRpcType:
       r->kind = RequestKind::kRpc;
       return;
-    case kTypeBulk:
+    case kTdsBulkType:
       r->kind = RequestKind::kBulk;
       r->text = std::to_string(m.bytes) + " bytes of rows";
       return;
-    case kTypeLogout:
+    case kTdsLogoutType:
       r->kind = RequestKind::kLogout;
       return;
     default:

@@ -16,7 +16,6 @@ constexpr size_t kHeldCeiling = MessageAssembler::kDefaultHeldCeiling;
 // The log shows no parts, so its window is smaller than the message view's: the display tree
 // of a window of the smallest tokens is what one worker holds at most for a message.
 constexpr size_t kWindow = 16 * 1024;
-constexpr uint16_t kDoneMore = 0x0001;
 
 }  // namespace
 

@@ -8,7 +8,13 @@
 
 constexpr size_t kTdsHeaderSize = 8;
 constexpr size_t kTdsMaxPacket = 65535;  // the length field's largest value
+// Message types (the header's first byte) the host tells apart.
+constexpr uint8_t kTdsLanguageType = 1;
 constexpr uint8_t kTdsLoginType = 2;
+constexpr uint8_t kTdsRpcType = 3;
+constexpr uint8_t kTdsAttentionType = 6;
+constexpr uint8_t kTdsBulkType = 7;
+constexpr uint8_t kTdsLogoutType = 13;
 
 // Bytes a packet occupies in the stream from the first four bytes of its header; a length
 // below 8 counts as 8.

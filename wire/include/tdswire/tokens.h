@@ -54,3 +54,8 @@ constexpr uint8_t kTokenRowFmt = 0xEE;
 constexpr uint8_t kTokenDone = 0xFD;
 constexpr uint8_t kTokenDoneProc = 0xFE;
 constexpr uint8_t kTokenDoneInProc = 0xFF;
+
+// Status bits of DONE, DONEPROC and DONEINPROC.
+constexpr uint16_t kDoneMore = 0x0001;       // more results of the command follow
+constexpr uint16_t kDoneCount = 0x0010;      // the row count is valid
+constexpr uint16_t kDoneAttention = 0x0020;  // acknowledges an attention
