@@ -6,9 +6,9 @@
 
 namespace {
 
-// Words lower-cased in fingerprints, sorted. Identifiers are kept as written: a server may
-// compare them with their case.
-const char* const kKeywords[] = {
+// Words lower-cased in fingerprints. Identifiers are kept as written: a server may compare
+// them with their case.
+constexpr const char* kKeywords[] = {
     "add",        "all",      "alter",     "and",         "any",      "as",          "asc",
     "at",         "avg",      "begin",     "between",     "break",    "browse",      "by",
     "cascade",    "case",     "cast",      "char_length", "check",    "checkpoint",  "close",
@@ -30,9 +30,42 @@ const char* const kKeywords[] = {
     "view",       "waitfor",  "when",      "where",       "while",    "with",        "work",
 };
 
-bool IsKeyword(const char* lower) {
-  return std::binary_search(std::begin(kKeywords), std::end(kKeywords), lower,
-                            [](const char* a, const char* b) { return std::strcmp(a, b) < 0; });
+constexpr size_t kKeywordCount = std::size(kKeywords);
+
+constexpr uint32_t WordHash(const char* s, size_t size) {
+  uint32_t h = 2166136261u;  // FNV-1a
+  for (size_t i = 0; i < size; ++i) h = (h ^ static_cast<uint8_t>(s[i])) * 16777619u;
+  return h;
+}
+
+// The keywords by the hash of their text, open addressing (a word is looked up for every word
+// of every statement): a slot holds a keyword's index + 1, 0 when empty.
+struct KeywordIndex {
+  uint8_t slot[256] = {};
+  uint8_t length[kKeywordCount] = {};
+  size_t longest = 0;
+  constexpr KeywordIndex() {
+    for (size_t k = 0; k < kKeywordCount; ++k) {
+      size_t n = 0;
+      while (kKeywords[k][n]) ++n;
+      length[k] = static_cast<uint8_t>(n);
+      if (n > longest) longest = n;
+      size_t at = WordHash(kKeywords[k], n) & 255;
+      while (slot[at]) at = (at + 1) & 255;
+      slot[at] = static_cast<uint8_t>(k + 1);
+    }
+  }
+};
+constexpr KeywordIndex kKeywordIndex;
+static_assert(kKeywordCount < 200, "the index stays sparse");
+
+bool IsKeyword(const char* lower, size_t size) {
+  if (size > kKeywordIndex.longest) return false;
+  for (size_t at = WordHash(lower, size) & 255; kKeywordIndex.slot[at]; at = (at + 1) & 255) {
+    const size_t k = kKeywordIndex.slot[at] - 1u;
+    if (kKeywordIndex.length[k] == size && std::memcmp(kKeywords[k], lower, size) == 0) return true;
+  }
+  return false;
 }
 
 bool IsSpace(char c) {
@@ -216,11 +249,11 @@ void FingerprintSql(std::string_view s, std::string& out) {
           word[k] = w >= 'A' && w <= 'Z' ? static_cast<char>(w - 'A' + 'a') : w;
         }
         word[size] = 0;
-        keyword = IsKeyword(word);
+        keyword = IsKeyword(word, size);
       }
       if (keyword) {
         emit(word, size);
-        lastWasIn = std::strcmp(word, "in") == 0;
+        lastWasIn = size == 2 && word[0] == 'i' && word[1] == 'n';
       } else {
         emit(s.data() + i, size);
       }
