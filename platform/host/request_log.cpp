@@ -66,18 +66,20 @@ inline bool Is(const FieldRecord& f, const char* label) {
   return f.label[0] == label[0] && std::strcmp(f.label, label) == 0;
 }
 
-// Bytes read as ISO-8859-1, in UTF-8.
+// Bytes read as ISO-8859-1, in UTF-8: runs of ASCII are appended as they are.
 std::string Latin1(const uint8_t* bytes, size_t size) {
   std::string s;
   s.reserve(size);
-  for (size_t i = 0; i < size; ++i) {
-    const uint8_t c = bytes[i];
-    if (c < 0x80) {
-      s += static_cast<char>(c);
-    } else {
-      s += static_cast<char>(0xC0 | (c >> 6));
-      s += static_cast<char>(0x80 | (c & 0x3F));
-    }
+  size_t i = 0;
+  while (i < size) {
+    size_t end = i;
+    while (end < size && bytes[end] < 0x80) ++end;
+    s.append(reinterpret_cast<const char*>(bytes + i), end - i);
+    if (end == size) break;
+    const uint8_t c = bytes[end];
+    const char pair[2] = {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
+    s.append(pair, 2);
+    i = end + 1;
   }
   return s;
 }
