@@ -1,6 +1,7 @@
 #include "sql_fingerprint.h"
 
-#include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 
