@@ -1,10 +1,12 @@
 #include "parallel_decode.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,31 +66,79 @@ void AddWorkerStats(HostStats& into, const WorkerChannel& channel, bool first) {
   m.bytesPassedOver += f.bytesPassedOver;
 }
 
-// Starts `workers` worker processes running `work`; false when too few could be started (those
+// The worker processes of a run. A worker that is done waits until the main process has let go
+// of the channels and closes `release`: the worker's exit, not the main process's unmapping,
+// then frees the channels' memory, on another core, while the main process goes on.
+struct Workers {
+  std::vector<pid_t> pids;
+  int release = -1;  // the write end of the pipe the workers wait on
+};
+
+// Released workers not yet waited for: reaped when they are found gone, at the next start.
+std::vector<pid_t> g_released;
+
+void ReapReleased() {
+  size_t kept = 0;
+  for (pid_t p : g_released)
+    if (waitpid(p, nullptr, WNOHANG) == 0) g_released[kept++] = p;
+  g_released.resize(kept);
+}
+
+// Lets the workers end, once the main process has unmapped the run.
+void ReleaseWorkers(Workers& workers) {
+  if (workers.release >= 0) close(workers.release);
+  workers.release = -1;
+  g_released.insert(g_released.end(), workers.pids.begin(), workers.pids.end());
+  workers.pids.clear();
+}
+
+// Ends the workers at once (the run is abandoned).
+void StopWorkers(Workers& workers) {
+  for (pid_t p : workers.pids) kill(p, SIGKILL);
+  for (pid_t p : workers.pids) waitpid(p, nullptr, 0);
+  workers.pids.clear();
+  if (workers.release >= 0) close(workers.release);
+  workers.release = -1;
+}
+
+// A worker that is done: waits until the main process closes the pipe, or ends.
+[[noreturn]] void AwaitRelease(int fd) {
+  char byte;
+  while (read(fd, &byte, 1) < 0 && errno == EINTR) {
+  }
+  _exit(0);
+}
+
+// Starts `count` worker processes running `work`; false when too few could be started (those
 // started are stopped again).
-bool StartWorkers(SharedRun& run, unsigned workers, const WorkerTask& task,
-                  void (*work)(SharedRun&, const WorkerTask&), std::vector<pid_t>& pids) {
+bool StartWorkers(SharedRun& run, unsigned count, const WorkerTask& task,
+                  void (*work)(SharedRun&, const WorkerTask&), Workers& workers) {
+  ReapReleased();
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return false;
+  workers.release = ends[1];
   const pid_t parent = getpid();
-  for (unsigned i = 0; i < workers; ++i) {
+  for (unsigned i = 0; i < count; ++i) {
     const pid_t pid = fork();
     if (pid == 0) {
       // A worker ends with the process that merges its records, however that one ends.
       prctl(PR_SET_PDEATHSIG, SIGKILL);
       if (getppid() != parent) _exit(1);
+      close(ends[1]);
       WorkerTask mine = task;
       mine.index = i;
       work(run, mine);
-      _exit(0);
+      AwaitRelease(ends[0]);
     }
     if (pid < 0) {
       // Too few processes: the ones started are stopped, and one worker decodes.
-      for (pid_t p : pids) kill(p, SIGKILL);
-      for (pid_t p : pids) waitpid(p, nullptr, 0);
-      pids.clear();
+      close(ends[0]);
+      StopWorkers(workers);
       return false;
     }
-    pids.push_back(pid);
+    workers.pids.push_back(pid);
   }
+  close(ends[0]);
   return true;
 }
 
@@ -110,7 +160,7 @@ void TakeErrors(const std::string& path, SharedRun& run, const MergeLoop& merger
 SharedRun* StartRun(unsigned workers, size_t channelBytes, const Options& options,
                     const HostStats& stats, WorkerTask task,
                     void (*work)(SharedRun&, const WorkerTask&), Options& workerOptions,
-                    OutBuffer& out, std::vector<pid_t>& pids) {
+                    OutBuffer& out, Workers& procs) {
   SharedRun* run = MapSharedRun(workers, channelBytes);
   if (!run) return nullptr;
   workerOptions = options;
@@ -119,7 +169,7 @@ SharedRun* StartRun(unsigned workers, size_t channelBytes, const Options& option
   out.flush();
   std::fflush(stdout);
   std::fflush(stderr);
-  if (!StartWorkers(*run, workers, task, work, pids)) {
+  if (!StartWorkers(*run, workers, task, work, procs)) {
     UnmapSharedRun(run);
     return nullptr;
   }
@@ -133,18 +183,18 @@ ParallelOutcome DecodeInParallel(const std::string& path, const char* input, uns
                                  OutBuffer& out) {
   ParallelOutcome outcome;
   Options workerOptions;
-  std::vector<pid_t> pids;
+  Workers procs;
   SharedRun* run = StartRun(workers, kMessageChannelBytes, options, stats,
                             WorkerTask{&path, input, 0, nullptr, parse, 0}, &RunMessageWorker,
-                            workerOptions, out, pids);
+                            workerOptions, out, procs);
   if (!run) return outcome;
   outcome.started = true;
-  MessageMerger merger(*run, pids, options.format == OutputFormat::kJson, out);
+  MessageMerger merger(*run, procs.pids, options.format == OutputFormat::kJson, out);
   merger.Run();
-  for (pid_t p : pids) waitpid(p, nullptr, 0);
   for (unsigned i = 0; i < workers; ++i) AddWorkerStats(stats, *run->channel(i), i == 0);
   TakeErrors(path, *run, merger, outcome);
   UnmapSharedRun(run);
+  ReleaseWorkers(procs);
   return outcome;
 }
 
@@ -154,10 +204,10 @@ ParallelOutcome DecodeRequestsInParallel(const std::string& path, unsigned worke
                                          OutBuffer& out) {
   ParallelOutcome outcome;
   Options workerOptions;
-  std::vector<pid_t> pids;
+  Workers procs;
   SharedRun* run = StartRun(workers, kRequestChannelBytes, options, stats,
                             WorkerTask{&path, nullptr, 0, nullptr, parse, outputs.width()},
-                            &RunRequestWorker, workerOptions, out, pids);
+                            &RunRequestWorker, workerOptions, out, procs);
   if (!run) return outcome;
   outcome.started = true;
   // What the fingerprints of this input's dynamic requests take for their connections: one
@@ -165,21 +215,20 @@ ParallelOutcome DecodeRequestsInParallel(const std::string& path, unsigned worke
   // the statements remembered point to it.
   static std::vector<std::shared_ptr<const ConnectionInfo>> identities;
   identities.push_back(std::make_shared<ConnectionInfo>());
-  RequestMerger merger(*run, pids, outputs, out, identities.back());
+  RequestMerger merger(*run, procs.pids, outputs, out, identities.back());
   merger.Run();
   merger.Finish();
   if (merger.diverged() && !StopRequested()) {
     // Decoded again on one worker, after the records written.
-    for (pid_t p : pids) kill(p, SIGKILL);
-    for (pid_t p : pids) waitpid(p, nullptr, 0);
+    StopWorkers(procs);
     outcome.rerun = true;
     outcome.shown = merger.shown();
     UnmapSharedRun(run);
     return outcome;
   }
-  for (pid_t p : pids) waitpid(p, nullptr, 0);
   for (unsigned i = 0; i < workers; ++i) AddWorkerStats(stats, *run->channel(i), i == 0);
   TakeErrors(path, *run, merger, outcome);
   UnmapSharedRun(run);
+  ReleaseWorkers(procs);
   return outcome;
 }
