@@ -301,5 +301,6 @@ int RunTdsdecode(int argc, const char* const* argv) {
       status = kExitInput;
     }
   }
+  WaitForReleasedWorkers();
   return status;
 }

@@ -74,7 +74,8 @@ struct Workers {
   int release = -1;  // the write end of the pipe the workers wait on
 };
 
-// Released workers not yet waited for: reaped when they are found gone, at the next start.
+// Released workers not yet waited for: reaped when they are found gone at the next start, and
+// waited for at the end.
 std::vector<pid_t> g_released;
 
 void ReapReleased() {
@@ -231,4 +232,9 @@ ParallelOutcome DecodeRequestsInParallel(const std::string& path, unsigned worke
   UnmapSharedRun(run);
   ReleaseWorkers(procs);
   return outcome;
+}
+
+void WaitForReleasedWorkers() {
+  for (pid_t p : g_released) waitpid(p, nullptr, 0);
+  g_released.clear();
 }

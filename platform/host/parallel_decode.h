@@ -36,3 +36,6 @@ class RequestOutputs;
 ParallelOutcome DecodeRequestsInParallel(const std::string& path, unsigned workers,
                                          const Options& options, TdsParseMessageFn parse,
                                          RequestOutputs& outputs, HostStats& stats, OutBuffer& out);
+
+// Waits for the workers of earlier runs, let go when their run ended, to end.
+void WaitForReleasedWorkers();
