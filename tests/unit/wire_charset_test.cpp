@@ -16,14 +16,29 @@ TEST(WireCharset, NamesAndAliases) {
     Charset charset;
     bool known;
   } cases[] = {
-      {"iso_1", Charset::kIso1, true},      {"ISO88591", Charset::kIso1, true},
-      {"iso-8859-1", Charset::kIso1, true}, {"utf8", Charset::kUtf8, true},
-      {"UTF-8", Charset::kUtf8, true},      {"ascii_8", Charset::kAscii8, true},
-      {"cp850", Charset::kCp850, true},     {"CP1252", Charset::kCp1252, true},
-      {"cp1258", Charset::kCp1258, true},   {"Roman8", Charset::kRoman8, true},
-      {"roman9", Charset::kRoman9, true},   {"iso15", Charset::kIso15, true},
-      {"koi8", Charset::kKoi8, true},       {"sjis", Charset::kIso1, false},
-      {"", Charset::kIso1, false},          {"utf8utf8utf8utf8utf8", Charset::kIso1, false},
+      {"iso_1", Charset::kIso1, true},
+      {"ISO88591", Charset::kIso1, true},
+      {"iso-8859-1", Charset::kIso1, true},
+      {"utf8", Charset::kUtf8, true},
+      {"UTF-8", Charset::kUtf8, true},
+      {"ascii_8", Charset::kAscii8, true},
+      {"cp850", Charset::kCp850, true},
+      {"CP1252", Charset::kCp1252, true},
+      {"cp1258", Charset::kCp1258, true},
+      {"Roman8", Charset::kRoman8, true},
+      {"roman9", Charset::kRoman9, true},
+      {"iso15", Charset::kIso15, true},
+      {"koi8", Charset::kKoi8, true},
+      {"sjis", Charset::kSjis, true},
+      {"eucjis", Charset::kEucJis, true},
+      {"EUC-JP", Charset::kEucJis, true},
+      {"eucgb", Charset::kEucGb, true},
+      {"eucksc", Charset::kEucKsc, true},
+      {"big5", Charset::kBig5, true},
+      {"gb18030", Charset::kGb18030, true},
+      {"big5hkscs", Charset::kIso1, false},
+      {"", Charset::kIso1, false},
+      {"utf8utf8utf8utf8utf8", Charset::kIso1, false},
   };
   for (const auto& c : cases) {
     bool known = !c.known;
@@ -35,7 +50,7 @@ TEST(WireCharset, NamesAndAliases) {
   EXPECT_TRUE(known);
   EXPECT_EQ(CharsetByName("ut\0f8", 5, &known), Charset::kIso1);
   EXPECT_FALSE(known);
-  for (int i = 0; i <= static_cast<int>(Charset::kKoi8); ++i) {
+  for (int i = 0; i <= static_cast<int>(Charset::kGb18030); ++i) {
     const Charset charset = static_cast<Charset>(i);
     const std::string name = CharsetName(charset);
     EXPECT_EQ(CharsetByName(name.data(), name.size()), charset) << name;
@@ -75,6 +90,44 @@ TEST(WireCharset, SingleByteSetsAndUtf8) {
     std::string out = ">";
     AppendDecoded(c.charset, b.data(), b.size(), out);
     EXPECT_EQ(out, ">" + c.text) << CharsetName(c.charset) << " " << c.hex;
+  }
+}
+
+// Multi-byte sets: a character ends where its lead byte says, whatever its trail bytes look
+// like (sjis 0x93 0x5C is one character, not a backslash); bytes below 0x80 between characters
+// are ASCII; a lead byte that begins no character, or is cut short, is escaped alone and the
+// bytes after it are read again.
+TEST(WireCharset, MultiByteSets) {
+  const struct {
+    Charset charset;
+    const char* hex;
+    std::string text;
+  } cases[] = {
+      {Charset::kSjis, "93fa967b 5c7e", "日本\\~"},
+      {Charset::kSjis, "935c", "貼"},
+      {Charset::kSjis, "b1 8740", "ｱ①"},
+      {Charset::kSjis, "41 93", "A\\x93"},         // cut short
+      {Charset::kSjis, "9320 80", "\\x93 \\x80"},  // no character
+      {Charset::kEucJis, "c6fccbdc 8eb1 8fb0a1", "日本ｱ丂"},
+      {Charset::kEucJis, "c641", "\\xc6A"},
+      {Charset::kEucGb, "d6d0cec4", "中文"},
+      {Charset::kEucKsc, "c7d1b1b9", "한국"},
+      {Charset::kBig5, "a4a4a4e5 41", "中文A"},
+      {Charset::kGb18030, "a2e3 8130d130 9534a034", "€ϼ𠬂"},
+      {Charset::kGb18030, "8130", "\\x810"},  // a four-byte character cut short
+  };
+  for (const auto& c : cases) {
+    const Bytes b = Hex(c.hex);
+    std::string out = ">";
+    AppendDecoded(c.charset, b.data(), b.size(), out);
+    EXPECT_EQ(out, ">" + c.text) << CharsetName(c.charset) << " " << c.hex;
+    // Decoded with the room the header promises, and never plain.
+    std::string room(DecodedRoom(b.size()), '\0');
+    bool plain = true;
+    const char* end = DecodeTo(c.charset, b.data(), b.size(), &room[0], &plain);
+    const char* begin = room.data();
+    EXPECT_EQ(std::string(begin, end), c.text);
+    EXPECT_FALSE(plain);
   }
 }
 

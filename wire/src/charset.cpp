@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "charset_multibyte.h"
 #include "charset_tables.h"
 
 namespace {
@@ -20,16 +21,22 @@ constexpr NamedCharset kNames[] = {
     {"cp1256", Charset::kCp1256},   {"cp1257", Charset::kCp1257}, {"cp1258", Charset::kCp1258},
     {"roman8", Charset::kRoman8},   {"roman9", Charset::kRoman9}, {"iso15", Charset::kIso15},
     {"iso885915", Charset::kIso15}, {"latin9", Charset::kIso15},  {"koi8", Charset::kKoi8},
-    {"koi8r", Charset::kKoi8},
+    {"koi8r", Charset::kKoi8},      {"sjis", Charset::kSjis},     {"shiftjis", Charset::kSjis},
+    {"cp932", Charset::kSjis},      {"eucjis", Charset::kEucJis}, {"eucjp", Charset::kEucJis},
+    {"eucgb", Charset::kEucGb},     {"gb2312", Charset::kEucGb},  {"euccn", Charset::kEucGb},
+    {"gbk", Charset::kEucGb},       {"cp936", Charset::kEucGb},   {"eucksc", Charset::kEucKsc},
+    {"euckr", Charset::kEucKsc},    {"cp949", Charset::kEucKsc},  {"big5", Charset::kBig5},
+    {"gb18030", Charset::kGb18030},
 };
 
 // Server names, in the order of enum Charset.
 constexpr const char* kServerNames[] = {
-    "iso_1",  "utf8",   "ascii_8", "cp437",  "cp850",  "cp1250", "cp1251", "cp1252", "cp1253",
-    "cp1254", "cp1255", "cp1256",  "cp1257", "cp1258", "roman8", "roman9", "iso15",  "koi8",
+    "iso_1",  "utf8",   "ascii_8", "cp437",  "cp850",  "cp1250", "cp1251", "cp1252",
+    "cp1253", "cp1254", "cp1255",  "cp1256", "cp1257", "cp1258", "roman8", "roman9",
+    "iso15",  "koi8",   "sjis",    "eucjis", "eucgb",  "eucksc", "big5",   "gb18030",
 };
 static_assert(sizeof(kServerNames) / sizeof(kServerNames[0]) ==
-              static_cast<size_t>(Charset::kKoi8) + 1);
+              static_cast<size_t>(Charset::kGb18030) + 1);
 static_assert(static_cast<int>(Charset::kKoi8) - static_cast<int>(Charset::kAscii8) + 1 ==
               kSingleByteSets);
 
@@ -180,6 +187,19 @@ char* DecodeTo(Charset charset, const uint8_t* bytes, size_t size, char* out, bo
       continue;
     }
     allPlain = false;
+    if (charset >= Charset::kSjis) {
+      // One character of a multi-byte set; a lead byte that begins none is escaped alone.
+      const size_t n = MultiByteCharSize(charset, bytes + i, size - i);
+      char* const after = n ? PutMultiByte(charset, bytes + i, n, out) : nullptr;
+      if (after) {
+        out = after;
+        i += n;
+      } else {
+        out = PutEscaped(b, out);
+        ++i;
+      }
+      continue;
+    }
     if (utf8) {
       const size_t n = Utf8SequenceSize(bytes + i, size - i);
       if (n == 0) {

@@ -1,6 +1,7 @@
 // Character sets of a connection (the login's, then ENVCHANGE type 3) and decoding their bytes
 // to UTF-8. A byte or sequence that does not decode is written as the four characters \xNN, so
-// nothing is dropped.
+// nothing is dropped (in a multi-byte set, the lead byte of a character that does not decode:
+// the bytes after it are read again from there).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -25,6 +26,15 @@ enum class Charset : uint8_t {
   kRoman9,
   kIso15,
   kKoi8,
+  // Multi-byte sets, ASCII below 0x80 between characters, decoded through the C library's
+  // iconv (the supersets a server's clients send: Windows-31J for sjis, GBK for eucgb, CP949
+  // for eucksc).
+  kSjis,
+  kEucJis,
+  kEucGb,
+  kEucKsc,
+  kBig5,
+  kGb18030,
 };
 
 // The character set of a server's name for it ("utf8", "iso_1", "cp850", "roman8", ...),
