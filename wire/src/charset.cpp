@@ -158,11 +158,15 @@ const char* CharsetName(Charset charset) {
   return index < sizeof(kServerNames) / sizeof(kServerNames[0]) ? kServerNames[index] : "iso_1";
 }
 
-char* DecodeTo(Charset charset, const uint8_t* bytes, size_t size, char* out, bool* plain) {
-  const uint16_t* table = nullptr;
-  if (charset >= Charset::kAscii8 && charset <= Charset::kKoi8)
-    table = kSingleByteTables[static_cast<int>(charset) - static_cast<int>(Charset::kAscii8)];
-  const bool utf8 = charset == Charset::kUtf8;
+namespace {
+
+// How a set reads the bytes from 0x80 up.
+enum class HighBytes { kUtf8, kLatin1, kSingleByte, kMultiByte };
+
+// DecodeTo for one kind of set (`table`: a single-byte set's code points).
+template <HighBytes kHigh>
+char* DecodeLoop(Charset charset, const uint16_t* table, const uint8_t* bytes, size_t size,
+                 char* out, bool* plain) {
   bool allPlain = true;
   size_t i = 0;
   while (i < size) {
@@ -187,20 +191,7 @@ char* DecodeTo(Charset charset, const uint8_t* bytes, size_t size, char* out, bo
       continue;
     }
     allPlain = false;
-    if (charset >= Charset::kSjis) {
-      // One character of a multi-byte set; a lead byte that begins none is escaped alone.
-      const size_t n = MultiByteCharSize(charset, bytes + i, size - i);
-      char* const after = n ? PutMultiByte(charset, bytes + i, n, out) : nullptr;
-      if (after) {
-        out = after;
-        i += n;
-      } else {
-        out = PutEscaped(b, out);
-        ++i;
-      }
-      continue;
-    }
-    if (utf8) {
+    if (kHigh == HighBytes::kUtf8) {
       const size_t n = Utf8SequenceSize(bytes + i, size - i);
       if (n == 0) {
         out = PutEscaped(b, out);
@@ -210,14 +201,42 @@ char* DecodeTo(Charset charset, const uint8_t* bytes, size_t size, char* out, bo
         out += n;
         i += n;
       }
-      continue;
+    } else if (kHigh == HighBytes::kLatin1) {
+      out = PutCodePoint(b, out);
+      ++i;
+    } else if (kHigh == HighBytes::kSingleByte) {
+      const uint16_t cp = table[b];
+      out = cp == kNoChar ? PutEscaped(b, out) : PutCodePoint(cp, out);
+      ++i;
+    } else {
+      // One character; a lead byte that begins none is escaped alone.
+      const size_t n = MultiByteCharSize(charset, bytes + i, size - i);
+      char* const after = n ? PutMultiByte(charset, bytes + i, n, out) : nullptr;
+      if (after) {
+        out = after;
+        i += n;
+      } else {
+        out = PutEscaped(b, out);
+        ++i;
+      }
     }
-    const uint16_t cp = table ? table[b] : b;
-    out = cp == kNoChar ? PutEscaped(b, out) : PutCodePoint(cp, out);
-    ++i;
   }
   if (plain) *plain = allPlain;
   return out;
+}
+
+}  // namespace
+
+char* DecodeTo(Charset charset, const uint8_t* bytes, size_t size, char* out, bool* plain) {
+  if (charset == Charset::kUtf8)
+    return DecodeLoop<HighBytes::kUtf8>(charset, nullptr, bytes, size, out, plain);
+  if (charset >= Charset::kSjis)
+    return DecodeLoop<HighBytes::kMultiByte>(charset, nullptr, bytes, size, out, plain);
+  if (charset >= Charset::kAscii8 && charset <= Charset::kKoi8)
+    return DecodeLoop<HighBytes::kSingleByte>(
+        charset, kSingleByteTables[static_cast<int>(charset) - static_cast<int>(Charset::kAscii8)],
+        bytes, size, out, plain);
+  return DecodeLoop<HighBytes::kLatin1>(charset, nullptr, bytes, size, out, plain);
 }
 
 char* Utf16To(const uint8_t* bytes, size_t size, bool msbFirst, char* out) {
