@@ -228,15 +228,16 @@ char* DecodeLoop(Charset charset, const uint16_t* table, const uint8_t* bytes, s
 }  // namespace
 
 char* DecodeTo(Charset charset, const uint8_t* bytes, size_t size, char* out, bool* plain) {
+  // The default set first: most connections use it.
+  if (charset == Charset::kIso1)
+    return DecodeLoop<HighBytes::kLatin1>(charset, nullptr, bytes, size, out, plain);
   if (charset == Charset::kUtf8)
     return DecodeLoop<HighBytes::kUtf8>(charset, nullptr, bytes, size, out, plain);
   if (charset >= Charset::kSjis)
     return DecodeLoop<HighBytes::kMultiByte>(charset, nullptr, bytes, size, out, plain);
-  if (charset >= Charset::kAscii8 && charset <= Charset::kKoi8)
-    return DecodeLoop<HighBytes::kSingleByte>(
-        charset, kSingleByteTables[static_cast<int>(charset) - static_cast<int>(Charset::kAscii8)],
-        bytes, size, out, plain);
-  return DecodeLoop<HighBytes::kLatin1>(charset, nullptr, bytes, size, out, plain);
+  return DecodeLoop<HighBytes::kSingleByte>(
+      charset, kSingleByteTables[static_cast<int>(charset) - static_cast<int>(Charset::kAscii8)],
+      bytes, size, out, plain);
 }
 
 char* Utf16To(const uint8_t* bytes, size_t size, bool msbFirst, char* out) {
