@@ -21,10 +21,11 @@ struct Converter {
 Converter g_converters[kMultiByteSets];
 
 iconv_t ConverterOf(Charset charset) {
-  Converter& c = g_converters[static_cast<int>(charset) - static_cast<int>(Charset::kSjis)];
+  const int index = static_cast<int>(charset) - static_cast<int>(Charset::kSjis);
+  Converter& c = g_converters[index];
   if (!c.tried) {
     c.tried = true;
-    c.handle = iconv_open("UTF-8", kIconvNames[&c - g_converters]);
+    c.handle = iconv_open("UTF-8", kIconvNames[index]);
   }
   return c.handle;
 }
