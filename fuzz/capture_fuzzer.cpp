@@ -9,9 +9,9 @@
 #include <memory>
 #include <string>
 
-#include "capture_reader.h"
 #include "fuzz_support.h"
 #include "host_pipeline.h"
+#include "input/capture_reader.h"
 
 namespace {
 

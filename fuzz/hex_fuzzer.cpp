@@ -4,8 +4,8 @@
 #include <cstdio>
 
 #include "fuzz_support.h"
-#include "hex_input.h"
 #include "host_pipeline.h"
+#include "input/hex_input.h"
 
 namespace {
 

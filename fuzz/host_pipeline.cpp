@@ -1,13 +1,13 @@
 #include "host_pipeline.h"
 
-#include "connection_table.h"
 #include "fuzz_support.h"
-#include "link_layer.h"
-#include "message_view.h"
-#include "packet_view.h"
-#include "request_render.h"
-#include "request_view.h"
+#include "input/link_layer.h"
+#include "requests/request_render.h"
+#include "requests/request_view.h"
 #include "stats.h"
+#include "streams/connection_table.h"
+#include "views/message_view.h"
+#include "views/packet_view.h"
 
 extern "C" int32_t sybasetds_parse_message(const uint8_t* frame, CPDecode* tree,
                                            const uint8_t* data, int32_t length, int32_t messageType,

@@ -2,7 +2,7 @@
 // name (packet, message or the request log in options.format), the plug-in linked in.
 #pragma once
 
-#include "frame_source.h"
+#include "input/frame_source.h"
 #include "options.h"
 
 void RunHostPipeline(FrameSource& source, const Options& options);

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "request_filter.h"
+#include "requests/request_filter.h"
 
 namespace {
 

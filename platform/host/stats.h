@@ -3,9 +3,9 @@
 
 #include <cstdint>
 
-#include "message_stats.h"
-#include "seq_tracker.h"
+#include "streams/seq_tracker.h"
 #include "tdsengine/out_buffer.h"
+#include "views/message_stats.h"
 
 struct HostStats {
   uint64_t framesRead = 0;      // records of the inputs

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "capture_reader.h"
+#include "input/capture_reader.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The connection table alone, with a recording view: numbering, sides, detection, lifecycle
 // (FIN or RST both ways, a SYN on the same addresses, the end of the input), the stores' end,
 // and the ceilings on tracked connections and held bytes.
-#include "connection_table.h"
+#include "streams/connection_table.h"
 
 #include <gtest/gtest.h>
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "latency_histogram.h"
 #include "plugin_harness.h"
-#include "rate_series.h"
-#include "sql_fingerprint.h"
+#include "requests/latency_histogram.h"
+#include "requests/rate_series.h"
+#include "requests/sql_fingerprint.h"
 
 namespace {
 

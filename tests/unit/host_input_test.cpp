@@ -8,10 +8,10 @@
 
 #include "bytes.h"
 #include "checks.h"
-#include "hex_input.h"
-#include "link_layer.h"
+#include "input/hex_input.h"
+#include "input/link_layer.h"
 #include "options.h"
-#include "tds_header.h"
+#include "streams/tds_header.h"
 
 namespace {
 

@@ -7,15 +7,15 @@
 
 #include "bytes.h"
 #include "checks.h"
-#include "connection_table.h"
-#include "link_layer.h"
-#include "message_view.h"
+#include "input/link_layer.h"
 #include "options.h"
-#include "packet_view.h"
 #include "plugin_harness.h"
 #include "stats.h"
+#include "streams/connection_table.h"
 #include "tdsengine/out_buffer.h"
 #include "tdsengine/store.h"
+#include "views/message_view.h"
+#include "views/packet_view.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Assembly of TDS packets into messages: packets joined at the last-buffer bit whatever the
 // segment boundaries, and what is held handed over cut short at a gap, at the end and past
 // the ceiling.
-#include "message_assembler.h"
+#include "streams/message_assembler.h"
 
 #include <gtest/gtest.h>
 

@@ -5,11 +5,11 @@
 #include <cstring>
 #include <memory>
 
-#include "capture_reader.h"
-#include "connection_table.h"
-#include "link_layer.h"
+#include "input/capture_reader.h"
+#include "input/link_layer.h"
 #include "options.h"
 #include "stats.h"
+#include "streams/connection_table.h"
 #include "tdsengine/out_buffer.h"
 #include "tdsengine/render.h"
 

@@ -4,7 +4,7 @@
 // and output values, decoded texts, cursors, dynamic statements and the rows kept; read back
 // through the JSON and text writers. Then the request view on the real captures with the
 // plug-in's message entry: rows framed without a walk count as the walked ones do.
-#include "request_log.h"
+#include "requests/request_log.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,8 +13,8 @@
 
 #include "checks.h"
 #include "plugin_harness.h"
-#include "request_render.h"
-#include "request_view.h"
+#include "requests/request_render.h"
+#include "requests/request_view.h"
 
 using nlohmann::json;
 

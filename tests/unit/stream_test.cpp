@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "bytes.h"
-#include "packet_framer.h"
-#include "seq_tracker.h"
+#include "streams/packet_framer.h"
+#include "streams/seq_tracker.h"
 
 namespace {
 

@@ -1,0 +1,381 @@
+#include "parallel/parallel_worker.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "input/capture_reader.h"
+#include "input/link_layer.h"
+#include "input/progress.h"
+#include "input/stop_signal.h"
+#include "parallel/request_merge_notes.h"
+#include "parallel/worker_channel.h"
+#include "parallel/worker_view.h"
+#include "requests/request_filter.h"
+#include "requests/request_log.h"
+#include "requests/request_render.h"
+#include "requests/request_view.h"
+#include "streams/connection_table.h"
+#include "views/message_view.h"
+
+namespace {
+
+// The held-bytes ceiling of all workers together, shared out evenly.
+constexpr size_t kHeldCeiling = size_t(64) << 20;
+// A worker publishes how far it got at least this often (frames), and when this much output
+// waits in its buffer.
+constexpr uint64_t kPublishFrames = 512;
+constexpr size_t kPublishBytes = size_t(256) << 10;
+
+// Writes a worker's records into its channel: the worker's output buffer is a window of the
+// channel itself, so the bytes are rendered where the merger reads them; a mark per record.
+class ChannelWriter : public MessageView::RecordHook {
+ public:
+  ChannelWriter(SharedRun& run, WorkerChannel& channel) : m_run(run), m_channel(channel) {}
+  void Attach(const OutBuffer* out, const WorkerView* view) {
+    m_out = out;
+    m_view = view;
+  }
+  // The table whose size decides when the channel is halved (null: no longer).
+  void Watch(const ConnectionTable* table) { m_table = table; }
+
+  // The output buffer's next window, after `written` bytes of the last.
+  static char* NextWindow(void* self, size_t written, size_t* capacity) {
+    ChannelWriter& w = *static_cast<ChannelWriter*>(self);
+    w.m_written += written;
+    if (w.m_table && !w.m_shrunk && w.m_table->tracked() > kManyConnections)
+      w.m_shrunk =
+          w.m_channel.Shrink(w.m_channel.dataTail.load(std::memory_order_acquire), w.m_written);
+    w.m_channel.dataHead.store(w.m_written, std::memory_order_release);
+    while (w.m_channel.dataBytes.load(std::memory_order_relaxed) -
+               (w.m_written - w.m_channel.dataTail.load(std::memory_order_acquire)) <
+           kWindowBytes)
+      w.WaitForRoom();
+    *capacity = kWindowBytes;
+    return w.m_channel.at(w.m_written);
+  }
+
+  void Begin(uint32_t conn, bool clientToServer, bool newNumber, bool lastPart) override {
+    RecordMark& m = NextMark();
+    m.end.store(kOpenEnd, std::memory_order_relaxed);
+    m.conn = conn;
+    m.flags =
+        static_cast<uint8_t>((newNumber ? kMarkNewNumber : 0) | (lastPart ? kMarkLastPart : 0) |
+                             (clientToServer ? 0 : kMarkServer));
+    m_open = &m;
+    PublishMark();
+  }
+  void End() override {
+    if (m_open) m_open->end.store(position(), std::memory_order_release);
+    m_open = nullptr;
+  }
+
+  // The next mark, its event and start filled in (the merger sees it once published): waits
+  // while the marks are full.
+  RecordMark& NextMark() {
+    const uint64_t head = m_channel.markHead.load(std::memory_order_relaxed);
+    // The merger's markTail is read again only when the value last read says full.
+    if (head - m_markTail >= kChannelMarks &&
+        head - (m_markTail = m_channel.markTail.load(std::memory_order_acquire)) >= kChannelMarks) {
+      // Full: wait until a quarter is free again, so as not to wake the merger per record.
+      while (head - (m_markTail = m_channel.markTail.load(std::memory_order_acquire)) >
+             kChannelMarks * 3 / 4)
+        WaitForRoom();
+    }
+    RecordMark& m = m_channel.marks[head % kChannelMarks];
+    m.event = m_view->event();
+    m.start = position();
+    return m;
+  }
+  void PublishMark() {
+    m_channel.markHead.store(m_channel.markHead.load(std::memory_order_relaxed) + 1,
+                             std::memory_order_release);
+  }
+  // Where the next byte rendered goes in the channel's stream.
+  uint64_t position() const { return m_written + m_out->pending(); }
+
+  // Called before each publish, for steps the worker tells late.
+  class PublishHook {
+   public:
+    virtual ~PublishHook() = default;
+    virtual void BeforePublish() = 0;
+  };
+  void SetPublishHook(PublishHook* hook) { m_hook = hook; }
+  // The merger is woken once 1/share of the channel waits to be taken (see Notify).
+  void SetWakeShare(uint64_t share) { m_wakeShare = share; }
+
+  // Everything made so far is in the channel, and every event up to `event` is done.
+  void Publish(OutBuffer& out, uint64_t event) {
+    if (m_hook) m_hook->BeforePublish();
+    out.flush();
+    m_channel.progress.store(event, std::memory_order_release);
+    Notify(false);
+  }
+
+ private:
+  // The merger is woken when it has much to take, or a worker waits for it: each wake costs
+  // both sides a switch.
+  void Notify(bool urgent) {
+    m_run.published.fetch_add(1, std::memory_order_seq_cst);
+    if (!m_run.mergerWaiting.load(std::memory_order_seq_cst)) return;
+    bool wake = urgent ||
+                m_written - m_channel.dataTaken.load() >= m_channel.dataBytes.load() / m_wakeShare;
+    for (unsigned w = 0; w < m_run.workers && !wake; ++w)
+      wake = m_run.channel(w)->waiting.load(std::memory_order_seq_cst) != 0;
+    if (wake) WakeWord(m_run.published);
+  }
+
+  // The channel is full: the merger is told what is there and waited for.
+  void WaitForRoom() {
+    const uint32_t seen = m_channel.freed.load(std::memory_order_seq_cst);
+    m_channel.waiting.store(1, std::memory_order_seq_cst);
+    Notify(true);
+    WaitWord(m_channel.freed, seen, kWaitMs);
+    m_channel.waiting.store(0, std::memory_order_seq_cst);
+  }
+
+  SharedRun& m_run;
+  WorkerChannel& m_channel;
+  const OutBuffer* m_out = nullptr;
+  const WorkerView* m_view = nullptr;
+  PublishHook* m_hook = nullptr;
+  const ConnectionTable* m_table = nullptr;
+  bool m_shrunk = false;
+  uint64_t m_wakeShare = 8;
+  RecordMark* m_open = nullptr;
+  uint64_t m_written = 0;   // bytes written into the channel
+  uint64_t m_markTail = 0;  // the merger's markTail, as last read
+};
+
+// What a worker needs to place a connection.
+struct Placing {
+  SharedRun* run;
+  unsigned index;
+  ChannelWriter* writer;
+  OutBuffer* out;
+  WorkerView* view;
+
+  static bool Owns(void* self, uint32_t conn) {
+    Placing& p = *static_cast<Placing*>(self);
+    return TakeConnection(*p.run, p.index, conn, &Placing::Waiting, self);
+  }
+  // Before a pause for the others, what this worker made is published, so that nobody waits
+  // on it in turn.
+  static void Waiting(void* self) {
+    Placing& p = *static_cast<Placing*>(self);
+    p.writer->Publish(*p.out, p.view->event() - 1);
+  }
+};
+// Reads the input to its end, decoding the connections this worker owns with `view`; the
+// worker's results go to its channel.
+template <typename ViewType>
+void ReadInput(SharedRun& run, const WorkerTask& task, ChannelWriter& writer, OutBuffer& out,
+               ViewType& view, int64_t& clock, HostStats& stats) {
+  Placing placing{&run, task.index, &writer, &out, nullptr};
+  WorkerView workers(view, &Placing::Owns, &placing, kHeldCeiling / run.workers);
+  placing.view = &workers;
+  writer.Attach(&out, &workers);
+  WorkerChannel& channel = *run.channel(task.index);
+  const Options& options = *task.options;
+  std::string error;
+  std::unique_ptr<CaptureSource> source = CaptureSource::Open(*task.path, error, options.filter);
+  if (!source) {
+    std::snprintf(channel.error, sizeof(channel.error), "%s", error.c_str());
+  } else {
+    TableLimits limits;
+    limits.countSinkBytes = false;  // WorkerView's sinks hold nothing the table counts
+    ConnectionTable table(options, workers, stats, limits);
+    writer.Watch(&table);
+    std::unique_ptr<Progress> progress;
+    if (task.index == 0) progress.reset(new Progress(*source));
+    InputFrame input;
+    TcpSegment segment;
+    uint64_t frame = 0;
+    while (!StopRequested() && !run.stop.load(std::memory_order_relaxed) &&
+           !(options.count && stats.framesRead >= options.count) && source->Next(input)) {
+      ++frame;
+      clock = input.timeUs;
+      FeedFrame(input, frame, table, segment, stats);
+      if (progress) progress->Tick(frame);
+      if (frame % kPublishFrames == 0 || out.pending() >= kPublishBytes)
+        writer.Publish(out, workers.event());
+    }
+    if (progress) progress->Done();
+    table.EndAll(frame);
+    writer.Watch(nullptr);
+    view.EndAll();
+    if (!source->error().empty())
+      std::snprintf(channel.error, sizeof(channel.error), "%s", source->error().c_str());
+  }
+  channel.cutConnections = workers.cutConnections();
+  channel.cutBytes = workers.cutBytes();
+  writer.Publish(out, UINT64_MAX);
+}
+
+// The worker is done: its statistics are out, the merger is told.
+void EndWorker(SharedRun& run, WorkerChannel& channel, const HostStats& stats) {
+  channel.stats = stats;
+  channel.done.store(1, std::memory_order_seq_cst);
+  run.published.fetch_add(1, std::memory_order_seq_cst);
+  WakeWord(run.published);
+}
+
+// A worker's run: its channel's writer, its statistics and its output buffer, around
+// `decode(writer, out, clock, stats)`, which makes the view and reads the input.
+template <typename Decode>
+void RunWorkerWith(SharedRun& run, const WorkerTask& task, Decode decode) {
+  WorkerChannel& channel = *run.channel(task.index);
+  ChannelWriter writer(run, channel);
+  HostStats stats;
+  {
+    OutBuffer out(&ChannelWriter::NextWindow, &writer);
+    int64_t clock = 0;
+    decode(writer, out, clock, stats);
+  }
+  EndWorker(run, channel, stats);
+}
+
+// A worker's request log: every step of its tracker that places a request in the order sent
+// (joined the queue, written) becomes a mark, so that the merger can place the requests of all
+// workers as one tracker would. Written requests go through the run's filter to the log's
+// writer, which renders them into the channel, leaving the parts that depend on the whole log
+// to the merger (RequestLogParts).
+class RequestWorkerLog : public RequestOutput,
+                         public RequestTracker::QueueHook,
+                         public RequestLogParts,
+                         public ChannelWriter::PublishHook {
+ public:
+  RequestWorkerLog(ChannelWriter& writer, OutBuffer& out, RequestOutput& filtered)
+      : m_writer(writer), m_out(out), m_filtered(filtered) {}
+
+  void Queued(const Request& r) override {
+    Login();
+    RecordMark& m = m_writer.NextMark();
+    m.end.store(m.start, std::memory_order_relaxed);
+    m.conn = r.conn;
+    m.step = kStepQueued;
+    m.key = r.firstFrame;
+    m_writer.PublishMark();
+    m_queued = &r;
+    m_queuedEvent = m.event;
+  }
+
+  void Write(const Request& r) override {
+    Login();
+    RecordMark& m = m_writer.NextMark();
+    m.end.store(kOpenEnd, std::memory_order_relaxed);
+    m.conn = r.conn;
+    m.step = kStepWritten;
+    m.key = r.firstFrame;
+    m.cut = kOpenEnd;
+    m.split = kOpenEnd;
+    m_writer.PublishMark();
+    m_mark = &m;
+    m_fingerprint = nullptr;
+    m_filtered.Write(r);
+    if (m_fingerprint) {
+      m.split = m_writer.position();
+      PutPiece(m_out, m_fingerprint->name);
+      PutPiece(m_out, m_fingerprint->text);
+    } else if (m.split == kOpenEnd) {
+      m.split = m_writer.position();
+    }
+    m_mark = nullptr;
+    m.end.store(m_writer.position(), std::memory_order_release);
+  }
+  // The summary is the merger's.
+  void Finish() override {}
+
+  void Fingerprint(const Request& r) override {
+    m_mark->cut = m_writer.position();
+    m_fingerprint = &r;
+  }
+
+  void Tally(const Request& r, const std::string& day, bool timed, int64_t us,
+             const std::string* slowLine) override {
+    m_mark->split = m_writer.position();
+    const uint8_t head[2] = {static_cast<uint8_t>(r.kind), static_cast<uint8_t>(timed ? 1 : 0)};
+    m_out.put(reinterpret_cast<const char*>(head), 2);
+    PutLong(m_out, us);
+    PutPiece(m_out, day);
+    if (slowLine)
+      PutPiece(m_out, *slowLine);
+    else
+      PutWord(m_out, kNoPiece);
+    // Each error with its text: the summary shows the text of the first of each number in the
+    // whole log, which need not be the first this worker wrote.
+    PutWord(m_out, static_cast<uint32_t>(r.errors.size()));
+    for (const ServerMessage& e : r.errors) {
+      PutLong(m_out, e.number);
+      PutPiece(m_out, e.text);
+    }
+  }
+
+  void BeforePublish() override { Login(); }
+
+ private:
+  // A login changes who its connection names, which records written before show: the merger
+  // is told, at the step of the login.
+  void Login() {
+    if (m_queued && m_queued->kind == RequestKind::kLogin) {
+      RecordMark& m = m_writer.NextMark();
+      m.event = m_queuedEvent;
+      m.end.store(m.start, std::memory_order_relaxed);
+      m.conn = m_queued->conn;
+      m.step = kStepLogin;
+      m_writer.PublishMark();
+    }
+    m_queued = nullptr;
+  }
+
+  ChannelWriter& m_writer;
+  OutBuffer& m_out;
+  RequestOutput& m_filtered;
+  RecordMark* m_mark = nullptr;  // of the request being written
+  const Request* m_fingerprint = nullptr;
+  const Request* m_queued = nullptr;  // the latest request queued, until the next step
+  uint64_t m_queuedEvent = 0;
+};
+
+}  // namespace
+
+void RunMessageWorker(SharedRun& run, const WorkerTask& task) {
+  RunWorkerWith(run, task,
+                [&](ChannelWriter& writer, OutBuffer& out, int64_t& clock, HostStats& stats) {
+                  MessageView view(task.parse, *task.options, out, stats, clock);
+                  if (task.input) view.SetInput(task.input);
+                  view.SetRecordHook(&writer);
+                  ReadInput(run, task, writer, out, view, clock, stats);
+                });
+}
+void RunRequestWorker(SharedRun& run, const WorkerTask& task) {
+  RunWorkerWith(run, task,
+                [&](ChannelWriter& writer, OutBuffer& out, int64_t& clock, HostStats& stats) {
+                  const Options& options = *task.options;
+                  RequestFilter filter(options.slowUs, options.sinceUs, options.untilUs);
+                  RequestWorkerLog log(writer, out, filter);
+                  std::unique_ptr<RequestJsonWriter> json;
+                  std::unique_ptr<RequestTextWriter> text;
+                  if (options.format == OutputFormat::kJson) {
+                    json.reset(new RequestJsonWriter(out));
+                    json->SetParts(&log);
+                    filter.Add(*json);
+                  } else {
+                    text.reset(new RequestTextWriter(out, task.width));
+                    text->SetParts(&log);
+                    filter.Add(*text);
+                  }
+                  RequestView view(task.parse, log, stats, clock, options);
+                  view.SetQueueHook(&log);
+                  writer.SetPublishHook(&log);
+                  // Its channel fills slowly (its records are about a tenth of the message
+                  // view's bytes). In JSON the merge writes them where they lie without reading
+                  // them: it is woken at half a channel, not an eighth, and switches less. Text
+                  // records it copies, best while the worker's cache still holds them; the
+                  // message view's workers would wait for room.
+                  writer.SetWakeShare(options.format == OutputFormat::kJson ? 2 : 8);
+                  ReadInput(run, task, writer, out, view, clock, stats);
+                  writer.SetPublishHook(nullptr);
+                });
+}
