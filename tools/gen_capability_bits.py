@@ -3,6 +3,8 @@
 bit rows per mask byte counted from the end of the mask (bit n is bit n % 8 of the byte n / 8
 places before the last)."""
 import os
+import shutil
+import subprocess
 
 REQUEST = """language, RPC, event notices, several commands per message, bulk copy, cursors,
 dynamic SQL, MSG token, PARAMFMT/PARAMS for RPC, int1, int2, int4, bit, char, varchar, binary,
@@ -72,6 +74,9 @@ def main():
     path = os.path.join(os.path.dirname(__file__), "..", "plugin", "tables", "capability_bits.h")
     with open(path, "w") as f:
         f.write("\n".join(out) + "\n")
+    # Laid out as the rest of the code is, where the formatter is at hand.
+    if shutil.which("clang-format"):
+        subprocess.run(["clang-format", "-i", path], check=True)
 
 
 if __name__ == "__main__":

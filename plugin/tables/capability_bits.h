@@ -196,7 +196,13 @@ inline constexpr CPICodeTable RequestCapabilityBits15[] = {
     {0, 0, "Unknown"},
 };
 
-inline constexpr const CPICodeTable* RequestCapabilityBytes[] = {RequestCapabilityBits0, RequestCapabilityBits1, RequestCapabilityBits2, RequestCapabilityBits3, RequestCapabilityBits4, RequestCapabilityBits5, RequestCapabilityBits6, RequestCapabilityBits7, RequestCapabilityBits8, RequestCapabilityBits9, RequestCapabilityBits10, RequestCapabilityBits11, RequestCapabilityBits12, RequestCapabilityBits13, RequestCapabilityBits14, RequestCapabilityBits15};
+inline constexpr const CPICodeTable* RequestCapabilityBytes[] = {
+    RequestCapabilityBits0,  RequestCapabilityBits1,  RequestCapabilityBits2,
+    RequestCapabilityBits3,  RequestCapabilityBits4,  RequestCapabilityBits5,
+    RequestCapabilityBits6,  RequestCapabilityBits7,  RequestCapabilityBits8,
+    RequestCapabilityBits9,  RequestCapabilityBits10, RequestCapabilityBits11,
+    RequestCapabilityBits12, RequestCapabilityBits13, RequestCapabilityBits14,
+    RequestCapabilityBits15};
 
 inline constexpr CPICodeTable ResponseCapabilityBits0[] = {
     {0x01000000, 0, ".......1 bit 0: unused"},
@@ -390,8 +396,17 @@ inline constexpr CPICodeTable ResponseCapabilityBits15[] = {
     {0, 0, "Unknown"},
 };
 
-inline constexpr const CPICodeTable* ResponseCapabilityBytes[] = {ResponseCapabilityBits0, ResponseCapabilityBits1, ResponseCapabilityBits2, ResponseCapabilityBits3, ResponseCapabilityBits4, ResponseCapabilityBits5, ResponseCapabilityBits6, ResponseCapabilityBits7, ResponseCapabilityBits8, ResponseCapabilityBits9, ResponseCapabilityBits10, ResponseCapabilityBits11, ResponseCapabilityBits12, ResponseCapabilityBits13, ResponseCapabilityBits14, ResponseCapabilityBits15};
+inline constexpr const CPICodeTable* ResponseCapabilityBytes[] = {
+    ResponseCapabilityBits0,  ResponseCapabilityBits1,  ResponseCapabilityBits2,
+    ResponseCapabilityBits3,  ResponseCapabilityBits4,  ResponseCapabilityBits5,
+    ResponseCapabilityBits6,  ResponseCapabilityBits7,  ResponseCapabilityBits8,
+    ResponseCapabilityBits9,  ResponseCapabilityBits10, ResponseCapabilityBits11,
+    ResponseCapabilityBits12, ResponseCapabilityBits13, ResponseCapabilityBits14,
+    ResponseCapabilityBits15};
 
-inline constexpr const char* CapabilityByteLabels[] = {"Bits 0-7", "Bits 8-15", "Bits 16-23", "Bits 24-31", "Bits 32-39", "Bits 40-47", "Bits 48-55", "Bits 56-63", "Bits 64-71", "Bits 72-79", "Bits 80-87", "Bits 88-95", "Bits 96-103", "Bits 104-111", "Bits 112-119", "Bits 120-127"};
+inline constexpr const char* CapabilityByteLabels[] = {
+    "Bits 0-7",    "Bits 8-15",    "Bits 16-23",   "Bits 24-31",  "Bits 32-39", "Bits 40-47",
+    "Bits 48-55",  "Bits 56-63",   "Bits 64-71",   "Bits 72-79",  "Bits 80-87", "Bits 88-95",
+    "Bits 96-103", "Bits 104-111", "Bits 112-119", "Bits 120-127"};
 constexpr int kCapabilityNamedBytes = 16;
 constexpr int kCapabilityBitRows = 9;  // the rows of each table above, bit 0's too

@@ -1,11 +1,10 @@
 #include "tdsdecode_runner.h"
 
-#include <algorithm>
-
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
