@@ -22,6 +22,7 @@ constexpr size_t kMaxCursorNames = 4096;
 
 constexpr int32_t kLoginAckAccepted = 5;
 constexpr int32_t kLoginAckRefused = 6;
+constexpr uint64_t kLoginAckSecurity = 0x80;
 // A message class above this is an error; EED carries both errors and informational messages.
 constexpr int32_t kMaxInformationalClass = 10;
 
@@ -36,6 +37,34 @@ const char kForcedNote[] = "written before its answer ended: too many later requ
 const char kNoCompletionNote[] =
     "the answer's message does not end in a completion token; the message is taken to end it";
 const char kUnknownAckNote[] = "ended by the acknowledgement of an attention the capture lacks";
+
+// What the server described of a dynamic statement, by statement id, oldest first: the latest
+// description of an id replaces the one before, and past kMaxStatements the oldest goes.
+template <typename T>
+using ById = std::vector<std::pair<std::string, std::shared_ptr<const T>>>;
+
+template <typename T>
+void Forget(ById<T>& kept, const std::string& id) {
+  for (auto at = kept.begin(); at != kept.end(); ++at) {
+    if (at->first != id) continue;
+    kept.erase(at);
+    return;
+  }
+}
+
+template <typename T>
+void Remember(ById<T>& kept, const std::string& id, std::shared_ptr<const T> what) {
+  Forget(kept, id);
+  if (kept.size() >= kMaxStatements) kept.erase(kept.begin());
+  kept.emplace_back(id, std::move(what));
+}
+
+template <typename T>
+std::shared_ptr<const T> Recall(const ById<T>& kept, const std::string& id) {
+  for (const auto& entry : kept)
+    if (entry.first == id) return entry.second;
+  return nullptr;
+}
 
 // The fields of one token record.
 class Fields {
@@ -442,6 +471,12 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
   const DisplayTree& tree = *m.tree;
   const std::vector<PacketRecord>& records = tree.packets();
   const bool continued = m.part > 1;
+  // A client may send its attention again while waiting for the acknowledgement; the server
+  // acknowledges it once.
+  if (m.type == kTdsAttentionType && !continued &&
+      std::any_of(c.open.begin(), c.open.end(),
+                  [](const Request* q) { return q->kind == RequestKind::kAttention; }))
+    return;
   // A later part adds to the request its first part began, unless that was written already
   // (forced out).
   Request* r = continued ? UnpackLast(c) : NewRequest(c, m);
@@ -559,12 +594,11 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
         const std::string statement = Text(fs, "Statement");
         if (!statement.empty()) r->text += ": " + statement;
         if (!c.statements) break;
-        auto& statements = c.statements->statements;
-        for (auto at = statements.begin(); at != statements.end(); ++at) {
-          if (at->first != r->name) continue;
-          r->paramNames = at->second;
-          if (type == kDynamicDeallocate) statements.erase(at);
-          break;
+        Statements& s = *c.statements;
+        if (auto names = Recall(s.statements, r->name)) r->paramNames = names;
+        if (type == kDynamicDeallocate) {
+          Forget(s.statements, r->name);
+          Forget(s.outputs, r->name);
         }
         break;
       }
@@ -670,10 +704,12 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
         ReadColumns(fs, p.token == kTokenRowFmt2, *columns);
         Statements& s = StatementsOf(c);
         s.lastColumns = std::move(columns);
-        // A prepared statement's description of its rows is no result; rows sent later without
-        // a format of their own take it.
+        // A prepared statement's description of its rows is no result; its executions that
+        // leave the row format out send rows under it.
         if (s.describingOutput) {
           s.describingOutput = false;
+          Remember(s.outputs, s.describing, s.lastColumns);
+          s.describing.clear();
           break;
         }
         r->results.emplace_back();
@@ -692,23 +728,17 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
         const uint64_t type = Unsigned(fs.Find("Type"));
         if (!c.statements && type != kDynamicDescribeInput && type != kDynamicDescribeOutput) break;
         Statements& s = StatementsOf(c);
-        s.describing.clear();
-        if (type == kDynamicDescribeInput) s.describing = Text(fs, "Id");
+        s.describing = Text(fs, "Id");
         s.describingOutput = type == kDynamicDescribeOutput;
+        if (!s.describingOutput && type != kDynamicDescribeInput) s.describing.clear();
         break;
       }
       case kTokenParamFmt:
       case kTokenParamFmt2:
-        if (c.statements && !c.statements->describing.empty()) {
+        if (c.statements && !c.statements->describing.empty() && !c.statements->describingOutput) {
           Statements& s = *c.statements;
-          for (auto at = s.statements.begin(); at != s.statements.end(); ++at) {
-            if (at->first != s.describing) continue;
-            s.statements.erase(at);
-            break;
-          }
-          if (s.statements.size() >= kMaxStatements) s.statements.erase(s.statements.begin());
-          s.statements.emplace_back(
-              s.describing, std::make_shared<const std::vector<std::string>>(ParamNames(fs)));
+          Remember(s.statements, s.describing,
+                   std::make_shared<const std::vector<std::string>>(ParamNames(fs)));
           s.describing.clear();
         }
         break;
@@ -731,7 +761,8 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
       }
       case kTokenLoginAck:
         if (r->login) {
-          const uint64_t status = Unsigned(fs.Find("Status"));
+          // 0x80 added: a security session is acknowledged as well.
+          const uint64_t status = Unsigned(fs.Find("Status")) & ~kLoginAckSecurity;
           r->login->accepted = status == kLoginAckAccepted  ? 1
                                : status == kLoginAckRefused ? 0
                                                             : r->login->accepted;
@@ -752,36 +783,38 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
       case kTokenDoneProc:
       case kTokenDoneInProc: {
         const uint16_t status = static_cast<uint16_t>(Unsigned(fs.Find("Status")));
-        if (status & kDoneCount) {
-          if (const FieldRecord* count = fs.Find("Row Count")) {
-            r->countedRows += Signed(count);
-            r->countValid = true;
-          }
+        // A count is valid only with its bit set; the rows of a stretch whose completion
+        // carries none are the ROW tokens sent in it.
+        const FieldRecord* count = status & kDoneCount ? fs.Find("Row Count") : nullptr;
+        if (count) r->countValid = true;
+        r->countedRows += count ? Signed(count) : static_cast<int64_t>(c.rowsSinceDone);
+        c.rowsSinceDone = 0;
+        if (p.token == kTokenDoneInProc) break;
+        if (!(status & kDoneAttention)) {
+          // The answer ends with the message whose last DONE or DONEPROC says no more follows.
+          c.answerEnds = !(status & kDoneMore) && r->kind != RequestKind::kAttention;
+          c.endStatus = status;
+          break;
         }
-        if (p.token == kTokenDoneInProc || (status & kDoneMore)) break;
-        if (status & kDoneAttention) {
-          // Everything up to the attention it acknowledges is over.
-          const bool known = std::any_of(c.open.begin(), c.open.end(), [](const Request* q) {
-            return q->kind == RequestKind::kAttention;
-          });
-          if (!known) {
-            r->cancelled = true;
-            if (r->note.empty()) r->note = kUnknownAckNote;
-          }
-          while (!c.open.empty()) {
-            Request* q = c.open.front();
-            const bool attention = q->kind == RequestKind::kAttention;
-            if (!attention) q->cancelled = true;
-            q->hasFinalStatus = true;
-            q->finalStatus = status;
-            Complete(c, q, m);
-            if (attention || !known) break;
-          }
-        } else if (r->kind != RequestKind::kAttention) {
-          r->hasFinalStatus = true;
-          r->finalStatus = status;
-          Complete(c, r, m);
+        if (status & kDoneMore) break;
+        // An acknowledgement: everything up to the attention it acknowledges is over.
+        const bool known = std::any_of(c.open.begin(), c.open.end(), [](const Request* q) {
+          return q->kind == RequestKind::kAttention;
+        });
+        if (!known) {
+          r->cancelled = true;
+          if (r->note.empty()) r->note = kUnknownAckNote;
         }
+        while (!c.open.empty()) {
+          Request* q = c.open.front();
+          const bool attention = q->kind == RequestKind::kAttention;
+          if (!attention) q->cancelled = true;
+          q->hasFinalStatus = true;
+          q->finalStatus = status;
+          Complete(c, q, m);
+          if (attention || !known) break;
+        }
+        c.answerEnds = false;
         break;
       }
       default:
@@ -791,6 +824,14 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
   if (m.last && c.statements) {
     c.statements->describing.clear();
     c.statements->describingOutput = false;
+  }
+  if (m.last && c.answerEnds && !c.open.empty()) {
+    c.answerEnds = false;
+    Request* r = c.open.front();
+    r->hasFinalStatus = true;
+    r->finalStatus = c.endStatus;
+    Complete(c, r, m);
+    return;
   }
   if (!m.last || c.open.empty() || m.cut == WalkedMessage::Cut::kEnd) return;
   if (m.cut == WalkedMessage::Cut::kLost) {
@@ -818,10 +859,16 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
 
 void RequestTracker::AddRows(Connection& c, Request& r, uint64_t count) {
   r.rowTokens += count;
-  // Rows of a cursor fetch follow a format sent with an earlier answer.
+  c.rowsSinceDone += count;
+  // Rows of a cursor fetch follow a format sent with an earlier answer; those of a prepared
+  // statement executed without one, the description of its rows.
   if (r.results.empty()) {
     r.results.emplace_back();
-    if (c.statements) r.results.back().columns = c.statements->lastColumns;
+    if (c.statements) {
+      std::shared_ptr<const ResultColumns> described;
+      if (r.kind == RequestKind::kDynamic) described = Recall(c.statements->outputs, r.name);
+      r.results.back().columns = described ? described : c.statements->lastColumns;
+    }
     r.results.back().dataKept = m_rowsKept > 0;
   }
   r.results.back().rows += count;
@@ -862,6 +909,11 @@ size_t RequestTracker::RowsWanted(uint32_t conn) const {
 }
 
 void RequestTracker::Complete(Connection& c, Request* r, const WalkedMessage& m) {
+  // Rows after the last completion token (an answer cut short) count too.
+  if (r == c.open.front()) {
+    r->countedRows += static_cast<int64_t>(c.rowsSinceDone);
+    c.rowsSinceDone = 0;
+  }
   r->complete = true;
   r->endFrame = m.lastFrame;
   r->endUs = m.lastUs;

@@ -146,9 +146,11 @@ class RequestTracker {
     // The cursor the request being answered names (by name, without an id): the server's
     // CURINFO tells its id.
     std::string namedCursor;
-    // Parameter names of dynamic statements, from the server's input descriptions, oldest first.
+    // Parameter names of dynamic statements, from the server's input descriptions, and the
+    // columns of their rows, from its output descriptions; oldest first.
     std::vector<std::pair<std::string, std::shared_ptr<const std::vector<std::string>>>> statements;
-    std::string describing;         // the statement whose input description the server is sending
+    std::vector<std::pair<std::string, std::shared_ptr<const ResultColumns>>> outputs;
+    std::string describing;         // the statement whose description the server is sending
     bool describingOutput = false;  // the server is describing a statement's rows
   };
   // Requests whose answer has not ended, in the order sent. Most connections have none or one:
@@ -203,6 +205,11 @@ class RequestTracker {
     explicit Connection(uint32_t number) : conn(number) {}
     uint32_t conn;
     bool completionLast = false;  // the server's last token was DONE, DONEPROC or DONEINPROC
+    // The server's message so far ends the answer: its latest DONE or DONEPROC said no more
+    // follows (with that status).
+    bool answerEnds = false;
+    uint16_t endStatus = 0;
+    uint64_t rowsSinceDone = 0;  // ROW tokens of the answer since its latest completion token
     std::shared_ptr<ConnectionInfo> info;
     OpenRequests open;  // requests whose answer has not ended, in the order sent
     // The latest request that is not an attention: whole, or packed (at most one is set).
