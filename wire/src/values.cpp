@@ -358,7 +358,7 @@ ValueKind RenderInto(const WireColumn& column, const uint8_t* data, int32_t size
       if (column.userType != kUserTypeUnichar && column.userType != kUserTypeUnivarchar) break;
       [[fallthrough]];
     case ValueShape::kUtf16:
-      out.end(Utf16To(data, n, msbFirst, out.end()));
+      out.end(Utf16To(data, n, msbFirst, out.end(), &plain));
       return ValueKind::kChars;
     case ValueShape::kBinary:
       break;
