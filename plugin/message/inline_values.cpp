@@ -61,9 +61,13 @@ int32_t DecodeReturnValueReal(MessageToken& t, Out& out) {
   if (!Emit(out, kParamNameLength)) return -1;
   const uint8_t* name = out.cursor;
   if (nameSize > 0 && !EmitText(t, out, kParamName, nameSize)) return -1;
-  if (!Emit(out, kReturnStatus) || !Emit(out, kUserType)) return -1;
+  if (!Emit(out, kReturnStatus)) return -1;
+  // unichar and univarchar are longbinary told apart by their user type.
+  const int32_t userType = static_cast<int32_t>(Peek(t, out, 4));
+  if (!Emit(out, kUserType)) return -1;
   WireColumn column;
   if (!ReadColumnType(t, out, column) || !EmitTypeInfo(t, out, false)) return -1;
+  column.userType = userType;
   if (!EmitInlineValue(t, out, column, name, nameSize, VF_OUTPUT)) return -1;
   return static_cast<int32_t>(out.cursor - start);
 }
