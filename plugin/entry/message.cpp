@@ -14,6 +14,7 @@
 #include "tables/packet.h"
 #include "tables/real_layouts.h"
 #include "tdswire/framing.h"
+#include "tdswire/values.h"
 #include "tokens/decoders.h"
 
 #define TDS_EXPORT extern "C" __attribute__((visibility("default")))
@@ -29,6 +30,11 @@ constexpr uint8_t kCapabilityToken = 0xE2;
 constexpr int32_t kInt2OrderAt = 124;
 constexpr uint8_t kInt2MsbFirst = 2;
 constexpr int32_t kCharsetAt = 525;
+// The float formats: 8-byte floats at 127 (4 and 10 are IEEE 754, most and least significant
+// byte first), 4-byte floats at 478 (12 and 13). Clients of machines with other formats
+// announce 5, 11, 14 or 15 there.
+constexpr int32_t kFloat8FormatAt = 127;
+constexpr int32_t kFloat4FormatAt = 478;
 constexpr int32_t kCharsetLengthAt = 555;
 constexpr int32_t kCharsetField = 30;
 // Completion statuses use bits 0x0001 to 0x0040 only; anything above says the order is wrong.
@@ -223,11 +229,17 @@ Charset LoginCharset(const Walk& walk) {
                        static_cast<size_t>(n));
 }
 
-// The login record fixes the connection's byte order and character set.
+bool NotIeee(uint8_t floatFormat) {
+  return floatFormat == 5 || floatFormat == 11 || floatFormat == 14 || floatFormat == 15;
+}
+
+// The login record fixes the connection's byte order, float formats and character set.
 void NoteLogin(Walk& walk) {
   if (walk.length < kLoginRecordSize) return;
   MessageSession& s = *walk.session;
   s.order = walk.data[kInt2OrderAt] == kInt2MsbFirst ? kWalkOrderBig : kWalkOrderLittle;
+  s.notIeee = static_cast<uint8_t>((NotIeee(walk.data[kFloat4FormatAt]) ? kFloat4NotIeee : 0) |
+                                   (NotIeee(walk.data[kFloat8FormatAt]) ? kFloat8NotIeee : 0));
   if (walk.data[kCharsetLengthAt] > 0) s.charset = LoginCharset(walk);
 }
 

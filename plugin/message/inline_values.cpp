@@ -39,7 +39,7 @@ bool EmitInlineValue(MessageToken& t, Out& out, const WireColumn& column, const 
   if (span.dataOffset == 1 && !Emit(out, kDataLength1)) return false;
   if (span.dataOffset == 4 && !Emit(out, kDataLength4)) return false;
   const ValueKind kind = RenderValue(column, out.cursor, span.dataSize, span.null, t.msbFirst,
-                                     t.session.charset, t.scratch);
+                                     t.session.charset, t.scratch, t.session.notIeee);
   static std::string decoded;  // reused: no allocation per value once grown
   decoded.clear();
   AppendDecoded(t.session.charset, name, static_cast<size_t>(nameSize), decoded);
@@ -61,9 +61,13 @@ int32_t DecodeReturnValueReal(MessageToken& t, Out& out) {
   if (!Emit(out, kParamNameLength)) return -1;
   const uint8_t* name = out.cursor;
   if (nameSize > 0 && !EmitText(t, out, kParamName, nameSize)) return -1;
-  if (!Emit(out, kReturnStatus) || !Emit(out, kUserType)) return -1;
+  if (!Emit(out, kReturnStatus)) return -1;
+  // unichar and univarchar are longbinary told apart by their user type.
+  const int32_t userType = static_cast<int32_t>(Peek(t, out, 4));
+  if (!Emit(out, kUserType)) return -1;
   WireColumn column;
   if (!ReadColumnType(t, out, column) || !EmitTypeInfo(t, out, false)) return -1;
+  column.userType = userType;
   if (!EmitInlineValue(t, out, column, name, nameSize, VF_OUTPUT)) return -1;
   return static_cast<int32_t>(out.cursor - start);
 }

@@ -55,6 +55,7 @@ struct SessionExtras {
 struct MessageSession {
   int32_t order = 0;  // kWalkOrder*: from the login record, 0 until one was seen
   Charset charset = Charset::kIso1;
+  uint8_t notIeee = 0;  // FloatFormats: float formats of the login record other than IEEE 754
   // The formats of each direction (0 client to server, 1 server to client), made on first use:
   // a connection that sends no format costs nothing for them.
   std::unique_ptr<Direction> dirs[2];

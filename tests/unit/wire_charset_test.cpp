@@ -1,5 +1,5 @@
 // Character sets: names a server gives, bytes of each set decoded to UTF-8, UTF-16 in both
-// byte orders, and what does not decode escaped as \xNN.
+// byte orders, and what does not decode kept as the mark of its byte (written \xNN here).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,6 +9,24 @@
 #include "tdswire/charset.h"
 
 namespace {
+
+// Decoded text with the mark of each undecoded byte written as \xNN.
+std::string Shown(const std::string& decoded) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string s;
+  for (size_t i = 0; i < decoded.size(); ++i) {
+    const uint8_t c = static_cast<uint8_t>(decoded[i]);
+    const uint8_t next = i + 1 < decoded.size() ? static_cast<uint8_t>(decoded[i + 1]) : 0;
+    if (c == kUndecodedLead && (next & 0xFC) == 0xB0 && i + 2 < decoded.size()) {
+      const uint8_t byte = static_cast<uint8_t>((next & 3) << 6 | (decoded[i + 2] & 0x3F));
+      s += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+      i += 2;
+    } else {
+      s += static_cast<char>(c);
+    }
+  }
+  return s;
+}
 
 TEST(WireCharset, NamesAndAliases) {
   const struct {
@@ -89,7 +107,7 @@ TEST(WireCharset, SingleByteSetsAndUtf8) {
     const Bytes b = Hex(c.hex);
     std::string out = ">";
     AppendDecoded(c.charset, b.data(), b.size(), out);
-    EXPECT_EQ(out, ">" + c.text) << CharsetName(c.charset) << " " << c.hex;
+    EXPECT_EQ(Shown(out), ">" + c.text) << CharsetName(c.charset) << " " << c.hex;
   }
 }
 
@@ -120,13 +138,13 @@ TEST(WireCharset, MultiByteSets) {
     const Bytes b = Hex(c.hex);
     std::string out = ">";
     AppendDecoded(c.charset, b.data(), b.size(), out);
-    EXPECT_EQ(out, ">" + c.text) << CharsetName(c.charset) << " " << c.hex;
+    EXPECT_EQ(Shown(out), ">" + c.text) << CharsetName(c.charset) << " " << c.hex;
     // Decoded with the room the header promises, and never plain.
     std::string room(DecodedRoom(b.size()), '\0');
     bool plain = true;
     const char* end = DecodeTo(c.charset, b.data(), b.size(), &room[0], &plain);
     const char* begin = room.data();
-    EXPECT_EQ(std::string(begin, end), c.text);
+    EXPECT_EQ(Shown(std::string(begin, end)), c.text);
     EXPECT_FALSE(plain);
   }
 }
@@ -146,7 +164,7 @@ TEST(WireCharset, Utf16InBothByteOrders) {
     Bytes b = Hex(c.bigEndian);
     std::string out;
     AppendUtf16(b.data(), b.size(), true, out);
-    EXPECT_EQ(out, c.text) << c.bigEndian;
+    EXPECT_EQ(Shown(out), c.text) << c.bigEndian;
     // Little-endian: each unit's bytes swapped, escapes name the bytes as they came.
     std::string swapped = c.text;
     for (size_t at = 0; (at = swapped.find("\\x", at)) != std::string::npos; at += 8)
@@ -154,12 +172,30 @@ TEST(WireCharset, Utf16InBothByteOrders) {
     for (size_t i = 0; i + 1 < b.size(); i += 2) std::swap(b[i], b[i + 1]);
     out.clear();
     AppendUtf16(b.data(), b.size(), false, out);
-    EXPECT_EQ(out, swapped) << c.bigEndian;
+    EXPECT_EQ(Shown(out), swapped) << c.bigEndian;
   }
   const Bytes odd = Hex("0041 00");
   std::string out;
   AppendUtf16(odd.data(), odd.size(), true, out);
-  EXPECT_EQ(out, "A\\x00");
+  EXPECT_EQ(Shown(out), "A\\x00");
+}
+
+// Text that an output must escape (a quote, a backslash, a control character) is not plain.
+TEST(WireCharset, Utf16PlainOnlyForPrintableAscii) {
+  const struct {
+    const char* bigEndian;
+    bool plain;
+  } cases[] = {
+      {"0061 0062", true}, {"0061 0022", false}, {"005c", false},
+      {"000a", false},     {"00e9", false},      {"0061 00", false},
+  };
+  for (const auto& c : cases) {
+    const Bytes b = Hex(c.bigEndian);
+    std::string room(DecodedRoom(b.size()), '\0');
+    bool plain = !c.plain;
+    Utf16To(b.data(), b.size(), true, &room[0], &plain);
+    EXPECT_EQ(plain, c.plain) << c.bigEndian;
+  }
 }
 
 }  // namespace

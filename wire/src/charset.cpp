@@ -40,16 +40,13 @@ static_assert(sizeof(kServerNames) / sizeof(kServerNames[0]) ==
 static_assert(static_cast<int>(Charset::kKoi8) - static_cast<int>(Charset::kAscii8) + 1 ==
               kSingleByteSets);
 
-constexpr char kHexDigits[] = "0123456789abcdef";
-
 // Writers put their bytes at `p` and return the position after them; the caller has made room
 // (DecodedRoom).
-char* PutEscaped(uint8_t byte, char* p) {
-  p[0] = '\\';
-  p[1] = 'x';
-  p[2] = kHexDigits[byte >> 4];
-  p[3] = kHexDigits[byte & 0x0F];
-  return p + 4;
+char* PutUndecoded(uint8_t byte, char* p) {
+  p[0] = static_cast<char>(kUndecodedLead);
+  p[1] = static_cast<char>(0xB0 | (byte >> 6));
+  p[2] = static_cast<char>(0x80 | (byte & 0x3F));
+  return p + 3;
 }
 
 char* PutCodePoint(uint32_t cp, char* p) {
@@ -194,7 +191,7 @@ char* DecodeLoop(Charset charset, const uint16_t* table, const uint8_t* bytes, s
     if (kHigh == HighBytes::kUtf8) {
       const size_t n = Utf8SequenceSize(bytes + i, size - i);
       if (n == 0) {
-        out = PutEscaped(b, out);
+        out = PutUndecoded(b, out);
         ++i;
       } else {
         std::memcpy(out, bytes + i, n);
@@ -206,7 +203,7 @@ char* DecodeLoop(Charset charset, const uint16_t* table, const uint8_t* bytes, s
       ++i;
     } else if (kHigh == HighBytes::kSingleByte) {
       const uint16_t cp = table[b];
-      out = cp == kNoChar ? PutEscaped(b, out) : PutCodePoint(cp, out);
+      out = cp == kNoChar ? PutUndecoded(b, out) : PutCodePoint(cp, out);
       ++i;
     } else {
       // One character; a lead byte that begins none is escaped alone.
@@ -216,7 +213,7 @@ char* DecodeLoop(Charset charset, const uint16_t* table, const uint8_t* bytes, s
         out = after;
         i += n;
       } else {
-        out = PutEscaped(b, out);
+        out = PutUndecoded(b, out);
         ++i;
       }
     }
@@ -240,7 +237,8 @@ char* DecodeTo(Charset charset, const uint8_t* bytes, size_t size, char* out, bo
       bytes, size, out, plain);
 }
 
-char* Utf16To(const uint8_t* bytes, size_t size, bool msbFirst, char* out) {
+char* Utf16To(const uint8_t* bytes, size_t size, bool msbFirst, char* out, bool* plain) {
+  bool allPlain = true;
   auto unit = [&](size_t at) -> uint32_t {
     return msbFirst ? (uint32_t{bytes[at]} << 8 | bytes[at + 1])
                     : (uint32_t{bytes[at + 1]} << 8 | bytes[at]);
@@ -248,6 +246,7 @@ char* Utf16To(const uint8_t* bytes, size_t size, bool msbFirst, char* out) {
   size_t i = 0;
   while (i + 2 <= size) {
     const uint32_t u = unit(i);
+    allPlain &= u < 0x80 && kPlain.plain[u];
     if (u < 0xD800 || u > 0xDFFF) {
       out = PutCodePoint(u, out);
       i += 2;
@@ -261,11 +260,15 @@ char* Utf16To(const uint8_t* bytes, size_t size, bool msbFirst, char* out) {
         continue;
       }
     }
-    out = PutEscaped(bytes[i], out);
-    out = PutEscaped(bytes[i + 1], out);
+    out = PutUndecoded(bytes[i], out);
+    out = PutUndecoded(bytes[i + 1], out);
     i += 2;
   }
-  if (i < size) out = PutEscaped(bytes[i], out);
+  if (i < size) {
+    out = PutUndecoded(bytes[i], out);
+    allPlain = false;
+  }
+  if (plain) *plain = allPlain;
   return out;
 }
 
@@ -275,5 +278,6 @@ void AppendDecoded(Charset charset, const uint8_t* bytes, size_t size, std::stri
 }
 
 void AppendUtf16(const uint8_t* bytes, size_t size, bool msbFirst, std::string& out) {
-  AppendWritten(out, DecodedRoom(size), [&](char* p) { return Utf16To(bytes, size, msbFirst, p); });
+  AppendWritten(out, DecodedRoom(size),
+                [&](char* p) { return Utf16To(bytes, size, msbFirst, p, nullptr); });
 }

@@ -325,7 +325,7 @@ const char* SqlTypeName(const WireColumn& column) {
 namespace {
 
 ValueKind RenderInto(const WireColumn& column, const uint8_t* data, int32_t size, bool null,
-                     bool msbFirst, Charset charset, Piece& out, bool& plain) {
+                     bool msbFirst, Charset charset, uint8_t notIeee, Piece& out, bool& plain) {
   if (null) return ValueKind::kNull;
   const size_t n = size > 0 ? static_cast<size_t>(size) : 0;
   const int32_t width = static_cast<int32_t>(n);
@@ -358,7 +358,7 @@ ValueKind RenderInto(const WireColumn& column, const uint8_t* data, int32_t size
       if (column.userType != kUserTypeUnichar && column.userType != kUserTypeUnivarchar) break;
       [[fallthrough]];
     case ValueShape::kUtf16:
-      out.end(Utf16To(data, n, msbFirst, out.end()));
+      out.end(Utf16To(data, n, msbFirst, out.end(), &plain));
       return ValueKind::kChars;
     case ValueShape::kBinary:
       break;
@@ -416,6 +416,7 @@ ValueKind RenderInto(const WireColumn& column, const uint8_t* data, int32_t size
       if (n == 4) return AppendMoney(SignExtend(WireUint(data, 4, msbFirst), 4), out);
       break;
     case ValueShape::kFloat:
+      if (notIeee & (n == 4 ? kFloat4NotIeee : kFloat8NotIeee)) break;
       if (n == 4) {
         const uint32_t bits = static_cast<uint32_t>(WireUint(data, 4, msbFirst));
         float value;
@@ -445,11 +446,11 @@ ValueKind RenderInto(const WireColumn& column, const uint8_t* data, int32_t size
 }  // namespace
 
 RenderedValue RenderValueTo(const WireColumn& column, const uint8_t* data, int32_t size, bool null,
-                            bool msbFirst, Charset charset, char* out) {
+                            bool msbFirst, Charset charset, char* out, uint8_t notIeee) {
   Piece piece{out};
   bool plain = true;
   RenderedValue r;
-  r.kind = RenderInto(column, data, size, null, msbFirst, charset, piece, plain);
+  r.kind = RenderInto(column, data, size, null, msbFirst, charset, notIeee, piece, plain);
   // unichar is blank-padded on the wire; what a client reads back has no padding.
   if (column.userType == kUserTypeUnichar && r.kind == ValueKind::kChars)
     while (piece.n > 0 && out[piece.n - 1] == ' ') --piece.n;
@@ -459,9 +460,10 @@ RenderedValue RenderValueTo(const WireColumn& column, const uint8_t* data, int32
 }
 
 ValueKind RenderValue(const WireColumn& column, const uint8_t* data, int32_t size, bool null,
-                      bool msbFirst, Charset charset, std::string& out) {
+                      bool msbFirst, Charset charset, std::string& out, uint8_t notIeee) {
   out.resize(RenderedValueRoom(size));
-  const RenderedValue r = RenderValueTo(column, data, size, null, msbFirst, charset, &out[0]);
+  const RenderedValue r =
+      RenderValueTo(column, data, size, null, msbFirst, charset, &out[0], notIeee);
   out.resize(r.size);
   return r.kind;
 }

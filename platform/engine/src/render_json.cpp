@@ -12,6 +12,7 @@
 #include "tdsengine/field_value.h"
 #include "tdsengine/render.h"
 #include "text_cache.h"
+#include "utf8.h"
 
 namespace {
 
@@ -88,36 +89,6 @@ template <typename Sink>
 inline void PutLatin1High(Sink& out, uint8_t c) {
   out.put(static_cast<char>(0xC0 | (c >> 6)));
   out.put(static_cast<char>(0x80 | (c & 0x3F)));
-}
-
-// Length of the valid UTF-8 sequence starting at s (at most n bytes), 0 when it is not one.
-size_t Utf8SequenceLength(const uint8_t* s, size_t n) {
-  const uint8_t c = s[0];
-  size_t len;
-  uint32_t min;
-  uint32_t cp;
-  if (c >= 0xC2 && c <= 0xDF) {
-    len = 2;
-    min = 0x80;
-    cp = c & 0x1Fu;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    len = 3;
-    min = 0x800;
-    cp = c & 0x0Fu;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    len = 4;
-    min = 0x10000;
-    cp = c & 0x07u;
-  } else {
-    return 0;
-  }
-  if (len > n) return 0;
-  for (size_t i = 1; i < len; ++i) {
-    if ((s[i] & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (s[i] & 0x3Fu);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return len;
 }
 
 void PutHexString(OutBuffer& out, const uint8_t* data, int32_t size) {
@@ -233,6 +204,14 @@ void EscapeJson(Sink& out, const char* text, size_t length) {
     if (n) {
       out.put(text + i, n);
       i += n;
+      continue;
+    }
+    const int undecoded = UndecodedByteAt(s + i, length - i);
+    if (undecoded >= 0) {
+      // A JSON string holds characters, not bytes: the byte is the text \xNN there.
+      const char x[5] = {'\\', '\\', 'x', kHexDigits[undecoded >> 4], kHexDigits[undecoded & 15]};
+      out.put(x, 5);
+      i += 3;
     } else {
       PutLatin1High(out, c);  // not UTF-8: the byte is taken as its ISO-8859-1 character
       ++i;

@@ -11,6 +11,7 @@
 #include "tdsengine/field_value.h"
 #include "tdsengine/render.h"
 #include "text_cache.h"
+#include "utf8.h"
 
 namespace {
 
@@ -358,16 +359,51 @@ TextShapeCache g_textShapes;
 const char* g_textOverride = nullptr;
 size_t g_textOverrideSize = 0;
 
-// UTF-8 text in double quotes: control characters, quotes and backslashes escaped.
+// Decoded UTF-8 text: control characters and backslashes escaped (quotes too when `quoted`),
+// C1 control characters as \u0080 to \u009f, an undecoded byte (and a byte that is not UTF-8)
+// as \xNN.
+void PutEscapedUtf8(OutBuffer& out, const char* text, size_t size, bool quoted) {
+  const uint8_t* s = reinterpret_cast<const uint8_t*>(text);
+  size_t i = 0;
+  while (i < size) {
+    // Runs of printable ASCII go out in one piece.
+    size_t run = i;
+    while (run < size && PlainQuoted(s[run])) ++run;
+    if (run > i) {
+      out.put(text + i, run - i);
+      i = run;
+      if (i == size) break;
+    }
+    const uint8_t c = s[i];
+    if (c < 0x80) {
+      if (c == '"' && !quoted)
+        out.put('"');
+      else
+        PutQuotedAscii(out, c);
+      ++i;
+      continue;
+    }
+    const size_t n = Utf8SequenceLength(s + i, size - i);
+    if (n == 2 && c == 0xC2 && s[i + 1] < 0xA0) {
+      const char u[6] = {'\\', 'u', '0', '0', kHexDigits[s[i + 1] >> 4], kHexDigits[s[i + 1] & 15]};
+      out.put(u, 6);
+      i += 2;
+    } else if (n) {
+      out.put(text + i, n);
+      i += n;
+    } else {
+      const int undecoded = UndecodedByteAt(s + i, size - i);
+      const uint8_t byte = undecoded >= 0 ? static_cast<uint8_t>(undecoded) : c;
+      const char x[4] = {'\\', 'x', kHexDigits[byte >> 4], kHexDigits[byte & 15]};
+      out.put(x, 4);
+      i += undecoded >= 0 ? 3 : 1;
+    }
+  }
+}
+
 void PutQuotedUtf8(OutBuffer& out, const char* text, size_t size) {
   out.put('"');
-  for (size_t i = 0; i < size; ++i) {
-    const uint8_t c = static_cast<uint8_t>(text[i]);
-    if (c < 0x80)
-      PutQuotedAscii(out, c);
-    else
-      out.put(static_cast<char>(c));
-  }
+  PutEscapedUtf8(out, text, size, true);
   out.put('"');
 }
 
@@ -612,7 +648,10 @@ void RenderValuesText(const DisplayTree& tree, const PacketRecord& record, int i
   for (uint32_t i = 0; i < record.valueCount; ++i) {
     const ValueRecord& v = values[i];
     PutIndent(out, indent);
-    out.put(texts + v.nameBegin, v.nameSize);
+    if (v.flags & VF_PLAIN_NAME)
+      out.put(texts + v.nameBegin, v.nameSize);
+    else
+      PutEscapedUtf8(out, texts + v.nameBegin, v.nameSize, false);
     // A value without a name (a parameter sent without one) starts with its type.
     if (v.nameSize) out.put(' ');
     out.put('(');

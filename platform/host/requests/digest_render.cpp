@@ -54,6 +54,16 @@ bool IsBlank(unsigned char c) {
 // UTF-8 text on one line (control characters as blanks, runs of blanks as one), cut to `room`
 // characters (0: not cut) with "...".
 void AppendLine(std::string& line, std::string_view text, size_t room) {
+  // Marks of undecoded bytes and C1 control characters become their escapes first.
+  std::string escaped;
+  if (text.find_first_of("\xC2\xED") != std::string_view::npos) {
+    for (size_t i = 0; i < text.size();) {
+      const size_t taken = AppendSpecialEscape(escaped, text.data() + i, text.size() - i);
+      if (!taken) escaped += text[i];
+      i += taken ? taken : 1;
+    }
+    text = escaped;
+  }
   size_t characters = 0;
   bool blank = false;
   const size_t limit = room ? room - (room > 3 ? 3 : 0) : SIZE_MAX;

@@ -14,7 +14,13 @@ namespace {
 constexpr size_t kReportRows = 500;
 
 void Escape(std::string& h, std::string_view s) {
-  for (char c : s) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    const char c = s[i];
+    const size_t taken = AppendSpecialEscape(h, s.data() + i, s.size() - i);
+    if (taken) {
+      i += taken - 1;
+      continue;
+    }
     switch (c) {
       case '&':
         h += "&amp;";

@@ -175,27 +175,49 @@ void PutLogin(OutBuffer& out, const LoginRecord* login) {
   out.put('}');
 }
 
+// \xNN of a byte.
+void AppendByteEscape(std::string& s, uint8_t byte) {
+  static const char kHex[] = "0123456789abcdef";
+  const char x[4] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+  s.append(x, 4);
+}
+
 // Appends UTF-8 text on one line: line breaks, tabs and runs of blanks become one blank, other
-// control characters are left out. At most maxColumns characters (0: all); a cut text ends in
-// "...".
+// control characters are escaped as \xNN. At most maxColumns characters (0: all); a cut text
+// ends in "...".
 void AppendOneLine(std::string& line, std::string_view text, size_t maxColumns) {
   size_t columns = 0;
   bool blank = false;
   const size_t begin = line.size();
-  for (size_t i = 0; i < text.size(); ++i) {
+  std::string escape;  // short: kept in the string itself
+  size_t i = 0;
+  while (i < text.size()) {
     const uint8_t c = static_cast<uint8_t>(text[i]);
     if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f') {
       blank = line.size() > begin;
+      ++i;
       continue;
     }
-    if (c < 0x20 || c == 0x7F) continue;
-    const bool continuation = (c & 0xC0) == 0x80;
-    if (continuation) {  // the rest of a character already counted
-      if (line.size() > begin) line += static_cast<char>(c);
-      continue;
+    // One character: its bytes, or its escape, and the columns it takes (one per character
+    // of an escape).
+    const char* shown = text.data() + i;
+    size_t size = 1, width = 1, taken = 1;
+    escape.clear();
+    if (c < 0x20 || c == 0x7F) {
+      AppendByteEscape(escape, c);
+    } else if (c >= 0x80) {
+      taken = AppendSpecialEscape(escape, text.data() + i, text.size() - i);
+      if (!taken) {
+        while (i + size < text.size() && (static_cast<uint8_t>(text[i + size]) & 0xC0) == 0x80)
+          ++size;
+        taken = size;
+      }
     }
-    const size_t need = blank ? 2 : 1;
-    if (maxColumns && columns + need > maxColumns) {
+    if (!escape.empty()) {
+      shown = escape.data();
+      size = width = escape.size();
+    }
+    if (maxColumns && columns + width + (blank ? 1 : 0) > maxColumns) {
       // Make room for the ellipsis.
       while (columns + 3 > maxColumns && line.size() > begin) {
         while (line.size() > begin && (static_cast<uint8_t>(line.back()) & 0xC0) == 0x80)
@@ -211,8 +233,9 @@ void AppendOneLine(std::string& line, std::string_view text, size_t maxColumns) 
       ++columns;
       blank = false;
     }
-    line += static_cast<char>(c);
-    ++columns;
+    line.append(shown, size);
+    columns += width;
+    i += taken;
   }
 }
 
@@ -325,6 +348,52 @@ void AppendShortened(std::string& s, std::string_view text, bool quoted) {
   }
 }
 
+// Up to kValueColumns characters of character data, "..." when cut, escaped as the message
+// view's text escapes them (backslashes and control characters) with single quotes doubled.
+void AppendEscapedChars(std::string& s, std::string_view text) {
+  size_t characters = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const uint8_t c = static_cast<uint8_t>(text[i]);
+    if ((c & 0xC0) != 0x80 && characters++ == kValueColumns) {
+      s += "...";
+      return;
+    }
+    if (c >= 0x80) {
+      const size_t taken = AppendSpecialEscape(s, text.data() + i, text.size() - i);
+      if (taken)
+        i += taken - 1;
+      else
+        s += static_cast<char>(c);
+      continue;
+    }
+    switch (c) {
+      case '\'':
+        s += "''";
+        break;
+      case '\\':
+        s += "\\\\";
+        break;
+      case '\n':
+        s += "\\n";
+        break;
+      case '\r':
+        s += "\\r";
+        break;
+      case '\t':
+        s += "\\t";
+        break;
+      case 0:
+        s += "\\0";
+        break;
+      default:
+        if (c < 0x20 || c == 0x7F)
+          AppendByteEscape(s, c);
+        else
+          s += static_cast<char>(c);
+    }
+  }
+}
+
 // A value as SQL reads it: NULL, numbers and booleans as they are, character data, dates and
 // times in single quotes, binary data as 0x and its hex digits.
 void AppendValue(std::string& s, const ValueStore& values, const ValueRecord& v) {
@@ -335,7 +404,7 @@ void AppendValue(std::string& s, const ValueStore& values, const ValueRecord& v)
       return;
     case VK_CHARS:
       s += '\'';
-      AppendShortened(s, text, true);
+      AppendEscapedChars(s, text);
       s += '\'';
       return;
     case VK_TEXT:
@@ -510,6 +579,22 @@ void DetailLines(const Request& r, std::vector<std::string>& lines) {
 }
 
 }  // namespace
+
+size_t AppendSpecialEscape(std::string& s, const char* text, size_t left) {
+  const int undecoded = UndecodedByteAt(reinterpret_cast<const uint8_t*>(text), left);
+  if (undecoded >= 0) {
+    AppendByteEscape(s, static_cast<uint8_t>(undecoded));
+    return 3;
+  }
+  const uint8_t second = left >= 2 ? static_cast<uint8_t>(text[1]) : 0;
+  if (static_cast<uint8_t>(text[0]) == 0xC2 && second >= 0x80 && second < 0xA0) {
+    static const char kHex[] = "0123456789abcdef";
+    const char u[6] = {'\\', 'u', '0', '0', kHex[second >> 4], kHex[second & 15]};
+    s.append(u, 6);
+    return 2;
+  }
+  return 0;
+}
 
 std::string RequestCallText(const Request& request) {
   return CallText(request);

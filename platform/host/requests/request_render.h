@@ -16,6 +16,12 @@
 // "2026-12-04T10:30:42.815486Z".
 std::string IsoTime(int64_t us);
 
+// Characters of decoded text that the text outputs show escaped though they are UTF-8: the mark
+// of a byte that did not decode (as \xNN) and C1 control characters (as \u0080 to \u009f).
+// Appends the escape of the one at `text` and returns the bytes it takes there, or 0 (nothing
+// appended) for any other character.
+size_t AppendSpecialEscape(std::string& s, const char* text, size_t left);
+
 // When several workers write the log and a merge puts their records in order, the parts of a
 // record that depend on the records before it in the whole log are left to the merge: the
 // number (JSON), the fingerprint of a dynamic request (it names the statement prepared before

@@ -1,11 +1,15 @@
 // Character sets of a connection (the login's, then ENVCHANGE type 3) and decoding their bytes
-// to UTF-8. A byte or sequence that does not decode is written as the four characters \xNN, so
-// nothing is dropped (in a multi-byte set, the lead byte of a character that does not decode:
-// the bytes after it are read again from there).
+// to UTF-8. A byte or sequence that does not decode is kept as a mark that no decoded character
+// can be confused with (in a multi-byte set, the lead byte of a character that does not decode:
+// the bytes after it are read again from there): the three bytes ED, B0 + (byte >> 6),
+// 80 + (byte & 3F), the UTF-8 form of the lone surrogate U+DC00 + byte, which no decoded text
+// holds. The outputs show it as \xNN and a literal backslash as \\, so the two differ.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+constexpr uint8_t kUndecodedLead = 0xED;  // the first byte of the mark of an undecoded byte
 
 enum class Charset : uint8_t {
   kIso1,  // ISO-8859-1: also the default when the name is unknown or not given
@@ -43,8 +47,8 @@ Charset CharsetByName(const char* name, size_t size, bool* known = nullptr);
 // The server's name of a character set ("iso_1", "utf8", ...).
 const char* CharsetName(Charset charset);
 
-// The most bytes decoding `size` bytes writes: a byte that does not decode takes four (\xNN),
-// the longest UTF-8 sequence takes four for the two or four bytes of a UTF-16 character.
+// The most bytes decoding `size` bytes writes: a byte that does not decode takes three (its
+// mark), the longest UTF-8 sequence takes four for the two or four bytes of a UTF-16 character.
 constexpr size_t DecodedRoom(size_t size) {
   return 4 * size;
 }
@@ -53,11 +57,11 @@ constexpr size_t DecodedRoom(size_t size) {
 // DecodedRoom(size) bytes, and returns the end. *plain (when given) tells whether the text is
 // all printable ASCII without a quote or a backslash, so that no output needs to escape it.
 char* DecodeTo(Charset charset, const uint8_t* bytes, size_t size, char* out, bool* plain);
-// UTF-16 code units (2 bytes each, in the given byte order) written as UTF-8, as DecodeTo.
-char* Utf16To(const uint8_t* bytes, size_t size, bool msbFirst, char* out);
+// UTF-16 code units (2 bytes each, in the given byte order) written as UTF-8, as DecodeTo; an
+// odd last byte and unpaired surrogates are kept as marks of their bytes.
+char* Utf16To(const uint8_t* bytes, size_t size, bool msbFirst, char* out, bool* plain);
 
 // Appends the bytes decoded from the character set as UTF-8.
 void AppendDecoded(Charset charset, const uint8_t* bytes, size_t size, std::string& out);
-// Appends UTF-16 code units (2 bytes each, in the given byte order) as UTF-8; an odd last byte
-// and unpaired surrogates are written as \xNN escapes.
+// Appends UTF-16 code units (2 bytes each, in the given byte order) as UTF-8, as Utf16To.
 void AppendUtf16(const uint8_t* bytes, size_t size, bool msbFirst, std::string& out);

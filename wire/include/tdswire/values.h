@@ -26,17 +26,24 @@ constexpr size_t RenderedValueRoom(int32_t size) {
   return 4 * static_cast<size_t>(size > 0 ? size : 0) + 320;
 }
 
+// Float formats other than IEEE 754 that a login announced (bits): such values are shown as hex.
+enum FloatFormats : uint8_t {
+  kFloat4NotIeee = 0x01,
+  kFloat8NotIeee = 0x02,
+};
+
 struct RenderedValue {
   size_t size = 0;
   ValueKind kind = ValueKind::kNull;
   bool plain = true;  // printable ASCII without quote or backslash: no output escapes it
 };
 
-// Writes the value's text at `out`, which has room for RenderedValueRoom(size) bytes.
+// Writes the value's text at `out`, which has room for RenderedValueRoom(size) bytes. notIeee
+// holds FloatFormats bits.
 RenderedValue RenderValueTo(const WireColumn& column, const uint8_t* data, int32_t size, bool null,
-                            bool msbFirst, Charset charset, char* out);
+                            bool msbFirst, Charset charset, char* out, uint8_t notIeee = 0);
 
 // Writes the value (its data bytes, without framing) into `out` (cleared first) and returns
 // how to write it. msbFirst is the connection's byte order, charset its character set.
 ValueKind RenderValue(const WireColumn& column, const uint8_t* data, int32_t size, bool null,
-                      bool msbFirst, Charset charset, std::string& out);
+                      bool msbFirst, Charset charset, std::string& out, uint8_t notIeee = 0);

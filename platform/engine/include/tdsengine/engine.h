@@ -141,6 +141,16 @@ enum TdsValueFlags : uint8_t {
   VF_PLAIN_VALUE = 0x04,
 };
 
+// Message view texts (values, names, texts in place of field bytes) are UTF-8, but for a byte
+// the plug-in could not decode in the connection's character set: that is marked by the three
+// bytes ED, B0 + (byte >> 6), 80 + (byte & 3F) (the UTF-8 form of the lone surrogate
+// U+DC00 + byte, which decoded text never holds). Text output shows it as \xNN, JSON as the
+// text "\\xNN". Returns the byte of the mark at s (left bytes there), or -1 when there is none.
+inline int UndecodedByteAt(const uint8_t* s, size_t left) {
+  if (left < 3 || s[0] != 0xED || (s[1] & 0xFC) != 0xB0 || (s[2] & 0xC0) != 0x80) return -1;
+  return (s[1] & 0x03) << 6 | (s[2] & 0x3F);
+}
+
 // Message view: a column or parameter whose values follow in this message (name UTF-8, copied;
 // type a constant SQL type name; flags TdsValueFlags). Returns its number, -1 when refused.
 TDSENGINE_API int32_t PIOutputColumn(CPDecode* tree, const char* name, int32_t nameSize,
