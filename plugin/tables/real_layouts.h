@@ -3,8 +3,31 @@
 #pragma once
 #include <cstddef>
 
+#include "tables/results.h"
 #include "tables/token_core.h"
 #include "tdsengine/engine.h"
+
+// A message-view table that adds rows to a classic one the packet view keeps showing as it is:
+// the added rows go before the classic row `at` (by default its final "Unknown" row), where a
+// bit table lists them in bit order.
+template <size_t N, size_t M>
+struct ExtendedCodeTable {
+  CPICodeTable rows[N + M];
+  constexpr ExtendedCodeTable(const CPICodeTable (&classic)[N], const CPICodeTable (&added)[M],
+                              size_t at = N - 1)
+      : rows() {
+    for (size_t i = 0; i < N + M; ++i)
+      rows[i] = i < at ? classic[i] : i < at + M ? added[i - at] : classic[i - M];
+  }
+};
+
+// Status of a row format entry, 1 byte (ROWFMT): the classic bits and "no data", with which a
+// column status byte precedes each of the column's values.
+inline constexpr CPICodeTable RowStatusNoDataBits1[] = {
+    {0x08000000, 0, "....1... No data: a column status byte precedes each value"},
+    {0x08000000, 0, ""},
+};
+inline constexpr ExtendedCodeTable RowStatusBits1(RowFmtStatusBits, RowStatusNoDataBits1, 6);
 
 // Status of a row format entry, 4 bytes (ROWFMT2): each row shown when its bit is set.
 inline constexpr CPICodeTable RowStatusBits4[] = {
@@ -14,6 +37,8 @@ inline constexpr CPICodeTable RowStatusBits4[] = {
     {0x00000002, 0, ""},
     {0x00000004, 0, "0x00000004 Part of the version key"},
     {0x00000004, 0, ""},
+    {0x00000008, 0, "0x00000008 No data: a column status byte precedes each value"},
+    {0x00000008, 0, ""},
     {0x00000010, 0, "0x00000010 Updatable"},
     {0x00000010, 0, ""},
     {0x00000020, 0, "0x00000020 Nullable"},
