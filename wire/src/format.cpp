@@ -190,8 +190,12 @@ bool FrameValue(const WireColumn& column, bool paramsLayout, bool statusByte, co
       return false;
   }
   if (n > static_cast<uint32_t>(r.left)) return false;
-  if (rule->framing != ValueFraming::kFixed && n == 0 && rule->framing != ValueFraming::kTextPtr)
-    span.null = true;
+  // A length of 0 is NULL, text and image in parameters too (their length is all they carry);
+  // a row's text with a text pointer and no data is empty.
+  const bool framedByLength = rule->framing == ValueFraming::kPrefix1 ||
+                              rule->framing == ValueFraming::kPrefix4 ||
+                              (rule->framing == ValueFraming::kTextPtr && paramsLayout);
+  if (framedByLength && n == 0) span.null = true;
   span.dataOffset = available - r.left;
   span.dataSize = static_cast<int32_t>(n);
   span.size = span.dataOffset + span.dataSize;
