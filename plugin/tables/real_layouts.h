@@ -3,6 +3,9 @@
 #pragma once
 #include <cstddef>
 
+#include "tables/cursors.h"
+#include "tables/packet.h"
+#include "tables/requests.h"
 #include "tables/results.h"
 #include "tables/token_core.h"
 #include "tdsengine/engine.h"
@@ -175,3 +178,23 @@ struct MessageTokenTypes {
   }
 };
 inline constexpr MessageTokenTypes MessageTokenTypeTable;
+
+// Status of CURINFO, 2 bytes (top-aligned by 16): the classic bits and the cursor kinds above
+// them.
+inline constexpr CPICodeTable CurInfoStatusKindBits[] = {
+    {0x00800000, 0, "........ 1....... Specified cursor is scrollable"},
+    {0x00800000, 0, ""},
+    {0x01000000, 0, ".......1 ........ Specified cursor is implicit"},
+    {0x01000000, 0, ""},
+    {0x02000000, 0, "......1. ........ Specified cursor is sensitive"},
+    {0x02000000, 0, ""},
+    {0x04000000, 0, ".....1.. ........ Specified cursor is insensitive"},
+    {0x04000000, 0, ""},
+    {0x08000000, 0, "....1... ........ Specified cursor is semi-sensitive"},
+    {0x08000000, 0, ""},
+    {0x10000000, 0, "...1.... ........ Specified cursor is a keyset cursor"},
+    {0x10000000, 0, ""},
+    {0x20000000, 0, "..1..... ........ Specified cursor releases its locks on close"},
+    {0x20000000, 0, ""},
+};
+inline constexpr ExtendedCodeTable CurInfoStatusBitsReal(CurInfoStatusBits, CurInfoStatusKindBits);
