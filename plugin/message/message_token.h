@@ -78,6 +78,7 @@ int32_t DecodeDynamic2(MessageToken& t, Out& out);
 int32_t DecodeOptionCmdReal(MessageToken& t, Out& out);
 int32_t DecodeCapabilityReal(MessageToken& t, Out& out);
 int32_t DecodeEnvChangeReal(MessageToken& t, Out& out);
+int32_t DecodeLoginAckReal(MessageToken& t, Out& out);
 int32_t DecodeOrderBy2(MessageToken& t, Out& out);
 int32_t DecodeCurDeclareReal(MessageToken& t, Out& out);
 int32_t DecodeCurDeclareWide(MessageToken& t, Out& out);

@@ -14,9 +14,10 @@ constexpr FieldDef kLanguageText = Plain("Language text", 0, FF_STRING);
 constexpr FieldDef kRpcNameLength = Plain("RPC Name Length", 1, FF_DECIMAL, " byte(s)");
 constexpr FieldDef kRpcNameLength2 = Plain("RPC Name Length", 2, FF_DECIMAL, " byte(s)");
 constexpr FieldDef kRpcName = Plain("RPC Name", 0, FF_STRING);
-constexpr FieldDef kRpcOptions = Coded("Options", 2, FF_FLAGS, DbRpcOptionBits, 0xFFFF0000);
+constexpr FieldDef kRpcOptions =
+    Coded("Options", 2, FF_FLAGS, DbRpcOptionBitsReal.rows, 0xFFFF0000);
 constexpr FieldDef kCommand = Coded("Command", 1, FF_DECIMAL, OptionCommandTable);
-constexpr FieldDef kOption = Coded("Option", 1, FF_DECIMAL, OptionTable);
+constexpr FieldDef kOption = Coded("Option", 1, FF_DECIMAL, OptionTableReal.rows);
 constexpr FieldDef kArgumentLength = Plain("Option Argument Length", 1, FF_DECIMAL, " byte(s)");
 constexpr FieldDef kArgument1 = Plain("Argument", 1, FF_DECIMAL);
 constexpr FieldDef kArgument4 = Plain("Argument", 4, FF_DECIMAL);

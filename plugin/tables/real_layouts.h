@@ -198,3 +198,46 @@ inline constexpr CPICodeTable CurInfoStatusKindBits[] = {
     {0x20000000, 0, ""},
 };
 inline constexpr ExtendedCodeTable CurInfoStatusBitsReal(CurInfoStatusBits, CurInfoStatusKindBits);
+
+// Options of DBRPC, 2 bytes (top-aligned by 16): the classic bits and batch parameters.
+inline constexpr CPICodeTable DbRpcBatchBits[] = {
+    {0x00040000, 0, "........ .....1.. Several sets of parameters follow (batch)"},
+    {0x00040000, 0, ""},
+};
+inline constexpr ExtendedCodeTable DbRpcOptionBitsReal(DbRpcOptionBits, DbRpcBatchBits);
+
+// Options of OPTIONCMD that the classic table leaves unnamed.
+inline constexpr CPICodeTable MoreOptionRows[] = {
+    {0x0B, 0x0B, "Set query plan"},          {0x0C, 0x0C, "Set error level"},
+    {0x10, 0x10, "Ignore truncation"},       {0x13, 0x13, "Return estimates"},
+    {0x27, 0x27, "Join a transaction"},      {0x28, 0x28, "Set client name"},
+    {0x29, 0x29, "Set client host name"},    {0x2A, 0x2A, "Set client application name"},
+    {0x2B, 0x2B, "Turn on identity update"}, {0x2C, 0x2C, "Turn off identity update"},
+    {0x2D, 0x2D, "Return no data"},          {0x31, 0x32, "Set LOB locators"},
+    {0x34, 0x34, "Set isolation mode"},
+};
+inline constexpr ExtendedCodeTable OptionTableReal(OptionTable, MoreOptionRows);
+
+// Types of DYNAMIC and DYNAMIC2: 0x10 named like the others (its row comes first, so it is the
+// one a lookup finds).
+inline constexpr CPICodeTable DynamicProcNameRow[] = {
+    {0x10, 0x10, "Send a procedure name"},
+};
+inline constexpr ExtendedCodeTable DynamicTypeTableReal(DynamicTypeTable, DynamicProcNameRow, 0);
+
+// Message types as the message view names them: the classic ones and migrate.
+inline constexpr CPICodeTable MigrateTypeRow[] = {
+    {17, 17, "Migrate request"},
+};
+inline constexpr ExtendedCodeTable MessageTypeTable(PacketTypeTable, MigrateTypeRow);
+
+// Status of LOGINACK: 0x80 added to 5, 6 or 7 says the security session was acknowledged.
+inline constexpr CPICodeTable SecuredLoginAckRows[] = {
+    {0x85, 0x85, "Successful completion, security session acknowledged"},
+    {0x86, 0x86, "Login request failed, security session acknowledged"},
+    {0x87, 0x87,
+     "Complete a negotiation before completing the login request, security session "
+     "acknowledged"},
+};
+inline constexpr ExtendedCodeTable LoginAckStatusTableReal(LoginAckStatusTable,
+                                                           SecuredLoginAckRows);
