@@ -37,7 +37,8 @@ be suppressed, DONEINPROC may be suppressed, unused, no bigdatetime, no microsec
 token, no LOB RPC parameters, no LOB locators, no row count for select, unused, list DR map,
 DR no kill"""
 
-BYTES = 16  # masks of up to 16 bytes are named; longer ones are shown as bytes
+BYTES = 16  # bytes with a table per kind (the names end in the fourteenth)
+ALL_BYTES = 255  # the longest mask a 1-byte length allows: its further bytes share tables
 
 
 def names(text):
@@ -45,6 +46,7 @@ def names(text):
 
 
 def table(kind, names_, j):
+    """The table of mask byte j, named kind (names_ empty: every bit unassigned)."""
     rows = []
     for k in range(8):
         n = j * 8 + k
@@ -60,16 +62,20 @@ def main():
            "// Capability bits by number, per mask byte counted from the end of the mask; masks",
            "// top-aligned for a 1-byte field.",
            "#pragma once", '#include "tdsengine/engine.h"', ""]
+    for j in range(BYTES, ALL_BYTES):
+        out.append(table("Unassigned", [], j))
     for kind, text in (("Request", REQUEST), ("Response", RESPONSE)):
         ns = names(text)
         for j in range(BYTES):
             out.append(table(kind, ns, j))
+        tables = ["%sCapabilityBits%d" % (kind if j < BYTES else "Unassigned", j)
+                  for j in range(ALL_BYTES)]
         out.append("inline constexpr const CPICodeTable* %sCapabilityBytes[] = {%s};" %
-                   (kind, ", ".join("%sCapabilityBits%d" % (kind, j) for j in range(BYTES))))
+                   (kind, ", ".join(tables)))
         out.append("")
-    labels = ", ".join('"Bits %d-%d"' % (j * 8, j * 8 + 7) for j in range(BYTES))
+    labels = ", ".join('"Bits %d-%d"' % (j * 8, j * 8 + 7) for j in range(ALL_BYTES))
     out.append("inline constexpr const char* CapabilityByteLabels[] = {%s};" % labels)
-    out.append("constexpr int kCapabilityNamedBytes = %d;" % BYTES)
+    out.append("constexpr int kCapabilityNamedBytes = %d;" % ALL_BYTES)
     out.append("constexpr int kCapabilityBitRows = 9;  // the rows of each table above, bit 0's too")
     path = os.path.join(os.path.dirname(__file__), "..", "plugin", "tables", "capability_bits.h")
     with open(path, "w") as f:

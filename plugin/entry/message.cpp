@@ -39,6 +39,8 @@ constexpr int32_t kCharsetLengthAt = 555;
 constexpr int32_t kCharsetField = 30;
 // Completion statuses use bits 0x0001 to 0x0040 only; anything above says the order is wrong.
 constexpr uint32_t kDoneStatusBits = 0x007F;
+// Message types run from 1 (language) to 17 (migrate).
+constexpr int32_t kLastMessageType = 17;
 
 constexpr FieldDef kTokenType{
     "TDS Token Type",         1,           FF_HEX,  MessageTokenTypeTable.rows,
@@ -293,9 +295,10 @@ void WalkLogin(Walk& walk) {
 }
 
 void DumpMessage(Walk& walk, int32_t messageType) {
+  const CPICodeTable* types = MessageTypeTable.rows;
   const int row = PIgetInterpretationString(1, static_cast<int16_t>(messageType),
-                                            Rows(PacketTypeTable), PacketTypeTable);
-  Title(walk, "DATA", PacketTypeTable[row].text, -1, 0, walk.length);
+                                            Rows(MessageTypeTable.rows), types);
+  Title(walk, "DATA", types[row].text, -1, 0, walk.length);
   CParser parser(walk.frame, walk.data, "Sybase TDS", TdsInfoKind, 1);
   const uint8_t* cursor = walk.data;
   int32_t remaining = walk.length;
@@ -367,7 +370,7 @@ TDS_EXPORT int32_t sybasetds_parse_message(const uint8_t* frame, CPDecode* tree,
       WalkTokens(walk, 0);
       break;
     default:
-      if (messageType < 1 || messageType > 16) result = 1;
+      if (messageType < 1 || messageType > kLastMessageType) result = 1;
       if (length > 0) DumpMessage(walk, messageType);
       break;
   }

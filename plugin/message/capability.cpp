@@ -10,12 +10,12 @@ constexpr FieldDef kType = Coded("Capability Type", 1, FF_DECIMAL, CapabilityTyp
 constexpr FieldDef kMaskLength = Plain("Length of Value Mask", 1, FF_DECIMAL, " byte(s)");
 constexpr FieldDef kRawMask = Plain("Value Mask", 0, FF_HEX);
 
-// Masks shorter than this give no plausible set of bits under the numbering (older clients'
-// 9-byte masks): they are shown as bytes.
-constexpr uint32_t kShortestNamedMask = 10;
+// An older client's 9-byte masks give no plausible set of bits under the numbering: they are
+// shown as bytes. Masks of every other length are numbered from their last byte.
+constexpr uint32_t kOlderClientMask = 9;
 
 bool EmitMask(Out& out, uint32_t type, uint32_t size) {
-  if ((type != 1 && type != 2) || size < kShortestNamedMask ||
+  if ((type != 1 && type != 2) || size == kOlderClientMask ||
       size > static_cast<uint32_t>(kCapabilityNamedBytes))
     return Emit(out, kRawMask, static_cast<int32_t>(size));
   const CPICodeTable* const* tables = type == 1 ? RequestCapabilityBytes : ResponseCapabilityBytes;

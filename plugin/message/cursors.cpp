@@ -23,10 +23,10 @@ constexpr FieldDef kColumnName = Plain("Column Name", 0, FF_STRING);
 constexpr FieldDef kUpdateColumns = Plain("Update columns", 0, FF_DUMP, " byte(s) of data");
 constexpr FieldDef kCursorId = Plain("Cursor ID", 4, FF_DECIMAL);
 constexpr FieldDef kCommand = Coded("Command", 1, FF_DECIMAL, CurInfoCommandTable);
-constexpr FieldDef kStatus2 = Coded("Status", 2, FF_FLAGS, CurInfoStatusBits, 0xFFFF0000);
+constexpr FieldDef kStatus2 = Coded("Status", 2, FF_FLAGS, CurInfoStatusBitsReal.rows, 0xFFFF0000);
 // A client library sends its status most significant byte first on any connection.
 constexpr FieldDef kClientStatus2{
-    "Status",   2,       FF_FLAGS,    CurInfoStatusBits, Rows(CurInfoStatusBits),
+    "Status",   2,       FF_FLAGS,    CurInfoStatusBitsReal.rows, Rows(CurInfoStatusBitsReal.rows),
     0xFFFF0000, nullptr, BO_MSB_FIRST};
 constexpr FieldDef kStatus4 = Coded("Status", 4, FF_FLAGS, CursorStatusBits4);
 constexpr FieldDef kRowCount = Plain("Row count", 4, FF_SIGNED);

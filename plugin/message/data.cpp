@@ -8,8 +8,7 @@ constexpr FieldDef kComputeId = Plain("Compute Clause Id", 2, FF_DECIMAL);
 int32_t DecodeData(MessageToken& t, Out& out, const KeptFormat& kept, bool keysOnly, bool params) {
   if (!kept.valid) return kNoFormat;
   const uint8_t* start = out.cursor;
-  const WireFormat& f = kept.format;
-  if (!EmitValues(t, out, kept, keysOnly, f.statusBytes && !keysOnly, params)) return -1;
+  if (!EmitValues(t, out, kept, keysOnly, params)) return -1;
   return static_cast<int32_t>(out.cursor - start);
 }
 

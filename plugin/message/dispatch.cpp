@@ -21,12 +21,12 @@ constexpr DispatchRow kRows[] = {
     {0xD3, DecodeAltRowReal},     {0xD7, DecodeParamsReal},      {0xE2, DecodeCapabilityReal},
     {0xE3, DecodeEnvChangeReal},  {0xE6, DecodeDbRpcReal},       {0xE7, DecodeDynamicReal},
     {0xE8, DecodeDbRpc2},         {0xAC, DecodeReturnValueReal}, {0xE0, DecodeRpcReal},
-    {0xEC, DecodeParamFmtReal},   {0xEE, DecodeRowFmtReal},
+    {0xEC, DecodeParamFmtReal},   {0xEE, DecodeRowFmtReal},      {0xAD, DecodeLoginAckReal},
 };
 
 // Codes the classic decoders know; every other code is shown as an unknown token.
 constexpr uint8_t kClassic[] = {0x65, 0x71, 0x78, 0x79, 0x80, 0x81, 0x82, 0x84, 0x85, 0xA2, 0xA4,
-                                0xA5, 0xA7, 0xA9, 0xAA, 0xAB, 0xAD, 0xAE, 0xE5, 0xFD, 0xFE, 0xFF};
+                                0xA5, 0xA7, 0xA9, 0xAA, 0xAB, 0xAE, 0xE5, 0xFD, 0xFE, 0xFF};
 
 std::array<MessageDecoder, 256> Build() {
   std::array<MessageDecoder, 256> table{};

@@ -9,7 +9,7 @@ namespace {
 
 constexpr FieldDef kLength2 = Plain("Length", 2, FF_DECIMAL, " byte(s)");
 constexpr FieldDef kLength4 = Plain("Length", 4, FF_DECIMAL, " byte(s)");
-constexpr FieldDef kType = Coded("Type", 1, FF_HEX, DynamicTypeTable);
+constexpr FieldDef kType = Coded("Type", 1, FF_HEX, DynamicTypeTableReal.rows);
 constexpr FieldDef kStatus = Coded("Status", 1, FF_FLAGS, DynamicStatusBitsReal, 0xFF000000);
 constexpr FieldDef kIdLength = Plain("Id Length", 1, FF_DECIMAL, " byte(s)");
 constexpr FieldDef kId = Plain("Id", 0, FF_STRING);

@@ -64,8 +64,7 @@ bool EmitName(MessageToken& t, Out& out, const FieldDef& length, const FieldDef&
   return n == 0 || EmitText(t, out, name, n);
 }
 
-bool EmitValues(MessageToken& t, Out& out, const KeptFormat& kept, bool keysOnly, bool statusBytes,
-                bool params) {
+bool EmitValues(MessageToken& t, Out& out, const KeptFormat& kept, bool keysOnly, bool params) {
   const WireFormat& format = kept.format;
   // The columns are named in the tree once per message, their values after them.
   if (kept.walk != CurrentWalk()) {
@@ -85,13 +84,14 @@ bool EmitValues(MessageToken& t, Out& out, const KeptFormat& kept, bool keysOnly
   for (size_t i = 0; i < count; ++i) {
     const size_t column = keysOnly ? format.keys[i] : i;
     const WireColumn& c = format.columns[column];
+    const bool statusByte = c.statusByte && !keysOnly;
     ValueSpan span;
     const int32_t fixed = kept.fixedSizes[column];
-    if (fixed && !statusBytes) {
+    if (fixed && !statusByte) {
       // A fixed-size value: no framing to read.
       if (fixed > out.remaining) break;
       span.size = span.dataSize = fixed;
-    } else if (!FrameValue(c, params, statusBytes, out.cursor, out.remaining, t.msbFirst, span)) {
+    } else if (!FrameValue(c, params, statusByte, out.cursor, out.remaining, t.msbFirst, span)) {
       break;
     }
     char* text = batch.Next(RenderedValueRoom(span.dataSize));

@@ -44,9 +44,9 @@ inline uint32_t Peek(const MessageToken& t, const Out& out, int32_t width) {
 bool EmitText(MessageToken& t, Out& out, const FieldDef& def, int32_t size);
 // Emits a 1-byte length and the name it counts, as text.
 bool EmitName(MessageToken& t, Out& out, const FieldDef& length, const FieldDef& name);
-// The values of a data token under the format: one value record each, no fields.
-bool EmitValues(MessageToken& t, Out& out, const KeptFormat& kept, bool keysOnly, bool statusBytes,
-                bool params);
+// The values of a data token under the format: one value record each, no fields. A column
+// status byte precedes the values of the entries that ask for it, except in KEY (keysOnly).
+bool EmitValues(MessageToken& t, Out& out, const KeptFormat& kept, bool keysOnly, bool params);
 
 // The datatype byte and the type information after it, as the datatype's rule says (row
 // formats: text and image carry a table name).
@@ -78,6 +78,7 @@ int32_t DecodeDynamic2(MessageToken& t, Out& out);
 int32_t DecodeOptionCmdReal(MessageToken& t, Out& out);
 int32_t DecodeCapabilityReal(MessageToken& t, Out& out);
 int32_t DecodeEnvChangeReal(MessageToken& t, Out& out);
+int32_t DecodeLoginAckReal(MessageToken& t, Out& out);
 int32_t DecodeOrderBy2(MessageToken& t, Out& out);
 int32_t DecodeCurDeclareReal(MessageToken& t, Out& out);
 int32_t DecodeCurDeclareWide(MessageToken& t, Out& out);

@@ -4,6 +4,2874 @@
 #pragma once
 #include "tdsengine/engine.h"
 
+inline constexpr CPICodeTable UnassignedCapabilityBits16[] = {
+    {0x01000000, 0, ".......1 bit 128: unassigned"},
+    {0x02000000, 0, "......1. bit 129: unassigned"},
+    {0x04000000, 0, ".....1.. bit 130: unassigned"},
+    {0x08000000, 0, "....1... bit 131: unassigned"},
+    {0x10000000, 0, "...1.... bit 132: unassigned"},
+    {0x20000000, 0, "..1..... bit 133: unassigned"},
+    {0x40000000, 0, ".1...... bit 134: unassigned"},
+    {0x80000000, 0, "1....... bit 135: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits17[] = {
+    {0x01000000, 0, ".......1 bit 136: unassigned"},
+    {0x02000000, 0, "......1. bit 137: unassigned"},
+    {0x04000000, 0, ".....1.. bit 138: unassigned"},
+    {0x08000000, 0, "....1... bit 139: unassigned"},
+    {0x10000000, 0, "...1.... bit 140: unassigned"},
+    {0x20000000, 0, "..1..... bit 141: unassigned"},
+    {0x40000000, 0, ".1...... bit 142: unassigned"},
+    {0x80000000, 0, "1....... bit 143: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits18[] = {
+    {0x01000000, 0, ".......1 bit 144: unassigned"},
+    {0x02000000, 0, "......1. bit 145: unassigned"},
+    {0x04000000, 0, ".....1.. bit 146: unassigned"},
+    {0x08000000, 0, "....1... bit 147: unassigned"},
+    {0x10000000, 0, "...1.... bit 148: unassigned"},
+    {0x20000000, 0, "..1..... bit 149: unassigned"},
+    {0x40000000, 0, ".1...... bit 150: unassigned"},
+    {0x80000000, 0, "1....... bit 151: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits19[] = {
+    {0x01000000, 0, ".......1 bit 152: unassigned"},
+    {0x02000000, 0, "......1. bit 153: unassigned"},
+    {0x04000000, 0, ".....1.. bit 154: unassigned"},
+    {0x08000000, 0, "....1... bit 155: unassigned"},
+    {0x10000000, 0, "...1.... bit 156: unassigned"},
+    {0x20000000, 0, "..1..... bit 157: unassigned"},
+    {0x40000000, 0, ".1...... bit 158: unassigned"},
+    {0x80000000, 0, "1....... bit 159: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits20[] = {
+    {0x01000000, 0, ".......1 bit 160: unassigned"},
+    {0x02000000, 0, "......1. bit 161: unassigned"},
+    {0x04000000, 0, ".....1.. bit 162: unassigned"},
+    {0x08000000, 0, "....1... bit 163: unassigned"},
+    {0x10000000, 0, "...1.... bit 164: unassigned"},
+    {0x20000000, 0, "..1..... bit 165: unassigned"},
+    {0x40000000, 0, ".1...... bit 166: unassigned"},
+    {0x80000000, 0, "1....... bit 167: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits21[] = {
+    {0x01000000, 0, ".......1 bit 168: unassigned"},
+    {0x02000000, 0, "......1. bit 169: unassigned"},
+    {0x04000000, 0, ".....1.. bit 170: unassigned"},
+    {0x08000000, 0, "....1... bit 171: unassigned"},
+    {0x10000000, 0, "...1.... bit 172: unassigned"},
+    {0x20000000, 0, "..1..... bit 173: unassigned"},
+    {0x40000000, 0, ".1...... bit 174: unassigned"},
+    {0x80000000, 0, "1....... bit 175: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits22[] = {
+    {0x01000000, 0, ".......1 bit 176: unassigned"},
+    {0x02000000, 0, "......1. bit 177: unassigned"},
+    {0x04000000, 0, ".....1.. bit 178: unassigned"},
+    {0x08000000, 0, "....1... bit 179: unassigned"},
+    {0x10000000, 0, "...1.... bit 180: unassigned"},
+    {0x20000000, 0, "..1..... bit 181: unassigned"},
+    {0x40000000, 0, ".1...... bit 182: unassigned"},
+    {0x80000000, 0, "1....... bit 183: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits23[] = {
+    {0x01000000, 0, ".......1 bit 184: unassigned"},
+    {0x02000000, 0, "......1. bit 185: unassigned"},
+    {0x04000000, 0, ".....1.. bit 186: unassigned"},
+    {0x08000000, 0, "....1... bit 187: unassigned"},
+    {0x10000000, 0, "...1.... bit 188: unassigned"},
+    {0x20000000, 0, "..1..... bit 189: unassigned"},
+    {0x40000000, 0, ".1...... bit 190: unassigned"},
+    {0x80000000, 0, "1....... bit 191: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits24[] = {
+    {0x01000000, 0, ".......1 bit 192: unassigned"},
+    {0x02000000, 0, "......1. bit 193: unassigned"},
+    {0x04000000, 0, ".....1.. bit 194: unassigned"},
+    {0x08000000, 0, "....1... bit 195: unassigned"},
+    {0x10000000, 0, "...1.... bit 196: unassigned"},
+    {0x20000000, 0, "..1..... bit 197: unassigned"},
+    {0x40000000, 0, ".1...... bit 198: unassigned"},
+    {0x80000000, 0, "1....... bit 199: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits25[] = {
+    {0x01000000, 0, ".......1 bit 200: unassigned"},
+    {0x02000000, 0, "......1. bit 201: unassigned"},
+    {0x04000000, 0, ".....1.. bit 202: unassigned"},
+    {0x08000000, 0, "....1... bit 203: unassigned"},
+    {0x10000000, 0, "...1.... bit 204: unassigned"},
+    {0x20000000, 0, "..1..... bit 205: unassigned"},
+    {0x40000000, 0, ".1...... bit 206: unassigned"},
+    {0x80000000, 0, "1....... bit 207: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits26[] = {
+    {0x01000000, 0, ".......1 bit 208: unassigned"},
+    {0x02000000, 0, "......1. bit 209: unassigned"},
+    {0x04000000, 0, ".....1.. bit 210: unassigned"},
+    {0x08000000, 0, "....1... bit 211: unassigned"},
+    {0x10000000, 0, "...1.... bit 212: unassigned"},
+    {0x20000000, 0, "..1..... bit 213: unassigned"},
+    {0x40000000, 0, ".1...... bit 214: unassigned"},
+    {0x80000000, 0, "1....... bit 215: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits27[] = {
+    {0x01000000, 0, ".......1 bit 216: unassigned"},
+    {0x02000000, 0, "......1. bit 217: unassigned"},
+    {0x04000000, 0, ".....1.. bit 218: unassigned"},
+    {0x08000000, 0, "....1... bit 219: unassigned"},
+    {0x10000000, 0, "...1.... bit 220: unassigned"},
+    {0x20000000, 0, "..1..... bit 221: unassigned"},
+    {0x40000000, 0, ".1...... bit 222: unassigned"},
+    {0x80000000, 0, "1....... bit 223: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits28[] = {
+    {0x01000000, 0, ".......1 bit 224: unassigned"},
+    {0x02000000, 0, "......1. bit 225: unassigned"},
+    {0x04000000, 0, ".....1.. bit 226: unassigned"},
+    {0x08000000, 0, "....1... bit 227: unassigned"},
+    {0x10000000, 0, "...1.... bit 228: unassigned"},
+    {0x20000000, 0, "..1..... bit 229: unassigned"},
+    {0x40000000, 0, ".1...... bit 230: unassigned"},
+    {0x80000000, 0, "1....... bit 231: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits29[] = {
+    {0x01000000, 0, ".......1 bit 232: unassigned"},
+    {0x02000000, 0, "......1. bit 233: unassigned"},
+    {0x04000000, 0, ".....1.. bit 234: unassigned"},
+    {0x08000000, 0, "....1... bit 235: unassigned"},
+    {0x10000000, 0, "...1.... bit 236: unassigned"},
+    {0x20000000, 0, "..1..... bit 237: unassigned"},
+    {0x40000000, 0, ".1...... bit 238: unassigned"},
+    {0x80000000, 0, "1....... bit 239: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits30[] = {
+    {0x01000000, 0, ".......1 bit 240: unassigned"},
+    {0x02000000, 0, "......1. bit 241: unassigned"},
+    {0x04000000, 0, ".....1.. bit 242: unassigned"},
+    {0x08000000, 0, "....1... bit 243: unassigned"},
+    {0x10000000, 0, "...1.... bit 244: unassigned"},
+    {0x20000000, 0, "..1..... bit 245: unassigned"},
+    {0x40000000, 0, ".1...... bit 246: unassigned"},
+    {0x80000000, 0, "1....... bit 247: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits31[] = {
+    {0x01000000, 0, ".......1 bit 248: unassigned"},
+    {0x02000000, 0, "......1. bit 249: unassigned"},
+    {0x04000000, 0, ".....1.. bit 250: unassigned"},
+    {0x08000000, 0, "....1... bit 251: unassigned"},
+    {0x10000000, 0, "...1.... bit 252: unassigned"},
+    {0x20000000, 0, "..1..... bit 253: unassigned"},
+    {0x40000000, 0, ".1...... bit 254: unassigned"},
+    {0x80000000, 0, "1....... bit 255: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits32[] = {
+    {0x01000000, 0, ".......1 bit 256: unassigned"},
+    {0x02000000, 0, "......1. bit 257: unassigned"},
+    {0x04000000, 0, ".....1.. bit 258: unassigned"},
+    {0x08000000, 0, "....1... bit 259: unassigned"},
+    {0x10000000, 0, "...1.... bit 260: unassigned"},
+    {0x20000000, 0, "..1..... bit 261: unassigned"},
+    {0x40000000, 0, ".1...... bit 262: unassigned"},
+    {0x80000000, 0, "1....... bit 263: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits33[] = {
+    {0x01000000, 0, ".......1 bit 264: unassigned"},
+    {0x02000000, 0, "......1. bit 265: unassigned"},
+    {0x04000000, 0, ".....1.. bit 266: unassigned"},
+    {0x08000000, 0, "....1... bit 267: unassigned"},
+    {0x10000000, 0, "...1.... bit 268: unassigned"},
+    {0x20000000, 0, "..1..... bit 269: unassigned"},
+    {0x40000000, 0, ".1...... bit 270: unassigned"},
+    {0x80000000, 0, "1....... bit 271: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits34[] = {
+    {0x01000000, 0, ".......1 bit 272: unassigned"},
+    {0x02000000, 0, "......1. bit 273: unassigned"},
+    {0x04000000, 0, ".....1.. bit 274: unassigned"},
+    {0x08000000, 0, "....1... bit 275: unassigned"},
+    {0x10000000, 0, "...1.... bit 276: unassigned"},
+    {0x20000000, 0, "..1..... bit 277: unassigned"},
+    {0x40000000, 0, ".1...... bit 278: unassigned"},
+    {0x80000000, 0, "1....... bit 279: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits35[] = {
+    {0x01000000, 0, ".......1 bit 280: unassigned"},
+    {0x02000000, 0, "......1. bit 281: unassigned"},
+    {0x04000000, 0, ".....1.. bit 282: unassigned"},
+    {0x08000000, 0, "....1... bit 283: unassigned"},
+    {0x10000000, 0, "...1.... bit 284: unassigned"},
+    {0x20000000, 0, "..1..... bit 285: unassigned"},
+    {0x40000000, 0, ".1...... bit 286: unassigned"},
+    {0x80000000, 0, "1....... bit 287: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits36[] = {
+    {0x01000000, 0, ".......1 bit 288: unassigned"},
+    {0x02000000, 0, "......1. bit 289: unassigned"},
+    {0x04000000, 0, ".....1.. bit 290: unassigned"},
+    {0x08000000, 0, "....1... bit 291: unassigned"},
+    {0x10000000, 0, "...1.... bit 292: unassigned"},
+    {0x20000000, 0, "..1..... bit 293: unassigned"},
+    {0x40000000, 0, ".1...... bit 294: unassigned"},
+    {0x80000000, 0, "1....... bit 295: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits37[] = {
+    {0x01000000, 0, ".......1 bit 296: unassigned"},
+    {0x02000000, 0, "......1. bit 297: unassigned"},
+    {0x04000000, 0, ".....1.. bit 298: unassigned"},
+    {0x08000000, 0, "....1... bit 299: unassigned"},
+    {0x10000000, 0, "...1.... bit 300: unassigned"},
+    {0x20000000, 0, "..1..... bit 301: unassigned"},
+    {0x40000000, 0, ".1...... bit 302: unassigned"},
+    {0x80000000, 0, "1....... bit 303: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits38[] = {
+    {0x01000000, 0, ".......1 bit 304: unassigned"},
+    {0x02000000, 0, "......1. bit 305: unassigned"},
+    {0x04000000, 0, ".....1.. bit 306: unassigned"},
+    {0x08000000, 0, "....1... bit 307: unassigned"},
+    {0x10000000, 0, "...1.... bit 308: unassigned"},
+    {0x20000000, 0, "..1..... bit 309: unassigned"},
+    {0x40000000, 0, ".1...... bit 310: unassigned"},
+    {0x80000000, 0, "1....... bit 311: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits39[] = {
+    {0x01000000, 0, ".......1 bit 312: unassigned"},
+    {0x02000000, 0, "......1. bit 313: unassigned"},
+    {0x04000000, 0, ".....1.. bit 314: unassigned"},
+    {0x08000000, 0, "....1... bit 315: unassigned"},
+    {0x10000000, 0, "...1.... bit 316: unassigned"},
+    {0x20000000, 0, "..1..... bit 317: unassigned"},
+    {0x40000000, 0, ".1...... bit 318: unassigned"},
+    {0x80000000, 0, "1....... bit 319: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits40[] = {
+    {0x01000000, 0, ".......1 bit 320: unassigned"},
+    {0x02000000, 0, "......1. bit 321: unassigned"},
+    {0x04000000, 0, ".....1.. bit 322: unassigned"},
+    {0x08000000, 0, "....1... bit 323: unassigned"},
+    {0x10000000, 0, "...1.... bit 324: unassigned"},
+    {0x20000000, 0, "..1..... bit 325: unassigned"},
+    {0x40000000, 0, ".1...... bit 326: unassigned"},
+    {0x80000000, 0, "1....... bit 327: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits41[] = {
+    {0x01000000, 0, ".......1 bit 328: unassigned"},
+    {0x02000000, 0, "......1. bit 329: unassigned"},
+    {0x04000000, 0, ".....1.. bit 330: unassigned"},
+    {0x08000000, 0, "....1... bit 331: unassigned"},
+    {0x10000000, 0, "...1.... bit 332: unassigned"},
+    {0x20000000, 0, "..1..... bit 333: unassigned"},
+    {0x40000000, 0, ".1...... bit 334: unassigned"},
+    {0x80000000, 0, "1....... bit 335: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits42[] = {
+    {0x01000000, 0, ".......1 bit 336: unassigned"},
+    {0x02000000, 0, "......1. bit 337: unassigned"},
+    {0x04000000, 0, ".....1.. bit 338: unassigned"},
+    {0x08000000, 0, "....1... bit 339: unassigned"},
+    {0x10000000, 0, "...1.... bit 340: unassigned"},
+    {0x20000000, 0, "..1..... bit 341: unassigned"},
+    {0x40000000, 0, ".1...... bit 342: unassigned"},
+    {0x80000000, 0, "1....... bit 343: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits43[] = {
+    {0x01000000, 0, ".......1 bit 344: unassigned"},
+    {0x02000000, 0, "......1. bit 345: unassigned"},
+    {0x04000000, 0, ".....1.. bit 346: unassigned"},
+    {0x08000000, 0, "....1... bit 347: unassigned"},
+    {0x10000000, 0, "...1.... bit 348: unassigned"},
+    {0x20000000, 0, "..1..... bit 349: unassigned"},
+    {0x40000000, 0, ".1...... bit 350: unassigned"},
+    {0x80000000, 0, "1....... bit 351: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits44[] = {
+    {0x01000000, 0, ".......1 bit 352: unassigned"},
+    {0x02000000, 0, "......1. bit 353: unassigned"},
+    {0x04000000, 0, ".....1.. bit 354: unassigned"},
+    {0x08000000, 0, "....1... bit 355: unassigned"},
+    {0x10000000, 0, "...1.... bit 356: unassigned"},
+    {0x20000000, 0, "..1..... bit 357: unassigned"},
+    {0x40000000, 0, ".1...... bit 358: unassigned"},
+    {0x80000000, 0, "1....... bit 359: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits45[] = {
+    {0x01000000, 0, ".......1 bit 360: unassigned"},
+    {0x02000000, 0, "......1. bit 361: unassigned"},
+    {0x04000000, 0, ".....1.. bit 362: unassigned"},
+    {0x08000000, 0, "....1... bit 363: unassigned"},
+    {0x10000000, 0, "...1.... bit 364: unassigned"},
+    {0x20000000, 0, "..1..... bit 365: unassigned"},
+    {0x40000000, 0, ".1...... bit 366: unassigned"},
+    {0x80000000, 0, "1....... bit 367: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits46[] = {
+    {0x01000000, 0, ".......1 bit 368: unassigned"},
+    {0x02000000, 0, "......1. bit 369: unassigned"},
+    {0x04000000, 0, ".....1.. bit 370: unassigned"},
+    {0x08000000, 0, "....1... bit 371: unassigned"},
+    {0x10000000, 0, "...1.... bit 372: unassigned"},
+    {0x20000000, 0, "..1..... bit 373: unassigned"},
+    {0x40000000, 0, ".1...... bit 374: unassigned"},
+    {0x80000000, 0, "1....... bit 375: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits47[] = {
+    {0x01000000, 0, ".......1 bit 376: unassigned"},
+    {0x02000000, 0, "......1. bit 377: unassigned"},
+    {0x04000000, 0, ".....1.. bit 378: unassigned"},
+    {0x08000000, 0, "....1... bit 379: unassigned"},
+    {0x10000000, 0, "...1.... bit 380: unassigned"},
+    {0x20000000, 0, "..1..... bit 381: unassigned"},
+    {0x40000000, 0, ".1...... bit 382: unassigned"},
+    {0x80000000, 0, "1....... bit 383: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits48[] = {
+    {0x01000000, 0, ".......1 bit 384: unassigned"},
+    {0x02000000, 0, "......1. bit 385: unassigned"},
+    {0x04000000, 0, ".....1.. bit 386: unassigned"},
+    {0x08000000, 0, "....1... bit 387: unassigned"},
+    {0x10000000, 0, "...1.... bit 388: unassigned"},
+    {0x20000000, 0, "..1..... bit 389: unassigned"},
+    {0x40000000, 0, ".1...... bit 390: unassigned"},
+    {0x80000000, 0, "1....... bit 391: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits49[] = {
+    {0x01000000, 0, ".......1 bit 392: unassigned"},
+    {0x02000000, 0, "......1. bit 393: unassigned"},
+    {0x04000000, 0, ".....1.. bit 394: unassigned"},
+    {0x08000000, 0, "....1... bit 395: unassigned"},
+    {0x10000000, 0, "...1.... bit 396: unassigned"},
+    {0x20000000, 0, "..1..... bit 397: unassigned"},
+    {0x40000000, 0, ".1...... bit 398: unassigned"},
+    {0x80000000, 0, "1....... bit 399: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits50[] = {
+    {0x01000000, 0, ".......1 bit 400: unassigned"},
+    {0x02000000, 0, "......1. bit 401: unassigned"},
+    {0x04000000, 0, ".....1.. bit 402: unassigned"},
+    {0x08000000, 0, "....1... bit 403: unassigned"},
+    {0x10000000, 0, "...1.... bit 404: unassigned"},
+    {0x20000000, 0, "..1..... bit 405: unassigned"},
+    {0x40000000, 0, ".1...... bit 406: unassigned"},
+    {0x80000000, 0, "1....... bit 407: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits51[] = {
+    {0x01000000, 0, ".......1 bit 408: unassigned"},
+    {0x02000000, 0, "......1. bit 409: unassigned"},
+    {0x04000000, 0, ".....1.. bit 410: unassigned"},
+    {0x08000000, 0, "....1... bit 411: unassigned"},
+    {0x10000000, 0, "...1.... bit 412: unassigned"},
+    {0x20000000, 0, "..1..... bit 413: unassigned"},
+    {0x40000000, 0, ".1...... bit 414: unassigned"},
+    {0x80000000, 0, "1....... bit 415: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits52[] = {
+    {0x01000000, 0, ".......1 bit 416: unassigned"},
+    {0x02000000, 0, "......1. bit 417: unassigned"},
+    {0x04000000, 0, ".....1.. bit 418: unassigned"},
+    {0x08000000, 0, "....1... bit 419: unassigned"},
+    {0x10000000, 0, "...1.... bit 420: unassigned"},
+    {0x20000000, 0, "..1..... bit 421: unassigned"},
+    {0x40000000, 0, ".1...... bit 422: unassigned"},
+    {0x80000000, 0, "1....... bit 423: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits53[] = {
+    {0x01000000, 0, ".......1 bit 424: unassigned"},
+    {0x02000000, 0, "......1. bit 425: unassigned"},
+    {0x04000000, 0, ".....1.. bit 426: unassigned"},
+    {0x08000000, 0, "....1... bit 427: unassigned"},
+    {0x10000000, 0, "...1.... bit 428: unassigned"},
+    {0x20000000, 0, "..1..... bit 429: unassigned"},
+    {0x40000000, 0, ".1...... bit 430: unassigned"},
+    {0x80000000, 0, "1....... bit 431: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits54[] = {
+    {0x01000000, 0, ".......1 bit 432: unassigned"},
+    {0x02000000, 0, "......1. bit 433: unassigned"},
+    {0x04000000, 0, ".....1.. bit 434: unassigned"},
+    {0x08000000, 0, "....1... bit 435: unassigned"},
+    {0x10000000, 0, "...1.... bit 436: unassigned"},
+    {0x20000000, 0, "..1..... bit 437: unassigned"},
+    {0x40000000, 0, ".1...... bit 438: unassigned"},
+    {0x80000000, 0, "1....... bit 439: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits55[] = {
+    {0x01000000, 0, ".......1 bit 440: unassigned"},
+    {0x02000000, 0, "......1. bit 441: unassigned"},
+    {0x04000000, 0, ".....1.. bit 442: unassigned"},
+    {0x08000000, 0, "....1... bit 443: unassigned"},
+    {0x10000000, 0, "...1.... bit 444: unassigned"},
+    {0x20000000, 0, "..1..... bit 445: unassigned"},
+    {0x40000000, 0, ".1...... bit 446: unassigned"},
+    {0x80000000, 0, "1....... bit 447: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits56[] = {
+    {0x01000000, 0, ".......1 bit 448: unassigned"},
+    {0x02000000, 0, "......1. bit 449: unassigned"},
+    {0x04000000, 0, ".....1.. bit 450: unassigned"},
+    {0x08000000, 0, "....1... bit 451: unassigned"},
+    {0x10000000, 0, "...1.... bit 452: unassigned"},
+    {0x20000000, 0, "..1..... bit 453: unassigned"},
+    {0x40000000, 0, ".1...... bit 454: unassigned"},
+    {0x80000000, 0, "1....... bit 455: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits57[] = {
+    {0x01000000, 0, ".......1 bit 456: unassigned"},
+    {0x02000000, 0, "......1. bit 457: unassigned"},
+    {0x04000000, 0, ".....1.. bit 458: unassigned"},
+    {0x08000000, 0, "....1... bit 459: unassigned"},
+    {0x10000000, 0, "...1.... bit 460: unassigned"},
+    {0x20000000, 0, "..1..... bit 461: unassigned"},
+    {0x40000000, 0, ".1...... bit 462: unassigned"},
+    {0x80000000, 0, "1....... bit 463: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits58[] = {
+    {0x01000000, 0, ".......1 bit 464: unassigned"},
+    {0x02000000, 0, "......1. bit 465: unassigned"},
+    {0x04000000, 0, ".....1.. bit 466: unassigned"},
+    {0x08000000, 0, "....1... bit 467: unassigned"},
+    {0x10000000, 0, "...1.... bit 468: unassigned"},
+    {0x20000000, 0, "..1..... bit 469: unassigned"},
+    {0x40000000, 0, ".1...... bit 470: unassigned"},
+    {0x80000000, 0, "1....... bit 471: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits59[] = {
+    {0x01000000, 0, ".......1 bit 472: unassigned"},
+    {0x02000000, 0, "......1. bit 473: unassigned"},
+    {0x04000000, 0, ".....1.. bit 474: unassigned"},
+    {0x08000000, 0, "....1... bit 475: unassigned"},
+    {0x10000000, 0, "...1.... bit 476: unassigned"},
+    {0x20000000, 0, "..1..... bit 477: unassigned"},
+    {0x40000000, 0, ".1...... bit 478: unassigned"},
+    {0x80000000, 0, "1....... bit 479: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits60[] = {
+    {0x01000000, 0, ".......1 bit 480: unassigned"},
+    {0x02000000, 0, "......1. bit 481: unassigned"},
+    {0x04000000, 0, ".....1.. bit 482: unassigned"},
+    {0x08000000, 0, "....1... bit 483: unassigned"},
+    {0x10000000, 0, "...1.... bit 484: unassigned"},
+    {0x20000000, 0, "..1..... bit 485: unassigned"},
+    {0x40000000, 0, ".1...... bit 486: unassigned"},
+    {0x80000000, 0, "1....... bit 487: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits61[] = {
+    {0x01000000, 0, ".......1 bit 488: unassigned"},
+    {0x02000000, 0, "......1. bit 489: unassigned"},
+    {0x04000000, 0, ".....1.. bit 490: unassigned"},
+    {0x08000000, 0, "....1... bit 491: unassigned"},
+    {0x10000000, 0, "...1.... bit 492: unassigned"},
+    {0x20000000, 0, "..1..... bit 493: unassigned"},
+    {0x40000000, 0, ".1...... bit 494: unassigned"},
+    {0x80000000, 0, "1....... bit 495: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits62[] = {
+    {0x01000000, 0, ".......1 bit 496: unassigned"},
+    {0x02000000, 0, "......1. bit 497: unassigned"},
+    {0x04000000, 0, ".....1.. bit 498: unassigned"},
+    {0x08000000, 0, "....1... bit 499: unassigned"},
+    {0x10000000, 0, "...1.... bit 500: unassigned"},
+    {0x20000000, 0, "..1..... bit 501: unassigned"},
+    {0x40000000, 0, ".1...... bit 502: unassigned"},
+    {0x80000000, 0, "1....... bit 503: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits63[] = {
+    {0x01000000, 0, ".......1 bit 504: unassigned"},
+    {0x02000000, 0, "......1. bit 505: unassigned"},
+    {0x04000000, 0, ".....1.. bit 506: unassigned"},
+    {0x08000000, 0, "....1... bit 507: unassigned"},
+    {0x10000000, 0, "...1.... bit 508: unassigned"},
+    {0x20000000, 0, "..1..... bit 509: unassigned"},
+    {0x40000000, 0, ".1...... bit 510: unassigned"},
+    {0x80000000, 0, "1....... bit 511: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits64[] = {
+    {0x01000000, 0, ".......1 bit 512: unassigned"},
+    {0x02000000, 0, "......1. bit 513: unassigned"},
+    {0x04000000, 0, ".....1.. bit 514: unassigned"},
+    {0x08000000, 0, "....1... bit 515: unassigned"},
+    {0x10000000, 0, "...1.... bit 516: unassigned"},
+    {0x20000000, 0, "..1..... bit 517: unassigned"},
+    {0x40000000, 0, ".1...... bit 518: unassigned"},
+    {0x80000000, 0, "1....... bit 519: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits65[] = {
+    {0x01000000, 0, ".......1 bit 520: unassigned"},
+    {0x02000000, 0, "......1. bit 521: unassigned"},
+    {0x04000000, 0, ".....1.. bit 522: unassigned"},
+    {0x08000000, 0, "....1... bit 523: unassigned"},
+    {0x10000000, 0, "...1.... bit 524: unassigned"},
+    {0x20000000, 0, "..1..... bit 525: unassigned"},
+    {0x40000000, 0, ".1...... bit 526: unassigned"},
+    {0x80000000, 0, "1....... bit 527: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits66[] = {
+    {0x01000000, 0, ".......1 bit 528: unassigned"},
+    {0x02000000, 0, "......1. bit 529: unassigned"},
+    {0x04000000, 0, ".....1.. bit 530: unassigned"},
+    {0x08000000, 0, "....1... bit 531: unassigned"},
+    {0x10000000, 0, "...1.... bit 532: unassigned"},
+    {0x20000000, 0, "..1..... bit 533: unassigned"},
+    {0x40000000, 0, ".1...... bit 534: unassigned"},
+    {0x80000000, 0, "1....... bit 535: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits67[] = {
+    {0x01000000, 0, ".......1 bit 536: unassigned"},
+    {0x02000000, 0, "......1. bit 537: unassigned"},
+    {0x04000000, 0, ".....1.. bit 538: unassigned"},
+    {0x08000000, 0, "....1... bit 539: unassigned"},
+    {0x10000000, 0, "...1.... bit 540: unassigned"},
+    {0x20000000, 0, "..1..... bit 541: unassigned"},
+    {0x40000000, 0, ".1...... bit 542: unassigned"},
+    {0x80000000, 0, "1....... bit 543: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits68[] = {
+    {0x01000000, 0, ".......1 bit 544: unassigned"},
+    {0x02000000, 0, "......1. bit 545: unassigned"},
+    {0x04000000, 0, ".....1.. bit 546: unassigned"},
+    {0x08000000, 0, "....1... bit 547: unassigned"},
+    {0x10000000, 0, "...1.... bit 548: unassigned"},
+    {0x20000000, 0, "..1..... bit 549: unassigned"},
+    {0x40000000, 0, ".1...... bit 550: unassigned"},
+    {0x80000000, 0, "1....... bit 551: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits69[] = {
+    {0x01000000, 0, ".......1 bit 552: unassigned"},
+    {0x02000000, 0, "......1. bit 553: unassigned"},
+    {0x04000000, 0, ".....1.. bit 554: unassigned"},
+    {0x08000000, 0, "....1... bit 555: unassigned"},
+    {0x10000000, 0, "...1.... bit 556: unassigned"},
+    {0x20000000, 0, "..1..... bit 557: unassigned"},
+    {0x40000000, 0, ".1...... bit 558: unassigned"},
+    {0x80000000, 0, "1....... bit 559: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits70[] = {
+    {0x01000000, 0, ".......1 bit 560: unassigned"},
+    {0x02000000, 0, "......1. bit 561: unassigned"},
+    {0x04000000, 0, ".....1.. bit 562: unassigned"},
+    {0x08000000, 0, "....1... bit 563: unassigned"},
+    {0x10000000, 0, "...1.... bit 564: unassigned"},
+    {0x20000000, 0, "..1..... bit 565: unassigned"},
+    {0x40000000, 0, ".1...... bit 566: unassigned"},
+    {0x80000000, 0, "1....... bit 567: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits71[] = {
+    {0x01000000, 0, ".......1 bit 568: unassigned"},
+    {0x02000000, 0, "......1. bit 569: unassigned"},
+    {0x04000000, 0, ".....1.. bit 570: unassigned"},
+    {0x08000000, 0, "....1... bit 571: unassigned"},
+    {0x10000000, 0, "...1.... bit 572: unassigned"},
+    {0x20000000, 0, "..1..... bit 573: unassigned"},
+    {0x40000000, 0, ".1...... bit 574: unassigned"},
+    {0x80000000, 0, "1....... bit 575: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits72[] = {
+    {0x01000000, 0, ".......1 bit 576: unassigned"},
+    {0x02000000, 0, "......1. bit 577: unassigned"},
+    {0x04000000, 0, ".....1.. bit 578: unassigned"},
+    {0x08000000, 0, "....1... bit 579: unassigned"},
+    {0x10000000, 0, "...1.... bit 580: unassigned"},
+    {0x20000000, 0, "..1..... bit 581: unassigned"},
+    {0x40000000, 0, ".1...... bit 582: unassigned"},
+    {0x80000000, 0, "1....... bit 583: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits73[] = {
+    {0x01000000, 0, ".......1 bit 584: unassigned"},
+    {0x02000000, 0, "......1. bit 585: unassigned"},
+    {0x04000000, 0, ".....1.. bit 586: unassigned"},
+    {0x08000000, 0, "....1... bit 587: unassigned"},
+    {0x10000000, 0, "...1.... bit 588: unassigned"},
+    {0x20000000, 0, "..1..... bit 589: unassigned"},
+    {0x40000000, 0, ".1...... bit 590: unassigned"},
+    {0x80000000, 0, "1....... bit 591: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits74[] = {
+    {0x01000000, 0, ".......1 bit 592: unassigned"},
+    {0x02000000, 0, "......1. bit 593: unassigned"},
+    {0x04000000, 0, ".....1.. bit 594: unassigned"},
+    {0x08000000, 0, "....1... bit 595: unassigned"},
+    {0x10000000, 0, "...1.... bit 596: unassigned"},
+    {0x20000000, 0, "..1..... bit 597: unassigned"},
+    {0x40000000, 0, ".1...... bit 598: unassigned"},
+    {0x80000000, 0, "1....... bit 599: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits75[] = {
+    {0x01000000, 0, ".......1 bit 600: unassigned"},
+    {0x02000000, 0, "......1. bit 601: unassigned"},
+    {0x04000000, 0, ".....1.. bit 602: unassigned"},
+    {0x08000000, 0, "....1... bit 603: unassigned"},
+    {0x10000000, 0, "...1.... bit 604: unassigned"},
+    {0x20000000, 0, "..1..... bit 605: unassigned"},
+    {0x40000000, 0, ".1...... bit 606: unassigned"},
+    {0x80000000, 0, "1....... bit 607: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits76[] = {
+    {0x01000000, 0, ".......1 bit 608: unassigned"},
+    {0x02000000, 0, "......1. bit 609: unassigned"},
+    {0x04000000, 0, ".....1.. bit 610: unassigned"},
+    {0x08000000, 0, "....1... bit 611: unassigned"},
+    {0x10000000, 0, "...1.... bit 612: unassigned"},
+    {0x20000000, 0, "..1..... bit 613: unassigned"},
+    {0x40000000, 0, ".1...... bit 614: unassigned"},
+    {0x80000000, 0, "1....... bit 615: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits77[] = {
+    {0x01000000, 0, ".......1 bit 616: unassigned"},
+    {0x02000000, 0, "......1. bit 617: unassigned"},
+    {0x04000000, 0, ".....1.. bit 618: unassigned"},
+    {0x08000000, 0, "....1... bit 619: unassigned"},
+    {0x10000000, 0, "...1.... bit 620: unassigned"},
+    {0x20000000, 0, "..1..... bit 621: unassigned"},
+    {0x40000000, 0, ".1...... bit 622: unassigned"},
+    {0x80000000, 0, "1....... bit 623: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits78[] = {
+    {0x01000000, 0, ".......1 bit 624: unassigned"},
+    {0x02000000, 0, "......1. bit 625: unassigned"},
+    {0x04000000, 0, ".....1.. bit 626: unassigned"},
+    {0x08000000, 0, "....1... bit 627: unassigned"},
+    {0x10000000, 0, "...1.... bit 628: unassigned"},
+    {0x20000000, 0, "..1..... bit 629: unassigned"},
+    {0x40000000, 0, ".1...... bit 630: unassigned"},
+    {0x80000000, 0, "1....... bit 631: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits79[] = {
+    {0x01000000, 0, ".......1 bit 632: unassigned"},
+    {0x02000000, 0, "......1. bit 633: unassigned"},
+    {0x04000000, 0, ".....1.. bit 634: unassigned"},
+    {0x08000000, 0, "....1... bit 635: unassigned"},
+    {0x10000000, 0, "...1.... bit 636: unassigned"},
+    {0x20000000, 0, "..1..... bit 637: unassigned"},
+    {0x40000000, 0, ".1...... bit 638: unassigned"},
+    {0x80000000, 0, "1....... bit 639: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits80[] = {
+    {0x01000000, 0, ".......1 bit 640: unassigned"},
+    {0x02000000, 0, "......1. bit 641: unassigned"},
+    {0x04000000, 0, ".....1.. bit 642: unassigned"},
+    {0x08000000, 0, "....1... bit 643: unassigned"},
+    {0x10000000, 0, "...1.... bit 644: unassigned"},
+    {0x20000000, 0, "..1..... bit 645: unassigned"},
+    {0x40000000, 0, ".1...... bit 646: unassigned"},
+    {0x80000000, 0, "1....... bit 647: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits81[] = {
+    {0x01000000, 0, ".......1 bit 648: unassigned"},
+    {0x02000000, 0, "......1. bit 649: unassigned"},
+    {0x04000000, 0, ".....1.. bit 650: unassigned"},
+    {0x08000000, 0, "....1... bit 651: unassigned"},
+    {0x10000000, 0, "...1.... bit 652: unassigned"},
+    {0x20000000, 0, "..1..... bit 653: unassigned"},
+    {0x40000000, 0, ".1...... bit 654: unassigned"},
+    {0x80000000, 0, "1....... bit 655: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits82[] = {
+    {0x01000000, 0, ".......1 bit 656: unassigned"},
+    {0x02000000, 0, "......1. bit 657: unassigned"},
+    {0x04000000, 0, ".....1.. bit 658: unassigned"},
+    {0x08000000, 0, "....1... bit 659: unassigned"},
+    {0x10000000, 0, "...1.... bit 660: unassigned"},
+    {0x20000000, 0, "..1..... bit 661: unassigned"},
+    {0x40000000, 0, ".1...... bit 662: unassigned"},
+    {0x80000000, 0, "1....... bit 663: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits83[] = {
+    {0x01000000, 0, ".......1 bit 664: unassigned"},
+    {0x02000000, 0, "......1. bit 665: unassigned"},
+    {0x04000000, 0, ".....1.. bit 666: unassigned"},
+    {0x08000000, 0, "....1... bit 667: unassigned"},
+    {0x10000000, 0, "...1.... bit 668: unassigned"},
+    {0x20000000, 0, "..1..... bit 669: unassigned"},
+    {0x40000000, 0, ".1...... bit 670: unassigned"},
+    {0x80000000, 0, "1....... bit 671: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits84[] = {
+    {0x01000000, 0, ".......1 bit 672: unassigned"},
+    {0x02000000, 0, "......1. bit 673: unassigned"},
+    {0x04000000, 0, ".....1.. bit 674: unassigned"},
+    {0x08000000, 0, "....1... bit 675: unassigned"},
+    {0x10000000, 0, "...1.... bit 676: unassigned"},
+    {0x20000000, 0, "..1..... bit 677: unassigned"},
+    {0x40000000, 0, ".1...... bit 678: unassigned"},
+    {0x80000000, 0, "1....... bit 679: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits85[] = {
+    {0x01000000, 0, ".......1 bit 680: unassigned"},
+    {0x02000000, 0, "......1. bit 681: unassigned"},
+    {0x04000000, 0, ".....1.. bit 682: unassigned"},
+    {0x08000000, 0, "....1... bit 683: unassigned"},
+    {0x10000000, 0, "...1.... bit 684: unassigned"},
+    {0x20000000, 0, "..1..... bit 685: unassigned"},
+    {0x40000000, 0, ".1...... bit 686: unassigned"},
+    {0x80000000, 0, "1....... bit 687: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits86[] = {
+    {0x01000000, 0, ".......1 bit 688: unassigned"},
+    {0x02000000, 0, "......1. bit 689: unassigned"},
+    {0x04000000, 0, ".....1.. bit 690: unassigned"},
+    {0x08000000, 0, "....1... bit 691: unassigned"},
+    {0x10000000, 0, "...1.... bit 692: unassigned"},
+    {0x20000000, 0, "..1..... bit 693: unassigned"},
+    {0x40000000, 0, ".1...... bit 694: unassigned"},
+    {0x80000000, 0, "1....... bit 695: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits87[] = {
+    {0x01000000, 0, ".......1 bit 696: unassigned"},
+    {0x02000000, 0, "......1. bit 697: unassigned"},
+    {0x04000000, 0, ".....1.. bit 698: unassigned"},
+    {0x08000000, 0, "....1... bit 699: unassigned"},
+    {0x10000000, 0, "...1.... bit 700: unassigned"},
+    {0x20000000, 0, "..1..... bit 701: unassigned"},
+    {0x40000000, 0, ".1...... bit 702: unassigned"},
+    {0x80000000, 0, "1....... bit 703: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits88[] = {
+    {0x01000000, 0, ".......1 bit 704: unassigned"},
+    {0x02000000, 0, "......1. bit 705: unassigned"},
+    {0x04000000, 0, ".....1.. bit 706: unassigned"},
+    {0x08000000, 0, "....1... bit 707: unassigned"},
+    {0x10000000, 0, "...1.... bit 708: unassigned"},
+    {0x20000000, 0, "..1..... bit 709: unassigned"},
+    {0x40000000, 0, ".1...... bit 710: unassigned"},
+    {0x80000000, 0, "1....... bit 711: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits89[] = {
+    {0x01000000, 0, ".......1 bit 712: unassigned"},
+    {0x02000000, 0, "......1. bit 713: unassigned"},
+    {0x04000000, 0, ".....1.. bit 714: unassigned"},
+    {0x08000000, 0, "....1... bit 715: unassigned"},
+    {0x10000000, 0, "...1.... bit 716: unassigned"},
+    {0x20000000, 0, "..1..... bit 717: unassigned"},
+    {0x40000000, 0, ".1...... bit 718: unassigned"},
+    {0x80000000, 0, "1....... bit 719: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits90[] = {
+    {0x01000000, 0, ".......1 bit 720: unassigned"},
+    {0x02000000, 0, "......1. bit 721: unassigned"},
+    {0x04000000, 0, ".....1.. bit 722: unassigned"},
+    {0x08000000, 0, "....1... bit 723: unassigned"},
+    {0x10000000, 0, "...1.... bit 724: unassigned"},
+    {0x20000000, 0, "..1..... bit 725: unassigned"},
+    {0x40000000, 0, ".1...... bit 726: unassigned"},
+    {0x80000000, 0, "1....... bit 727: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits91[] = {
+    {0x01000000, 0, ".......1 bit 728: unassigned"},
+    {0x02000000, 0, "......1. bit 729: unassigned"},
+    {0x04000000, 0, ".....1.. bit 730: unassigned"},
+    {0x08000000, 0, "....1... bit 731: unassigned"},
+    {0x10000000, 0, "...1.... bit 732: unassigned"},
+    {0x20000000, 0, "..1..... bit 733: unassigned"},
+    {0x40000000, 0, ".1...... bit 734: unassigned"},
+    {0x80000000, 0, "1....... bit 735: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits92[] = {
+    {0x01000000, 0, ".......1 bit 736: unassigned"},
+    {0x02000000, 0, "......1. bit 737: unassigned"},
+    {0x04000000, 0, ".....1.. bit 738: unassigned"},
+    {0x08000000, 0, "....1... bit 739: unassigned"},
+    {0x10000000, 0, "...1.... bit 740: unassigned"},
+    {0x20000000, 0, "..1..... bit 741: unassigned"},
+    {0x40000000, 0, ".1...... bit 742: unassigned"},
+    {0x80000000, 0, "1....... bit 743: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits93[] = {
+    {0x01000000, 0, ".......1 bit 744: unassigned"},
+    {0x02000000, 0, "......1. bit 745: unassigned"},
+    {0x04000000, 0, ".....1.. bit 746: unassigned"},
+    {0x08000000, 0, "....1... bit 747: unassigned"},
+    {0x10000000, 0, "...1.... bit 748: unassigned"},
+    {0x20000000, 0, "..1..... bit 749: unassigned"},
+    {0x40000000, 0, ".1...... bit 750: unassigned"},
+    {0x80000000, 0, "1....... bit 751: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits94[] = {
+    {0x01000000, 0, ".......1 bit 752: unassigned"},
+    {0x02000000, 0, "......1. bit 753: unassigned"},
+    {0x04000000, 0, ".....1.. bit 754: unassigned"},
+    {0x08000000, 0, "....1... bit 755: unassigned"},
+    {0x10000000, 0, "...1.... bit 756: unassigned"},
+    {0x20000000, 0, "..1..... bit 757: unassigned"},
+    {0x40000000, 0, ".1...... bit 758: unassigned"},
+    {0x80000000, 0, "1....... bit 759: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits95[] = {
+    {0x01000000, 0, ".......1 bit 760: unassigned"},
+    {0x02000000, 0, "......1. bit 761: unassigned"},
+    {0x04000000, 0, ".....1.. bit 762: unassigned"},
+    {0x08000000, 0, "....1... bit 763: unassigned"},
+    {0x10000000, 0, "...1.... bit 764: unassigned"},
+    {0x20000000, 0, "..1..... bit 765: unassigned"},
+    {0x40000000, 0, ".1...... bit 766: unassigned"},
+    {0x80000000, 0, "1....... bit 767: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits96[] = {
+    {0x01000000, 0, ".......1 bit 768: unassigned"},
+    {0x02000000, 0, "......1. bit 769: unassigned"},
+    {0x04000000, 0, ".....1.. bit 770: unassigned"},
+    {0x08000000, 0, "....1... bit 771: unassigned"},
+    {0x10000000, 0, "...1.... bit 772: unassigned"},
+    {0x20000000, 0, "..1..... bit 773: unassigned"},
+    {0x40000000, 0, ".1...... bit 774: unassigned"},
+    {0x80000000, 0, "1....... bit 775: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits97[] = {
+    {0x01000000, 0, ".......1 bit 776: unassigned"},
+    {0x02000000, 0, "......1. bit 777: unassigned"},
+    {0x04000000, 0, ".....1.. bit 778: unassigned"},
+    {0x08000000, 0, "....1... bit 779: unassigned"},
+    {0x10000000, 0, "...1.... bit 780: unassigned"},
+    {0x20000000, 0, "..1..... bit 781: unassigned"},
+    {0x40000000, 0, ".1...... bit 782: unassigned"},
+    {0x80000000, 0, "1....... bit 783: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits98[] = {
+    {0x01000000, 0, ".......1 bit 784: unassigned"},
+    {0x02000000, 0, "......1. bit 785: unassigned"},
+    {0x04000000, 0, ".....1.. bit 786: unassigned"},
+    {0x08000000, 0, "....1... bit 787: unassigned"},
+    {0x10000000, 0, "...1.... bit 788: unassigned"},
+    {0x20000000, 0, "..1..... bit 789: unassigned"},
+    {0x40000000, 0, ".1...... bit 790: unassigned"},
+    {0x80000000, 0, "1....... bit 791: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits99[] = {
+    {0x01000000, 0, ".......1 bit 792: unassigned"},
+    {0x02000000, 0, "......1. bit 793: unassigned"},
+    {0x04000000, 0, ".....1.. bit 794: unassigned"},
+    {0x08000000, 0, "....1... bit 795: unassigned"},
+    {0x10000000, 0, "...1.... bit 796: unassigned"},
+    {0x20000000, 0, "..1..... bit 797: unassigned"},
+    {0x40000000, 0, ".1...... bit 798: unassigned"},
+    {0x80000000, 0, "1....... bit 799: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits100[] = {
+    {0x01000000, 0, ".......1 bit 800: unassigned"},
+    {0x02000000, 0, "......1. bit 801: unassigned"},
+    {0x04000000, 0, ".....1.. bit 802: unassigned"},
+    {0x08000000, 0, "....1... bit 803: unassigned"},
+    {0x10000000, 0, "...1.... bit 804: unassigned"},
+    {0x20000000, 0, "..1..... bit 805: unassigned"},
+    {0x40000000, 0, ".1...... bit 806: unassigned"},
+    {0x80000000, 0, "1....... bit 807: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits101[] = {
+    {0x01000000, 0, ".......1 bit 808: unassigned"},
+    {0x02000000, 0, "......1. bit 809: unassigned"},
+    {0x04000000, 0, ".....1.. bit 810: unassigned"},
+    {0x08000000, 0, "....1... bit 811: unassigned"},
+    {0x10000000, 0, "...1.... bit 812: unassigned"},
+    {0x20000000, 0, "..1..... bit 813: unassigned"},
+    {0x40000000, 0, ".1...... bit 814: unassigned"},
+    {0x80000000, 0, "1....... bit 815: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits102[] = {
+    {0x01000000, 0, ".......1 bit 816: unassigned"},
+    {0x02000000, 0, "......1. bit 817: unassigned"},
+    {0x04000000, 0, ".....1.. bit 818: unassigned"},
+    {0x08000000, 0, "....1... bit 819: unassigned"},
+    {0x10000000, 0, "...1.... bit 820: unassigned"},
+    {0x20000000, 0, "..1..... bit 821: unassigned"},
+    {0x40000000, 0, ".1...... bit 822: unassigned"},
+    {0x80000000, 0, "1....... bit 823: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits103[] = {
+    {0x01000000, 0, ".......1 bit 824: unassigned"},
+    {0x02000000, 0, "......1. bit 825: unassigned"},
+    {0x04000000, 0, ".....1.. bit 826: unassigned"},
+    {0x08000000, 0, "....1... bit 827: unassigned"},
+    {0x10000000, 0, "...1.... bit 828: unassigned"},
+    {0x20000000, 0, "..1..... bit 829: unassigned"},
+    {0x40000000, 0, ".1...... bit 830: unassigned"},
+    {0x80000000, 0, "1....... bit 831: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits104[] = {
+    {0x01000000, 0, ".......1 bit 832: unassigned"},
+    {0x02000000, 0, "......1. bit 833: unassigned"},
+    {0x04000000, 0, ".....1.. bit 834: unassigned"},
+    {0x08000000, 0, "....1... bit 835: unassigned"},
+    {0x10000000, 0, "...1.... bit 836: unassigned"},
+    {0x20000000, 0, "..1..... bit 837: unassigned"},
+    {0x40000000, 0, ".1...... bit 838: unassigned"},
+    {0x80000000, 0, "1....... bit 839: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits105[] = {
+    {0x01000000, 0, ".......1 bit 840: unassigned"},
+    {0x02000000, 0, "......1. bit 841: unassigned"},
+    {0x04000000, 0, ".....1.. bit 842: unassigned"},
+    {0x08000000, 0, "....1... bit 843: unassigned"},
+    {0x10000000, 0, "...1.... bit 844: unassigned"},
+    {0x20000000, 0, "..1..... bit 845: unassigned"},
+    {0x40000000, 0, ".1...... bit 846: unassigned"},
+    {0x80000000, 0, "1....... bit 847: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits106[] = {
+    {0x01000000, 0, ".......1 bit 848: unassigned"},
+    {0x02000000, 0, "......1. bit 849: unassigned"},
+    {0x04000000, 0, ".....1.. bit 850: unassigned"},
+    {0x08000000, 0, "....1... bit 851: unassigned"},
+    {0x10000000, 0, "...1.... bit 852: unassigned"},
+    {0x20000000, 0, "..1..... bit 853: unassigned"},
+    {0x40000000, 0, ".1...... bit 854: unassigned"},
+    {0x80000000, 0, "1....... bit 855: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits107[] = {
+    {0x01000000, 0, ".......1 bit 856: unassigned"},
+    {0x02000000, 0, "......1. bit 857: unassigned"},
+    {0x04000000, 0, ".....1.. bit 858: unassigned"},
+    {0x08000000, 0, "....1... bit 859: unassigned"},
+    {0x10000000, 0, "...1.... bit 860: unassigned"},
+    {0x20000000, 0, "..1..... bit 861: unassigned"},
+    {0x40000000, 0, ".1...... bit 862: unassigned"},
+    {0x80000000, 0, "1....... bit 863: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits108[] = {
+    {0x01000000, 0, ".......1 bit 864: unassigned"},
+    {0x02000000, 0, "......1. bit 865: unassigned"},
+    {0x04000000, 0, ".....1.. bit 866: unassigned"},
+    {0x08000000, 0, "....1... bit 867: unassigned"},
+    {0x10000000, 0, "...1.... bit 868: unassigned"},
+    {0x20000000, 0, "..1..... bit 869: unassigned"},
+    {0x40000000, 0, ".1...... bit 870: unassigned"},
+    {0x80000000, 0, "1....... bit 871: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits109[] = {
+    {0x01000000, 0, ".......1 bit 872: unassigned"},
+    {0x02000000, 0, "......1. bit 873: unassigned"},
+    {0x04000000, 0, ".....1.. bit 874: unassigned"},
+    {0x08000000, 0, "....1... bit 875: unassigned"},
+    {0x10000000, 0, "...1.... bit 876: unassigned"},
+    {0x20000000, 0, "..1..... bit 877: unassigned"},
+    {0x40000000, 0, ".1...... bit 878: unassigned"},
+    {0x80000000, 0, "1....... bit 879: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits110[] = {
+    {0x01000000, 0, ".......1 bit 880: unassigned"},
+    {0x02000000, 0, "......1. bit 881: unassigned"},
+    {0x04000000, 0, ".....1.. bit 882: unassigned"},
+    {0x08000000, 0, "....1... bit 883: unassigned"},
+    {0x10000000, 0, "...1.... bit 884: unassigned"},
+    {0x20000000, 0, "..1..... bit 885: unassigned"},
+    {0x40000000, 0, ".1...... bit 886: unassigned"},
+    {0x80000000, 0, "1....... bit 887: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits111[] = {
+    {0x01000000, 0, ".......1 bit 888: unassigned"},
+    {0x02000000, 0, "......1. bit 889: unassigned"},
+    {0x04000000, 0, ".....1.. bit 890: unassigned"},
+    {0x08000000, 0, "....1... bit 891: unassigned"},
+    {0x10000000, 0, "...1.... bit 892: unassigned"},
+    {0x20000000, 0, "..1..... bit 893: unassigned"},
+    {0x40000000, 0, ".1...... bit 894: unassigned"},
+    {0x80000000, 0, "1....... bit 895: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits112[] = {
+    {0x01000000, 0, ".......1 bit 896: unassigned"},
+    {0x02000000, 0, "......1. bit 897: unassigned"},
+    {0x04000000, 0, ".....1.. bit 898: unassigned"},
+    {0x08000000, 0, "....1... bit 899: unassigned"},
+    {0x10000000, 0, "...1.... bit 900: unassigned"},
+    {0x20000000, 0, "..1..... bit 901: unassigned"},
+    {0x40000000, 0, ".1...... bit 902: unassigned"},
+    {0x80000000, 0, "1....... bit 903: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits113[] = {
+    {0x01000000, 0, ".......1 bit 904: unassigned"},
+    {0x02000000, 0, "......1. bit 905: unassigned"},
+    {0x04000000, 0, ".....1.. bit 906: unassigned"},
+    {0x08000000, 0, "....1... bit 907: unassigned"},
+    {0x10000000, 0, "...1.... bit 908: unassigned"},
+    {0x20000000, 0, "..1..... bit 909: unassigned"},
+    {0x40000000, 0, ".1...... bit 910: unassigned"},
+    {0x80000000, 0, "1....... bit 911: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits114[] = {
+    {0x01000000, 0, ".......1 bit 912: unassigned"},
+    {0x02000000, 0, "......1. bit 913: unassigned"},
+    {0x04000000, 0, ".....1.. bit 914: unassigned"},
+    {0x08000000, 0, "....1... bit 915: unassigned"},
+    {0x10000000, 0, "...1.... bit 916: unassigned"},
+    {0x20000000, 0, "..1..... bit 917: unassigned"},
+    {0x40000000, 0, ".1...... bit 918: unassigned"},
+    {0x80000000, 0, "1....... bit 919: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits115[] = {
+    {0x01000000, 0, ".......1 bit 920: unassigned"},
+    {0x02000000, 0, "......1. bit 921: unassigned"},
+    {0x04000000, 0, ".....1.. bit 922: unassigned"},
+    {0x08000000, 0, "....1... bit 923: unassigned"},
+    {0x10000000, 0, "...1.... bit 924: unassigned"},
+    {0x20000000, 0, "..1..... bit 925: unassigned"},
+    {0x40000000, 0, ".1...... bit 926: unassigned"},
+    {0x80000000, 0, "1....... bit 927: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits116[] = {
+    {0x01000000, 0, ".......1 bit 928: unassigned"},
+    {0x02000000, 0, "......1. bit 929: unassigned"},
+    {0x04000000, 0, ".....1.. bit 930: unassigned"},
+    {0x08000000, 0, "....1... bit 931: unassigned"},
+    {0x10000000, 0, "...1.... bit 932: unassigned"},
+    {0x20000000, 0, "..1..... bit 933: unassigned"},
+    {0x40000000, 0, ".1...... bit 934: unassigned"},
+    {0x80000000, 0, "1....... bit 935: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits117[] = {
+    {0x01000000, 0, ".......1 bit 936: unassigned"},
+    {0x02000000, 0, "......1. bit 937: unassigned"},
+    {0x04000000, 0, ".....1.. bit 938: unassigned"},
+    {0x08000000, 0, "....1... bit 939: unassigned"},
+    {0x10000000, 0, "...1.... bit 940: unassigned"},
+    {0x20000000, 0, "..1..... bit 941: unassigned"},
+    {0x40000000, 0, ".1...... bit 942: unassigned"},
+    {0x80000000, 0, "1....... bit 943: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits118[] = {
+    {0x01000000, 0, ".......1 bit 944: unassigned"},
+    {0x02000000, 0, "......1. bit 945: unassigned"},
+    {0x04000000, 0, ".....1.. bit 946: unassigned"},
+    {0x08000000, 0, "....1... bit 947: unassigned"},
+    {0x10000000, 0, "...1.... bit 948: unassigned"},
+    {0x20000000, 0, "..1..... bit 949: unassigned"},
+    {0x40000000, 0, ".1...... bit 950: unassigned"},
+    {0x80000000, 0, "1....... bit 951: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits119[] = {
+    {0x01000000, 0, ".......1 bit 952: unassigned"},
+    {0x02000000, 0, "......1. bit 953: unassigned"},
+    {0x04000000, 0, ".....1.. bit 954: unassigned"},
+    {0x08000000, 0, "....1... bit 955: unassigned"},
+    {0x10000000, 0, "...1.... bit 956: unassigned"},
+    {0x20000000, 0, "..1..... bit 957: unassigned"},
+    {0x40000000, 0, ".1...... bit 958: unassigned"},
+    {0x80000000, 0, "1....... bit 959: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits120[] = {
+    {0x01000000, 0, ".......1 bit 960: unassigned"},
+    {0x02000000, 0, "......1. bit 961: unassigned"},
+    {0x04000000, 0, ".....1.. bit 962: unassigned"},
+    {0x08000000, 0, "....1... bit 963: unassigned"},
+    {0x10000000, 0, "...1.... bit 964: unassigned"},
+    {0x20000000, 0, "..1..... bit 965: unassigned"},
+    {0x40000000, 0, ".1...... bit 966: unassigned"},
+    {0x80000000, 0, "1....... bit 967: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits121[] = {
+    {0x01000000, 0, ".......1 bit 968: unassigned"},
+    {0x02000000, 0, "......1. bit 969: unassigned"},
+    {0x04000000, 0, ".....1.. bit 970: unassigned"},
+    {0x08000000, 0, "....1... bit 971: unassigned"},
+    {0x10000000, 0, "...1.... bit 972: unassigned"},
+    {0x20000000, 0, "..1..... bit 973: unassigned"},
+    {0x40000000, 0, ".1...... bit 974: unassigned"},
+    {0x80000000, 0, "1....... bit 975: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits122[] = {
+    {0x01000000, 0, ".......1 bit 976: unassigned"},
+    {0x02000000, 0, "......1. bit 977: unassigned"},
+    {0x04000000, 0, ".....1.. bit 978: unassigned"},
+    {0x08000000, 0, "....1... bit 979: unassigned"},
+    {0x10000000, 0, "...1.... bit 980: unassigned"},
+    {0x20000000, 0, "..1..... bit 981: unassigned"},
+    {0x40000000, 0, ".1...... bit 982: unassigned"},
+    {0x80000000, 0, "1....... bit 983: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits123[] = {
+    {0x01000000, 0, ".......1 bit 984: unassigned"},
+    {0x02000000, 0, "......1. bit 985: unassigned"},
+    {0x04000000, 0, ".....1.. bit 986: unassigned"},
+    {0x08000000, 0, "....1... bit 987: unassigned"},
+    {0x10000000, 0, "...1.... bit 988: unassigned"},
+    {0x20000000, 0, "..1..... bit 989: unassigned"},
+    {0x40000000, 0, ".1...... bit 990: unassigned"},
+    {0x80000000, 0, "1....... bit 991: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits124[] = {
+    {0x01000000, 0, ".......1 bit 992: unassigned"},
+    {0x02000000, 0, "......1. bit 993: unassigned"},
+    {0x04000000, 0, ".....1.. bit 994: unassigned"},
+    {0x08000000, 0, "....1... bit 995: unassigned"},
+    {0x10000000, 0, "...1.... bit 996: unassigned"},
+    {0x20000000, 0, "..1..... bit 997: unassigned"},
+    {0x40000000, 0, ".1...... bit 998: unassigned"},
+    {0x80000000, 0, "1....... bit 999: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits125[] = {
+    {0x01000000, 0, ".......1 bit 1000: unassigned"},
+    {0x02000000, 0, "......1. bit 1001: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1002: unassigned"},
+    {0x08000000, 0, "....1... bit 1003: unassigned"},
+    {0x10000000, 0, "...1.... bit 1004: unassigned"},
+    {0x20000000, 0, "..1..... bit 1005: unassigned"},
+    {0x40000000, 0, ".1...... bit 1006: unassigned"},
+    {0x80000000, 0, "1....... bit 1007: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits126[] = {
+    {0x01000000, 0, ".......1 bit 1008: unassigned"},
+    {0x02000000, 0, "......1. bit 1009: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1010: unassigned"},
+    {0x08000000, 0, "....1... bit 1011: unassigned"},
+    {0x10000000, 0, "...1.... bit 1012: unassigned"},
+    {0x20000000, 0, "..1..... bit 1013: unassigned"},
+    {0x40000000, 0, ".1...... bit 1014: unassigned"},
+    {0x80000000, 0, "1....... bit 1015: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits127[] = {
+    {0x01000000, 0, ".......1 bit 1016: unassigned"},
+    {0x02000000, 0, "......1. bit 1017: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1018: unassigned"},
+    {0x08000000, 0, "....1... bit 1019: unassigned"},
+    {0x10000000, 0, "...1.... bit 1020: unassigned"},
+    {0x20000000, 0, "..1..... bit 1021: unassigned"},
+    {0x40000000, 0, ".1...... bit 1022: unassigned"},
+    {0x80000000, 0, "1....... bit 1023: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits128[] = {
+    {0x01000000, 0, ".......1 bit 1024: unassigned"},
+    {0x02000000, 0, "......1. bit 1025: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1026: unassigned"},
+    {0x08000000, 0, "....1... bit 1027: unassigned"},
+    {0x10000000, 0, "...1.... bit 1028: unassigned"},
+    {0x20000000, 0, "..1..... bit 1029: unassigned"},
+    {0x40000000, 0, ".1...... bit 1030: unassigned"},
+    {0x80000000, 0, "1....... bit 1031: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits129[] = {
+    {0x01000000, 0, ".......1 bit 1032: unassigned"},
+    {0x02000000, 0, "......1. bit 1033: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1034: unassigned"},
+    {0x08000000, 0, "....1... bit 1035: unassigned"},
+    {0x10000000, 0, "...1.... bit 1036: unassigned"},
+    {0x20000000, 0, "..1..... bit 1037: unassigned"},
+    {0x40000000, 0, ".1...... bit 1038: unassigned"},
+    {0x80000000, 0, "1....... bit 1039: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits130[] = {
+    {0x01000000, 0, ".......1 bit 1040: unassigned"},
+    {0x02000000, 0, "......1. bit 1041: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1042: unassigned"},
+    {0x08000000, 0, "....1... bit 1043: unassigned"},
+    {0x10000000, 0, "...1.... bit 1044: unassigned"},
+    {0x20000000, 0, "..1..... bit 1045: unassigned"},
+    {0x40000000, 0, ".1...... bit 1046: unassigned"},
+    {0x80000000, 0, "1....... bit 1047: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits131[] = {
+    {0x01000000, 0, ".......1 bit 1048: unassigned"},
+    {0x02000000, 0, "......1. bit 1049: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1050: unassigned"},
+    {0x08000000, 0, "....1... bit 1051: unassigned"},
+    {0x10000000, 0, "...1.... bit 1052: unassigned"},
+    {0x20000000, 0, "..1..... bit 1053: unassigned"},
+    {0x40000000, 0, ".1...... bit 1054: unassigned"},
+    {0x80000000, 0, "1....... bit 1055: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits132[] = {
+    {0x01000000, 0, ".......1 bit 1056: unassigned"},
+    {0x02000000, 0, "......1. bit 1057: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1058: unassigned"},
+    {0x08000000, 0, "....1... bit 1059: unassigned"},
+    {0x10000000, 0, "...1.... bit 1060: unassigned"},
+    {0x20000000, 0, "..1..... bit 1061: unassigned"},
+    {0x40000000, 0, ".1...... bit 1062: unassigned"},
+    {0x80000000, 0, "1....... bit 1063: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits133[] = {
+    {0x01000000, 0, ".......1 bit 1064: unassigned"},
+    {0x02000000, 0, "......1. bit 1065: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1066: unassigned"},
+    {0x08000000, 0, "....1... bit 1067: unassigned"},
+    {0x10000000, 0, "...1.... bit 1068: unassigned"},
+    {0x20000000, 0, "..1..... bit 1069: unassigned"},
+    {0x40000000, 0, ".1...... bit 1070: unassigned"},
+    {0x80000000, 0, "1....... bit 1071: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits134[] = {
+    {0x01000000, 0, ".......1 bit 1072: unassigned"},
+    {0x02000000, 0, "......1. bit 1073: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1074: unassigned"},
+    {0x08000000, 0, "....1... bit 1075: unassigned"},
+    {0x10000000, 0, "...1.... bit 1076: unassigned"},
+    {0x20000000, 0, "..1..... bit 1077: unassigned"},
+    {0x40000000, 0, ".1...... bit 1078: unassigned"},
+    {0x80000000, 0, "1....... bit 1079: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits135[] = {
+    {0x01000000, 0, ".......1 bit 1080: unassigned"},
+    {0x02000000, 0, "......1. bit 1081: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1082: unassigned"},
+    {0x08000000, 0, "....1... bit 1083: unassigned"},
+    {0x10000000, 0, "...1.... bit 1084: unassigned"},
+    {0x20000000, 0, "..1..... bit 1085: unassigned"},
+    {0x40000000, 0, ".1...... bit 1086: unassigned"},
+    {0x80000000, 0, "1....... bit 1087: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits136[] = {
+    {0x01000000, 0, ".......1 bit 1088: unassigned"},
+    {0x02000000, 0, "......1. bit 1089: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1090: unassigned"},
+    {0x08000000, 0, "....1... bit 1091: unassigned"},
+    {0x10000000, 0, "...1.... bit 1092: unassigned"},
+    {0x20000000, 0, "..1..... bit 1093: unassigned"},
+    {0x40000000, 0, ".1...... bit 1094: unassigned"},
+    {0x80000000, 0, "1....... bit 1095: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits137[] = {
+    {0x01000000, 0, ".......1 bit 1096: unassigned"},
+    {0x02000000, 0, "......1. bit 1097: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1098: unassigned"},
+    {0x08000000, 0, "....1... bit 1099: unassigned"},
+    {0x10000000, 0, "...1.... bit 1100: unassigned"},
+    {0x20000000, 0, "..1..... bit 1101: unassigned"},
+    {0x40000000, 0, ".1...... bit 1102: unassigned"},
+    {0x80000000, 0, "1....... bit 1103: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits138[] = {
+    {0x01000000, 0, ".......1 bit 1104: unassigned"},
+    {0x02000000, 0, "......1. bit 1105: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1106: unassigned"},
+    {0x08000000, 0, "....1... bit 1107: unassigned"},
+    {0x10000000, 0, "...1.... bit 1108: unassigned"},
+    {0x20000000, 0, "..1..... bit 1109: unassigned"},
+    {0x40000000, 0, ".1...... bit 1110: unassigned"},
+    {0x80000000, 0, "1....... bit 1111: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits139[] = {
+    {0x01000000, 0, ".......1 bit 1112: unassigned"},
+    {0x02000000, 0, "......1. bit 1113: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1114: unassigned"},
+    {0x08000000, 0, "....1... bit 1115: unassigned"},
+    {0x10000000, 0, "...1.... bit 1116: unassigned"},
+    {0x20000000, 0, "..1..... bit 1117: unassigned"},
+    {0x40000000, 0, ".1...... bit 1118: unassigned"},
+    {0x80000000, 0, "1....... bit 1119: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits140[] = {
+    {0x01000000, 0, ".......1 bit 1120: unassigned"},
+    {0x02000000, 0, "......1. bit 1121: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1122: unassigned"},
+    {0x08000000, 0, "....1... bit 1123: unassigned"},
+    {0x10000000, 0, "...1.... bit 1124: unassigned"},
+    {0x20000000, 0, "..1..... bit 1125: unassigned"},
+    {0x40000000, 0, ".1...... bit 1126: unassigned"},
+    {0x80000000, 0, "1....... bit 1127: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits141[] = {
+    {0x01000000, 0, ".......1 bit 1128: unassigned"},
+    {0x02000000, 0, "......1. bit 1129: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1130: unassigned"},
+    {0x08000000, 0, "....1... bit 1131: unassigned"},
+    {0x10000000, 0, "...1.... bit 1132: unassigned"},
+    {0x20000000, 0, "..1..... bit 1133: unassigned"},
+    {0x40000000, 0, ".1...... bit 1134: unassigned"},
+    {0x80000000, 0, "1....... bit 1135: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits142[] = {
+    {0x01000000, 0, ".......1 bit 1136: unassigned"},
+    {0x02000000, 0, "......1. bit 1137: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1138: unassigned"},
+    {0x08000000, 0, "....1... bit 1139: unassigned"},
+    {0x10000000, 0, "...1.... bit 1140: unassigned"},
+    {0x20000000, 0, "..1..... bit 1141: unassigned"},
+    {0x40000000, 0, ".1...... bit 1142: unassigned"},
+    {0x80000000, 0, "1....... bit 1143: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits143[] = {
+    {0x01000000, 0, ".......1 bit 1144: unassigned"},
+    {0x02000000, 0, "......1. bit 1145: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1146: unassigned"},
+    {0x08000000, 0, "....1... bit 1147: unassigned"},
+    {0x10000000, 0, "...1.... bit 1148: unassigned"},
+    {0x20000000, 0, "..1..... bit 1149: unassigned"},
+    {0x40000000, 0, ".1...... bit 1150: unassigned"},
+    {0x80000000, 0, "1....... bit 1151: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits144[] = {
+    {0x01000000, 0, ".......1 bit 1152: unassigned"},
+    {0x02000000, 0, "......1. bit 1153: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1154: unassigned"},
+    {0x08000000, 0, "....1... bit 1155: unassigned"},
+    {0x10000000, 0, "...1.... bit 1156: unassigned"},
+    {0x20000000, 0, "..1..... bit 1157: unassigned"},
+    {0x40000000, 0, ".1...... bit 1158: unassigned"},
+    {0x80000000, 0, "1....... bit 1159: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits145[] = {
+    {0x01000000, 0, ".......1 bit 1160: unassigned"},
+    {0x02000000, 0, "......1. bit 1161: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1162: unassigned"},
+    {0x08000000, 0, "....1... bit 1163: unassigned"},
+    {0x10000000, 0, "...1.... bit 1164: unassigned"},
+    {0x20000000, 0, "..1..... bit 1165: unassigned"},
+    {0x40000000, 0, ".1...... bit 1166: unassigned"},
+    {0x80000000, 0, "1....... bit 1167: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits146[] = {
+    {0x01000000, 0, ".......1 bit 1168: unassigned"},
+    {0x02000000, 0, "......1. bit 1169: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1170: unassigned"},
+    {0x08000000, 0, "....1... bit 1171: unassigned"},
+    {0x10000000, 0, "...1.... bit 1172: unassigned"},
+    {0x20000000, 0, "..1..... bit 1173: unassigned"},
+    {0x40000000, 0, ".1...... bit 1174: unassigned"},
+    {0x80000000, 0, "1....... bit 1175: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits147[] = {
+    {0x01000000, 0, ".......1 bit 1176: unassigned"},
+    {0x02000000, 0, "......1. bit 1177: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1178: unassigned"},
+    {0x08000000, 0, "....1... bit 1179: unassigned"},
+    {0x10000000, 0, "...1.... bit 1180: unassigned"},
+    {0x20000000, 0, "..1..... bit 1181: unassigned"},
+    {0x40000000, 0, ".1...... bit 1182: unassigned"},
+    {0x80000000, 0, "1....... bit 1183: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits148[] = {
+    {0x01000000, 0, ".......1 bit 1184: unassigned"},
+    {0x02000000, 0, "......1. bit 1185: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1186: unassigned"},
+    {0x08000000, 0, "....1... bit 1187: unassigned"},
+    {0x10000000, 0, "...1.... bit 1188: unassigned"},
+    {0x20000000, 0, "..1..... bit 1189: unassigned"},
+    {0x40000000, 0, ".1...... bit 1190: unassigned"},
+    {0x80000000, 0, "1....... bit 1191: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits149[] = {
+    {0x01000000, 0, ".......1 bit 1192: unassigned"},
+    {0x02000000, 0, "......1. bit 1193: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1194: unassigned"},
+    {0x08000000, 0, "....1... bit 1195: unassigned"},
+    {0x10000000, 0, "...1.... bit 1196: unassigned"},
+    {0x20000000, 0, "..1..... bit 1197: unassigned"},
+    {0x40000000, 0, ".1...... bit 1198: unassigned"},
+    {0x80000000, 0, "1....... bit 1199: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits150[] = {
+    {0x01000000, 0, ".......1 bit 1200: unassigned"},
+    {0x02000000, 0, "......1. bit 1201: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1202: unassigned"},
+    {0x08000000, 0, "....1... bit 1203: unassigned"},
+    {0x10000000, 0, "...1.... bit 1204: unassigned"},
+    {0x20000000, 0, "..1..... bit 1205: unassigned"},
+    {0x40000000, 0, ".1...... bit 1206: unassigned"},
+    {0x80000000, 0, "1....... bit 1207: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits151[] = {
+    {0x01000000, 0, ".......1 bit 1208: unassigned"},
+    {0x02000000, 0, "......1. bit 1209: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1210: unassigned"},
+    {0x08000000, 0, "....1... bit 1211: unassigned"},
+    {0x10000000, 0, "...1.... bit 1212: unassigned"},
+    {0x20000000, 0, "..1..... bit 1213: unassigned"},
+    {0x40000000, 0, ".1...... bit 1214: unassigned"},
+    {0x80000000, 0, "1....... bit 1215: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits152[] = {
+    {0x01000000, 0, ".......1 bit 1216: unassigned"},
+    {0x02000000, 0, "......1. bit 1217: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1218: unassigned"},
+    {0x08000000, 0, "....1... bit 1219: unassigned"},
+    {0x10000000, 0, "...1.... bit 1220: unassigned"},
+    {0x20000000, 0, "..1..... bit 1221: unassigned"},
+    {0x40000000, 0, ".1...... bit 1222: unassigned"},
+    {0x80000000, 0, "1....... bit 1223: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits153[] = {
+    {0x01000000, 0, ".......1 bit 1224: unassigned"},
+    {0x02000000, 0, "......1. bit 1225: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1226: unassigned"},
+    {0x08000000, 0, "....1... bit 1227: unassigned"},
+    {0x10000000, 0, "...1.... bit 1228: unassigned"},
+    {0x20000000, 0, "..1..... bit 1229: unassigned"},
+    {0x40000000, 0, ".1...... bit 1230: unassigned"},
+    {0x80000000, 0, "1....... bit 1231: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits154[] = {
+    {0x01000000, 0, ".......1 bit 1232: unassigned"},
+    {0x02000000, 0, "......1. bit 1233: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1234: unassigned"},
+    {0x08000000, 0, "....1... bit 1235: unassigned"},
+    {0x10000000, 0, "...1.... bit 1236: unassigned"},
+    {0x20000000, 0, "..1..... bit 1237: unassigned"},
+    {0x40000000, 0, ".1...... bit 1238: unassigned"},
+    {0x80000000, 0, "1....... bit 1239: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits155[] = {
+    {0x01000000, 0, ".......1 bit 1240: unassigned"},
+    {0x02000000, 0, "......1. bit 1241: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1242: unassigned"},
+    {0x08000000, 0, "....1... bit 1243: unassigned"},
+    {0x10000000, 0, "...1.... bit 1244: unassigned"},
+    {0x20000000, 0, "..1..... bit 1245: unassigned"},
+    {0x40000000, 0, ".1...... bit 1246: unassigned"},
+    {0x80000000, 0, "1....... bit 1247: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits156[] = {
+    {0x01000000, 0, ".......1 bit 1248: unassigned"},
+    {0x02000000, 0, "......1. bit 1249: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1250: unassigned"},
+    {0x08000000, 0, "....1... bit 1251: unassigned"},
+    {0x10000000, 0, "...1.... bit 1252: unassigned"},
+    {0x20000000, 0, "..1..... bit 1253: unassigned"},
+    {0x40000000, 0, ".1...... bit 1254: unassigned"},
+    {0x80000000, 0, "1....... bit 1255: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits157[] = {
+    {0x01000000, 0, ".......1 bit 1256: unassigned"},
+    {0x02000000, 0, "......1. bit 1257: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1258: unassigned"},
+    {0x08000000, 0, "....1... bit 1259: unassigned"},
+    {0x10000000, 0, "...1.... bit 1260: unassigned"},
+    {0x20000000, 0, "..1..... bit 1261: unassigned"},
+    {0x40000000, 0, ".1...... bit 1262: unassigned"},
+    {0x80000000, 0, "1....... bit 1263: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits158[] = {
+    {0x01000000, 0, ".......1 bit 1264: unassigned"},
+    {0x02000000, 0, "......1. bit 1265: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1266: unassigned"},
+    {0x08000000, 0, "....1... bit 1267: unassigned"},
+    {0x10000000, 0, "...1.... bit 1268: unassigned"},
+    {0x20000000, 0, "..1..... bit 1269: unassigned"},
+    {0x40000000, 0, ".1...... bit 1270: unassigned"},
+    {0x80000000, 0, "1....... bit 1271: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits159[] = {
+    {0x01000000, 0, ".......1 bit 1272: unassigned"},
+    {0x02000000, 0, "......1. bit 1273: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1274: unassigned"},
+    {0x08000000, 0, "....1... bit 1275: unassigned"},
+    {0x10000000, 0, "...1.... bit 1276: unassigned"},
+    {0x20000000, 0, "..1..... bit 1277: unassigned"},
+    {0x40000000, 0, ".1...... bit 1278: unassigned"},
+    {0x80000000, 0, "1....... bit 1279: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits160[] = {
+    {0x01000000, 0, ".......1 bit 1280: unassigned"},
+    {0x02000000, 0, "......1. bit 1281: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1282: unassigned"},
+    {0x08000000, 0, "....1... bit 1283: unassigned"},
+    {0x10000000, 0, "...1.... bit 1284: unassigned"},
+    {0x20000000, 0, "..1..... bit 1285: unassigned"},
+    {0x40000000, 0, ".1...... bit 1286: unassigned"},
+    {0x80000000, 0, "1....... bit 1287: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits161[] = {
+    {0x01000000, 0, ".......1 bit 1288: unassigned"},
+    {0x02000000, 0, "......1. bit 1289: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1290: unassigned"},
+    {0x08000000, 0, "....1... bit 1291: unassigned"},
+    {0x10000000, 0, "...1.... bit 1292: unassigned"},
+    {0x20000000, 0, "..1..... bit 1293: unassigned"},
+    {0x40000000, 0, ".1...... bit 1294: unassigned"},
+    {0x80000000, 0, "1....... bit 1295: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits162[] = {
+    {0x01000000, 0, ".......1 bit 1296: unassigned"},
+    {0x02000000, 0, "......1. bit 1297: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1298: unassigned"},
+    {0x08000000, 0, "....1... bit 1299: unassigned"},
+    {0x10000000, 0, "...1.... bit 1300: unassigned"},
+    {0x20000000, 0, "..1..... bit 1301: unassigned"},
+    {0x40000000, 0, ".1...... bit 1302: unassigned"},
+    {0x80000000, 0, "1....... bit 1303: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits163[] = {
+    {0x01000000, 0, ".......1 bit 1304: unassigned"},
+    {0x02000000, 0, "......1. bit 1305: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1306: unassigned"},
+    {0x08000000, 0, "....1... bit 1307: unassigned"},
+    {0x10000000, 0, "...1.... bit 1308: unassigned"},
+    {0x20000000, 0, "..1..... bit 1309: unassigned"},
+    {0x40000000, 0, ".1...... bit 1310: unassigned"},
+    {0x80000000, 0, "1....... bit 1311: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits164[] = {
+    {0x01000000, 0, ".......1 bit 1312: unassigned"},
+    {0x02000000, 0, "......1. bit 1313: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1314: unassigned"},
+    {0x08000000, 0, "....1... bit 1315: unassigned"},
+    {0x10000000, 0, "...1.... bit 1316: unassigned"},
+    {0x20000000, 0, "..1..... bit 1317: unassigned"},
+    {0x40000000, 0, ".1...... bit 1318: unassigned"},
+    {0x80000000, 0, "1....... bit 1319: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits165[] = {
+    {0x01000000, 0, ".......1 bit 1320: unassigned"},
+    {0x02000000, 0, "......1. bit 1321: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1322: unassigned"},
+    {0x08000000, 0, "....1... bit 1323: unassigned"},
+    {0x10000000, 0, "...1.... bit 1324: unassigned"},
+    {0x20000000, 0, "..1..... bit 1325: unassigned"},
+    {0x40000000, 0, ".1...... bit 1326: unassigned"},
+    {0x80000000, 0, "1....... bit 1327: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits166[] = {
+    {0x01000000, 0, ".......1 bit 1328: unassigned"},
+    {0x02000000, 0, "......1. bit 1329: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1330: unassigned"},
+    {0x08000000, 0, "....1... bit 1331: unassigned"},
+    {0x10000000, 0, "...1.... bit 1332: unassigned"},
+    {0x20000000, 0, "..1..... bit 1333: unassigned"},
+    {0x40000000, 0, ".1...... bit 1334: unassigned"},
+    {0x80000000, 0, "1....... bit 1335: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits167[] = {
+    {0x01000000, 0, ".......1 bit 1336: unassigned"},
+    {0x02000000, 0, "......1. bit 1337: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1338: unassigned"},
+    {0x08000000, 0, "....1... bit 1339: unassigned"},
+    {0x10000000, 0, "...1.... bit 1340: unassigned"},
+    {0x20000000, 0, "..1..... bit 1341: unassigned"},
+    {0x40000000, 0, ".1...... bit 1342: unassigned"},
+    {0x80000000, 0, "1....... bit 1343: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits168[] = {
+    {0x01000000, 0, ".......1 bit 1344: unassigned"},
+    {0x02000000, 0, "......1. bit 1345: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1346: unassigned"},
+    {0x08000000, 0, "....1... bit 1347: unassigned"},
+    {0x10000000, 0, "...1.... bit 1348: unassigned"},
+    {0x20000000, 0, "..1..... bit 1349: unassigned"},
+    {0x40000000, 0, ".1...... bit 1350: unassigned"},
+    {0x80000000, 0, "1....... bit 1351: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits169[] = {
+    {0x01000000, 0, ".......1 bit 1352: unassigned"},
+    {0x02000000, 0, "......1. bit 1353: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1354: unassigned"},
+    {0x08000000, 0, "....1... bit 1355: unassigned"},
+    {0x10000000, 0, "...1.... bit 1356: unassigned"},
+    {0x20000000, 0, "..1..... bit 1357: unassigned"},
+    {0x40000000, 0, ".1...... bit 1358: unassigned"},
+    {0x80000000, 0, "1....... bit 1359: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits170[] = {
+    {0x01000000, 0, ".......1 bit 1360: unassigned"},
+    {0x02000000, 0, "......1. bit 1361: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1362: unassigned"},
+    {0x08000000, 0, "....1... bit 1363: unassigned"},
+    {0x10000000, 0, "...1.... bit 1364: unassigned"},
+    {0x20000000, 0, "..1..... bit 1365: unassigned"},
+    {0x40000000, 0, ".1...... bit 1366: unassigned"},
+    {0x80000000, 0, "1....... bit 1367: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits171[] = {
+    {0x01000000, 0, ".......1 bit 1368: unassigned"},
+    {0x02000000, 0, "......1. bit 1369: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1370: unassigned"},
+    {0x08000000, 0, "....1... bit 1371: unassigned"},
+    {0x10000000, 0, "...1.... bit 1372: unassigned"},
+    {0x20000000, 0, "..1..... bit 1373: unassigned"},
+    {0x40000000, 0, ".1...... bit 1374: unassigned"},
+    {0x80000000, 0, "1....... bit 1375: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits172[] = {
+    {0x01000000, 0, ".......1 bit 1376: unassigned"},
+    {0x02000000, 0, "......1. bit 1377: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1378: unassigned"},
+    {0x08000000, 0, "....1... bit 1379: unassigned"},
+    {0x10000000, 0, "...1.... bit 1380: unassigned"},
+    {0x20000000, 0, "..1..... bit 1381: unassigned"},
+    {0x40000000, 0, ".1...... bit 1382: unassigned"},
+    {0x80000000, 0, "1....... bit 1383: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits173[] = {
+    {0x01000000, 0, ".......1 bit 1384: unassigned"},
+    {0x02000000, 0, "......1. bit 1385: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1386: unassigned"},
+    {0x08000000, 0, "....1... bit 1387: unassigned"},
+    {0x10000000, 0, "...1.... bit 1388: unassigned"},
+    {0x20000000, 0, "..1..... bit 1389: unassigned"},
+    {0x40000000, 0, ".1...... bit 1390: unassigned"},
+    {0x80000000, 0, "1....... bit 1391: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits174[] = {
+    {0x01000000, 0, ".......1 bit 1392: unassigned"},
+    {0x02000000, 0, "......1. bit 1393: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1394: unassigned"},
+    {0x08000000, 0, "....1... bit 1395: unassigned"},
+    {0x10000000, 0, "...1.... bit 1396: unassigned"},
+    {0x20000000, 0, "..1..... bit 1397: unassigned"},
+    {0x40000000, 0, ".1...... bit 1398: unassigned"},
+    {0x80000000, 0, "1....... bit 1399: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits175[] = {
+    {0x01000000, 0, ".......1 bit 1400: unassigned"},
+    {0x02000000, 0, "......1. bit 1401: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1402: unassigned"},
+    {0x08000000, 0, "....1... bit 1403: unassigned"},
+    {0x10000000, 0, "...1.... bit 1404: unassigned"},
+    {0x20000000, 0, "..1..... bit 1405: unassigned"},
+    {0x40000000, 0, ".1...... bit 1406: unassigned"},
+    {0x80000000, 0, "1....... bit 1407: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits176[] = {
+    {0x01000000, 0, ".......1 bit 1408: unassigned"},
+    {0x02000000, 0, "......1. bit 1409: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1410: unassigned"},
+    {0x08000000, 0, "....1... bit 1411: unassigned"},
+    {0x10000000, 0, "...1.... bit 1412: unassigned"},
+    {0x20000000, 0, "..1..... bit 1413: unassigned"},
+    {0x40000000, 0, ".1...... bit 1414: unassigned"},
+    {0x80000000, 0, "1....... bit 1415: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits177[] = {
+    {0x01000000, 0, ".......1 bit 1416: unassigned"},
+    {0x02000000, 0, "......1. bit 1417: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1418: unassigned"},
+    {0x08000000, 0, "....1... bit 1419: unassigned"},
+    {0x10000000, 0, "...1.... bit 1420: unassigned"},
+    {0x20000000, 0, "..1..... bit 1421: unassigned"},
+    {0x40000000, 0, ".1...... bit 1422: unassigned"},
+    {0x80000000, 0, "1....... bit 1423: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits178[] = {
+    {0x01000000, 0, ".......1 bit 1424: unassigned"},
+    {0x02000000, 0, "......1. bit 1425: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1426: unassigned"},
+    {0x08000000, 0, "....1... bit 1427: unassigned"},
+    {0x10000000, 0, "...1.... bit 1428: unassigned"},
+    {0x20000000, 0, "..1..... bit 1429: unassigned"},
+    {0x40000000, 0, ".1...... bit 1430: unassigned"},
+    {0x80000000, 0, "1....... bit 1431: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits179[] = {
+    {0x01000000, 0, ".......1 bit 1432: unassigned"},
+    {0x02000000, 0, "......1. bit 1433: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1434: unassigned"},
+    {0x08000000, 0, "....1... bit 1435: unassigned"},
+    {0x10000000, 0, "...1.... bit 1436: unassigned"},
+    {0x20000000, 0, "..1..... bit 1437: unassigned"},
+    {0x40000000, 0, ".1...... bit 1438: unassigned"},
+    {0x80000000, 0, "1....... bit 1439: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits180[] = {
+    {0x01000000, 0, ".......1 bit 1440: unassigned"},
+    {0x02000000, 0, "......1. bit 1441: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1442: unassigned"},
+    {0x08000000, 0, "....1... bit 1443: unassigned"},
+    {0x10000000, 0, "...1.... bit 1444: unassigned"},
+    {0x20000000, 0, "..1..... bit 1445: unassigned"},
+    {0x40000000, 0, ".1...... bit 1446: unassigned"},
+    {0x80000000, 0, "1....... bit 1447: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits181[] = {
+    {0x01000000, 0, ".......1 bit 1448: unassigned"},
+    {0x02000000, 0, "......1. bit 1449: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1450: unassigned"},
+    {0x08000000, 0, "....1... bit 1451: unassigned"},
+    {0x10000000, 0, "...1.... bit 1452: unassigned"},
+    {0x20000000, 0, "..1..... bit 1453: unassigned"},
+    {0x40000000, 0, ".1...... bit 1454: unassigned"},
+    {0x80000000, 0, "1....... bit 1455: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits182[] = {
+    {0x01000000, 0, ".......1 bit 1456: unassigned"},
+    {0x02000000, 0, "......1. bit 1457: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1458: unassigned"},
+    {0x08000000, 0, "....1... bit 1459: unassigned"},
+    {0x10000000, 0, "...1.... bit 1460: unassigned"},
+    {0x20000000, 0, "..1..... bit 1461: unassigned"},
+    {0x40000000, 0, ".1...... bit 1462: unassigned"},
+    {0x80000000, 0, "1....... bit 1463: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits183[] = {
+    {0x01000000, 0, ".......1 bit 1464: unassigned"},
+    {0x02000000, 0, "......1. bit 1465: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1466: unassigned"},
+    {0x08000000, 0, "....1... bit 1467: unassigned"},
+    {0x10000000, 0, "...1.... bit 1468: unassigned"},
+    {0x20000000, 0, "..1..... bit 1469: unassigned"},
+    {0x40000000, 0, ".1...... bit 1470: unassigned"},
+    {0x80000000, 0, "1....... bit 1471: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits184[] = {
+    {0x01000000, 0, ".......1 bit 1472: unassigned"},
+    {0x02000000, 0, "......1. bit 1473: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1474: unassigned"},
+    {0x08000000, 0, "....1... bit 1475: unassigned"},
+    {0x10000000, 0, "...1.... bit 1476: unassigned"},
+    {0x20000000, 0, "..1..... bit 1477: unassigned"},
+    {0x40000000, 0, ".1...... bit 1478: unassigned"},
+    {0x80000000, 0, "1....... bit 1479: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits185[] = {
+    {0x01000000, 0, ".......1 bit 1480: unassigned"},
+    {0x02000000, 0, "......1. bit 1481: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1482: unassigned"},
+    {0x08000000, 0, "....1... bit 1483: unassigned"},
+    {0x10000000, 0, "...1.... bit 1484: unassigned"},
+    {0x20000000, 0, "..1..... bit 1485: unassigned"},
+    {0x40000000, 0, ".1...... bit 1486: unassigned"},
+    {0x80000000, 0, "1....... bit 1487: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits186[] = {
+    {0x01000000, 0, ".......1 bit 1488: unassigned"},
+    {0x02000000, 0, "......1. bit 1489: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1490: unassigned"},
+    {0x08000000, 0, "....1... bit 1491: unassigned"},
+    {0x10000000, 0, "...1.... bit 1492: unassigned"},
+    {0x20000000, 0, "..1..... bit 1493: unassigned"},
+    {0x40000000, 0, ".1...... bit 1494: unassigned"},
+    {0x80000000, 0, "1....... bit 1495: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits187[] = {
+    {0x01000000, 0, ".......1 bit 1496: unassigned"},
+    {0x02000000, 0, "......1. bit 1497: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1498: unassigned"},
+    {0x08000000, 0, "....1... bit 1499: unassigned"},
+    {0x10000000, 0, "...1.... bit 1500: unassigned"},
+    {0x20000000, 0, "..1..... bit 1501: unassigned"},
+    {0x40000000, 0, ".1...... bit 1502: unassigned"},
+    {0x80000000, 0, "1....... bit 1503: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits188[] = {
+    {0x01000000, 0, ".......1 bit 1504: unassigned"},
+    {0x02000000, 0, "......1. bit 1505: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1506: unassigned"},
+    {0x08000000, 0, "....1... bit 1507: unassigned"},
+    {0x10000000, 0, "...1.... bit 1508: unassigned"},
+    {0x20000000, 0, "..1..... bit 1509: unassigned"},
+    {0x40000000, 0, ".1...... bit 1510: unassigned"},
+    {0x80000000, 0, "1....... bit 1511: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits189[] = {
+    {0x01000000, 0, ".......1 bit 1512: unassigned"},
+    {0x02000000, 0, "......1. bit 1513: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1514: unassigned"},
+    {0x08000000, 0, "....1... bit 1515: unassigned"},
+    {0x10000000, 0, "...1.... bit 1516: unassigned"},
+    {0x20000000, 0, "..1..... bit 1517: unassigned"},
+    {0x40000000, 0, ".1...... bit 1518: unassigned"},
+    {0x80000000, 0, "1....... bit 1519: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits190[] = {
+    {0x01000000, 0, ".......1 bit 1520: unassigned"},
+    {0x02000000, 0, "......1. bit 1521: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1522: unassigned"},
+    {0x08000000, 0, "....1... bit 1523: unassigned"},
+    {0x10000000, 0, "...1.... bit 1524: unassigned"},
+    {0x20000000, 0, "..1..... bit 1525: unassigned"},
+    {0x40000000, 0, ".1...... bit 1526: unassigned"},
+    {0x80000000, 0, "1....... bit 1527: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits191[] = {
+    {0x01000000, 0, ".......1 bit 1528: unassigned"},
+    {0x02000000, 0, "......1. bit 1529: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1530: unassigned"},
+    {0x08000000, 0, "....1... bit 1531: unassigned"},
+    {0x10000000, 0, "...1.... bit 1532: unassigned"},
+    {0x20000000, 0, "..1..... bit 1533: unassigned"},
+    {0x40000000, 0, ".1...... bit 1534: unassigned"},
+    {0x80000000, 0, "1....... bit 1535: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits192[] = {
+    {0x01000000, 0, ".......1 bit 1536: unassigned"},
+    {0x02000000, 0, "......1. bit 1537: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1538: unassigned"},
+    {0x08000000, 0, "....1... bit 1539: unassigned"},
+    {0x10000000, 0, "...1.... bit 1540: unassigned"},
+    {0x20000000, 0, "..1..... bit 1541: unassigned"},
+    {0x40000000, 0, ".1...... bit 1542: unassigned"},
+    {0x80000000, 0, "1....... bit 1543: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits193[] = {
+    {0x01000000, 0, ".......1 bit 1544: unassigned"},
+    {0x02000000, 0, "......1. bit 1545: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1546: unassigned"},
+    {0x08000000, 0, "....1... bit 1547: unassigned"},
+    {0x10000000, 0, "...1.... bit 1548: unassigned"},
+    {0x20000000, 0, "..1..... bit 1549: unassigned"},
+    {0x40000000, 0, ".1...... bit 1550: unassigned"},
+    {0x80000000, 0, "1....... bit 1551: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits194[] = {
+    {0x01000000, 0, ".......1 bit 1552: unassigned"},
+    {0x02000000, 0, "......1. bit 1553: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1554: unassigned"},
+    {0x08000000, 0, "....1... bit 1555: unassigned"},
+    {0x10000000, 0, "...1.... bit 1556: unassigned"},
+    {0x20000000, 0, "..1..... bit 1557: unassigned"},
+    {0x40000000, 0, ".1...... bit 1558: unassigned"},
+    {0x80000000, 0, "1....... bit 1559: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits195[] = {
+    {0x01000000, 0, ".......1 bit 1560: unassigned"},
+    {0x02000000, 0, "......1. bit 1561: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1562: unassigned"},
+    {0x08000000, 0, "....1... bit 1563: unassigned"},
+    {0x10000000, 0, "...1.... bit 1564: unassigned"},
+    {0x20000000, 0, "..1..... bit 1565: unassigned"},
+    {0x40000000, 0, ".1...... bit 1566: unassigned"},
+    {0x80000000, 0, "1....... bit 1567: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits196[] = {
+    {0x01000000, 0, ".......1 bit 1568: unassigned"},
+    {0x02000000, 0, "......1. bit 1569: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1570: unassigned"},
+    {0x08000000, 0, "....1... bit 1571: unassigned"},
+    {0x10000000, 0, "...1.... bit 1572: unassigned"},
+    {0x20000000, 0, "..1..... bit 1573: unassigned"},
+    {0x40000000, 0, ".1...... bit 1574: unassigned"},
+    {0x80000000, 0, "1....... bit 1575: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits197[] = {
+    {0x01000000, 0, ".......1 bit 1576: unassigned"},
+    {0x02000000, 0, "......1. bit 1577: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1578: unassigned"},
+    {0x08000000, 0, "....1... bit 1579: unassigned"},
+    {0x10000000, 0, "...1.... bit 1580: unassigned"},
+    {0x20000000, 0, "..1..... bit 1581: unassigned"},
+    {0x40000000, 0, ".1...... bit 1582: unassigned"},
+    {0x80000000, 0, "1....... bit 1583: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits198[] = {
+    {0x01000000, 0, ".......1 bit 1584: unassigned"},
+    {0x02000000, 0, "......1. bit 1585: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1586: unassigned"},
+    {0x08000000, 0, "....1... bit 1587: unassigned"},
+    {0x10000000, 0, "...1.... bit 1588: unassigned"},
+    {0x20000000, 0, "..1..... bit 1589: unassigned"},
+    {0x40000000, 0, ".1...... bit 1590: unassigned"},
+    {0x80000000, 0, "1....... bit 1591: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits199[] = {
+    {0x01000000, 0, ".......1 bit 1592: unassigned"},
+    {0x02000000, 0, "......1. bit 1593: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1594: unassigned"},
+    {0x08000000, 0, "....1... bit 1595: unassigned"},
+    {0x10000000, 0, "...1.... bit 1596: unassigned"},
+    {0x20000000, 0, "..1..... bit 1597: unassigned"},
+    {0x40000000, 0, ".1...... bit 1598: unassigned"},
+    {0x80000000, 0, "1....... bit 1599: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits200[] = {
+    {0x01000000, 0, ".......1 bit 1600: unassigned"},
+    {0x02000000, 0, "......1. bit 1601: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1602: unassigned"},
+    {0x08000000, 0, "....1... bit 1603: unassigned"},
+    {0x10000000, 0, "...1.... bit 1604: unassigned"},
+    {0x20000000, 0, "..1..... bit 1605: unassigned"},
+    {0x40000000, 0, ".1...... bit 1606: unassigned"},
+    {0x80000000, 0, "1....... bit 1607: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits201[] = {
+    {0x01000000, 0, ".......1 bit 1608: unassigned"},
+    {0x02000000, 0, "......1. bit 1609: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1610: unassigned"},
+    {0x08000000, 0, "....1... bit 1611: unassigned"},
+    {0x10000000, 0, "...1.... bit 1612: unassigned"},
+    {0x20000000, 0, "..1..... bit 1613: unassigned"},
+    {0x40000000, 0, ".1...... bit 1614: unassigned"},
+    {0x80000000, 0, "1....... bit 1615: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits202[] = {
+    {0x01000000, 0, ".......1 bit 1616: unassigned"},
+    {0x02000000, 0, "......1. bit 1617: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1618: unassigned"},
+    {0x08000000, 0, "....1... bit 1619: unassigned"},
+    {0x10000000, 0, "...1.... bit 1620: unassigned"},
+    {0x20000000, 0, "..1..... bit 1621: unassigned"},
+    {0x40000000, 0, ".1...... bit 1622: unassigned"},
+    {0x80000000, 0, "1....... bit 1623: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits203[] = {
+    {0x01000000, 0, ".......1 bit 1624: unassigned"},
+    {0x02000000, 0, "......1. bit 1625: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1626: unassigned"},
+    {0x08000000, 0, "....1... bit 1627: unassigned"},
+    {0x10000000, 0, "...1.... bit 1628: unassigned"},
+    {0x20000000, 0, "..1..... bit 1629: unassigned"},
+    {0x40000000, 0, ".1...... bit 1630: unassigned"},
+    {0x80000000, 0, "1....... bit 1631: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits204[] = {
+    {0x01000000, 0, ".......1 bit 1632: unassigned"},
+    {0x02000000, 0, "......1. bit 1633: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1634: unassigned"},
+    {0x08000000, 0, "....1... bit 1635: unassigned"},
+    {0x10000000, 0, "...1.... bit 1636: unassigned"},
+    {0x20000000, 0, "..1..... bit 1637: unassigned"},
+    {0x40000000, 0, ".1...... bit 1638: unassigned"},
+    {0x80000000, 0, "1....... bit 1639: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits205[] = {
+    {0x01000000, 0, ".......1 bit 1640: unassigned"},
+    {0x02000000, 0, "......1. bit 1641: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1642: unassigned"},
+    {0x08000000, 0, "....1... bit 1643: unassigned"},
+    {0x10000000, 0, "...1.... bit 1644: unassigned"},
+    {0x20000000, 0, "..1..... bit 1645: unassigned"},
+    {0x40000000, 0, ".1...... bit 1646: unassigned"},
+    {0x80000000, 0, "1....... bit 1647: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits206[] = {
+    {0x01000000, 0, ".......1 bit 1648: unassigned"},
+    {0x02000000, 0, "......1. bit 1649: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1650: unassigned"},
+    {0x08000000, 0, "....1... bit 1651: unassigned"},
+    {0x10000000, 0, "...1.... bit 1652: unassigned"},
+    {0x20000000, 0, "..1..... bit 1653: unassigned"},
+    {0x40000000, 0, ".1...... bit 1654: unassigned"},
+    {0x80000000, 0, "1....... bit 1655: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits207[] = {
+    {0x01000000, 0, ".......1 bit 1656: unassigned"},
+    {0x02000000, 0, "......1. bit 1657: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1658: unassigned"},
+    {0x08000000, 0, "....1... bit 1659: unassigned"},
+    {0x10000000, 0, "...1.... bit 1660: unassigned"},
+    {0x20000000, 0, "..1..... bit 1661: unassigned"},
+    {0x40000000, 0, ".1...... bit 1662: unassigned"},
+    {0x80000000, 0, "1....... bit 1663: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits208[] = {
+    {0x01000000, 0, ".......1 bit 1664: unassigned"},
+    {0x02000000, 0, "......1. bit 1665: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1666: unassigned"},
+    {0x08000000, 0, "....1... bit 1667: unassigned"},
+    {0x10000000, 0, "...1.... bit 1668: unassigned"},
+    {0x20000000, 0, "..1..... bit 1669: unassigned"},
+    {0x40000000, 0, ".1...... bit 1670: unassigned"},
+    {0x80000000, 0, "1....... bit 1671: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits209[] = {
+    {0x01000000, 0, ".......1 bit 1672: unassigned"},
+    {0x02000000, 0, "......1. bit 1673: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1674: unassigned"},
+    {0x08000000, 0, "....1... bit 1675: unassigned"},
+    {0x10000000, 0, "...1.... bit 1676: unassigned"},
+    {0x20000000, 0, "..1..... bit 1677: unassigned"},
+    {0x40000000, 0, ".1...... bit 1678: unassigned"},
+    {0x80000000, 0, "1....... bit 1679: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits210[] = {
+    {0x01000000, 0, ".......1 bit 1680: unassigned"},
+    {0x02000000, 0, "......1. bit 1681: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1682: unassigned"},
+    {0x08000000, 0, "....1... bit 1683: unassigned"},
+    {0x10000000, 0, "...1.... bit 1684: unassigned"},
+    {0x20000000, 0, "..1..... bit 1685: unassigned"},
+    {0x40000000, 0, ".1...... bit 1686: unassigned"},
+    {0x80000000, 0, "1....... bit 1687: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits211[] = {
+    {0x01000000, 0, ".......1 bit 1688: unassigned"},
+    {0x02000000, 0, "......1. bit 1689: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1690: unassigned"},
+    {0x08000000, 0, "....1... bit 1691: unassigned"},
+    {0x10000000, 0, "...1.... bit 1692: unassigned"},
+    {0x20000000, 0, "..1..... bit 1693: unassigned"},
+    {0x40000000, 0, ".1...... bit 1694: unassigned"},
+    {0x80000000, 0, "1....... bit 1695: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits212[] = {
+    {0x01000000, 0, ".......1 bit 1696: unassigned"},
+    {0x02000000, 0, "......1. bit 1697: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1698: unassigned"},
+    {0x08000000, 0, "....1... bit 1699: unassigned"},
+    {0x10000000, 0, "...1.... bit 1700: unassigned"},
+    {0x20000000, 0, "..1..... bit 1701: unassigned"},
+    {0x40000000, 0, ".1...... bit 1702: unassigned"},
+    {0x80000000, 0, "1....... bit 1703: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits213[] = {
+    {0x01000000, 0, ".......1 bit 1704: unassigned"},
+    {0x02000000, 0, "......1. bit 1705: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1706: unassigned"},
+    {0x08000000, 0, "....1... bit 1707: unassigned"},
+    {0x10000000, 0, "...1.... bit 1708: unassigned"},
+    {0x20000000, 0, "..1..... bit 1709: unassigned"},
+    {0x40000000, 0, ".1...... bit 1710: unassigned"},
+    {0x80000000, 0, "1....... bit 1711: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits214[] = {
+    {0x01000000, 0, ".......1 bit 1712: unassigned"},
+    {0x02000000, 0, "......1. bit 1713: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1714: unassigned"},
+    {0x08000000, 0, "....1... bit 1715: unassigned"},
+    {0x10000000, 0, "...1.... bit 1716: unassigned"},
+    {0x20000000, 0, "..1..... bit 1717: unassigned"},
+    {0x40000000, 0, ".1...... bit 1718: unassigned"},
+    {0x80000000, 0, "1....... bit 1719: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits215[] = {
+    {0x01000000, 0, ".......1 bit 1720: unassigned"},
+    {0x02000000, 0, "......1. bit 1721: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1722: unassigned"},
+    {0x08000000, 0, "....1... bit 1723: unassigned"},
+    {0x10000000, 0, "...1.... bit 1724: unassigned"},
+    {0x20000000, 0, "..1..... bit 1725: unassigned"},
+    {0x40000000, 0, ".1...... bit 1726: unassigned"},
+    {0x80000000, 0, "1....... bit 1727: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits216[] = {
+    {0x01000000, 0, ".......1 bit 1728: unassigned"},
+    {0x02000000, 0, "......1. bit 1729: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1730: unassigned"},
+    {0x08000000, 0, "....1... bit 1731: unassigned"},
+    {0x10000000, 0, "...1.... bit 1732: unassigned"},
+    {0x20000000, 0, "..1..... bit 1733: unassigned"},
+    {0x40000000, 0, ".1...... bit 1734: unassigned"},
+    {0x80000000, 0, "1....... bit 1735: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits217[] = {
+    {0x01000000, 0, ".......1 bit 1736: unassigned"},
+    {0x02000000, 0, "......1. bit 1737: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1738: unassigned"},
+    {0x08000000, 0, "....1... bit 1739: unassigned"},
+    {0x10000000, 0, "...1.... bit 1740: unassigned"},
+    {0x20000000, 0, "..1..... bit 1741: unassigned"},
+    {0x40000000, 0, ".1...... bit 1742: unassigned"},
+    {0x80000000, 0, "1....... bit 1743: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits218[] = {
+    {0x01000000, 0, ".......1 bit 1744: unassigned"},
+    {0x02000000, 0, "......1. bit 1745: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1746: unassigned"},
+    {0x08000000, 0, "....1... bit 1747: unassigned"},
+    {0x10000000, 0, "...1.... bit 1748: unassigned"},
+    {0x20000000, 0, "..1..... bit 1749: unassigned"},
+    {0x40000000, 0, ".1...... bit 1750: unassigned"},
+    {0x80000000, 0, "1....... bit 1751: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits219[] = {
+    {0x01000000, 0, ".......1 bit 1752: unassigned"},
+    {0x02000000, 0, "......1. bit 1753: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1754: unassigned"},
+    {0x08000000, 0, "....1... bit 1755: unassigned"},
+    {0x10000000, 0, "...1.... bit 1756: unassigned"},
+    {0x20000000, 0, "..1..... bit 1757: unassigned"},
+    {0x40000000, 0, ".1...... bit 1758: unassigned"},
+    {0x80000000, 0, "1....... bit 1759: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits220[] = {
+    {0x01000000, 0, ".......1 bit 1760: unassigned"},
+    {0x02000000, 0, "......1. bit 1761: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1762: unassigned"},
+    {0x08000000, 0, "....1... bit 1763: unassigned"},
+    {0x10000000, 0, "...1.... bit 1764: unassigned"},
+    {0x20000000, 0, "..1..... bit 1765: unassigned"},
+    {0x40000000, 0, ".1...... bit 1766: unassigned"},
+    {0x80000000, 0, "1....... bit 1767: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits221[] = {
+    {0x01000000, 0, ".......1 bit 1768: unassigned"},
+    {0x02000000, 0, "......1. bit 1769: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1770: unassigned"},
+    {0x08000000, 0, "....1... bit 1771: unassigned"},
+    {0x10000000, 0, "...1.... bit 1772: unassigned"},
+    {0x20000000, 0, "..1..... bit 1773: unassigned"},
+    {0x40000000, 0, ".1...... bit 1774: unassigned"},
+    {0x80000000, 0, "1....... bit 1775: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits222[] = {
+    {0x01000000, 0, ".......1 bit 1776: unassigned"},
+    {0x02000000, 0, "......1. bit 1777: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1778: unassigned"},
+    {0x08000000, 0, "....1... bit 1779: unassigned"},
+    {0x10000000, 0, "...1.... bit 1780: unassigned"},
+    {0x20000000, 0, "..1..... bit 1781: unassigned"},
+    {0x40000000, 0, ".1...... bit 1782: unassigned"},
+    {0x80000000, 0, "1....... bit 1783: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits223[] = {
+    {0x01000000, 0, ".......1 bit 1784: unassigned"},
+    {0x02000000, 0, "......1. bit 1785: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1786: unassigned"},
+    {0x08000000, 0, "....1... bit 1787: unassigned"},
+    {0x10000000, 0, "...1.... bit 1788: unassigned"},
+    {0x20000000, 0, "..1..... bit 1789: unassigned"},
+    {0x40000000, 0, ".1...... bit 1790: unassigned"},
+    {0x80000000, 0, "1....... bit 1791: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits224[] = {
+    {0x01000000, 0, ".......1 bit 1792: unassigned"},
+    {0x02000000, 0, "......1. bit 1793: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1794: unassigned"},
+    {0x08000000, 0, "....1... bit 1795: unassigned"},
+    {0x10000000, 0, "...1.... bit 1796: unassigned"},
+    {0x20000000, 0, "..1..... bit 1797: unassigned"},
+    {0x40000000, 0, ".1...... bit 1798: unassigned"},
+    {0x80000000, 0, "1....... bit 1799: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits225[] = {
+    {0x01000000, 0, ".......1 bit 1800: unassigned"},
+    {0x02000000, 0, "......1. bit 1801: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1802: unassigned"},
+    {0x08000000, 0, "....1... bit 1803: unassigned"},
+    {0x10000000, 0, "...1.... bit 1804: unassigned"},
+    {0x20000000, 0, "..1..... bit 1805: unassigned"},
+    {0x40000000, 0, ".1...... bit 1806: unassigned"},
+    {0x80000000, 0, "1....... bit 1807: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits226[] = {
+    {0x01000000, 0, ".......1 bit 1808: unassigned"},
+    {0x02000000, 0, "......1. bit 1809: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1810: unassigned"},
+    {0x08000000, 0, "....1... bit 1811: unassigned"},
+    {0x10000000, 0, "...1.... bit 1812: unassigned"},
+    {0x20000000, 0, "..1..... bit 1813: unassigned"},
+    {0x40000000, 0, ".1...... bit 1814: unassigned"},
+    {0x80000000, 0, "1....... bit 1815: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits227[] = {
+    {0x01000000, 0, ".......1 bit 1816: unassigned"},
+    {0x02000000, 0, "......1. bit 1817: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1818: unassigned"},
+    {0x08000000, 0, "....1... bit 1819: unassigned"},
+    {0x10000000, 0, "...1.... bit 1820: unassigned"},
+    {0x20000000, 0, "..1..... bit 1821: unassigned"},
+    {0x40000000, 0, ".1...... bit 1822: unassigned"},
+    {0x80000000, 0, "1....... bit 1823: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits228[] = {
+    {0x01000000, 0, ".......1 bit 1824: unassigned"},
+    {0x02000000, 0, "......1. bit 1825: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1826: unassigned"},
+    {0x08000000, 0, "....1... bit 1827: unassigned"},
+    {0x10000000, 0, "...1.... bit 1828: unassigned"},
+    {0x20000000, 0, "..1..... bit 1829: unassigned"},
+    {0x40000000, 0, ".1...... bit 1830: unassigned"},
+    {0x80000000, 0, "1....... bit 1831: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits229[] = {
+    {0x01000000, 0, ".......1 bit 1832: unassigned"},
+    {0x02000000, 0, "......1. bit 1833: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1834: unassigned"},
+    {0x08000000, 0, "....1... bit 1835: unassigned"},
+    {0x10000000, 0, "...1.... bit 1836: unassigned"},
+    {0x20000000, 0, "..1..... bit 1837: unassigned"},
+    {0x40000000, 0, ".1...... bit 1838: unassigned"},
+    {0x80000000, 0, "1....... bit 1839: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits230[] = {
+    {0x01000000, 0, ".......1 bit 1840: unassigned"},
+    {0x02000000, 0, "......1. bit 1841: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1842: unassigned"},
+    {0x08000000, 0, "....1... bit 1843: unassigned"},
+    {0x10000000, 0, "...1.... bit 1844: unassigned"},
+    {0x20000000, 0, "..1..... bit 1845: unassigned"},
+    {0x40000000, 0, ".1...... bit 1846: unassigned"},
+    {0x80000000, 0, "1....... bit 1847: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits231[] = {
+    {0x01000000, 0, ".......1 bit 1848: unassigned"},
+    {0x02000000, 0, "......1. bit 1849: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1850: unassigned"},
+    {0x08000000, 0, "....1... bit 1851: unassigned"},
+    {0x10000000, 0, "...1.... bit 1852: unassigned"},
+    {0x20000000, 0, "..1..... bit 1853: unassigned"},
+    {0x40000000, 0, ".1...... bit 1854: unassigned"},
+    {0x80000000, 0, "1....... bit 1855: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits232[] = {
+    {0x01000000, 0, ".......1 bit 1856: unassigned"},
+    {0x02000000, 0, "......1. bit 1857: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1858: unassigned"},
+    {0x08000000, 0, "....1... bit 1859: unassigned"},
+    {0x10000000, 0, "...1.... bit 1860: unassigned"},
+    {0x20000000, 0, "..1..... bit 1861: unassigned"},
+    {0x40000000, 0, ".1...... bit 1862: unassigned"},
+    {0x80000000, 0, "1....... bit 1863: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits233[] = {
+    {0x01000000, 0, ".......1 bit 1864: unassigned"},
+    {0x02000000, 0, "......1. bit 1865: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1866: unassigned"},
+    {0x08000000, 0, "....1... bit 1867: unassigned"},
+    {0x10000000, 0, "...1.... bit 1868: unassigned"},
+    {0x20000000, 0, "..1..... bit 1869: unassigned"},
+    {0x40000000, 0, ".1...... bit 1870: unassigned"},
+    {0x80000000, 0, "1....... bit 1871: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits234[] = {
+    {0x01000000, 0, ".......1 bit 1872: unassigned"},
+    {0x02000000, 0, "......1. bit 1873: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1874: unassigned"},
+    {0x08000000, 0, "....1... bit 1875: unassigned"},
+    {0x10000000, 0, "...1.... bit 1876: unassigned"},
+    {0x20000000, 0, "..1..... bit 1877: unassigned"},
+    {0x40000000, 0, ".1...... bit 1878: unassigned"},
+    {0x80000000, 0, "1....... bit 1879: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits235[] = {
+    {0x01000000, 0, ".......1 bit 1880: unassigned"},
+    {0x02000000, 0, "......1. bit 1881: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1882: unassigned"},
+    {0x08000000, 0, "....1... bit 1883: unassigned"},
+    {0x10000000, 0, "...1.... bit 1884: unassigned"},
+    {0x20000000, 0, "..1..... bit 1885: unassigned"},
+    {0x40000000, 0, ".1...... bit 1886: unassigned"},
+    {0x80000000, 0, "1....... bit 1887: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits236[] = {
+    {0x01000000, 0, ".......1 bit 1888: unassigned"},
+    {0x02000000, 0, "......1. bit 1889: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1890: unassigned"},
+    {0x08000000, 0, "....1... bit 1891: unassigned"},
+    {0x10000000, 0, "...1.... bit 1892: unassigned"},
+    {0x20000000, 0, "..1..... bit 1893: unassigned"},
+    {0x40000000, 0, ".1...... bit 1894: unassigned"},
+    {0x80000000, 0, "1....... bit 1895: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits237[] = {
+    {0x01000000, 0, ".......1 bit 1896: unassigned"},
+    {0x02000000, 0, "......1. bit 1897: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1898: unassigned"},
+    {0x08000000, 0, "....1... bit 1899: unassigned"},
+    {0x10000000, 0, "...1.... bit 1900: unassigned"},
+    {0x20000000, 0, "..1..... bit 1901: unassigned"},
+    {0x40000000, 0, ".1...... bit 1902: unassigned"},
+    {0x80000000, 0, "1....... bit 1903: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits238[] = {
+    {0x01000000, 0, ".......1 bit 1904: unassigned"},
+    {0x02000000, 0, "......1. bit 1905: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1906: unassigned"},
+    {0x08000000, 0, "....1... bit 1907: unassigned"},
+    {0x10000000, 0, "...1.... bit 1908: unassigned"},
+    {0x20000000, 0, "..1..... bit 1909: unassigned"},
+    {0x40000000, 0, ".1...... bit 1910: unassigned"},
+    {0x80000000, 0, "1....... bit 1911: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits239[] = {
+    {0x01000000, 0, ".......1 bit 1912: unassigned"},
+    {0x02000000, 0, "......1. bit 1913: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1914: unassigned"},
+    {0x08000000, 0, "....1... bit 1915: unassigned"},
+    {0x10000000, 0, "...1.... bit 1916: unassigned"},
+    {0x20000000, 0, "..1..... bit 1917: unassigned"},
+    {0x40000000, 0, ".1...... bit 1918: unassigned"},
+    {0x80000000, 0, "1....... bit 1919: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits240[] = {
+    {0x01000000, 0, ".......1 bit 1920: unassigned"},
+    {0x02000000, 0, "......1. bit 1921: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1922: unassigned"},
+    {0x08000000, 0, "....1... bit 1923: unassigned"},
+    {0x10000000, 0, "...1.... bit 1924: unassigned"},
+    {0x20000000, 0, "..1..... bit 1925: unassigned"},
+    {0x40000000, 0, ".1...... bit 1926: unassigned"},
+    {0x80000000, 0, "1....... bit 1927: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits241[] = {
+    {0x01000000, 0, ".......1 bit 1928: unassigned"},
+    {0x02000000, 0, "......1. bit 1929: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1930: unassigned"},
+    {0x08000000, 0, "....1... bit 1931: unassigned"},
+    {0x10000000, 0, "...1.... bit 1932: unassigned"},
+    {0x20000000, 0, "..1..... bit 1933: unassigned"},
+    {0x40000000, 0, ".1...... bit 1934: unassigned"},
+    {0x80000000, 0, "1....... bit 1935: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits242[] = {
+    {0x01000000, 0, ".......1 bit 1936: unassigned"},
+    {0x02000000, 0, "......1. bit 1937: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1938: unassigned"},
+    {0x08000000, 0, "....1... bit 1939: unassigned"},
+    {0x10000000, 0, "...1.... bit 1940: unassigned"},
+    {0x20000000, 0, "..1..... bit 1941: unassigned"},
+    {0x40000000, 0, ".1...... bit 1942: unassigned"},
+    {0x80000000, 0, "1....... bit 1943: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits243[] = {
+    {0x01000000, 0, ".......1 bit 1944: unassigned"},
+    {0x02000000, 0, "......1. bit 1945: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1946: unassigned"},
+    {0x08000000, 0, "....1... bit 1947: unassigned"},
+    {0x10000000, 0, "...1.... bit 1948: unassigned"},
+    {0x20000000, 0, "..1..... bit 1949: unassigned"},
+    {0x40000000, 0, ".1...... bit 1950: unassigned"},
+    {0x80000000, 0, "1....... bit 1951: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits244[] = {
+    {0x01000000, 0, ".......1 bit 1952: unassigned"},
+    {0x02000000, 0, "......1. bit 1953: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1954: unassigned"},
+    {0x08000000, 0, "....1... bit 1955: unassigned"},
+    {0x10000000, 0, "...1.... bit 1956: unassigned"},
+    {0x20000000, 0, "..1..... bit 1957: unassigned"},
+    {0x40000000, 0, ".1...... bit 1958: unassigned"},
+    {0x80000000, 0, "1....... bit 1959: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits245[] = {
+    {0x01000000, 0, ".......1 bit 1960: unassigned"},
+    {0x02000000, 0, "......1. bit 1961: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1962: unassigned"},
+    {0x08000000, 0, "....1... bit 1963: unassigned"},
+    {0x10000000, 0, "...1.... bit 1964: unassigned"},
+    {0x20000000, 0, "..1..... bit 1965: unassigned"},
+    {0x40000000, 0, ".1...... bit 1966: unassigned"},
+    {0x80000000, 0, "1....... bit 1967: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits246[] = {
+    {0x01000000, 0, ".......1 bit 1968: unassigned"},
+    {0x02000000, 0, "......1. bit 1969: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1970: unassigned"},
+    {0x08000000, 0, "....1... bit 1971: unassigned"},
+    {0x10000000, 0, "...1.... bit 1972: unassigned"},
+    {0x20000000, 0, "..1..... bit 1973: unassigned"},
+    {0x40000000, 0, ".1...... bit 1974: unassigned"},
+    {0x80000000, 0, "1....... bit 1975: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits247[] = {
+    {0x01000000, 0, ".......1 bit 1976: unassigned"},
+    {0x02000000, 0, "......1. bit 1977: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1978: unassigned"},
+    {0x08000000, 0, "....1... bit 1979: unassigned"},
+    {0x10000000, 0, "...1.... bit 1980: unassigned"},
+    {0x20000000, 0, "..1..... bit 1981: unassigned"},
+    {0x40000000, 0, ".1...... bit 1982: unassigned"},
+    {0x80000000, 0, "1....... bit 1983: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits248[] = {
+    {0x01000000, 0, ".......1 bit 1984: unassigned"},
+    {0x02000000, 0, "......1. bit 1985: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1986: unassigned"},
+    {0x08000000, 0, "....1... bit 1987: unassigned"},
+    {0x10000000, 0, "...1.... bit 1988: unassigned"},
+    {0x20000000, 0, "..1..... bit 1989: unassigned"},
+    {0x40000000, 0, ".1...... bit 1990: unassigned"},
+    {0x80000000, 0, "1....... bit 1991: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits249[] = {
+    {0x01000000, 0, ".......1 bit 1992: unassigned"},
+    {0x02000000, 0, "......1. bit 1993: unassigned"},
+    {0x04000000, 0, ".....1.. bit 1994: unassigned"},
+    {0x08000000, 0, "....1... bit 1995: unassigned"},
+    {0x10000000, 0, "...1.... bit 1996: unassigned"},
+    {0x20000000, 0, "..1..... bit 1997: unassigned"},
+    {0x40000000, 0, ".1...... bit 1998: unassigned"},
+    {0x80000000, 0, "1....... bit 1999: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits250[] = {
+    {0x01000000, 0, ".......1 bit 2000: unassigned"},
+    {0x02000000, 0, "......1. bit 2001: unassigned"},
+    {0x04000000, 0, ".....1.. bit 2002: unassigned"},
+    {0x08000000, 0, "....1... bit 2003: unassigned"},
+    {0x10000000, 0, "...1.... bit 2004: unassigned"},
+    {0x20000000, 0, "..1..... bit 2005: unassigned"},
+    {0x40000000, 0, ".1...... bit 2006: unassigned"},
+    {0x80000000, 0, "1....... bit 2007: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits251[] = {
+    {0x01000000, 0, ".......1 bit 2008: unassigned"},
+    {0x02000000, 0, "......1. bit 2009: unassigned"},
+    {0x04000000, 0, ".....1.. bit 2010: unassigned"},
+    {0x08000000, 0, "....1... bit 2011: unassigned"},
+    {0x10000000, 0, "...1.... bit 2012: unassigned"},
+    {0x20000000, 0, "..1..... bit 2013: unassigned"},
+    {0x40000000, 0, ".1...... bit 2014: unassigned"},
+    {0x80000000, 0, "1....... bit 2015: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits252[] = {
+    {0x01000000, 0, ".......1 bit 2016: unassigned"},
+    {0x02000000, 0, "......1. bit 2017: unassigned"},
+    {0x04000000, 0, ".....1.. bit 2018: unassigned"},
+    {0x08000000, 0, "....1... bit 2019: unassigned"},
+    {0x10000000, 0, "...1.... bit 2020: unassigned"},
+    {0x20000000, 0, "..1..... bit 2021: unassigned"},
+    {0x40000000, 0, ".1...... bit 2022: unassigned"},
+    {0x80000000, 0, "1....... bit 2023: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits253[] = {
+    {0x01000000, 0, ".......1 bit 2024: unassigned"},
+    {0x02000000, 0, "......1. bit 2025: unassigned"},
+    {0x04000000, 0, ".....1.. bit 2026: unassigned"},
+    {0x08000000, 0, "....1... bit 2027: unassigned"},
+    {0x10000000, 0, "...1.... bit 2028: unassigned"},
+    {0x20000000, 0, "..1..... bit 2029: unassigned"},
+    {0x40000000, 0, ".1...... bit 2030: unassigned"},
+    {0x80000000, 0, "1....... bit 2031: unassigned"},
+    {0, 0, "Unknown"},
+};
+
+inline constexpr CPICodeTable UnassignedCapabilityBits254[] = {
+    {0x01000000, 0, ".......1 bit 2032: unassigned"},
+    {0x02000000, 0, "......1. bit 2033: unassigned"},
+    {0x04000000, 0, ".....1.. bit 2034: unassigned"},
+    {0x08000000, 0, "....1... bit 2035: unassigned"},
+    {0x10000000, 0, "...1.... bit 2036: unassigned"},
+    {0x20000000, 0, "..1..... bit 2037: unassigned"},
+    {0x40000000, 0, ".1...... bit 2038: unassigned"},
+    {0x80000000, 0, "1....... bit 2039: unassigned"},
+    {0, 0, "Unknown"},
+};
+
 inline constexpr CPICodeTable RequestCapabilityBits0[] = {
     {0x01000000, 0, ".......1 bit 0: unused"},
     {0x02000000, 0, "......1. bit 1: language"},
@@ -197,12 +3065,91 @@ inline constexpr CPICodeTable RequestCapabilityBits15[] = {
 };
 
 inline constexpr const CPICodeTable* RequestCapabilityBytes[] = {
-    RequestCapabilityBits0,  RequestCapabilityBits1,  RequestCapabilityBits2,
-    RequestCapabilityBits3,  RequestCapabilityBits4,  RequestCapabilityBits5,
-    RequestCapabilityBits6,  RequestCapabilityBits7,  RequestCapabilityBits8,
-    RequestCapabilityBits9,  RequestCapabilityBits10, RequestCapabilityBits11,
-    RequestCapabilityBits12, RequestCapabilityBits13, RequestCapabilityBits14,
-    RequestCapabilityBits15};
+    RequestCapabilityBits0,      RequestCapabilityBits1,      RequestCapabilityBits2,
+    RequestCapabilityBits3,      RequestCapabilityBits4,      RequestCapabilityBits5,
+    RequestCapabilityBits6,      RequestCapabilityBits7,      RequestCapabilityBits8,
+    RequestCapabilityBits9,      RequestCapabilityBits10,     RequestCapabilityBits11,
+    RequestCapabilityBits12,     RequestCapabilityBits13,     RequestCapabilityBits14,
+    RequestCapabilityBits15,     UnassignedCapabilityBits16,  UnassignedCapabilityBits17,
+    UnassignedCapabilityBits18,  UnassignedCapabilityBits19,  UnassignedCapabilityBits20,
+    UnassignedCapabilityBits21,  UnassignedCapabilityBits22,  UnassignedCapabilityBits23,
+    UnassignedCapabilityBits24,  UnassignedCapabilityBits25,  UnassignedCapabilityBits26,
+    UnassignedCapabilityBits27,  UnassignedCapabilityBits28,  UnassignedCapabilityBits29,
+    UnassignedCapabilityBits30,  UnassignedCapabilityBits31,  UnassignedCapabilityBits32,
+    UnassignedCapabilityBits33,  UnassignedCapabilityBits34,  UnassignedCapabilityBits35,
+    UnassignedCapabilityBits36,  UnassignedCapabilityBits37,  UnassignedCapabilityBits38,
+    UnassignedCapabilityBits39,  UnassignedCapabilityBits40,  UnassignedCapabilityBits41,
+    UnassignedCapabilityBits42,  UnassignedCapabilityBits43,  UnassignedCapabilityBits44,
+    UnassignedCapabilityBits45,  UnassignedCapabilityBits46,  UnassignedCapabilityBits47,
+    UnassignedCapabilityBits48,  UnassignedCapabilityBits49,  UnassignedCapabilityBits50,
+    UnassignedCapabilityBits51,  UnassignedCapabilityBits52,  UnassignedCapabilityBits53,
+    UnassignedCapabilityBits54,  UnassignedCapabilityBits55,  UnassignedCapabilityBits56,
+    UnassignedCapabilityBits57,  UnassignedCapabilityBits58,  UnassignedCapabilityBits59,
+    UnassignedCapabilityBits60,  UnassignedCapabilityBits61,  UnassignedCapabilityBits62,
+    UnassignedCapabilityBits63,  UnassignedCapabilityBits64,  UnassignedCapabilityBits65,
+    UnassignedCapabilityBits66,  UnassignedCapabilityBits67,  UnassignedCapabilityBits68,
+    UnassignedCapabilityBits69,  UnassignedCapabilityBits70,  UnassignedCapabilityBits71,
+    UnassignedCapabilityBits72,  UnassignedCapabilityBits73,  UnassignedCapabilityBits74,
+    UnassignedCapabilityBits75,  UnassignedCapabilityBits76,  UnassignedCapabilityBits77,
+    UnassignedCapabilityBits78,  UnassignedCapabilityBits79,  UnassignedCapabilityBits80,
+    UnassignedCapabilityBits81,  UnassignedCapabilityBits82,  UnassignedCapabilityBits83,
+    UnassignedCapabilityBits84,  UnassignedCapabilityBits85,  UnassignedCapabilityBits86,
+    UnassignedCapabilityBits87,  UnassignedCapabilityBits88,  UnassignedCapabilityBits89,
+    UnassignedCapabilityBits90,  UnassignedCapabilityBits91,  UnassignedCapabilityBits92,
+    UnassignedCapabilityBits93,  UnassignedCapabilityBits94,  UnassignedCapabilityBits95,
+    UnassignedCapabilityBits96,  UnassignedCapabilityBits97,  UnassignedCapabilityBits98,
+    UnassignedCapabilityBits99,  UnassignedCapabilityBits100, UnassignedCapabilityBits101,
+    UnassignedCapabilityBits102, UnassignedCapabilityBits103, UnassignedCapabilityBits104,
+    UnassignedCapabilityBits105, UnassignedCapabilityBits106, UnassignedCapabilityBits107,
+    UnassignedCapabilityBits108, UnassignedCapabilityBits109, UnassignedCapabilityBits110,
+    UnassignedCapabilityBits111, UnassignedCapabilityBits112, UnassignedCapabilityBits113,
+    UnassignedCapabilityBits114, UnassignedCapabilityBits115, UnassignedCapabilityBits116,
+    UnassignedCapabilityBits117, UnassignedCapabilityBits118, UnassignedCapabilityBits119,
+    UnassignedCapabilityBits120, UnassignedCapabilityBits121, UnassignedCapabilityBits122,
+    UnassignedCapabilityBits123, UnassignedCapabilityBits124, UnassignedCapabilityBits125,
+    UnassignedCapabilityBits126, UnassignedCapabilityBits127, UnassignedCapabilityBits128,
+    UnassignedCapabilityBits129, UnassignedCapabilityBits130, UnassignedCapabilityBits131,
+    UnassignedCapabilityBits132, UnassignedCapabilityBits133, UnassignedCapabilityBits134,
+    UnassignedCapabilityBits135, UnassignedCapabilityBits136, UnassignedCapabilityBits137,
+    UnassignedCapabilityBits138, UnassignedCapabilityBits139, UnassignedCapabilityBits140,
+    UnassignedCapabilityBits141, UnassignedCapabilityBits142, UnassignedCapabilityBits143,
+    UnassignedCapabilityBits144, UnassignedCapabilityBits145, UnassignedCapabilityBits146,
+    UnassignedCapabilityBits147, UnassignedCapabilityBits148, UnassignedCapabilityBits149,
+    UnassignedCapabilityBits150, UnassignedCapabilityBits151, UnassignedCapabilityBits152,
+    UnassignedCapabilityBits153, UnassignedCapabilityBits154, UnassignedCapabilityBits155,
+    UnassignedCapabilityBits156, UnassignedCapabilityBits157, UnassignedCapabilityBits158,
+    UnassignedCapabilityBits159, UnassignedCapabilityBits160, UnassignedCapabilityBits161,
+    UnassignedCapabilityBits162, UnassignedCapabilityBits163, UnassignedCapabilityBits164,
+    UnassignedCapabilityBits165, UnassignedCapabilityBits166, UnassignedCapabilityBits167,
+    UnassignedCapabilityBits168, UnassignedCapabilityBits169, UnassignedCapabilityBits170,
+    UnassignedCapabilityBits171, UnassignedCapabilityBits172, UnassignedCapabilityBits173,
+    UnassignedCapabilityBits174, UnassignedCapabilityBits175, UnassignedCapabilityBits176,
+    UnassignedCapabilityBits177, UnassignedCapabilityBits178, UnassignedCapabilityBits179,
+    UnassignedCapabilityBits180, UnassignedCapabilityBits181, UnassignedCapabilityBits182,
+    UnassignedCapabilityBits183, UnassignedCapabilityBits184, UnassignedCapabilityBits185,
+    UnassignedCapabilityBits186, UnassignedCapabilityBits187, UnassignedCapabilityBits188,
+    UnassignedCapabilityBits189, UnassignedCapabilityBits190, UnassignedCapabilityBits191,
+    UnassignedCapabilityBits192, UnassignedCapabilityBits193, UnassignedCapabilityBits194,
+    UnassignedCapabilityBits195, UnassignedCapabilityBits196, UnassignedCapabilityBits197,
+    UnassignedCapabilityBits198, UnassignedCapabilityBits199, UnassignedCapabilityBits200,
+    UnassignedCapabilityBits201, UnassignedCapabilityBits202, UnassignedCapabilityBits203,
+    UnassignedCapabilityBits204, UnassignedCapabilityBits205, UnassignedCapabilityBits206,
+    UnassignedCapabilityBits207, UnassignedCapabilityBits208, UnassignedCapabilityBits209,
+    UnassignedCapabilityBits210, UnassignedCapabilityBits211, UnassignedCapabilityBits212,
+    UnassignedCapabilityBits213, UnassignedCapabilityBits214, UnassignedCapabilityBits215,
+    UnassignedCapabilityBits216, UnassignedCapabilityBits217, UnassignedCapabilityBits218,
+    UnassignedCapabilityBits219, UnassignedCapabilityBits220, UnassignedCapabilityBits221,
+    UnassignedCapabilityBits222, UnassignedCapabilityBits223, UnassignedCapabilityBits224,
+    UnassignedCapabilityBits225, UnassignedCapabilityBits226, UnassignedCapabilityBits227,
+    UnassignedCapabilityBits228, UnassignedCapabilityBits229, UnassignedCapabilityBits230,
+    UnassignedCapabilityBits231, UnassignedCapabilityBits232, UnassignedCapabilityBits233,
+    UnassignedCapabilityBits234, UnassignedCapabilityBits235, UnassignedCapabilityBits236,
+    UnassignedCapabilityBits237, UnassignedCapabilityBits238, UnassignedCapabilityBits239,
+    UnassignedCapabilityBits240, UnassignedCapabilityBits241, UnassignedCapabilityBits242,
+    UnassignedCapabilityBits243, UnassignedCapabilityBits244, UnassignedCapabilityBits245,
+    UnassignedCapabilityBits246, UnassignedCapabilityBits247, UnassignedCapabilityBits248,
+    UnassignedCapabilityBits249, UnassignedCapabilityBits250, UnassignedCapabilityBits251,
+    UnassignedCapabilityBits252, UnassignedCapabilityBits253, UnassignedCapabilityBits254};
 
 inline constexpr CPICodeTable ResponseCapabilityBits0[] = {
     {0x01000000, 0, ".......1 bit 0: unused"},
@@ -397,16 +3344,143 @@ inline constexpr CPICodeTable ResponseCapabilityBits15[] = {
 };
 
 inline constexpr const CPICodeTable* ResponseCapabilityBytes[] = {
-    ResponseCapabilityBits0,  ResponseCapabilityBits1,  ResponseCapabilityBits2,
-    ResponseCapabilityBits3,  ResponseCapabilityBits4,  ResponseCapabilityBits5,
-    ResponseCapabilityBits6,  ResponseCapabilityBits7,  ResponseCapabilityBits8,
-    ResponseCapabilityBits9,  ResponseCapabilityBits10, ResponseCapabilityBits11,
-    ResponseCapabilityBits12, ResponseCapabilityBits13, ResponseCapabilityBits14,
-    ResponseCapabilityBits15};
+    ResponseCapabilityBits0,     ResponseCapabilityBits1,     ResponseCapabilityBits2,
+    ResponseCapabilityBits3,     ResponseCapabilityBits4,     ResponseCapabilityBits5,
+    ResponseCapabilityBits6,     ResponseCapabilityBits7,     ResponseCapabilityBits8,
+    ResponseCapabilityBits9,     ResponseCapabilityBits10,    ResponseCapabilityBits11,
+    ResponseCapabilityBits12,    ResponseCapabilityBits13,    ResponseCapabilityBits14,
+    ResponseCapabilityBits15,    UnassignedCapabilityBits16,  UnassignedCapabilityBits17,
+    UnassignedCapabilityBits18,  UnassignedCapabilityBits19,  UnassignedCapabilityBits20,
+    UnassignedCapabilityBits21,  UnassignedCapabilityBits22,  UnassignedCapabilityBits23,
+    UnassignedCapabilityBits24,  UnassignedCapabilityBits25,  UnassignedCapabilityBits26,
+    UnassignedCapabilityBits27,  UnassignedCapabilityBits28,  UnassignedCapabilityBits29,
+    UnassignedCapabilityBits30,  UnassignedCapabilityBits31,  UnassignedCapabilityBits32,
+    UnassignedCapabilityBits33,  UnassignedCapabilityBits34,  UnassignedCapabilityBits35,
+    UnassignedCapabilityBits36,  UnassignedCapabilityBits37,  UnassignedCapabilityBits38,
+    UnassignedCapabilityBits39,  UnassignedCapabilityBits40,  UnassignedCapabilityBits41,
+    UnassignedCapabilityBits42,  UnassignedCapabilityBits43,  UnassignedCapabilityBits44,
+    UnassignedCapabilityBits45,  UnassignedCapabilityBits46,  UnassignedCapabilityBits47,
+    UnassignedCapabilityBits48,  UnassignedCapabilityBits49,  UnassignedCapabilityBits50,
+    UnassignedCapabilityBits51,  UnassignedCapabilityBits52,  UnassignedCapabilityBits53,
+    UnassignedCapabilityBits54,  UnassignedCapabilityBits55,  UnassignedCapabilityBits56,
+    UnassignedCapabilityBits57,  UnassignedCapabilityBits58,  UnassignedCapabilityBits59,
+    UnassignedCapabilityBits60,  UnassignedCapabilityBits61,  UnassignedCapabilityBits62,
+    UnassignedCapabilityBits63,  UnassignedCapabilityBits64,  UnassignedCapabilityBits65,
+    UnassignedCapabilityBits66,  UnassignedCapabilityBits67,  UnassignedCapabilityBits68,
+    UnassignedCapabilityBits69,  UnassignedCapabilityBits70,  UnassignedCapabilityBits71,
+    UnassignedCapabilityBits72,  UnassignedCapabilityBits73,  UnassignedCapabilityBits74,
+    UnassignedCapabilityBits75,  UnassignedCapabilityBits76,  UnassignedCapabilityBits77,
+    UnassignedCapabilityBits78,  UnassignedCapabilityBits79,  UnassignedCapabilityBits80,
+    UnassignedCapabilityBits81,  UnassignedCapabilityBits82,  UnassignedCapabilityBits83,
+    UnassignedCapabilityBits84,  UnassignedCapabilityBits85,  UnassignedCapabilityBits86,
+    UnassignedCapabilityBits87,  UnassignedCapabilityBits88,  UnassignedCapabilityBits89,
+    UnassignedCapabilityBits90,  UnassignedCapabilityBits91,  UnassignedCapabilityBits92,
+    UnassignedCapabilityBits93,  UnassignedCapabilityBits94,  UnassignedCapabilityBits95,
+    UnassignedCapabilityBits96,  UnassignedCapabilityBits97,  UnassignedCapabilityBits98,
+    UnassignedCapabilityBits99,  UnassignedCapabilityBits100, UnassignedCapabilityBits101,
+    UnassignedCapabilityBits102, UnassignedCapabilityBits103, UnassignedCapabilityBits104,
+    UnassignedCapabilityBits105, UnassignedCapabilityBits106, UnassignedCapabilityBits107,
+    UnassignedCapabilityBits108, UnassignedCapabilityBits109, UnassignedCapabilityBits110,
+    UnassignedCapabilityBits111, UnassignedCapabilityBits112, UnassignedCapabilityBits113,
+    UnassignedCapabilityBits114, UnassignedCapabilityBits115, UnassignedCapabilityBits116,
+    UnassignedCapabilityBits117, UnassignedCapabilityBits118, UnassignedCapabilityBits119,
+    UnassignedCapabilityBits120, UnassignedCapabilityBits121, UnassignedCapabilityBits122,
+    UnassignedCapabilityBits123, UnassignedCapabilityBits124, UnassignedCapabilityBits125,
+    UnassignedCapabilityBits126, UnassignedCapabilityBits127, UnassignedCapabilityBits128,
+    UnassignedCapabilityBits129, UnassignedCapabilityBits130, UnassignedCapabilityBits131,
+    UnassignedCapabilityBits132, UnassignedCapabilityBits133, UnassignedCapabilityBits134,
+    UnassignedCapabilityBits135, UnassignedCapabilityBits136, UnassignedCapabilityBits137,
+    UnassignedCapabilityBits138, UnassignedCapabilityBits139, UnassignedCapabilityBits140,
+    UnassignedCapabilityBits141, UnassignedCapabilityBits142, UnassignedCapabilityBits143,
+    UnassignedCapabilityBits144, UnassignedCapabilityBits145, UnassignedCapabilityBits146,
+    UnassignedCapabilityBits147, UnassignedCapabilityBits148, UnassignedCapabilityBits149,
+    UnassignedCapabilityBits150, UnassignedCapabilityBits151, UnassignedCapabilityBits152,
+    UnassignedCapabilityBits153, UnassignedCapabilityBits154, UnassignedCapabilityBits155,
+    UnassignedCapabilityBits156, UnassignedCapabilityBits157, UnassignedCapabilityBits158,
+    UnassignedCapabilityBits159, UnassignedCapabilityBits160, UnassignedCapabilityBits161,
+    UnassignedCapabilityBits162, UnassignedCapabilityBits163, UnassignedCapabilityBits164,
+    UnassignedCapabilityBits165, UnassignedCapabilityBits166, UnassignedCapabilityBits167,
+    UnassignedCapabilityBits168, UnassignedCapabilityBits169, UnassignedCapabilityBits170,
+    UnassignedCapabilityBits171, UnassignedCapabilityBits172, UnassignedCapabilityBits173,
+    UnassignedCapabilityBits174, UnassignedCapabilityBits175, UnassignedCapabilityBits176,
+    UnassignedCapabilityBits177, UnassignedCapabilityBits178, UnassignedCapabilityBits179,
+    UnassignedCapabilityBits180, UnassignedCapabilityBits181, UnassignedCapabilityBits182,
+    UnassignedCapabilityBits183, UnassignedCapabilityBits184, UnassignedCapabilityBits185,
+    UnassignedCapabilityBits186, UnassignedCapabilityBits187, UnassignedCapabilityBits188,
+    UnassignedCapabilityBits189, UnassignedCapabilityBits190, UnassignedCapabilityBits191,
+    UnassignedCapabilityBits192, UnassignedCapabilityBits193, UnassignedCapabilityBits194,
+    UnassignedCapabilityBits195, UnassignedCapabilityBits196, UnassignedCapabilityBits197,
+    UnassignedCapabilityBits198, UnassignedCapabilityBits199, UnassignedCapabilityBits200,
+    UnassignedCapabilityBits201, UnassignedCapabilityBits202, UnassignedCapabilityBits203,
+    UnassignedCapabilityBits204, UnassignedCapabilityBits205, UnassignedCapabilityBits206,
+    UnassignedCapabilityBits207, UnassignedCapabilityBits208, UnassignedCapabilityBits209,
+    UnassignedCapabilityBits210, UnassignedCapabilityBits211, UnassignedCapabilityBits212,
+    UnassignedCapabilityBits213, UnassignedCapabilityBits214, UnassignedCapabilityBits215,
+    UnassignedCapabilityBits216, UnassignedCapabilityBits217, UnassignedCapabilityBits218,
+    UnassignedCapabilityBits219, UnassignedCapabilityBits220, UnassignedCapabilityBits221,
+    UnassignedCapabilityBits222, UnassignedCapabilityBits223, UnassignedCapabilityBits224,
+    UnassignedCapabilityBits225, UnassignedCapabilityBits226, UnassignedCapabilityBits227,
+    UnassignedCapabilityBits228, UnassignedCapabilityBits229, UnassignedCapabilityBits230,
+    UnassignedCapabilityBits231, UnassignedCapabilityBits232, UnassignedCapabilityBits233,
+    UnassignedCapabilityBits234, UnassignedCapabilityBits235, UnassignedCapabilityBits236,
+    UnassignedCapabilityBits237, UnassignedCapabilityBits238, UnassignedCapabilityBits239,
+    UnassignedCapabilityBits240, UnassignedCapabilityBits241, UnassignedCapabilityBits242,
+    UnassignedCapabilityBits243, UnassignedCapabilityBits244, UnassignedCapabilityBits245,
+    UnassignedCapabilityBits246, UnassignedCapabilityBits247, UnassignedCapabilityBits248,
+    UnassignedCapabilityBits249, UnassignedCapabilityBits250, UnassignedCapabilityBits251,
+    UnassignedCapabilityBits252, UnassignedCapabilityBits253, UnassignedCapabilityBits254};
 
 inline constexpr const char* CapabilityByteLabels[] = {
-    "Bits 0-7",    "Bits 8-15",    "Bits 16-23",   "Bits 24-31",  "Bits 32-39", "Bits 40-47",
-    "Bits 48-55",  "Bits 56-63",   "Bits 64-71",   "Bits 72-79",  "Bits 80-87", "Bits 88-95",
-    "Bits 96-103", "Bits 104-111", "Bits 112-119", "Bits 120-127"};
-constexpr int kCapabilityNamedBytes = 16;
+    "Bits 0-7",       "Bits 8-15",      "Bits 16-23",     "Bits 24-31",     "Bits 32-39",
+    "Bits 40-47",     "Bits 48-55",     "Bits 56-63",     "Bits 64-71",     "Bits 72-79",
+    "Bits 80-87",     "Bits 88-95",     "Bits 96-103",    "Bits 104-111",   "Bits 112-119",
+    "Bits 120-127",   "Bits 128-135",   "Bits 136-143",   "Bits 144-151",   "Bits 152-159",
+    "Bits 160-167",   "Bits 168-175",   "Bits 176-183",   "Bits 184-191",   "Bits 192-199",
+    "Bits 200-207",   "Bits 208-215",   "Bits 216-223",   "Bits 224-231",   "Bits 232-239",
+    "Bits 240-247",   "Bits 248-255",   "Bits 256-263",   "Bits 264-271",   "Bits 272-279",
+    "Bits 280-287",   "Bits 288-295",   "Bits 296-303",   "Bits 304-311",   "Bits 312-319",
+    "Bits 320-327",   "Bits 328-335",   "Bits 336-343",   "Bits 344-351",   "Bits 352-359",
+    "Bits 360-367",   "Bits 368-375",   "Bits 376-383",   "Bits 384-391",   "Bits 392-399",
+    "Bits 400-407",   "Bits 408-415",   "Bits 416-423",   "Bits 424-431",   "Bits 432-439",
+    "Bits 440-447",   "Bits 448-455",   "Bits 456-463",   "Bits 464-471",   "Bits 472-479",
+    "Bits 480-487",   "Bits 488-495",   "Bits 496-503",   "Bits 504-511",   "Bits 512-519",
+    "Bits 520-527",   "Bits 528-535",   "Bits 536-543",   "Bits 544-551",   "Bits 552-559",
+    "Bits 560-567",   "Bits 568-575",   "Bits 576-583",   "Bits 584-591",   "Bits 592-599",
+    "Bits 600-607",   "Bits 608-615",   "Bits 616-623",   "Bits 624-631",   "Bits 632-639",
+    "Bits 640-647",   "Bits 648-655",   "Bits 656-663",   "Bits 664-671",   "Bits 672-679",
+    "Bits 680-687",   "Bits 688-695",   "Bits 696-703",   "Bits 704-711",   "Bits 712-719",
+    "Bits 720-727",   "Bits 728-735",   "Bits 736-743",   "Bits 744-751",   "Bits 752-759",
+    "Bits 760-767",   "Bits 768-775",   "Bits 776-783",   "Bits 784-791",   "Bits 792-799",
+    "Bits 800-807",   "Bits 808-815",   "Bits 816-823",   "Bits 824-831",   "Bits 832-839",
+    "Bits 840-847",   "Bits 848-855",   "Bits 856-863",   "Bits 864-871",   "Bits 872-879",
+    "Bits 880-887",   "Bits 888-895",   "Bits 896-903",   "Bits 904-911",   "Bits 912-919",
+    "Bits 920-927",   "Bits 928-935",   "Bits 936-943",   "Bits 944-951",   "Bits 952-959",
+    "Bits 960-967",   "Bits 968-975",   "Bits 976-983",   "Bits 984-991",   "Bits 992-999",
+    "Bits 1000-1007", "Bits 1008-1015", "Bits 1016-1023", "Bits 1024-1031", "Bits 1032-1039",
+    "Bits 1040-1047", "Bits 1048-1055", "Bits 1056-1063", "Bits 1064-1071", "Bits 1072-1079",
+    "Bits 1080-1087", "Bits 1088-1095", "Bits 1096-1103", "Bits 1104-1111", "Bits 1112-1119",
+    "Bits 1120-1127", "Bits 1128-1135", "Bits 1136-1143", "Bits 1144-1151", "Bits 1152-1159",
+    "Bits 1160-1167", "Bits 1168-1175", "Bits 1176-1183", "Bits 1184-1191", "Bits 1192-1199",
+    "Bits 1200-1207", "Bits 1208-1215", "Bits 1216-1223", "Bits 1224-1231", "Bits 1232-1239",
+    "Bits 1240-1247", "Bits 1248-1255", "Bits 1256-1263", "Bits 1264-1271", "Bits 1272-1279",
+    "Bits 1280-1287", "Bits 1288-1295", "Bits 1296-1303", "Bits 1304-1311", "Bits 1312-1319",
+    "Bits 1320-1327", "Bits 1328-1335", "Bits 1336-1343", "Bits 1344-1351", "Bits 1352-1359",
+    "Bits 1360-1367", "Bits 1368-1375", "Bits 1376-1383", "Bits 1384-1391", "Bits 1392-1399",
+    "Bits 1400-1407", "Bits 1408-1415", "Bits 1416-1423", "Bits 1424-1431", "Bits 1432-1439",
+    "Bits 1440-1447", "Bits 1448-1455", "Bits 1456-1463", "Bits 1464-1471", "Bits 1472-1479",
+    "Bits 1480-1487", "Bits 1488-1495", "Bits 1496-1503", "Bits 1504-1511", "Bits 1512-1519",
+    "Bits 1520-1527", "Bits 1528-1535", "Bits 1536-1543", "Bits 1544-1551", "Bits 1552-1559",
+    "Bits 1560-1567", "Bits 1568-1575", "Bits 1576-1583", "Bits 1584-1591", "Bits 1592-1599",
+    "Bits 1600-1607", "Bits 1608-1615", "Bits 1616-1623", "Bits 1624-1631", "Bits 1632-1639",
+    "Bits 1640-1647", "Bits 1648-1655", "Bits 1656-1663", "Bits 1664-1671", "Bits 1672-1679",
+    "Bits 1680-1687", "Bits 1688-1695", "Bits 1696-1703", "Bits 1704-1711", "Bits 1712-1719",
+    "Bits 1720-1727", "Bits 1728-1735", "Bits 1736-1743", "Bits 1744-1751", "Bits 1752-1759",
+    "Bits 1760-1767", "Bits 1768-1775", "Bits 1776-1783", "Bits 1784-1791", "Bits 1792-1799",
+    "Bits 1800-1807", "Bits 1808-1815", "Bits 1816-1823", "Bits 1824-1831", "Bits 1832-1839",
+    "Bits 1840-1847", "Bits 1848-1855", "Bits 1856-1863", "Bits 1864-1871", "Bits 1872-1879",
+    "Bits 1880-1887", "Bits 1888-1895", "Bits 1896-1903", "Bits 1904-1911", "Bits 1912-1919",
+    "Bits 1920-1927", "Bits 1928-1935", "Bits 1936-1943", "Bits 1944-1951", "Bits 1952-1959",
+    "Bits 1960-1967", "Bits 1968-1975", "Bits 1976-1983", "Bits 1984-1991", "Bits 1992-1999",
+    "Bits 2000-2007", "Bits 2008-2015", "Bits 2016-2023", "Bits 2024-2031", "Bits 2032-2039"};
+constexpr int kCapabilityNamedBytes = 255;
 constexpr int kCapabilityBitRows = 9;  // the rows of each table above, bit 0's too

@@ -3,8 +3,34 @@
 #pragma once
 #include <cstddef>
 
+#include "tables/cursors.h"
+#include "tables/packet.h"
+#include "tables/requests.h"
+#include "tables/results.h"
 #include "tables/token_core.h"
 #include "tdsengine/engine.h"
+
+// A message-view table that adds rows to a classic one the packet view keeps showing as it is:
+// the added rows go before the classic row `at` (by default its final "Unknown" row), where a
+// bit table lists them in bit order.
+template <size_t N, size_t M>
+struct ExtendedCodeTable {
+  CPICodeTable rows[N + M];
+  constexpr ExtendedCodeTable(const CPICodeTable (&classic)[N], const CPICodeTable (&added)[M],
+                              size_t at = N - 1)
+      : rows() {
+    for (size_t i = 0; i < N + M; ++i)
+      rows[i] = i < at ? classic[i] : i < at + M ? added[i - at] : classic[i - M];
+  }
+};
+
+// Status of a row format entry, 1 byte (ROWFMT): the classic bits and "no data", with which a
+// column status byte precedes each of the column's values.
+inline constexpr CPICodeTable RowStatusNoDataBits1[] = {
+    {0x08000000, 0, "....1... No data: a column status byte precedes each value"},
+    {0x08000000, 0, ""},
+};
+inline constexpr ExtendedCodeTable RowStatusBits1(RowFmtStatusBits, RowStatusNoDataBits1, 6);
 
 // Status of a row format entry, 4 bytes (ROWFMT2): each row shown when its bit is set.
 inline constexpr CPICodeTable RowStatusBits4[] = {
@@ -14,6 +40,8 @@ inline constexpr CPICodeTable RowStatusBits4[] = {
     {0x00000002, 0, ""},
     {0x00000004, 0, "0x00000004 Part of the version key"},
     {0x00000004, 0, ""},
+    {0x00000008, 0, "0x00000008 No data: a column status byte precedes each value"},
+    {0x00000008, 0, ""},
     {0x00000010, 0, "0x00000010 Updatable"},
     {0x00000010, 0, ""},
     {0x00000020, 0, "0x00000020 Nullable"},
@@ -150,3 +178,66 @@ struct MessageTokenTypes {
   }
 };
 inline constexpr MessageTokenTypes MessageTokenTypeTable;
+
+// Status of CURINFO, 2 bytes (top-aligned by 16): the classic bits and the cursor kinds above
+// them.
+inline constexpr CPICodeTable CurInfoStatusKindBits[] = {
+    {0x00800000, 0, "........ 1....... Specified cursor is scrollable"},
+    {0x00800000, 0, ""},
+    {0x01000000, 0, ".......1 ........ Specified cursor is implicit"},
+    {0x01000000, 0, ""},
+    {0x02000000, 0, "......1. ........ Specified cursor is sensitive"},
+    {0x02000000, 0, ""},
+    {0x04000000, 0, ".....1.. ........ Specified cursor is insensitive"},
+    {0x04000000, 0, ""},
+    {0x08000000, 0, "....1... ........ Specified cursor is semi-sensitive"},
+    {0x08000000, 0, ""},
+    {0x10000000, 0, "...1.... ........ Specified cursor is a keyset cursor"},
+    {0x10000000, 0, ""},
+    {0x20000000, 0, "..1..... ........ Specified cursor releases its locks on close"},
+    {0x20000000, 0, ""},
+};
+inline constexpr ExtendedCodeTable CurInfoStatusBitsReal(CurInfoStatusBits, CurInfoStatusKindBits);
+
+// Options of DBRPC, 2 bytes (top-aligned by 16): the classic bits and batch parameters.
+inline constexpr CPICodeTable DbRpcBatchBits[] = {
+    {0x00040000, 0, "........ .....1.. Several sets of parameters follow (batch)"},
+    {0x00040000, 0, ""},
+};
+inline constexpr ExtendedCodeTable DbRpcOptionBitsReal(DbRpcOptionBits, DbRpcBatchBits);
+
+// Options of OPTIONCMD that the classic table leaves unnamed.
+inline constexpr CPICodeTable MoreOptionRows[] = {
+    {0x0B, 0x0B, "Set query plan"},          {0x0C, 0x0C, "Set error level"},
+    {0x10, 0x10, "Ignore truncation"},       {0x13, 0x13, "Return estimates"},
+    {0x27, 0x27, "Join a transaction"},      {0x28, 0x28, "Set client name"},
+    {0x29, 0x29, "Set client host name"},    {0x2A, 0x2A, "Set client application name"},
+    {0x2B, 0x2B, "Turn on identity update"}, {0x2C, 0x2C, "Turn off identity update"},
+    {0x2D, 0x2D, "Return no data"},          {0x31, 0x32, "Set LOB locators"},
+    {0x34, 0x34, "Set isolation mode"},
+};
+inline constexpr ExtendedCodeTable OptionTableReal(OptionTable, MoreOptionRows);
+
+// Types of DYNAMIC and DYNAMIC2: 0x10 named like the others (its row comes first, so it is the
+// one a lookup finds).
+inline constexpr CPICodeTable DynamicProcNameRow[] = {
+    {0x10, 0x10, "Send a procedure name"},
+};
+inline constexpr ExtendedCodeTable DynamicTypeTableReal(DynamicTypeTable, DynamicProcNameRow, 0);
+
+// Message types as the message view names them: the classic ones and migrate.
+inline constexpr CPICodeTable MigrateTypeRow[] = {
+    {17, 17, "Migrate request"},
+};
+inline constexpr ExtendedCodeTable MessageTypeTable(PacketTypeTable, MigrateTypeRow);
+
+// Status of LOGINACK: 0x80 added to 5, 6 or 7 says the security session was acknowledged.
+inline constexpr CPICodeTable SecuredLoginAckRows[] = {
+    {0x85, 0x85, "Successful completion, security session acknowledged"},
+    {0x86, 0x86, "Login request failed, security session acknowledged"},
+    {0x87, 0x87,
+     "Complete a negotiation before completing the login request, security session "
+     "acknowledged"},
+};
+inline constexpr ExtendedCodeTable LoginAckStatusTableReal(LoginAckStatusTable,
+                                                           SecuredLoginAckRows);

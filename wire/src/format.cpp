@@ -79,7 +79,6 @@ bool ParseFormat(const uint8_t* token, int32_t size, bool msbFirst, WireFormat& 
   out.columns.clear();
   out.names.clear();
   out.keys.clear();
-  out.statusBytes = false;
   out.id = 0;
   if (size < 1) return false;
   const FormatLayout* layout = LayoutOf(token[0]);
@@ -133,7 +132,8 @@ bool ParseFormat(const uint8_t* token, int32_t size, bool msbFirst, WireFormat& 
     if (!rule || !ReadTypeInfo(r, *rule, !layout->params, c)) return false;
     uint32_t locale = 0;
     if (!r.U8(locale) || !r.Skip(static_cast<int32_t>(locale))) return false;
-    if (layout->params && (c.status & kParamStatusByte)) out.statusBytes = true;
+    // Row formats too: the byte precedes a value exactly when its own entry asks for it.
+    c.statusByte = !layout->altfmt && (c.status & kColumnStatusByte);
     if (!layout->params && !layout->altfmt && (c.status & kColumnKey))
       out.keys.push_back(static_cast<uint16_t>(i));
     out.columns.push_back(c);
@@ -190,8 +190,12 @@ bool FrameValue(const WireColumn& column, bool paramsLayout, bool statusByte, co
       return false;
   }
   if (n > static_cast<uint32_t>(r.left)) return false;
-  if (rule->framing != ValueFraming::kFixed && n == 0 && rule->framing != ValueFraming::kTextPtr)
-    span.null = true;
+  // A length of 0 is NULL, text and image in parameters too (their length is all they carry);
+  // a row's text with a text pointer and no data is empty.
+  const bool framedByLength = rule->framing == ValueFraming::kPrefix1 ||
+                              rule->framing == ValueFraming::kPrefix4 ||
+                              (rule->framing == ValueFraming::kTextPtr && paramsLayout);
+  if (framedByLength && n == 0) span.null = true;
   span.dataOffset = available - r.left;
   span.dataSize = static_cast<int32_t>(n);
   span.size = span.dataOffset + span.dataSize;
@@ -207,7 +211,7 @@ int32_t DataTokenExtent(const WireFormat& format, bool keysOnly, const uint8_t* 
   for (size_t i = 0; i < count; ++i) {
     const WireColumn& c = format.columns[keysOnly ? format.keys[i] : i];
     ValueSpan span;
-    if (!FrameValue(c, format.params, format.statusBytes && !keysOnly, token + at, available - at,
+    if (!FrameValue(c, format.params, c.statusByte && !keysOnly, token + at, available - at,
                     msbFirst, span))
       return 0;
     at += span.size;

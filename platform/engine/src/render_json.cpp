@@ -400,6 +400,8 @@ class ShapeCache {
     s.kept = false;
     const TextCache::Entry* label = g_texts.Find(f.label);
     const TextCache::Entry* note = f.note ? g_texts.Find(f.note) : nullptr;
+    // The note may take the label's slot: the shape is then not kept.
+    if (label && label->key != f.label) return nullptr;
     if (!label || (f.note && !note)) return nullptr;
     char piece[64 + TextCache::kRoom + 32];
     // Head.

@@ -312,6 +312,8 @@ class TextShapeCache {
     const TextCache::Entry* label = g_plainTexts.Find(f.label);
     const bool hasNote = f.note && *f.note;
     const TextCache::Entry* note = hasNote ? g_plainTexts.Find(f.note) : nullptr;
+    // The note may take the label's slot: the shape is then not kept.
+    if (label && label->key != f.label) return nullptr;
     if (!label || (hasNote && !note) || indent < 0 || indent > 8) return nullptr;
     char piece[4 * 8 + TextCache::kRoom + 32];
     // Head.

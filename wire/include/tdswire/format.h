@@ -8,10 +8,10 @@
 #include "tdswire/datatypes.h"
 
 // Status bits of a format entry.
-constexpr uint32_t kColumnHidden = 0x01;     // row formats
-constexpr uint32_t kColumnKey = 0x02;        // row formats
-constexpr uint32_t kParamOutput = 0x01;      // parameter formats
-constexpr uint32_t kParamStatusByte = 0x08;  // parameter formats: a status byte precedes each value
+constexpr uint32_t kColumnHidden = 0x01;      // row formats
+constexpr uint32_t kColumnKey = 0x02;         // row formats
+constexpr uint32_t kParamOutput = 0x01;       // parameter formats
+constexpr uint32_t kColumnStatusByte = 0x08;  // a column status byte precedes this entry's values
 constexpr uint32_t kColumnNullable = 0x20;
 
 struct WireColumn {
@@ -26,13 +26,13 @@ struct WireColumn {
   uint32_t maxLength = 0;   // 0 for fixed-size types
   uint16_t operatorId = 0;  // ALTFMT: the aggregate operator
   uint16_t operand = 0;     // ALTFMT: the column it applies to
+  bool statusByte = false;  // a column status byte precedes each of its values (status 0x08)
 };
 
 struct WireFormat {
-  uint8_t token = 0;         // the format token it came from
-  bool params = false;       // a parameter format (values framed as parameters)
-  bool statusBytes = false;  // each value is preceded by a column status byte (PARAMS)
-  uint16_t id = 0;           // ALTFMT: the compute id
+  uint8_t token = 0;    // the format token it came from
+  bool params = false;  // a parameter format (values framed as parameters)
+  uint16_t id = 0;      // ALTFMT: the compute id
   std::vector<WireColumn> columns;
   std::string names;
   // Row formats: the key columns (status & 0x02), in order, as indexes into columns.
