@@ -46,7 +46,7 @@ def names(text):
 
 
 def table(kind, names_, j):
-    """The table of mask byte j, named kind (names_ empty: every bit unassigned)."""
+    """The table of mask byte j, named kind."""
     rows = []
     for k in range(8):
         n = j * 8 + k
@@ -62,13 +62,19 @@ def main():
            "// Capability bits by number, per mask byte counted from the end of the mask; masks",
            "// top-aligned for a 1-byte field.",
            "#pragma once", '#include "tdsengine/engine.h"', ""]
-    for j in range(BYTES, ALL_BYTES):
-        out.append(table("Unassigned", [], j))
+    # Bytes past the named ones share one table; the byte's label tells the bits' numbers.
+    rows = []
+    for k in range(8):
+        dots = "".join("1" if 7 - i == k else "." for i in range(8))
+        rows.append('    {0x%08x, 0, "%s unassigned"},' % (0x01000000 << k, dots))
+    rows.append('    {0, 0, "Unknown"},')
+    out.append("inline constexpr CPICodeTable UnassignedCapabilityBits[] = {\n%s\n};\n" %
+               "\n".join(rows))
     for kind, text in (("Request", REQUEST), ("Response", RESPONSE)):
         ns = names(text)
         for j in range(BYTES):
             out.append(table(kind, ns, j))
-        tables = ["%sCapabilityBits%d" % (kind if j < BYTES else "Unassigned", j)
+        tables = ["%sCapabilityBits%d" % (kind, j) if j < BYTES else "UnassignedCapabilityBits"
                   for j in range(ALL_BYTES)]
         out.append("inline constexpr const CPICodeTable* %sCapabilityBytes[] = {%s};" %
                    (kind, ", ".join(tables)))
