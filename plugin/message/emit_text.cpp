@@ -84,14 +84,14 @@ bool EmitValues(MessageToken& t, Out& out, const KeptFormat& kept, bool keysOnly
   for (size_t i = 0; i < count; ++i) {
     const size_t column = keysOnly ? format.keys[i] : i;
     const WireColumn& c = format.columns[column];
-    const bool statusByte = c.statusByte && !keysOnly;
     ValueSpan span;
     const int32_t fixed = kept.fixedSizes[column];
-    if (fixed && !statusByte) {
+    if (fixed) {
       // A fixed-size value: no framing to read.
       if (fixed > out.remaining) break;
       span.size = span.dataSize = fixed;
-    } else if (!FrameValue(c, params, statusByte, out.cursor, out.remaining, t.msbFirst, span)) {
+    } else if (!FrameValue(c, params, c.statusByte && !keysOnly, out.cursor, out.remaining,
+                           t.msbFirst, span)) {
       break;
     }
     char* text = batch.Next(RenderedValueRoom(span.dataSize));

@@ -113,6 +113,8 @@ void KeepFormat(const MessageSession& s, const WireFormat& parsed, KeptFormat& i
     into.valueFlags.push_back(plain ? VF_PLAIN_NAME : 0);
     into.typeNames.push_back(SqlTypeName(c));
     const DatatypeRule* rule = DatatypeOf(c.type);
-    into.fixedSizes.push_back(rule && rule->framing == ValueFraming::kFixed ? rule->fixedSize : 0);
+    // A value behind a column status byte is framed by it, whatever its type.
+    into.fixedSizes.push_back(
+        rule && rule->framing == ValueFraming::kFixed && !c.statusByte ? rule->fixedSize : 0);
   }
 }

@@ -21,7 +21,8 @@ struct KeptFormat {
   WireFormat format;                   // names already decoded to UTF-8
   std::vector<uint8_t> valueFlags;     // per column: VF_PLAIN_NAME for a name JSON takes as is
   std::vector<const char*> typeNames;  // per column: its SQL type name
-  std::vector<uint8_t> fixedSizes;     // per column: the size of a fixed-size type, else 0
+  // Per column: the size of a fixed-size type without a status byte before it, else 0.
+  std::vector<uint8_t> fixedSizes;
   // The walk whose display tree has this format's columns, and the first one's number there.
   mutable uint64_t walk = 0;
   mutable int32_t firstColumn = -1;
