@@ -17,6 +17,7 @@ struct MessageToken {
   MessageSession& session;
   int dir;        // 0 client to server, 1 server to client
   bool msbFirst;  // the connection's byte order
+  bool rawOrder;  // the order is undecided: values read in it are shown as their bytes
   bool showPasswords;
   const uint8_t* start;  // the token's first byte (its type)
   int32_t size;          // the token's bytes; for data tokens, the rest of the message

@@ -324,13 +324,30 @@ const char* SqlTypeName(const WireColumn& column) {
 
 namespace {
 
+// Whether the value's text depends on the byte order its bytes are read in.
+bool ReadInOrder(const WireColumn& column, const DatatypeRule& rule, size_t n) {
+  switch (rule.shape) {
+    case ValueShape::kBit:
+    case ValueShape::kChars:
+    case ValueShape::kBinary:
+    case ValueShape::kDecimal:
+    case ValueShape::kVoid:
+      return false;
+    case ValueShape::kLongBinary:
+      return column.userType == kUserTypeUnichar || column.userType == kUserTypeUnivarchar;
+    default:
+      return n > 1;
+  }
+}
+
 ValueKind RenderInto(const WireColumn& column, const uint8_t* data, int32_t size, bool null,
-                     bool msbFirst, Charset charset, Piece& out, bool& plain) {
+                     bool msbFirst, bool orderKnown, Charset charset, Piece& out, bool& plain) {
   if (null) return ValueKind::kNull;
   const size_t n = size > 0 ? static_cast<size_t>(size) : 0;
   const int32_t width = static_cast<int32_t>(n);
   const DatatypeRule* rule = DatatypeOf(column.type);
-  if (!rule || (rule->framing == ValueFraming::kFixed && n != rule->fixedSize))
+  if (!rule || (rule->framing == ValueFraming::kFixed && n != rule->fixedSize) ||
+      (!orderKnown && ReadInOrder(column, *rule, n)))
     return AppendHex(data, n, out);
   const bool integerSize = n == 1 || n == 2 || n == 4 || n == 8;
   switch (rule->shape) {
@@ -445,11 +462,11 @@ ValueKind RenderInto(const WireColumn& column, const uint8_t* data, int32_t size
 }  // namespace
 
 RenderedValue RenderValueTo(const WireColumn& column, const uint8_t* data, int32_t size, bool null,
-                            bool msbFirst, Charset charset, char* out) {
+                            bool msbFirst, Charset charset, char* out, bool orderKnown) {
   Piece piece{out};
   bool plain = true;
   RenderedValue r;
-  r.kind = RenderInto(column, data, size, null, msbFirst, charset, piece, plain);
+  r.kind = RenderInto(column, data, size, null, msbFirst, orderKnown, charset, piece, plain);
   // unichar is blank-padded on the wire; what a client reads back has no padding.
   if (column.userType == kUserTypeUnichar && r.kind == ValueKind::kChars)
     while (piece.n > 0 && out[piece.n - 1] == ' ') --piece.n;
@@ -459,9 +476,10 @@ RenderedValue RenderValueTo(const WireColumn& column, const uint8_t* data, int32
 }
 
 ValueKind RenderValue(const WireColumn& column, const uint8_t* data, int32_t size, bool null,
-                      bool msbFirst, Charset charset, std::string& out) {
+                      bool msbFirst, Charset charset, std::string& out, bool orderKnown) {
   out.resize(RenderedValueRoom(size));
-  const RenderedValue r = RenderValueTo(column, data, size, null, msbFirst, charset, &out[0]);
+  const RenderedValue r =
+      RenderValueTo(column, data, size, null, msbFirst, charset, &out[0], orderKnown);
   out.resize(r.size);
   return r.kind;
 }

@@ -78,33 +78,37 @@ ByteOrderGuess::Trial ByteOrderGuess::Probe(uint32_t conn, bool clientToServer,
   return t;
 }
 
-void ByteOrderGuess::Prepare(uint32_t conn, bool clientToServer, const AssembledMessage& message,
+bool ByteOrderGuess::Prepare(uint32_t conn, bool clientToServer, const AssembledMessage& message,
                              TdsParseMessageFn parse, TdsMessageWalk& walk) {
   if (m_force != kWalkOrderNone) {
     walk.forceOrder = m_force;
     walk.guessOrder = kWalkOrderNone;
-    return;
+    return true;
   }
-  Prepare(m_connections[conn], conn, clientToServer, message, parse, walk);
+  return Prepare(m_connections[conn], conn, clientToServer, message, parse, walk);
 }
 
-void ByteOrderGuess::Prepare(Entry& e, uint32_t conn, bool clientToServer,
+bool ByteOrderGuess::Prepare(Entry& e, uint32_t conn, bool clientToServer,
                              const AssembledMessage& message, TdsParseMessageFn parse,
                              TdsMessageWalk& walk) {
   walk.forceOrder = m_force;
   walk.guessOrder = kWalkOrderNone;
-  if (m_force != kWalkOrderNone) return;
-  if (e.login) return;
+  if (m_force != kWalkOrderNone) return true;
+  if (e.login) return true;
   if (clientToServer && message.type == kLoginMessage && message.cut == MessageCut::kNone) {
     e.login = true;  // the plug-in takes the order from the login record
     e.order = kWalkOrderNone;
-    return;
+    return true;
   }
   if (e.order == kWalkOrderNone && IsTokenMessage(message.type) && message.length > 0) {
+    // The front of a message none of which was walked yet: held until it is whole.
+    const bool front = !message.lastPart;
+    if (front && message.part <= 1 && message.length < kHoldToDecide) return false;
     ++m_probes;
     const Trial big = Probe(conn, clientToServer, message, kWalkOrderBig, parse);
     const Trial little = Probe(conn, clientToServer, message, kWalkOrderLittle, parse);
-    e.order = static_cast<int8_t>(Decide(big, little, message.cut != MessageCut::kNone));
+    e.order = static_cast<int8_t>(Decide(big, little, front || message.cut != MessageCut::kNone));
   }
   walk.guessOrder = e.order;
+  return true;
 }

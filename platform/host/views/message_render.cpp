@@ -138,7 +138,14 @@ char* PutIsoTimeUtc(char* p, int64_t us) {
 }
 
 const char* ByteOrderName(int32_t order) {
-  return order == kWalkOrderBig ? "big" : "little";
+  switch (order) {
+    case kWalkOrderBig:
+      return "big";
+    case kWalkOrderLittle:
+      return "little";
+    default:
+      return "undecided";
+  }
 }
 
 const char* ByteOrderSourceName(int32_t source) {
@@ -147,8 +154,10 @@ const char* ByteOrderSourceName(int32_t source) {
       return "login";
     case kOrderFromOption:
       return "option";
-    default:
+    case kOrderFromInferred:
       return "inferred";
+    default:
+      return "undecided";
   }
 }
 
@@ -201,8 +210,10 @@ void RenderMessageJson(const DisplayTree& tree, const MessageMeta& meta, OutBuff
     at = meta.lastPart ? PutLiteral(at, ", \"last\": true}") : PutLiteral(at, ", \"last\": false}");
   }
   if (meta.showOrder) {
-    at = meta.walk.order == kWalkOrderBig ? PutLiteral(at, ", \"byte_order\": \"big\"")
-                                          : PutLiteral(at, ", \"byte_order\": \"little\"");
+    // An undecided order is no order: null, and "undecided" as its source.
+    at = meta.walk.order == kWalkOrderBig      ? PutLiteral(at, ", \"byte_order\": \"big\"")
+         : meta.walk.order == kWalkOrderLittle ? PutLiteral(at, ", \"byte_order\": \"little\"")
+                                               : PutLiteral(at, ", \"byte_order\": null");
     at = PutLiteral(at, ", \"byte_order_from\": \"");
     const char* source = ByteOrderSourceName(meta.walk.orderSource);
     const size_t sourceSize = std::strlen(source);
@@ -272,10 +283,14 @@ void RenderMessageText(const DisplayTree& tree, const MessageMeta& meta, OutBuff
   }
   out.put(times, static_cast<size_t>(end - times));
   if (meta.showOrder) {
-    out.put(meta.walk.order == kWalkOrderBig ? ", byte order big-endian ("
-                                             : ", byte order little-endian (");
-    out.put(ByteOrderSourceName(meta.walk.orderSource));
-    out.put(')');
+    if (meta.walk.order == kWalkOrderNone) {
+      out.put(", byte order undecided (values read in it shown raw)");
+    } else {
+      out.put(meta.walk.order == kWalkOrderBig ? ", byte order big-endian ("
+                                               : ", byte order little-endian (");
+      out.put(ByteOrderSourceName(meta.walk.orderSource));
+      out.put(')');
+    }
   }
   if (meta.file) {
     out.put(", file ");

@@ -32,11 +32,13 @@ struct RenderedValue {
   bool plain = true;  // printable ASCII without quote or backslash: no output escapes it
 };
 
-// Writes the value's text at `out`, which has room for RenderedValueRoom(size) bytes.
+// Writes the value's text at `out`, which has room for RenderedValueRoom(size) bytes. Without
+// orderKnown (the connection's byte order is undecided) a value that would be read in that order
+// (integers of 2 bytes and more, floats, dates and times, money, UTF-16 text) is shown as hex.
 RenderedValue RenderValueTo(const WireColumn& column, const uint8_t* data, int32_t size, bool null,
-                            bool msbFirst, Charset charset, char* out);
+                            bool msbFirst, Charset charset, char* out, bool orderKnown = true);
 
 // Writes the value (its data bytes, without framing) into `out` (cleared first) and returns
 // how to write it. msbFirst is the connection's byte order, charset its character set.
 ValueKind RenderValue(const WireColumn& column, const uint8_t* data, int32_t size, bool null,
-                      bool msbFirst, Charset charset, std::string& out);
+                      bool msbFirst, Charset charset, std::string& out, bool orderKnown = true);
