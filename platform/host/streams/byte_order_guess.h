@@ -5,8 +5,9 @@
 // token message that frames plausibly in exactly one order (or clearly better in one) decides
 // it for both directions, from then on. Until then the order is undecided: the plug-in frames
 // the messages least significant byte first and shows what is read in the order as raw bytes.
-// To be walked both ways to its end, the first message of an undecided connection is held whole
-// up to kHoldToDecide bytes; a longer one is walked in parts, each probed as cut short.
+// To be walked both ways to its end, a message of an undecided connection whose front the two
+// orders frame differently is held whole up to kHoldToDecide bytes; otherwise it is walked in
+// parts, each probed as cut short.
 #pragma once
 
 #include <cstdint>
