@@ -84,6 +84,7 @@ int32_t DecodeCurDeclareReal(MessageToken& t, Out& out);
 int32_t DecodeCurDeclareWide(MessageToken& t, Out& out);
 int32_t DecodeCurInfoReal(MessageToken& t, Out& out);
 int32_t DecodeCurInfoWide(MessageToken& t, Out& out);
+int32_t DecodeDoneProcReal(MessageToken& t, Out& out);
 int32_t DecodeUnknownToken(MessageToken& t, Out& out);
 int32_t DecodeReturnValueReal(MessageToken& t, Out& out);
 int32_t DecodeRpcReal(MessageToken& t, Out& out);
