@@ -31,6 +31,27 @@ bool WalkEndedEarly(const MessageMeta& meta) {
   return meta.walk.restSize > 0;
 }
 
+// The bytes the walk did not reach, as one dump field: at most kRestDumpBytes of them.
+constexpr int32_t kRestDumpBytes = 4096;
+
+FieldRecord RestDump(const DisplayTree& tree, const MessageMeta& meta) {
+  const int32_t size = std::min(meta.walk.restSize, kRestDumpBytes);
+  const char* label =
+      size < meta.walk.restSize ? "Rest of message (first 4096 bytes)" : "Rest of message";
+  return FieldRecord{label,
+                     tree.tdsBegin() + meta.walk.restOffset,
+                     nullptr,
+                     nullptr,
+                     meta.walk.restOffset,
+                     size,
+                     FF_DUMP,
+                     0,
+                     0,
+                     -1,
+                     0,
+                     true};
+}
+
 template <size_t N>
 char* PutLiteral(char* p, const char (&text)[N]) {
   std::memcpy(p, text, N - 1);
@@ -233,6 +254,10 @@ void RenderMessageJson(const DisplayTree& tree, const MessageMeta& meta, OutBuff
     out.putSigned(meta.walk.restSize);
     out.put(", \"reason\": ");
     JsonPutString(out, meta.walk.restReason ? meta.walk.restReason : "");
+    if (tree.tdsBegin()) {
+      out.put(", \"dump\": ");
+      RenderFieldJson(RestDump(tree, meta), out);
+    }
     out.put('}');
   }
   if (const char* cut = MessageCutText(meta.cut)) {
@@ -333,6 +358,7 @@ void RenderMessageText(const DisplayTree& tree, const MessageMeta& meta, OutBuff
     out.put(": ");
     PutText(out, meta.walk.restReason);
     out.put("]\n");
+    if (tree.tdsBegin()) RenderFieldText(RestDump(tree, meta), 2, out);
   }
   if (const char* cut = MessageCutText(meta.cut)) {
     out.put("    [Cut short: ");
