@@ -80,6 +80,7 @@ struct Walk {
   MessageSession* session;
   int dir;
   bool msbFirst;
+  bool raw;  // the order is undecided: values read in it are shown as raw bytes
 };
 
 uint64_t g_walk = 0;
@@ -153,14 +154,9 @@ int32_t DecodeOneToken(Walk& walk, const uint8_t* start, int32_t size, int32_t* 
   int32_t result = -1;
   if (Emit(out, kTokenType)) {
     if (const MessageDecoder decoder = MessageDecoderOf(start[0])) {
-      MessageToken t{walk.tree,
-                     *walk.session,
-                     walk.dir,
-                     walk.msbFirst,
-                     (walk.out->flags & kWalkShowPasswords) != 0,
-                     start,
-                     size,
-                     Scratch()};
+      MessageToken t{walk.tree,     *walk.session, walk.dir,
+                     walk.msbFirst, walk.raw,      (walk.out->flags & kWalkShowPasswords) != 0,
+                     start,         size,          Scratch()};
       const int32_t r = decoder(t, out);
       result = r < 0 ? r : 0;
     } else {
@@ -257,6 +253,7 @@ void WalkLogin(Walk& walk) {
   int32_t remaining = recordSize;
   SetPacketLeft(kLoginRecordSize);
   SetSteeringByteOrder(0);  // the record's own fields steer nothing
+  SetRawOrderFields(false);
   const bool whole = DecodeLogin(walk.tree, cursor, remaining, 0, &parser) != -1;
   PacketLeft = 0;
   if (!(walk.out->flags & kWalkShowPasswords))
@@ -280,7 +277,10 @@ void WalkLogin(Walk& walk) {
   }
   NoteLogin(walk);
   if (!walk.out->forceOrder) {
+    walk.raw = false;
     walk.msbFirst = walk.session->order == kWalkOrderBig;
+    walk.session->framedIn = walk.session->order;
+    SetRawOrderFields(false);
     walk.out->order = walk.session->order;
     walk.out->orderSource = kOrderFromLogin;
   }
@@ -319,10 +319,24 @@ void ChooseOrder(Walk& walk) {
     w.order = w.guessOrder;
     w.orderSource = kOrderFromInferred;
   } else {
-    w.order = kWalkOrderLittle;
+    w.order = kWalkOrderNone;
     w.orderSource = kOrderFromNone;
   }
   walk.msbFirst = w.order == kWalkOrderBig;
+  walk.raw = w.order == kWalkOrderNone;
+}
+
+// Formats kept while the connection was framed in one order are not read in the other: an
+// undecided connection is framed least significant byte first until a message decides.
+void KeepFramingOrder(Walk& walk) {
+  MessageSession& s = *walk.session;
+  const int32_t framing = walk.msbFirst ? kWalkOrderBig : kWalkOrderLittle;
+  if (s.framedIn != kWalkOrderNone && s.framedIn != framing) {
+    s.dirs[0].reset();
+    s.dirs[1].reset();
+    s.extras.reset();
+  }
+  s.framedIn = framing;
 }
 
 }  // namespace
@@ -349,8 +363,9 @@ TDS_EXPORT int32_t sybasetds_parse_message(const uint8_t* frame, CPDecode* tree,
   MessageSession* session = (out->flags & kWalkProbe) ? ScratchSession() : SessionOf(tree);
   if (!session) session = ScratchSession();
   const int dir = out->clientToServer ? 0 : 1;
-  Walk walk{frame, tree, data, length, out, session, dir, false};
+  Walk walk{frame, tree, data, length, out, session, dir, false, false};
   ChooseOrder(walk);
+  KeepFramingOrder(walk);
   // What a DYNAMIC names holds for the formats of its own message only.
   if (SessionExtras* extras = session->extras.get()) {
     extras->lastStatement[dir].clear();
@@ -359,6 +374,7 @@ TDS_EXPORT int32_t sybasetds_parse_message(const uint8_t* frame, CPDecode* tree,
   const int32_t savedOrder = ConnByteOrder;
   ConnByteOrder = walk.msbFirst ? BO_MSB_FIRST : BO_LSB_FIRST;
   SetSteeringByteOrder(ConnByteOrder);
+  SetRawOrderFields(walk.raw);
   int32_t result = 0;
   switch (messageType) {
     case 2:
@@ -376,6 +392,7 @@ TDS_EXPORT int32_t sybasetds_parse_message(const uint8_t* frame, CPDecode* tree,
   }
   if (out->flags & kWalkProbe) ConnByteOrder = savedOrder;
   SetSteeringByteOrder(0);
+  SetRawOrderFields(false);
   PacketLeft = 0;
   return result;
 }

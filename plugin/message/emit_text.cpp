@@ -97,7 +97,7 @@ bool EmitValues(MessageToken& t, Out& out, const KeptFormat& kept, bool keysOnly
     char* text = batch.Next(RenderedValueRoom(span.dataSize));
     if (!text) break;
     const RenderedValue r = RenderValueTo(c, out.cursor + span.dataOffset, span.dataSize, span.null,
-                                          t.msbFirst, t.session.charset, text, t.session.notIeee);
+                                          t.msbFirst, t.session.charset, text, t.reading());
     batch.Add(kept.firstColumn + static_cast<int32_t>(column), r);
     out.cursor += span.size;
     out.remaining -= span.size;

@@ -39,7 +39,7 @@ bool EmitInlineValue(MessageToken& t, Out& out, const WireColumn& column, const 
   if (span.dataOffset == 1 && !Emit(out, kDataLength1)) return false;
   if (span.dataOffset == 4 && !Emit(out, kDataLength4)) return false;
   const ValueKind kind = RenderValue(column, out.cursor, span.dataSize, span.null, t.msbFirst,
-                                     t.session.charset, t.scratch, t.session.notIeee);
+                                     t.session.charset, t.scratch, t.reading());
   static std::string decoded;  // reused: no allocation per value once grown
   decoded.clear();
   AppendDecoded(t.session.charset, name, static_cast<size_t>(nameSize), decoded);

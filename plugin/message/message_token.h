@@ -8,6 +8,7 @@
 #include "engine/emit.h"
 #include "message/session.h"
 #include "tdswire/reader.h"
+#include "tdswire/values.h"
 
 // The number of the message walk under way (each walk has a display tree of its own).
 uint64_t CurrentWalk();
@@ -17,10 +18,16 @@ struct MessageToken {
   MessageSession& session;
   int dir;        // 0 client to server, 1 server to client
   bool msbFirst;  // the connection's byte order
+  bool rawOrder;  // the order is undecided: values read in it are shown as their bytes
   bool showPasswords;
   const uint8_t* start;  // the token's first byte (its type)
   int32_t size;          // the token's bytes; for data tokens, the rest of the message
   std::string& scratch;  // reused text buffer
+
+  // How its values are read (ValueReading bits).
+  uint8_t reading() const {
+    return static_cast<uint8_t>(session.notIeee | (rawOrder ? kOrderUndecided : 0));
+  }
 };
 
 // Decodes the token through `out` (cursor at its type byte, remaining = size). Returns the
@@ -84,6 +91,7 @@ int32_t DecodeCurDeclareReal(MessageToken& t, Out& out);
 int32_t DecodeCurDeclareWide(MessageToken& t, Out& out);
 int32_t DecodeCurInfoReal(MessageToken& t, Out& out);
 int32_t DecodeCurInfoWide(MessageToken& t, Out& out);
+int32_t DecodeDoneProcReal(MessageToken& t, Out& out);
 int32_t DecodeUnknownToken(MessageToken& t, Out& out);
 int32_t DecodeReturnValueReal(MessageToken& t, Out& out);
 int32_t DecodeRpcReal(MessageToken& t, Out& out);

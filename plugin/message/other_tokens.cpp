@@ -1,6 +1,7 @@
-// ENVCHANGE (the character set it sets applies from the next token on), ORDERBY2, and tokens
-// nobody here knows: framed by their length and shown as bytes.
+// ENVCHANGE (the character set it sets applies from the next token on), ORDERBY2, DONEPROC and
+// DONEINPROC, and tokens nobody here knows: framed by their length and shown as bytes.
 #include "message/message_token.h"
+#include "tables/token_core.h"
 #include "tdswire/framing.h"
 #include "tokens/decoders.h"
 
@@ -14,6 +15,14 @@ constexpr FieldDef kColumn = Plain("Column Number", 2, FF_DECIMAL);
 constexpr FieldDef kData = Plain("Data", 0, FF_DUMP, " byte(s) of data");
 
 constexpr uint32_t kCharsetChange = 3;
+
+constexpr uint32_t kTwoBytes = 0xFFFF0000;
+constexpr uint32_t kCountIsValid = 0x0010;
+constexpr FieldDef kNoStatus = Plain("Status", 2, FF_FLAGS, "Succesful Completion");
+constexpr FieldDef kDoneProcStatus = Coded("Status", 2, FF_FLAGS, DoneProcStatusBits, kTwoBytes);
+constexpr FieldDef kTransaction = Coded("Transaction", 2, FF_DECIMAL, TranStateTable);
+constexpr FieldDef kRowCount = Plain("Row Count", 4, FF_SIGNED, "rows");
+constexpr FieldDef kRowCountNotValid = Plain("Row count is not valid", 4, FF_NONE, "rows");
 
 // The new character set of a type-3 entry, read from the token's own bytes.
 void NoteCharset(MessageToken& t) {
@@ -46,6 +55,17 @@ int32_t DecodeOrderBy2(MessageToken& t, Out& out) {
   if (!Emit(out, kColumns)) return -1;
   for (uint32_t i = 0; i < columns; ++i)
     if (!Emit(out, kColumn)) return -1;
+  return static_cast<int32_t>(out.cursor - start);
+}
+
+// Servers leave garbage in the count when status bit 0x0010 is clear (407 after a login), in
+// DONEPROC and DONEINPROC as in DONE.
+int32_t DecodeDoneProcReal(MessageToken& t, Out& out) {
+  const uint8_t* start = out.cursor;
+  const uint32_t status = Peek(t, out, 2);
+  if (!Emit(out, status == 0 ? kNoStatus : kDoneProcStatus)) return -1;
+  if (!Emit(out, kTransaction)) return -1;
+  if (!Emit(out, (status & kCountIsValid) != 0 ? kRowCount : kRowCountNotValid)) return -1;
   return static_cast<int32_t>(out.cursor - start);
 }
 

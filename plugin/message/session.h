@@ -54,7 +54,8 @@ struct SessionExtras {
 };
 
 struct MessageSession {
-  int32_t order = 0;  // kWalkOrder*: from the login record, 0 until one was seen
+  int32_t order = 0;     // kWalkOrder*: from the login record, 0 until one was seen
+  int32_t framedIn = 0;  // kWalkOrder*: the order the kept formats were read in
   Charset charset = Charset::kIso1;
   uint8_t notIeee = 0;  // FloatFormats: float formats of the login record other than IEEE 754
   // The formats of each direction (0 client to server, 1 server to client), made on first use:

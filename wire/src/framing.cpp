@@ -89,9 +89,9 @@ TokenLength TokenLengthOf(uint8_t code, int32_t* fixedSize) {
     if (fixedSize) *fixedSize = kTokens[row].fixed;
     return kTokens[row].length;
   }
-  // Codes nobody has seen: the cursor range and the 0xA0-0xEF range carry a 2-byte length,
-  // as every known token there does; elsewhere nothing tells where the token ends.
-  if ((code >= 0x80 && code <= 0x8F) || (code >= 0xA0 && code <= 0xEF)) return L::kLength2;
+  // Codes nobody has seen: the cursor range (0x80-0x88) and the 0xA0-0xEF range carry a 2-byte
+  // length, as every known token there does; elsewhere nothing tells where the token ends.
+  if ((code >= 0x80 && code <= 0x88) || (code >= 0xA0 && code <= 0xEF)) return L::kLength2;
   return L::kUnknown;
 }
 

@@ -324,13 +324,30 @@ const char* SqlTypeName(const WireColumn& column) {
 
 namespace {
 
+// Whether the value's text depends on the byte order its bytes are read in.
+bool ReadInOrder(const WireColumn& column, const DatatypeRule& rule, size_t n) {
+  switch (rule.shape) {
+    case ValueShape::kBit:
+    case ValueShape::kChars:
+    case ValueShape::kBinary:
+    case ValueShape::kDecimal:
+    case ValueShape::kVoid:
+      return false;
+    case ValueShape::kLongBinary:
+      return column.userType == kUserTypeUnichar || column.userType == kUserTypeUnivarchar;
+    default:
+      return n > 1;
+  }
+}
+
 ValueKind RenderInto(const WireColumn& column, const uint8_t* data, int32_t size, bool null,
-                     bool msbFirst, Charset charset, uint8_t notIeee, Piece& out, bool& plain) {
+                     bool msbFirst, Charset charset, uint8_t reading, Piece& out, bool& plain) {
   if (null) return ValueKind::kNull;
   const size_t n = size > 0 ? static_cast<size_t>(size) : 0;
   const int32_t width = static_cast<int32_t>(n);
   const DatatypeRule* rule = DatatypeOf(column.type);
-  if (!rule || (rule->framing == ValueFraming::kFixed && n != rule->fixedSize))
+  if (!rule || (rule->framing == ValueFraming::kFixed && n != rule->fixedSize) ||
+      ((reading & kOrderUndecided) && ReadInOrder(column, *rule, n)))
     return AppendHex(data, n, out);
   const bool integerSize = n == 1 || n == 2 || n == 4 || n == 8;
   switch (rule->shape) {
@@ -416,7 +433,7 @@ ValueKind RenderInto(const WireColumn& column, const uint8_t* data, int32_t size
       if (n == 4) return AppendMoney(SignExtend(WireUint(data, 4, msbFirst), 4), out);
       break;
     case ValueShape::kFloat:
-      if (notIeee & (n == 4 ? kFloat4NotIeee : kFloat8NotIeee)) break;
+      if (reading & (n == 4 ? kFloat4NotIeee : kFloat8NotIeee)) break;
       if (n == 4) {
         const uint32_t bits = static_cast<uint32_t>(WireUint(data, 4, msbFirst));
         float value;
@@ -446,11 +463,11 @@ ValueKind RenderInto(const WireColumn& column, const uint8_t* data, int32_t size
 }  // namespace
 
 RenderedValue RenderValueTo(const WireColumn& column, const uint8_t* data, int32_t size, bool null,
-                            bool msbFirst, Charset charset, char* out, uint8_t notIeee) {
+                            bool msbFirst, Charset charset, char* out, uint8_t reading) {
   Piece piece{out};
   bool plain = true;
   RenderedValue r;
-  r.kind = RenderInto(column, data, size, null, msbFirst, charset, notIeee, piece, plain);
+  r.kind = RenderInto(column, data, size, null, msbFirst, charset, reading, piece, plain);
   // unichar is blank-padded on the wire; what a client reads back has no padding.
   if (column.userType == kUserTypeUnichar && r.kind == ValueKind::kChars)
     while (piece.n > 0 && out[piece.n - 1] == ' ') --piece.n;
@@ -460,10 +477,10 @@ RenderedValue RenderValueTo(const WireColumn& column, const uint8_t* data, int32
 }
 
 ValueKind RenderValue(const WireColumn& column, const uint8_t* data, int32_t size, bool null,
-                      bool msbFirst, Charset charset, std::string& out, uint8_t notIeee) {
+                      bool msbFirst, Charset charset, std::string& out, uint8_t reading) {
   out.resize(RenderedValueRoom(size));
   const RenderedValue r =
-      RenderValueTo(column, data, size, null, msbFirst, charset, &out[0], notIeee);
+      RenderValueTo(column, data, size, null, msbFirst, charset, &out[0], reading);
   out.resize(r.size);
   return r.kind;
 }

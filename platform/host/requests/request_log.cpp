@@ -747,6 +747,8 @@ void RequestTracker::ServerMessage(Connection& c, const WalkedMessage& m) {
         KeepValues(*r, tree, p, r->output);
         break;
       case kTokenReturnStatus:
+        // Read in a byte order nothing has decided yet, the value would be a guess.
+        if (m.order == kWalkOrderNone) break;
         r->hasReturnStatus = true;
         r->returnStatus = static_cast<int32_t>(Signed(fs.Find("Value")));
         break;

@@ -118,7 +118,7 @@ size_t RequestView::Walk(uint32_t conn, bool clientToServer, const AssembledMess
   Connection& c = m_tracker.FramingOf(conn);
   TdsMessageWalk prepared{};
   prepared.clientToServer = clientToServer ? 1 : 0;
-  m_orders.Prepare(c.guess, conn, clientToServer, message, m_walk, prepared);
+  if (!m_orders.Prepare(c.guess, conn, clientToServer, message, m_walk, prepared)) return 0;
   m_forceOrder = prepared.forceOrder;
   m_guessOrder = prepared.guessOrder;
   WalkedMessage w;

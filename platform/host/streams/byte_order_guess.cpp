@@ -1,6 +1,7 @@
 #include "streams/byte_order_guess.h"
 
 #include "input/link_layer.h"
+#include "tdswire/framing.h"
 
 namespace {
 
@@ -24,6 +25,20 @@ bool IsTokenMessage(uint8_t type) {
 }
 
 constexpr uint8_t kLoginMessage = 2;
+
+// Where the whole tokens at the front of a message end, framed in one order (data tokens, which
+// need a format, and codes without a length rule end the count).
+size_t WholeTokens(const AssembledMessage& message, bool msbFirst) {
+  size_t at = 0;
+  while (at < message.length) {
+    const TokenFrame f =
+        FrameToken(message.data + at, static_cast<int32_t>(message.length - at), msbFirst);
+    if (f.cut || f.size <= 0 || f.length == TokenLength::kData || f.length == TokenLength::kUnknown)
+      break;
+    at += static_cast<size_t>(f.size);
+  }
+  return at;
+}
 
 // Negative when a is the better trial, positive when b is, 0 when neither is.
 int Compare(const ByteOrderGuess::Trial& a, const ByteOrderGuess::Trial& b) {
@@ -78,33 +93,40 @@ ByteOrderGuess::Trial ByteOrderGuess::Probe(uint32_t conn, bool clientToServer,
   return t;
 }
 
-void ByteOrderGuess::Prepare(uint32_t conn, bool clientToServer, const AssembledMessage& message,
+bool ByteOrderGuess::Prepare(uint32_t conn, bool clientToServer, const AssembledMessage& message,
                              TdsParseMessageFn parse, TdsMessageWalk& walk) {
   if (m_force != kWalkOrderNone) {
     walk.forceOrder = m_force;
     walk.guessOrder = kWalkOrderNone;
-    return;
+    return true;
   }
-  Prepare(m_connections[conn], conn, clientToServer, message, parse, walk);
+  return Prepare(m_connections[conn], conn, clientToServer, message, parse, walk);
 }
 
-void ByteOrderGuess::Prepare(Entry& e, uint32_t conn, bool clientToServer,
+bool ByteOrderGuess::Prepare(Entry& e, uint32_t conn, bool clientToServer,
                              const AssembledMessage& message, TdsParseMessageFn parse,
                              TdsMessageWalk& walk) {
   walk.forceOrder = m_force;
   walk.guessOrder = kWalkOrderNone;
-  if (m_force != kWalkOrderNone) return;
-  if (e.login) return;
+  if (m_force != kWalkOrderNone) return true;
+  if (e.login) return true;
   if (clientToServer && message.type == kLoginMessage && message.cut == MessageCut::kNone) {
     e.login = true;  // the plug-in takes the order from the login record
     e.order = kWalkOrderNone;
-    return;
+    return true;
   }
   if (e.order == kWalkOrderNone && IsTokenMessage(message.type) && message.length > 0) {
+    // The front of a message none of which was walked yet, whose tokens the two orders frame
+    // differently: held until it is whole, so that both walks can reach its end.
+    const bool front = !message.lastPart;
+    if (front && message.part <= 1 && message.length < kHoldToDecide &&
+        WholeTokens(message, true) != WholeTokens(message, false))
+      return false;
     ++m_probes;
     const Trial big = Probe(conn, clientToServer, message, kWalkOrderBig, parse);
     const Trial little = Probe(conn, clientToServer, message, kWalkOrderLittle, parse);
-    e.order = static_cast<int8_t>(Decide(big, little, message.cut != MessageCut::kNone));
+    e.order = static_cast<int8_t>(Decide(big, little, front || message.cut != MessageCut::kNone));
   }
   walk.guessOrder = e.order;
+  return true;
 }

@@ -3,7 +3,11 @@
 // the login's order (the plug-in reads it); --byte-order forces one. For a connection whose
 // login was not captured (a capture begun mid-conversation) the order is inferred: the first
 // token message that frames plausibly in exactly one order (or clearly better in one) decides
-// it for both directions, from then on. Until then the plug-in's default (little-endian) holds.
+// it for both directions, from then on. Until then the order is undecided: the plug-in frames
+// the messages least significant byte first and shows what is read in the order as raw bytes.
+// To be walked both ways to its end, a message of an undecided connection whose front the two
+// orders frame differently is held whole up to kHoldToDecide bytes; otherwise it is walked in
+// parts, each probed as cut short.
 #pragma once
 
 #include <cstdint>
@@ -22,11 +26,15 @@ class ByteOrderGuess {
   ByteOrderGuess(const ByteOrderGuess&) = delete;
   ByteOrderGuess& operator=(const ByteOrderGuess&) = delete;
 
+  static constexpr size_t kHoldToDecide = 256 * 1024;
+
   // Before the message is walked: sets walk.forceOrder and walk.guessOrder (clientToServer and
   // flags are the caller's). While a connection without a login is undecided, walks a token
   // message once in each order (kWalkProbe: the connection's state is neither read nor kept).
   // The caller selects the connection's conversation store first, as for the walk itself.
-  void Prepare(uint32_t conn, bool clientToServer, const AssembledMessage& message,
+  // Returns false for the front of an unfinished message that is to be held until it is whole
+  // (nothing of it is walked yet).
+  bool Prepare(uint32_t conn, bool clientToServer, const AssembledMessage& message,
                TdsParseMessageFn parse, TdsMessageWalk& walk);
 
   // What is kept of a connection. A view that keeps it with its own state of the connection
@@ -35,7 +43,7 @@ class ByteOrderGuess {
     bool login = false;  // a login message from the client was seen
     int8_t order = 0;    // inferred order: kWalkOrderNone, Big or Little
   };
-  void Prepare(Entry& e, uint32_t conn, bool clientToServer, const AssembledMessage& message,
+  bool Prepare(Entry& e, uint32_t conn, bool clientToServer, const AssembledMessage& message,
                TdsParseMessageFn parse, TdsMessageWalk& walk);
   // The connection has ended.
   void Forget(uint32_t conn) { m_connections.erase(conn); }

@@ -31,6 +31,27 @@ bool WalkEndedEarly(const MessageMeta& meta) {
   return meta.walk.restSize > 0;
 }
 
+// The bytes the walk did not reach, as one dump field: at most kRestDumpBytes of them.
+constexpr int32_t kRestDumpBytes = 4096;
+
+FieldRecord RestDump(const DisplayTree& tree, const MessageMeta& meta) {
+  const int32_t size = std::min(meta.walk.restSize, kRestDumpBytes);
+  const char* label =
+      size < meta.walk.restSize ? "Rest of message (first 4096 bytes)" : "Rest of message";
+  return FieldRecord{label,
+                     tree.tdsBegin() + meta.walk.restOffset,
+                     nullptr,
+                     nullptr,
+                     meta.walk.restOffset,
+                     size,
+                     FF_DUMP,
+                     0,
+                     0,
+                     -1,
+                     0,
+                     true};
+}
+
 template <size_t N>
 char* PutLiteral(char* p, const char (&text)[N]) {
   std::memcpy(p, text, N - 1);
@@ -138,7 +159,14 @@ char* PutIsoTimeUtc(char* p, int64_t us) {
 }
 
 const char* ByteOrderName(int32_t order) {
-  return order == kWalkOrderBig ? "big" : "little";
+  switch (order) {
+    case kWalkOrderBig:
+      return "big";
+    case kWalkOrderLittle:
+      return "little";
+    default:
+      return "undecided";
+  }
 }
 
 const char* ByteOrderSourceName(int32_t source) {
@@ -147,8 +175,10 @@ const char* ByteOrderSourceName(int32_t source) {
       return "login";
     case kOrderFromOption:
       return "option";
-    default:
+    case kOrderFromInferred:
       return "inferred";
+    default:
+      return "undecided";
   }
 }
 
@@ -201,8 +231,10 @@ void RenderMessageJson(const DisplayTree& tree, const MessageMeta& meta, OutBuff
     at = meta.lastPart ? PutLiteral(at, ", \"last\": true}") : PutLiteral(at, ", \"last\": false}");
   }
   if (meta.showOrder) {
-    at = meta.walk.order == kWalkOrderBig ? PutLiteral(at, ", \"byte_order\": \"big\"")
-                                          : PutLiteral(at, ", \"byte_order\": \"little\"");
+    // An undecided order is no order: null, and "undecided" as its source.
+    at = meta.walk.order == kWalkOrderBig      ? PutLiteral(at, ", \"byte_order\": \"big\"")
+         : meta.walk.order == kWalkOrderLittle ? PutLiteral(at, ", \"byte_order\": \"little\"")
+                                               : PutLiteral(at, ", \"byte_order\": null");
     at = PutLiteral(at, ", \"byte_order_from\": \"");
     const char* source = ByteOrderSourceName(meta.walk.orderSource);
     const size_t sourceSize = std::strlen(source);
@@ -222,6 +254,10 @@ void RenderMessageJson(const DisplayTree& tree, const MessageMeta& meta, OutBuff
     out.putSigned(meta.walk.restSize);
     out.put(", \"reason\": ");
     JsonPutString(out, meta.walk.restReason ? meta.walk.restReason : "");
+    if (tree.tdsBegin()) {
+      out.put(", \"dump\": ");
+      RenderFieldJson(RestDump(tree, meta), out);
+    }
     out.put('}');
   }
   if (const char* cut = MessageCutText(meta.cut)) {
@@ -272,10 +308,14 @@ void RenderMessageText(const DisplayTree& tree, const MessageMeta& meta, OutBuff
   }
   out.put(times, static_cast<size_t>(end - times));
   if (meta.showOrder) {
-    out.put(meta.walk.order == kWalkOrderBig ? ", byte order big-endian ("
-                                             : ", byte order little-endian (");
-    out.put(ByteOrderSourceName(meta.walk.orderSource));
-    out.put(')');
+    if (meta.walk.order == kWalkOrderNone) {
+      out.put(", byte order undecided (values read in it shown raw)");
+    } else {
+      out.put(meta.walk.order == kWalkOrderBig ? ", byte order big-endian ("
+                                               : ", byte order little-endian (");
+      out.put(ByteOrderSourceName(meta.walk.orderSource));
+      out.put(')');
+    }
   }
   if (meta.file) {
     out.put(", file ");
@@ -318,6 +358,7 @@ void RenderMessageText(const DisplayTree& tree, const MessageMeta& meta, OutBuff
     out.put(": ");
     PutText(out, meta.walk.restReason);
     out.put("]\n");
+    if (tree.tdsBegin()) RenderFieldText(RestDump(tree, meta), 2, out);
   }
   if (const char* cut = MessageCutText(meta.cut)) {
     out.put("    [Cut short: ");

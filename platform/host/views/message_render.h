@@ -59,7 +59,7 @@ void RenderMessageText(const DisplayTree& tree, const MessageMeta& meta, OutBuff
 
 // "2026-12-06T01:10:25.472008Z" (27 characters for years 0 to 9999) at p; returns the end.
 char* PutIsoTimeUtc(char* p, int64_t us);
-// The walk's byte order ("big", "little") and its source ("login", "inferred", "option"; an
-// order no source chose counts as inferred).
+// The walk's byte order ("big", "little"; "undecided" when no order is known yet) and its
+// source ("login", "inferred", "option", "undecided").
 const char* ByteOrderName(int32_t order);
 const char* ByteOrderSourceName(int32_t source);

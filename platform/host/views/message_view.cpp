@@ -163,7 +163,7 @@ void MessageView::ConnectionOpened(uint32_t conn, const ConnectionEnds& ends) {
     s->shown.server = texts + clientSize;
     m_connections.Insert(s);
   }
-  s->shown.shownOrder = 0;
+  s->shown.shownOrder = kOrderNotShown;
 }
 
 DirectionSink* MessageView::OpenDirection(uint32_t conn, bool clientToServer, bool midStream) {
@@ -214,7 +214,7 @@ size_t MessageView::Decode(Connection& connection, uint32_t conn, bool clientToS
   TdsMessageWalk walk{};
   walk.clientToServer = clientToServer ? 1 : 0;
   if (m_options.showPasswords) walk.flags |= kWalkShowPasswords;
-  m_orders.Prepare(conn, clientToServer, message, m_parse, walk);
+  if (!m_orders.Prepare(conn, clientToServer, message, m_parse, walk)) return 0;
   size_t walked = message.length;
   if (!message.lastPart) {
     // Framed in the order the walk will take: the one forced, the inferred one, else that of

@@ -51,12 +51,14 @@ class MessageView : public View {
   void SetRecordHook(RecordHook* hook) { m_hook = hook; }
 
   // What the records of a connection show of it.
+  static constexpr int32_t kOrderNotShown = -1;
   struct Connection {
     // "192.0.2.1:40001", "[2001:db8::1]:5000": kept just after the connection's state, as long
     // as they are.
     const char* client = "";
     const char* server = "";
-    int32_t shownOrder = 0;  // the byte order the last record that showed one showed
+    // The byte order the last record that showed one showed (kWalkOrderNone: undecided).
+    int32_t shownOrder = kOrderNotShown;
   };
   // Shows a message, or the front of an unfinished one (message.lastPart false): then only its
   // whole tokens, and returns how many bytes they take (0: none whole yet). number: the

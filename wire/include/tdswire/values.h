@@ -26,10 +26,11 @@ constexpr size_t RenderedValueRoom(int32_t size) {
   return 4 * static_cast<size_t>(size > 0 ? size : 0) + 320;
 }
 
-// Float formats other than IEEE 754 that a login announced (bits): such values are shown as hex.
-enum FloatFormats : uint8_t {
-  kFloat4NotIeee = 0x01,
-  kFloat8NotIeee = 0x02,
+// How a connection's values are read, where it is not as usual (bits).
+enum ValueReading : uint8_t {
+  kFloat4NotIeee = 0x01,   // the login announced a 4-byte float format other than IEEE 754
+  kFloat8NotIeee = 0x02,   // and an 8-byte one
+  kOrderUndecided = 0x04,  // no message has decided the connection's byte order yet
 };
 
 struct RenderedValue {
@@ -38,12 +39,14 @@ struct RenderedValue {
   bool plain = true;  // printable ASCII without quote or backslash: no output escapes it
 };
 
-// Writes the value's text at `out`, which has room for RenderedValueRoom(size) bytes. notIeee
-// holds FloatFormats bits.
+// Writes the value's text at `out`, which has room for RenderedValueRoom(size) bytes. `reading`
+// (ValueReading bits) says what of the connection is not as usual: a float of a format other
+// than IEEE 754, and with the byte order undecided any value read in that order (integers of 2
+// bytes and more, floats, dates and times, money, UTF-16 text), is shown as hex.
 RenderedValue RenderValueTo(const WireColumn& column, const uint8_t* data, int32_t size, bool null,
-                            bool msbFirst, Charset charset, char* out, uint8_t notIeee = 0);
+                            bool msbFirst, Charset charset, char* out, uint8_t reading = 0);
 
 // Writes the value (its data bytes, without framing) into `out` (cleared first) and returns
 // how to write it. msbFirst is the connection's byte order, charset its character set.
 ValueKind RenderValue(const WireColumn& column, const uint8_t* data, int32_t size, bool null,
-                      bool msbFirst, Charset charset, std::string& out, uint8_t notIeee = 0);
+                      bool msbFirst, Charset charset, std::string& out, uint8_t reading = 0);

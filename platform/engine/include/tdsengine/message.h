@@ -15,7 +15,9 @@ constexpr int32_t kWalkOrderLittle = 2;
 
 // Where the byte order in force came from.
 enum TdsOrderSource : int32_t {
-  kOrderFromNone = 0,      // nothing yet (little-endian assumed)
+  // Undecided: no login, nothing forced, no guess. The message is framed least significant
+  // byte first, and fields and values read in the connection's order are shown as raw bytes.
+  kOrderFromNone = 0,
   kOrderFromLogin = 1,     // the connection's login record
   kOrderFromInferred = 2,  // the caller's guess for a connection whose login was not seen
   kOrderFromOption = 3,    // forced by the caller
@@ -39,7 +41,7 @@ struct TdsMessageWalk {
   int32_t restOffset = 0;          // where the walk ended early, from the first byte of the data
   int32_t restSize = 0;            // bytes left unwalked; 0 when the walk reached the end
   const char* restReason = "";     // why, when restSize > 0
-  int32_t order = kWalkOrderNone;  // the byte order the message was walked in
+  int32_t order = kWalkOrderNone;  // the byte order the message was walked in; none: undecided
   int32_t orderSource = kOrderFromNone;
   int32_t implausible = 0;  // completion statuses with bits no server sets (a wrong order)
 };
