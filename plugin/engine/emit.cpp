@@ -3,19 +3,8 @@
 namespace {
 
 int32_t g_steeringOrder = 0;
-bool g_rawOrderFields = false;
-
-bool ReadInOrder(const FieldDef& def, int32_t size) {
-  if (def.order != BO_PARSER || size < 2) return false;
-  return def.format == FF_DECIMAL || def.format == FF_SIGNED || def.format == FF_HEX ||
-         def.format == FF_FLAGS;
-}
 
 bool Output(Out& out, const FieldDef& def, int32_t size) {
-  if (g_rawOrderFields && ReadInOrder(def, size))
-    return PIOutputToCPDecode(out.remaining, out.cursor, out.offset, out.tree, *out.parser,
-                              def.label, FF_DUMP, size, nullptr, 0, kWholeValue, nullptr, nullptr,
-                              def.order) != 0;
   return PIOutputToCPDecode(out.remaining, out.cursor, out.offset, out.tree, *out.parser, def.label,
                             def.format, size, def.table, def.rows, def.mask, def.note, nullptr,
                             def.order) != 0;
@@ -39,10 +28,6 @@ bool EmitKeep(Out& out, const FieldDef& def) {
 
 void SetSteeringByteOrder(int32_t order) {
   g_steeringOrder = order;
-}
-
-void SetRawOrderFields(bool raw) {
-  g_rawOrderFields = raw;
 }
 
 int32_t ReadValue(const uint8_t* at, int32_t size, int32_t order) {

@@ -70,11 +70,6 @@ int32_t ReadValue(const uint8_t* at, int32_t size, int32_t order = BO_MSB_FIRST)
 // ReadValue is asked for. 0 (the packet view) leaves every read as asked.
 void SetSteeringByteOrder(int32_t order);
 
-// The message view, while a connection's byte order is undecided: a field of more than one byte
-// read in the parser's order (a number, a status, a length) is shown as its raw bytes, without
-// its table and note. false (the packet view) shows every field as its row says.
-void SetRawOrderFields(bool raw);
-
 // A count or length as the wire's signed 16-bit number.
 inline int16_t ReadCount(const uint8_t* at, int32_t size) {
   return static_cast<int16_t>(ReadValue(at, size));

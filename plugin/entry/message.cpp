@@ -253,7 +253,6 @@ void WalkLogin(Walk& walk) {
   int32_t remaining = recordSize;
   SetPacketLeft(kLoginRecordSize);
   SetSteeringByteOrder(0);  // the record's own fields steer nothing
-  SetRawOrderFields(false);
   const bool whole = DecodeLogin(walk.tree, cursor, remaining, 0, &parser) != -1;
   PacketLeft = 0;
   if (!(walk.out->flags & kWalkShowPasswords))
@@ -280,7 +279,6 @@ void WalkLogin(Walk& walk) {
     walk.raw = false;
     walk.msbFirst = walk.session->order == kWalkOrderBig;
     walk.session->framedIn = walk.session->order;
-    SetRawOrderFields(false);
     walk.out->order = walk.session->order;
     walk.out->orderSource = kOrderFromLogin;
   }
@@ -374,7 +372,6 @@ TDS_EXPORT int32_t sybasetds_parse_message(const uint8_t* frame, CPDecode* tree,
   const int32_t savedOrder = ConnByteOrder;
   ConnByteOrder = walk.msbFirst ? BO_MSB_FIRST : BO_LSB_FIRST;
   SetSteeringByteOrder(ConnByteOrder);
-  SetRawOrderFields(walk.raw);
   int32_t result = 0;
   switch (messageType) {
     case 2:
@@ -391,8 +388,10 @@ TDS_EXPORT int32_t sybasetds_parse_message(const uint8_t* frame, CPDecode* tree,
       break;
   }
   if (out->flags & kWalkProbe) ConnByteOrder = savedOrder;
+  // With the order undecided the walk read least significant byte first: what it read in that
+  // order is shown as the bytes it is.
+  if (walk.raw && !(out->flags & kWalkProbe)) PIShowOrderedFieldsRaw(tree);
   SetSteeringByteOrder(0);
-  SetRawOrderFields(false);
   PacketLeft = 0;
   return result;
 }

@@ -170,6 +170,19 @@ void DisplayTree::ReplaceText(const char* label, const char* text, size_t size) 
   }
 }
 
+void DisplayTree::ShowOrderedFieldsRaw() {
+  for (FieldRecord& f : m_fields) {
+    if (f.msbFirst || f.size < 2 || f.textBegin >= 0) continue;
+    if (f.format != FF_DECIMAL && f.format != FF_SIGNED && f.format != FF_HEX &&
+        f.format != FF_FLAGS)
+      continue;
+    f.format = FF_DUMP;
+    f.table = nullptr;
+    f.rows = 0;
+    f.note = nullptr;
+  }
+}
+
 uint32_t DisplayTree::StoreText(const char* text, size_t size) {
   const size_t at = m_textsUsed;
   if (at + size + kTextSlack > m_texts.size())

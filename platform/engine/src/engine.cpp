@@ -108,6 +108,11 @@ void PIReplaceFieldText(CPDecode* tree, const char* label, const char* text) {
   tree->m_tree->ReplaceText(label, text, std::strlen(text));
 }
 
+void PIShowOrderedFieldsRaw(CPDecode* tree) {
+  if (!tree) return;
+  tree->m_tree->ShowOrderedFieldsRaw();
+}
+
 namespace {
 
 // Rows found in constant tables, by table, row count and value. A table inside a constant range

@@ -105,6 +105,9 @@ class TDSENGINE_API DisplayTree {
   void AddWrittenValues(const TdsWrittenValue* values, size_t count);
   void AttachText(const char* text, size_t size);
   void ReplaceText(const char* label, const char* text, size_t size);
+  // Fields of more than one byte read least significant byte first as numbers, flags or hex
+  // become dumps, without table or note.
+  void ShowOrderedFieldsRaw();
   void MarkSpan(int32_t token, int32_t offset, int32_t size);
 
   const std::vector<PacketRecord>& packets() const { return m_packets; }

@@ -178,6 +178,11 @@ TDSENGINE_API void PIAttachFieldText(CPDecode* tree, const char* text, int32_t s
 // its bytes (a password masked).
 TDSENGINE_API void PIReplaceFieldText(CPDecode* tree, const char* label, const char* text);
 
+// Message view, a connection whose byte order is undecided: every field of the tree of more
+// than one byte read least significant byte first as a number, flags or hex shows its bytes
+// instead (the order it was read in is a guess).
+TDSENGINE_API void PIShowOrderedFieldsRaw(CPDecode* tree);
+
 // Message view: marks the record of the latest title as one token of a message, with the
 // token's code (-1 for a record that is not a token), its offset from the first byte of the
 // message data and the bytes it covers.
