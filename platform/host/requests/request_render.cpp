@@ -198,24 +198,44 @@ void AppendOneLine(std::string& line, std::string_view text, size_t maxColumns) 
       ++i;
       continue;
     }
+    if (c > 0x20 && c < 0x7F) {
+      // A run of printable ASCII, appended at once while it fits.
+      size_t run = 1;
+      while (i + run < text.size() && static_cast<uint8_t>(text[i + run]) > 0x20 &&
+             static_cast<uint8_t>(text[i + run]) < 0x7F)
+        ++run;
+      if (!maxColumns || columns + run + (blank ? 1 : 0) <= maxColumns) {
+        if (blank) {
+          line += ' ';
+          ++columns;
+          blank = false;
+        }
+        line.append(text.data() + i, run);
+        columns += run;
+        i += run;
+        continue;
+      }
+    }
     // One character: its bytes, or its escape, and the columns it takes (one per character
     // of an escape).
     const char* shown = text.data() + i;
     size_t size = 1, width = 1, taken = 1;
-    escape.clear();
-    if (c < 0x20 || c == 0x7F) {
-      AppendByteEscape(escape, c);
-    } else if (c >= 0x80) {
-      taken = AppendSpecialEscape(escape, text.data() + i, text.size() - i);
-      if (!taken) {
-        while (i + size < text.size() && (static_cast<uint8_t>(text[i + size]) & 0xC0) == 0x80)
-          ++size;
-        taken = size;
+    if (c < 0x20 || c >= 0x7F) {
+      escape.clear();
+      if (c < 0x80) {
+        AppendByteEscape(escape, c);
+      } else {
+        taken = AppendSpecialEscape(escape, text.data() + i, text.size() - i);
+        if (!taken) {
+          while (i + size < text.size() && (static_cast<uint8_t>(text[i + size]) & 0xC0) == 0x80)
+            ++size;
+          taken = size;
+        }
       }
-    }
-    if (!escape.empty()) {
-      shown = escape.data();
-      size = width = escape.size();
+      if (!escape.empty()) {
+        shown = escape.data();
+        size = width = escape.size();
+      }
     }
     if (maxColumns && columns + width + (blank ? 1 : 0) > maxColumns) {
       // Make room for the ellipsis.
@@ -233,7 +253,10 @@ void AppendOneLine(std::string& line, std::string_view text, size_t maxColumns) 
       ++columns;
       blank = false;
     }
-    line.append(shown, size);
+    if (size == 1)
+      line += *shown;
+    else
+      line.append(shown, size);
     columns += width;
     i += taken;
   }
