@@ -398,11 +398,9 @@ class ShapeCache {
     s.note = f.note;
     s.formatAndSize = formatAndSize;
     s.kept = false;
+    // The label's text is used before the note is looked up: the note may take its slot.
     const TextCache::Entry* label = g_texts.Find(f.label);
-    const TextCache::Entry* note = f.note ? g_texts.Find(f.note) : nullptr;
-    // The note may take the label's slot: the shape is then not kept.
-    if (label && label->key != f.label) return nullptr;
-    if (!label || (f.note && !note)) return nullptr;
+    if (!label) return nullptr;
     char piece[64 + TextCache::kRoom + 32];
     // Head.
     char* p = PutLiteral(piece, "{\"label\": ");
@@ -419,6 +417,8 @@ class ShapeCache {
     p += format.size;
     s.midSize = static_cast<uint8_t>(p - piece);  // 10 + 11 + 32 at most
     std::memcpy(s.mid, piece, s.midSize);
+    const TextCache::Entry* note = f.note ? g_texts.Find(f.note) : nullptr;
+    if (f.note && !note) return nullptr;
     // Tail.
     p = piece;
     if (note) {

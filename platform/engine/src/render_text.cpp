@@ -309,12 +309,9 @@ class TextShapeCache {
     s.formatAndSize = formatAndSize;
     s.indent = indent;
     s.kept = false;
+    // The label's text is used before the note is looked up: the note may take its slot.
     const TextCache::Entry* label = g_plainTexts.Find(f.label);
-    const bool hasNote = f.note && *f.note;
-    const TextCache::Entry* note = hasNote ? g_plainTexts.Find(f.note) : nullptr;
-    // The note may take the label's slot: the shape is then not kept.
-    if (label && label->key != f.label) return nullptr;
-    if (!label || (hasNote && !note) || indent < 0 || indent > 8) return nullptr;
+    if (!label || indent < 0 || indent > 8) return nullptr;
     char piece[4 * 8 + TextCache::kRoom + 32];
     // Head.
     char* p = piece;
@@ -335,6 +332,9 @@ class TextShapeCache {
     if (p - piece > 64) return nullptr;
     s.headSize = static_cast<uint8_t>(p - piece);
     std::memcpy(s.head, piece, s.headSize);
+    const bool hasNote = f.note && *f.note;
+    const TextCache::Entry* note = hasNote ? g_plainTexts.Find(f.note) : nullptr;
+    if (hasNote && !note) return nullptr;
     // Tail.
     p = piece;
     if (note) {
