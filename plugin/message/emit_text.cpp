@@ -80,6 +80,7 @@ bool EmitValues(MessageToken& t, Out& out, const KeptFormat& kept, bool keysOnly
     }
   }
   const size_t count = keysOnly ? format.keys.size() : format.columns.size();
+  const uint8_t reading = t.reading();
   ValueBatch batch(t.tree);
   for (size_t i = 0; i < count; ++i) {
     const size_t column = keysOnly ? format.keys[i] : i;
@@ -97,7 +98,7 @@ bool EmitValues(MessageToken& t, Out& out, const KeptFormat& kept, bool keysOnly
     char* text = batch.Next(RenderedValueRoom(span.dataSize));
     if (!text) break;
     const RenderedValue r = RenderValueTo(c, out.cursor + span.dataOffset, span.dataSize, span.null,
-                                          t.msbFirst, t.session.charset, text, t.reading());
+                                          t.msbFirst, t.session.charset, text, reading);
     batch.Add(kept.firstColumn + static_cast<int32_t>(column), r);
     out.cursor += span.size;
     out.remaining -= span.size;

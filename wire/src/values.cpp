@@ -340,14 +340,24 @@ bool ReadInOrder(const WireColumn& column, const DatatypeRule& rule, size_t n) {
   }
 }
 
+// Whether a value of a connection read other than usual (ValueReading bits) is shown as hex:
+// a float of a format other than IEEE 754, anything read in an undecided byte order.
+bool ShownAsHex(const WireColumn& column, int32_t size, uint8_t reading) {
+  const DatatypeRule* rule = DatatypeOf(column.type);
+  if (!rule) return false;
+  const size_t n = size > 0 ? static_cast<size_t>(size) : 0;
+  if ((reading & kOrderUndecided) && ReadInOrder(column, *rule, n)) return true;
+  return rule->shape == ValueShape::kFloat &&
+         (reading & (n == 4 ? kFloat4NotIeee : kFloat8NotIeee)) != 0;
+}
+
 ValueKind RenderInto(const WireColumn& column, const uint8_t* data, int32_t size, bool null,
-                     bool msbFirst, Charset charset, uint8_t reading, Piece& out, bool& plain) {
+                     bool msbFirst, Charset charset, Piece& out, bool& plain) {
   if (null) return ValueKind::kNull;
   const size_t n = size > 0 ? static_cast<size_t>(size) : 0;
   const int32_t width = static_cast<int32_t>(n);
   const DatatypeRule* rule = DatatypeOf(column.type);
-  if (!rule || (rule->framing == ValueFraming::kFixed && n != rule->fixedSize) ||
-      ((reading & kOrderUndecided) && ReadInOrder(column, *rule, n)))
+  if (!rule || (rule->framing == ValueFraming::kFixed && n != rule->fixedSize))
     return AppendHex(data, n, out);
   const bool integerSize = n == 1 || n == 2 || n == 4 || n == 8;
   switch (rule->shape) {
@@ -433,7 +443,6 @@ ValueKind RenderInto(const WireColumn& column, const uint8_t* data, int32_t size
       if (n == 4) return AppendMoney(SignExtend(WireUint(data, 4, msbFirst), 4), out);
       break;
     case ValueShape::kFloat:
-      if (reading & (n == 4 ? kFloat4NotIeee : kFloat8NotIeee)) break;
       if (n == 4) {
         const uint32_t bits = static_cast<uint32_t>(WireUint(data, 4, msbFirst));
         float value;
@@ -467,7 +476,11 @@ RenderedValue RenderValueTo(const WireColumn& column, const uint8_t* data, int32
   Piece piece{out};
   bool plain = true;
   RenderedValue r;
-  r.kind = RenderInto(column, data, size, null, msbFirst, charset, reading, piece, plain);
+  // A connection read as usual takes the common path alone.
+  if (reading && !null && ShownAsHex(column, size, reading))
+    r.kind = AppendHex(data, size > 0 ? static_cast<size_t>(size) : 0, piece);
+  else
+    r.kind = RenderInto(column, data, size, null, msbFirst, charset, piece, plain);
   // unichar is blank-padded on the wire; what a client reads back has no padding.
   if (column.userType == kUserTypeUnichar && r.kind == ValueKind::kChars)
     while (piece.n > 0 && out[piece.n - 1] == ' ') --piece.n;
