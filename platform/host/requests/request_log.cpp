@@ -313,6 +313,16 @@ void Join(std::string& text, const std::string& more, const char* separator = " 
   text += more;
 }
 
+// An option command as it reads: "Set an option: <option> <argument>".
+std::string OptionText(const Fields& fs) {
+  std::string text =
+      std::string(TableText(fs.Find("Command"))) + ": " + TableText(fs.Find("Option"));
+  const FieldRecord* argument = fs.Find("Argument");
+  if (!argument) argument = fs.Find("Row Count");
+  Join(text, OptionArgument(fs.tree(), argument));
+  return text;
+}
+
 }  // namespace
 
 // Complete requests waiting behind another stay whole up to wholeWaiting (256 unless told):
@@ -563,6 +573,10 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
         case kTokenKey:
           KeepValues(*r, tree, p, r->key);
           break;
+        case kTokenOptionCmd:
+          // Options set together in one message.
+          if (r->kind == RequestKind::kOption) Join(r->text, OptionText(fs), "; ");
+          break;
         default:
           break;
       }
@@ -655,15 +669,11 @@ void RequestTracker::ClientMessage(Connection& c, const WalkedMessage& m) {
         if (!statement.empty()) r->text += ": " + statement;
         break;
       }
-      case kTokenOptionCmd: {
+      case kTokenOptionCmd:
         r->kind = RequestKind::kOption;
         r->name = TableText(fs.Find("Option"));
-        r->text = std::string(TableText(fs.Find("Command"))) + ": " + r->name;
-        const FieldRecord* argument = fs.Find("Argument");
-        if (!argument) argument = fs.Find("Row Count");
-        Join(r->text, OptionArgument(tree, argument));
+        r->text = OptionText(fs);
         break;
-      }
       case kTokenLogout:
         r->kind = RequestKind::kLogout;
         break;
