@@ -243,7 +243,9 @@ int RunTdsdecode(int argc, const char* const* argv) {
         // an input that may wait (a pipe) is decoded as it comes, on one, and so is the request
         // log with a digest or report.
         bool decoded = false;
-        const bool parallel = other.messages || (other.requests && requestOutputs->logOnly());
+        // -l asks for every record as soon as it is decoded, which one worker does.
+        const bool parallel = (other.messages || (other.requests && requestOutputs->logOnly())) &&
+                              !options.flushEachRecord;
         if (parallel && workers > 1 && path != "-" && !source->streaming()) {
           source.reset();
           const ParallelOutcome outcome =
@@ -269,7 +271,8 @@ int RunTdsdecode(int argc, const char* const* argv) {
           std::fprintf(stderr,
                        "tdsdecode: %s: no TDS traffic found (%llu TCP connection%s); if TDS runs "
                        "on another port, name it with -p PORT\n",
-                       path.c_str(), static_cast<unsigned long long>(tcp), tcp == 1 ? "" : "s");
+                       InputName(path).c_str(), static_cast<unsigned long long>(tcp),
+                       tcp == 1 ? "" : "s");
         }
       }
     }

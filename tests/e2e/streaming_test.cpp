@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -185,6 +186,33 @@ TEST(Streaming, InterruptWhileTheInputWaitsEndsCleanly) {
       EXPECT_NE(child.read.find("{\"stats\""), std::string::npos) << child.read;
     }
   }
+}
+
+// SIGTERM sent to the process alone, not to its group, while two workers decode a file: the
+// workers stop too, what was decoded is written whole, and the run ends with exit status 0.
+TEST(Streaming, StopSentToTheProcessAloneStopsItsWorkers) {
+  const std::string tdsdecode = TDSDECODE_PATH;
+  const std::string generator = tdsdecode.substr(0, tdsdecode.rfind('/')) + "/gen_capture";
+  const std::string path = TempName("stop-workers.pcap");
+  const std::string command =
+      "'" + generator + "' --size 60M --seed 3 -o '" + path + "' 2>/dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::vector<std::string> args = {"--requests", "-o", "json", "--threads", "2", path};
+  const std::string whole = RunTdsdecode(args).out;
+  const size_t all = std::count(whole.begin(), whole.end(), '\n');
+  Child child(args);
+  ASSERT_GT(child.pid, 0);
+  close(child.in);
+  child.in = -1;
+  child.ReadUntil([](const std::string& s) { return s.find('\n') != std::string::npos; });
+  kill(child.pid, SIGTERM);
+  child.ReadToEnd();
+  EXPECT_EQ(child.Wait(), 0);
+  const size_t lines = std::count(child.read.begin(), child.read.end(), '\n');
+  EXPECT_LT(lines, all);
+  EXPECT_EQ(child.read.back(), '\n');
+  EXPECT_NE(child.read.find("\"unanswered\": true"), std::string::npos);
+  std::remove(path.c_str());
 }
 
 TEST(Streaming, CountStopsAfterThatManyFrames) {

@@ -1,13 +1,22 @@
 #include "parallel/merge_loop.h"
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
+#include "input/stop_signal.h"
+
 void MergeLoop::Run() {
   while (!m_stopped) {
+    // A SIGINT or SIGTERM sent to this process alone (not to its group, as a terminal's ^C
+    // is) reaches the workers too: they stop reading as one worker would.
+    if (!m_stopForwarded && StopRequested()) {
+      m_stopForwarded = true;
+      for (pid_t p : m_pids) kill(p, SIGTERM);
+    }
     const uint32_t seen = m_run.published.load(std::memory_order_seq_cst);
     if (Step()) continue;
     if (m_stopped || AllDone()) break;

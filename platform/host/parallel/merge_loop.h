@@ -65,6 +65,7 @@ class MergeLoop {
   std::vector<State> m_state;
   std::string m_error;
   bool m_stopped = false;
+  bool m_stopForwarded = false;
 
  private:
   bool AnyWaiting();
