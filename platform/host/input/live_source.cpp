@@ -51,7 +51,10 @@ std::unique_ptr<LiveSource> LiveSource::Open(const std::string& iface, const std
   if (!writeFile.empty()) {
     source->m_dumper = pcap_dump_open(handle, writeFile.c_str());
     if (!source->m_dumper) {
-      error = writeFile + ": " + pcap_geterr(handle);
+      // libpcap's reason names the file already ("FILE: why").
+      const std::string why = pcap_geterr(handle);
+      error = why.compare(0, writeFile.size() + 2, writeFile + ": ") == 0 ? why
+                                                                          : writeFile + ": " + why;
       return nullptr;
     }
   }
