@@ -77,16 +77,40 @@ void TextCodes(OutBuffer& out, const char* title, const uint64_t* counts, const 
   if (!any) out.put("    none\n");
 }
 
+// The packets of the message view, where the packet view did not run: its packets per message
+// type, and the first token of each message in place of each packet's.
+struct PacketCounts {
+  uint64_t packets;
+  const uint64_t* types;
+  const char* const* typeTexts;
+  const uint64_t* firstTokens;
+  const char* const* tokenTexts;
+};
+
+PacketCounts PacketsOf(const HostStats& s, uint64_t (&types)[256]) {
+  const MessageStats& m = s.messageView;
+  if (s.tdsPackets || !m.used)
+    return {s.tdsPackets, s.messageTypes, s.messageTypeText, s.firstTokens, s.tokenText};
+  uint64_t packets = 0;
+  for (unsigned t = 0; t < 256; ++t) {
+    types[t] = m.packets[0][t] + m.packets[1][t];
+    packets += types[t];
+  }
+  return {packets, types, s.messageTypeText, m.firstTokens, m.tokenText};
+}
+
 }  // namespace
 
 void PrintStatsText(const HostStats& s, OutBuffer& out) {
+  uint64_t types[256];
+  const PacketCounts p = PacketsOf(s, types);
   out.put("Statistics:\n");
   TextLine(out, "frames read", s.framesRead);
   TextLine(out, "TCP segments with payload", s.tcpPayloadSegments);
   TextLine(out, "frames decoded", s.framesDecoded);
-  TextLine(out, "TDS packets decoded", s.tdsPackets);
-  TextCodes(out, "packets per message type", s.messageTypes, s.messageTypeText, false);
-  TextCodes(out, "first tokens per token type", s.firstTokens, s.tokenText, true);
+  TextLine(out, "TDS packets decoded", p.packets);
+  TextCodes(out, "packets per message type", p.types, p.typeTexts, false);
+  TextCodes(out, "first tokens per token type", p.firstTokens, p.tokenTexts, true);
   TextLine(out, "TCP connections", s.tcpConnections);
   TextLine(out, "TDS connections", s.tdsConnections);
   TextLine(out, "frames cut short (a field refused)", s.framesCutShort);
@@ -106,13 +130,15 @@ void PrintStatsText(const HostStats& s, OutBuffer& out) {
 }
 
 void PrintStatsJson(const HostStats& s, OutBuffer& out) {
+  uint64_t types[256];
+  const PacketCounts p = PacketsOf(s, types);
   out.put("{\"stats\": {");
   JsonCount(out, "frames_read", s.framesRead, true);
   JsonCount(out, "tcp_payload_segments", s.tcpPayloadSegments);
   JsonCount(out, "frames_decoded", s.framesDecoded);
-  JsonCount(out, "packets", s.tdsPackets);
-  JsonCodes(out, "message_types", s.messageTypes, s.messageTypeText, false);
-  JsonCodes(out, "first_tokens", s.firstTokens, s.tokenText, true);
+  JsonCount(out, "packets", p.packets);
+  JsonCodes(out, "message_types", p.types, p.typeTexts, false);
+  JsonCodes(out, "first_tokens", p.firstTokens, p.tokenTexts, true);
   JsonCount(out, "tcp_connections", s.tcpConnections);
   JsonCount(out, "connections", s.tdsConnections);
   JsonCount(out, "frames_cut_short", s.framesCutShort);

@@ -56,6 +56,7 @@ void AddWorkerStats(HostStats& into, const WorkerChannel& channel, bool first) {
     m.records[dir] += f.records[dir];
   }
   for (int t = 0; t < 256; ++t) {
+    m.firstTokens[t] += f.firstTokens[t];
     if (!m.tokenName[t]) m.tokenName[t] = f.tokenName[t];
     if (!m.tokenText[t]) m.tokenText[t] = f.tokenText[t];
   }

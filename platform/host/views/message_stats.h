@@ -12,7 +12,8 @@ struct MessageStats {
   uint64_t messages[2][256] = {};
   uint64_t packets[2][256] = {};
   uint64_t tokens[2][256] = {};
-  uint64_t records[2] = {};  // records that are not tokens (login record, message dumps)
+  uint64_t records[2] = {};        // records that are not tokens (login record, message dumps)
+  uint64_t firstTokens[256] = {};  // the first token of each message, both directions
   const char* tokenName[256] = {};
   const char* tokenText[256] = {};
   uint64_t messagesCutShort = 0;    // handed over without their last packet (or first)

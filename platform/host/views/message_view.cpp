@@ -293,13 +293,17 @@ void MessageView::Count(bool clientToServer, const AssembledMessage& message,
   if (message.cut != MessageCut::kNone && message.lastPart) ++s.messagesCutShort;
   if (walk.restSize > 0) ++s.messagesEndedEarly;
   const std::vector<PacketRecord>& all = m_tree.packets();
+  bool first = message.part == 0;
   for (size_t i = 0; i < std::min(records, all.size()); ++i) {
     const PacketRecord& p = all[i];
     if (p.refused) ++s.tokensRefused;
     if (p.token < 0 || p.token > 255) {
       ++s.records[dir];
+      first = false;  // a login record's message has no first token
       continue;
     }
+    if (first) ++s.firstTokens[p.token];
+    first = false;
     ++s.tokens[dir][p.token];
     s.tokenName[p.token] = p.shortName;
     s.tokenText[p.token] = p.longName;
