@@ -32,7 +32,8 @@ constexpr uint64_t StreamCounters::*kStreamCounters[] = {&StreamCounters::retran
                                                          &StreamCounters::outOfOrderSegments,
                                                          &StreamCounters::gaps};
 constexpr uint64_t HostStats::*kViewCounters[] = {
-    &HostStats::framesDecoded, &HostStats::framesCutShort, &HostStats::formatRecordsRefused};
+    &HostStats::framesDecoded, &HostStats::framesCutShort, &HostStats::formatRecordsRefused,
+    &HostStats::tdsPackets};
 
 // A worker's counters into the run's: the table's once, the view's from each.
 void AddWorkerStats(HostStats& into, const WorkerChannel& channel, bool first) {
@@ -42,6 +43,7 @@ void AddWorkerStats(HostStats& into, const WorkerChannel& channel, bool first) {
     for (auto counter : kStreamCounters) into.stream.*counter += w.stream.*counter;
   }
   for (auto counter : kViewCounters) into.*counter += w.*counter;
+  for (int t = 0; t < 256; ++t) into.messageTypes[t] += w.messageTypes[t];
   into.connectionsCut += channel.cutConnections;
   into.bytesCut += channel.cutBytes;
   MessageStats& m = into.messageView;

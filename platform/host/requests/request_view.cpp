@@ -100,6 +100,12 @@ void RequestView::EndAll() {
   m_registry.EndAll();
   m_stats.formatRecordsRefused = m_registry.droppedBlocks();
   m_tracker.ForgetFraming();
+  // The packets of this input into the statistics, per message type.
+  for (unsigned type = 0; type < 256; ++type) {
+    m_stats.messageTypes[type] += m_assembled.packetsPerType[type];
+    m_stats.tdsPackets += m_assembled.packetsPerType[type];
+    m_assembled.packetsPerType[type] = 0;
+  }
 }
 
 void RequestView::Finish() {
