@@ -385,20 +385,18 @@ void PutEscapedUtf8(OutBuffer& out, const char* text, size_t size, bool quoted) 
       ++i;
       continue;
     }
-    const size_t n = Utf8SequenceLength(s + i, size - i);
-    if (n == 2 && c == 0xC2 && s[i + 1] < 0xA0) {
-      const char u[6] = {'\\', 'u', '0', '0', kHexDigits[s[i + 1] >> 4], kHexDigits[s[i + 1] & 15]};
-      out.put(u, 6);
-      i += 2;
-    } else if (n) {
+    char escape[6];
+    size_t escapeSize = 0;
+    if (const size_t taken = TextEscapeAt(s + i, size - i, escape, escapeSize)) {
+      out.put(escape, escapeSize);
+      i += taken;
+    } else if (const size_t n = Utf8SequenceLength(s + i, size - i)) {
       out.put(text + i, n);
       i += n;
     } else {
-      const int undecoded = UndecodedByteAt(s + i, size - i);
-      const uint8_t byte = undecoded >= 0 ? static_cast<uint8_t>(undecoded) : c;
-      const char x[4] = {'\\', 'x', kHexDigits[byte >> 4], kHexDigits[byte & 15]};
+      const char x[4] = {'\\', 'x', kHexDigits[c >> 4], kHexDigits[c & 15]};  // not UTF-8
       out.put(x, 4);
-      i += undecoded >= 0 ? 3 : 1;
+      ++i;
     }
   }
 }

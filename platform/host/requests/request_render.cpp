@@ -604,19 +604,12 @@ void DetailLines(const Request& r, std::vector<std::string>& lines) {
 }  // namespace
 
 size_t AppendSpecialEscape(std::string& s, const char* text, size_t left) {
-  const int undecoded = UndecodedByteAt(reinterpret_cast<const uint8_t*>(text), left);
-  if (undecoded >= 0) {
-    AppendByteEscape(s, static_cast<uint8_t>(undecoded));
-    return 3;
-  }
-  const uint8_t second = left >= 2 ? static_cast<uint8_t>(text[1]) : 0;
-  if (static_cast<uint8_t>(text[0]) == 0xC2 && second >= 0x80 && second < 0xA0) {
-    static const char kHex[] = "0123456789abcdef";
-    const char u[6] = {'\\', 'u', '0', '0', kHex[second >> 4], kHex[second & 15]};
-    s.append(u, 6);
-    return 2;
-  }
-  return 0;
+  char escape[6];
+  size_t escapeSize = 0;
+  const size_t taken =
+      TextEscapeAt(reinterpret_cast<const uint8_t*>(text), left, escape, escapeSize);
+  if (taken) s.append(escape, escapeSize);
+  return taken;
 }
 
 std::string RequestCallText(const Request& request) {

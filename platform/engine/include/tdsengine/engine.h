@@ -151,6 +151,27 @@ inline int UndecodedByteAt(const uint8_t* s, size_t left) {
   return (s[1] & 0x03) << 6 | (s[2] & 0x3F);
 }
 
+// What text output writes for a mark of an undecoded byte (\xNN) or a C1 control character
+// (\u0080 to \u009f) at s: the escape into `escape` (its size in `escapeSize`), and the bytes of
+// s it stands for; 0 when s holds neither.
+inline size_t TextEscapeAt(const uint8_t* s, size_t left, char (&escape)[6], size_t& escapeSize) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  const int undecoded = UndecodedByteAt(s, left);
+  if (undecoded >= 0) {
+    const char x[4] = {'\\', 'x', kHex[undecoded >> 4], kHex[undecoded & 15]};
+    for (size_t k = 0; k < 4; ++k) escape[k] = x[k];
+    escapeSize = 4;
+    return 3;
+  }
+  if (left >= 2 && s[0] == 0xC2 && s[1] >= 0x80 && s[1] < 0xA0) {
+    const char u[6] = {'\\', 'u', '0', '0', kHex[s[1] >> 4], kHex[s[1] & 15]};
+    for (size_t k = 0; k < 6; ++k) escape[k] = u[k];
+    escapeSize = 6;
+    return 2;
+  }
+  return 0;
+}
+
 // Message view: a column or parameter whose values follow in this message (name UTF-8, copied;
 // type a constant SQL type name; flags TdsValueFlags). Returns its number, -1 when refused.
 TDSENGINE_API int32_t PIOutputColumn(CPDecode* tree, const char* name, int32_t nameSize,
