@@ -161,11 +161,11 @@ void TakeErrors(const std::string& path, SharedRun& run, const MergeLoop& merger
 
 // Maps the run and starts `workers` workers on the task; null when they could not be started.
 // The workers decode with `workerOptions`: `options`, with -c counting frames over all inputs.
-SharedRun* StartRun(unsigned workers, size_t channelBytes, const Options& options,
+SharedRun* StartRun(unsigned workers, const RunShape& shape, const Options& options,
                     const HostStats& stats, WorkerTask task,
                     void (*work)(SharedRun&, const WorkerTask&), Options& workerOptions,
                     OutBuffer& out, Workers& procs) {
-  SharedRun* run = MapSharedRun(workers, channelBytes);
+  SharedRun* run = MapSharedRun(workers, shape);
   if (!run) return nullptr;
   workerOptions = options;
   if (options.count) workerOptions.count = options.count - stats.framesRead;
@@ -188,9 +188,9 @@ ParallelOutcome DecodeInParallel(const std::string& path, const char* input, uns
   ParallelOutcome outcome;
   Options workerOptions;
   Workers procs;
-  SharedRun* run = StartRun(workers, kMessageChannelBytes, options, stats,
-                            WorkerTask{&path, input, 0, nullptr, parse, 0}, &RunMessageWorker,
-                            workerOptions, out, procs);
+  SharedRun* run =
+      StartRun(workers, kMessageRun, options, stats, WorkerTask{&path, input, 0, nullptr, parse, 0},
+               &RunMessageWorker, workerOptions, out, procs);
   if (!run) return outcome;
   outcome.started = true;
   MessageMerger merger(*run, procs.pids, options.format == OutputFormat::kJson, out);
@@ -209,7 +209,7 @@ ParallelOutcome DecodeRequestsInParallel(const std::string& path, unsigned worke
   ParallelOutcome outcome;
   Options workerOptions;
   Workers procs;
-  SharedRun* run = StartRun(workers, kRequestChannelBytes, options, stats,
+  SharedRun* run = StartRun(workers, kRequestRun, options, stats,
                             WorkerTask{&path, nullptr, 0, nullptr, parse, outputs.width()},
                             &RunRequestWorker, workerOptions, out, procs);
   if (!run) return outcome;

@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "input/capture_reader.h"
 #include "input/link_layer.h"
@@ -11,6 +13,7 @@
 #include "input/stop_signal.h"
 #include "parallel/request_merge_notes.h"
 #include "parallel/worker_channel.h"
+#include "parallel/worker_feed.h"
 #include "parallel/worker_view.h"
 #include "requests/request_filter.h"
 #include "requests/request_log.h"
@@ -28,6 +31,8 @@ constexpr size_t kHeldCeiling = size_t(64) << 20;
 constexpr uint64_t kPublishFrames = 512;
 constexpr size_t kPublishBytes = size_t(256) << 10;
 
+class Feeds;
+
 // Writes a worker's records into its channel: the worker's output buffer is a window of the
 // channel itself, so the bytes are rendered where the merger reads them; a mark per record.
 class ChannelWriter : public MessageView::RecordHook {
@@ -37,14 +42,18 @@ class ChannelWriter : public MessageView::RecordHook {
     m_out = out;
     m_view = view;
   }
-  // The table whose size decides when the channel is halved (null: no longer).
-  void Watch(const ConnectionTable* table) { m_table = table; }
+  // Whether the count of connections tracked decides when the channel is halved (not once the
+  // input has ended).
+  void Watch(bool on) { m_watch = on; }
+  // The reading worker's feeds: published with its records.
+  void SetFeeds(Feeds* feeds) { m_feeds = feeds; }
 
   // The output buffer's next window, after `written` bytes of the last.
   static char* NextWindow(void* self, size_t written, size_t* capacity) {
     ChannelWriter& w = *static_cast<ChannelWriter*>(self);
     w.m_written += written;
-    if (w.m_table && !w.m_shrunk && w.m_table->tracked() > kManyConnections)
+    if (w.m_watch && !w.m_shrunk &&
+        w.m_run.tracked.load(std::memory_order_relaxed) > kManyConnections)
       w.m_shrunk =
           w.m_channel.Shrink(w.m_channel.dataTail.load(std::memory_order_acquire), w.m_written);
     w.m_channel.dataHead.store(w.m_written, std::memory_order_release);
@@ -106,12 +115,7 @@ class ChannelWriter : public MessageView::RecordHook {
   void SetWakeShare(uint64_t share) { m_wakeShare = share; }
 
   // Everything made so far is in the channel, and every event up to `event` is done.
-  void Publish(OutBuffer& out, uint64_t event) {
-    if (m_hook) m_hook->BeforePublish();
-    out.flush();
-    m_channel.progress.store(event, std::memory_order_release);
-    Notify(false);
-  }
+  void Publish(OutBuffer& out, uint64_t event);
 
  private:
   // The merger is woken when it has much to take, or a worker waits for it: each wake costs
@@ -127,7 +131,8 @@ class ChannelWriter : public MessageView::RecordHook {
   }
 
   // The channel is full: the merger is told what is there and waited for.
-  void WaitForRoom() {
+  void WaitForRoom();
+  void WaitForRoomNow() {
     const uint32_t seen = m_channel.freed.load(std::memory_order_seq_cst);
     m_channel.waiting.store(1, std::memory_order_seq_cst);
     Notify(true);
@@ -140,7 +145,8 @@ class ChannelWriter : public MessageView::RecordHook {
   const OutBuffer* m_out = nullptr;
   const WorkerView* m_view = nullptr;
   PublishHook* m_hook = nullptr;
-  const ConnectionTable* m_table = nullptr;
+  Feeds* m_feeds = nullptr;
+  bool m_watch = false;
   bool m_shrunk = false;
   uint64_t m_wakeShare = 8;
   RecordMark* m_open = nullptr;
@@ -148,34 +154,94 @@ class ChannelWriter : public MessageView::RecordHook {
   uint64_t m_markTail = 0;  // the merger's markTail, as last read
 };
 
-// What a worker needs to place a connection.
-struct Placing {
-  SharedRun* run;
-  unsigned index;
-  ChannelWriter* writer;
-  OutBuffer* out;
-  WorkerView* view;
+// The event before the one in progress: every record of the events up to it is made.
+uint64_t EventDone(const WorkerView& view) {
+  return view.event() ? view.event() - 1 : 0;
+}
 
-  static bool Owns(void* self, uint32_t conn) {
-    Placing& p = *static_cast<Placing*>(self);
-    return TakeConnection(*p.run, p.index, conn, &Placing::Waiting, self);
+// The reading worker's feeds, one for each other worker, and where it places connections.
+class Feeds {
+ public:
+  Feeds(SharedRun& run, ChannelWriter& writer, OutBuffer& out, const WorkerView& view)
+      : m_run(run), m_writer(writer), m_out(out), m_view(view) {
+    for (unsigned w = 1; w < run.workers; ++w)
+      m_writers[w] = new FeedWriter(*run.feed(w), run.stop, &Feeds::Waiting, this);
   }
-  // Before a pause for the others, what this worker made is published, so that nobody waits
-  // on it in turn.
+  ~Feeds() {
+    for (FeedWriter* f : m_writers) delete f;
+  }
+  FeedWriter* const* writers() const { return m_writers; }
+
+  void PublishAll(uint64_t progress) {
+    for (unsigned w = 1; w < m_run.workers; ++w) m_writers[w]->Publish(progress);
+  }
+  // Every command of the events up to the one returned is written, `event` being the count
+  // now: only while a command waits for room in a feed is its event not done.
+  uint64_t Done(uint64_t event) const { return m_reserving && event ? event - 1 : event; }
+  void FinishAll(uint64_t last) {
+    for (unsigned w = 1; w < m_run.workers; ++w) m_writers[w]->Finish(last);
+  }
+
+  // A new connection goes to the fed worker with the fewest bytes waiting in its feed, unless
+  // all of them have the run's placeBelow waiting: then this worker, which reads for all of
+  // them, keeps it. A fed worker whose feed fills is behind; one whose feed is empty has little
+  // to do.
+  static unsigned Place(void* self, uint32_t /*conn*/) {
+    const Feeds& f = *static_cast<Feeds*>(self);
+    unsigned best = 0;
+    uint64_t least = f.m_run.placeBelow;
+    for (unsigned w = 1; w < f.m_run.workers; ++w) {
+      const uint64_t waiting = f.m_writers[w]->backlog();
+      if (waiting < least) {
+        least = waiting;
+        best = w;
+      }
+    }
+    return best;
+  }
+
+ private:
+  // Before a pause for room in a feed, what this worker made is published, and every feed's
+  // commands, so that nobody waits on it in turn.
   static void Waiting(void* self) {
-    Placing& p = *static_cast<Placing*>(self);
-    p.writer->Publish(*p.out, p.view->event() - 1);
+    Feeds& f = *static_cast<Feeds*>(self);
+    f.m_reserving = true;
+    f.m_writer.Publish(f.m_out, EventDone(f.m_view));
+    f.m_reserving = false;
   }
+
+  SharedRun& m_run;
+  ChannelWriter& m_writer;
+  OutBuffer& m_out;
+  const WorkerView& m_view;
+  FeedWriter* m_writers[kMaxThreads] = {};
+  bool m_reserving = false;  // a command waits for room in a feed
 };
-// Reads the input to its end, decoding the connections this worker owns with `view`; the
-// worker's results go to its channel.
+
+void ChannelWriter::Publish(OutBuffer& out, uint64_t event) {
+  if (m_hook) m_hook->BeforePublish();
+  out.flush();
+  m_channel.progress.store(event, std::memory_order_release);
+  if (m_feeds) m_feeds->PublishAll(event);
+  Notify(false);
+}
+
+void ChannelWriter::WaitForRoom() {
+  // The fed workers may be what the merger waits on: they get every command first.
+  if (m_feeds) m_feeds->PublishAll(m_feeds->Done(m_view->event()));
+  WaitForRoomNow();
+}
+
+// Worker 0: reads the input to its end, decoding the connections it places on itself with
+// `view` and feeding the others to their workers; its results go to its channel.
 template <typename ViewType>
 void ReadInput(SharedRun& run, const WorkerTask& task, ChannelWriter& writer, OutBuffer& out,
                ViewType& view, int64_t& clock, HostStats& stats) {
-  Placing placing{&run, task.index, &writer, &out, nullptr};
-  WorkerView workers(view, &Placing::Owns, &placing, kHeldCeiling / run.workers);
-  placing.view = &workers;
+  WorkerView workers(view, kHeldCeiling / run.workers);
+  Feeds feeds(run, writer, out, workers);
+  workers.SetFeeds(0, feeds.writers(), &Feeds::Place, &feeds, &clock);
   writer.Attach(&out, &workers);
+  writer.SetFeeds(&feeds);
   WorkerChannel& channel = *run.channel(task.index);
   const Options& options = *task.options;
   std::string error;
@@ -186,9 +252,8 @@ void ReadInput(SharedRun& run, const WorkerTask& task, ChannelWriter& writer, Ou
     TableLimits limits;
     limits.countSinkBytes = false;  // WorkerView's sinks hold nothing the table counts
     ConnectionTable table(options, workers, stats, limits);
-    writer.Watch(&table);
-    std::unique_ptr<Progress> progress;
-    if (task.index == 0) progress.reset(new Progress(*source));
+    writer.Watch(true);
+    Progress progress(*source);
     InputFrame input;
     TcpSegment segment;
     uint64_t frame = 0;
@@ -197,20 +262,130 @@ void ReadInput(SharedRun& run, const WorkerTask& task, ChannelWriter& writer, Ou
       ++frame;
       clock = input.timeUs;
       FeedFrame(input, frame, table, segment, stats);
-      if (progress) progress->Tick(frame);
-      if (frame % kPublishFrames == 0 || out.pending() >= kPublishBytes)
+      progress.Tick(frame);
+      if (frame % kPublishFrames == 0 || out.pending() >= kPublishBytes) {
+        run.tracked.store(static_cast<uint32_t>(table.tracked()), std::memory_order_relaxed);
         writer.Publish(out, workers.event());
+      }
     }
-    if (progress) progress->Done();
+    progress.Done();
     table.EndAll(frame);
-    writer.Watch(nullptr);
-    view.EndAll();
+    writer.Watch(false);
     if (!source->error().empty())
       std::snprintf(channel.error, sizeof(channel.error), "%s", source->error().c_str());
   }
+  // The fed workers end their views as this one does, at the last event.
+  feeds.FinishAll(workers.event());
+  writer.SetFeeds(nullptr);
+  view.EndAll();
   channel.cutConnections = workers.cutConnections();
   channel.cutBytes = workers.cutBytes();
   writer.Publish(out, UINT64_MAX);
+}
+
+// A fed worker: replays its feed into `view` until the input has ended.
+template <typename ViewType>
+void ReplayFeed(SharedRun& run, const WorkerTask& task, ChannelWriter& writer, OutBuffer& out,
+                ViewType& view, int64_t& clock) {
+  WorkerView workers(view, kHeldCeiling / run.workers);
+  writer.Attach(&out, &workers);
+  writer.Watch(true);
+  // Before a pause for more, the records made are published with the progress the feed gives.
+  struct Idle {
+    ChannelWriter& writer;
+    OutBuffer& out;
+    uint64_t done;  // the event of the last command replayed
+    static void Publish(void* self, uint64_t progress) {
+      Idle& i = *static_cast<Idle*>(self);
+      i.writer.Publish(i.out, progress > i.done ? progress : i.done);
+    }
+  } idle{writer, out, 0};
+  FeedReader reader(*run.feed(task.index), run.stop);
+  std::vector<uint8_t> parts;  // a piece that comes in parts, until its last
+  uint64_t last = 0;
+  uint64_t replayed = 0;
+  while (const FeedCommand* c = reader.Next(&Idle::Publish, &idle)) {
+    clock = c->timeUs;
+    const uint8_t* payload = reinterpret_cast<const uint8_t*>(c + 1);
+    DirectionSink* sink = nullptr;
+    if (c->kind >= FeedKind::kDeliver && c->kind <= FeedKind::kClose) {
+      sink = workers.SinkOf(c->conn, c->clientToServer != 0);
+      if (!sink) continue;
+    }
+    // Each call counts its event in the view again, as worker 0's did.
+    workers.SetEvent(c->event - 1);
+    StreamPiece piece;
+    piece.frame = c->frame;
+    switch (c->kind) {
+      case FeedKind::kOpened: {
+        FeedEnds e;
+        std::memcpy(&e, payload, sizeof(e));
+        ConnectionEnds ends;
+        ends.ipVersion = e.ipVersion;
+        ends.client = e.client;
+        ends.clientPort = e.clientPort;
+        ends.server = e.server;
+        ends.serverPort = e.serverPort;
+        workers.ConnectionOpened(c->conn, ends);
+        break;
+      }
+      case FeedKind::kDirection:
+        workers.SetEvent(c->event);
+        workers.OpenDirection(c->conn, c->clientToServer != 0, c->flag != 0);
+        break;
+      case FeedKind::kDeliver:
+        if (c->flag || !parts.empty()) {
+          parts.insert(parts.end(), payload, payload + c->length);
+          if (c->flag) continue;  // more of it follows
+          payload = parts.data();
+          piece.length = parts.size();
+        } else {
+          piece.length = c->length;
+        }
+        piece.data = payload;
+        sink->Deliver(piece);
+        parts.clear();
+        break;
+      case FeedKind::kGap:
+        sink->Gap(piece);
+        break;
+      case FeedKind::kEnd:
+        sink->End(c->frame);
+        break;
+      case FeedKind::kCut:
+        sink->CutForMemory();
+        break;
+      case FeedKind::kClose:
+        workers.CloseDirection(sink);
+        break;
+      case FeedKind::kEnded:
+        workers.ConnectionEnded(c->conn);
+        break;
+      case FeedKind::kDone:
+        last = c->event;
+        break;
+    }
+    idle.done = c->event;
+    if (++replayed % kPublishFrames == 0 || out.pending() >= kPublishBytes)
+      writer.Publish(out, c->event);
+  }
+  writer.Watch(false);
+  workers.SetEvent(last);
+  view.EndAll();
+  WorkerChannel& channel = *run.channel(task.index);
+  channel.cutConnections = workers.cutConnections();
+  channel.cutBytes = workers.cutBytes();
+  writer.Publish(out, UINT64_MAX);
+}
+
+// A worker's part of the run: worker 0 reads, the others replay what it feeds them.
+template <typename ViewType>
+void DecodeInput(SharedRun& run, const WorkerTask& task, ChannelWriter& writer, OutBuffer& out,
+                 ViewType& view, int64_t& clock, HostStats& stats) {
+  if (task.index == 0)
+    ReadInput(run, task, writer, out, view, clock, stats);
+  else
+    ReplayFeed(run, task, writer, out, view, clock);
 }
 
 // The worker is done: its statistics are out, the merger is told.
@@ -346,7 +521,7 @@ void RunMessageWorker(SharedRun& run, const WorkerTask& task) {
                   MessageView view(task.parse, *task.options, out, stats, clock);
                   if (task.input) view.SetInput(task.input);
                   view.SetRecordHook(&writer);
-                  ReadInput(run, task, writer, out, view, clock, stats);
+                  DecodeInput(run, task, writer, out, view, clock, stats);
                 });
 }
 void RunRequestWorker(SharedRun& run, const WorkerTask& task) {
@@ -375,7 +550,7 @@ void RunRequestWorker(SharedRun& run, const WorkerTask& task) {
                   // records it copies, best while the worker's cache still holds them; the
                   // message view's workers would wait for room.
                   writer.SetWakeShare(options.format == OutputFormat::kJson ? 2 : 8);
-                  ReadInput(run, task, writer, out, view, clock, stats);
+                  DecodeInput(run, task, writer, out, view, clock, stats);
                   writer.SetPublishHook(nullptr);
                 });
 }

@@ -9,14 +9,20 @@
 #include <cerrno>
 #include <new>
 
+#include "parallel/worker_feed.h"
+
 namespace {
 
 size_t ChannelOffset() {
   return (sizeof(SharedRun) + 63) / 64 * 64;
 }
 
+size_t FeedOffset(unsigned workers) {
+  return ChannelOffset() + (size_t(workers) * sizeof(WorkerChannel) + 63) / 64 * 64;
+}
+
 size_t MappedSize(unsigned workers) {
-  return ChannelOffset() + size_t(workers) * sizeof(WorkerChannel);
+  return FeedOffset(workers) + size_t(workers) * sizeof(WorkerFeed);
 }
 
 // The first `size` bytes of the file mapped twice, back to back; null when refused.
@@ -31,6 +37,15 @@ char* MapMirrored(int fd, size_t size) {
     return nullptr;
   }
   return base;
+}
+
+// A ring of `size` bytes of shared memory, mapped twice in a row; null when refused.
+char* MapFeedRing(size_t size) {
+  const int fd = memfd_create("tdsdecode-feed", MFD_CLOEXEC);
+  if (fd < 0) return nullptr;
+  char* ring = ftruncate(fd, static_cast<off_t>(size)) == 0 ? MapMirrored(fd, size) : nullptr;
+  close(fd);
+  return ring;
 }
 
 // A channel's ring of `size` bytes of shared memory, and its first half, each mapped twice in a
@@ -71,19 +86,25 @@ WorkerChannel* SharedRun::channel(unsigned i) {
   return reinterpret_cast<WorkerChannel*>(base) + i;
 }
 
-SharedRun* MapSharedRun(unsigned workers, size_t channelBytes) {
+WorkerFeed* SharedRun::feed(unsigned i) {
+  char* base = reinterpret_cast<char*>(this) + FeedOffset(workers);
+  return reinterpret_cast<WorkerFeed*>(base) + i;
+}
+
+SharedRun* MapSharedRun(unsigned workers, const RunShape& shape) {
   void* p =
       mmap(nullptr, MappedSize(workers), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) return nullptr;
-  // Default-initialised, not value-initialised: the fresh pages are zero already, and zeroing
-  // the owner slots (half a MiB) would fault them all in before the workers start.
   SharedRun* run = new (p) SharedRun;
   run->workers = workers;
+  run->placeBelow = shape.placeBelow;
+  for (unsigned i = 0; i < workers; ++i) new (run->feed(i)) WorkerFeed;
   // Zeroed pages are every channel's starting state; the rings stay untouched until used.
   for (unsigned i = 0; i < workers; ++i) {
     WorkerChannel* c = run->channel(i);
     new (&c->stats) HostStats();
-    if (!MapRing(*c, channelBytes)) {
+    const size_t bytes = i == 0 ? shape.readerChannel : shape.fedChannel;
+    if (!MapRing(*c, bytes) || (i > 0 && !(run->feed(i)->data = MapFeedRing(kFeedBytes)))) {
       UnmapSharedRun(run);
       return nullptr;
     }
@@ -97,41 +118,9 @@ void UnmapSharedRun(SharedRun* run) {
     WorkerChannel& c = *run->channel(i);
     if (c.data) munmap(c.data, 2 * c.fullBytes);
     if (c.half) munmap(c.half, c.fullBytes);
+    if (char* ring = run->feed(i)->data) munmap(ring, 2 * kFeedBytes);
   }
   munmap(run, MappedSize(run->workers));
-}
-
-namespace {
-
-bool AllPassed(SharedRun& run, unsigned me, uint64_t conn) {
-  for (unsigned w = 0; w < run.workers; ++w) {
-    if (w == me || run.channel(w)->done.load(std::memory_order_acquire)) continue;
-    if (run.passed[w].load(std::memory_order_acquire) < conn) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-bool TakeConnection(SharedRun& run, unsigned me, uint32_t conn, void (*waiting)(void*),
-                    void* context) {
-  std::atomic<uint64_t>& slot = run.owners[conn % kOwnerSlots];
-  const uint64_t mine = uint64_t(conn) << 8 | (me + 1);
-  uint64_t seen = slot.load(std::memory_order_acquire);
-  while ((seen >> 8) != conn) {
-    // Connections are placed in number order by every worker, so a slot never holds a later one.
-    if (seen != 0 && !AllPassed(run, me, seen >> 8)) {
-      if (waiting) waiting(context);
-      usleep(1000);
-      seen = slot.load(std::memory_order_acquire);
-      continue;
-    }
-    if (slot.compare_exchange_weak(seen, mine, std::memory_order_acq_rel,
-                                   std::memory_order_acquire))
-      seen = mine;
-  }
-  run.passed[me].store(conn, std::memory_order_release);
-  return (seen & 0xff) == me + 1;
 }
 
 bool WaitWord(std::atomic<uint32_t>& word, uint32_t seen, int timeoutMs) {

@@ -39,12 +39,20 @@ constexpr uint8_t kStepLogin = 3;    // the connection's login was read: who it 
 
 // Ceilings of one worker's records in flight: past them the worker waits for the merger. The
 // worker's output buffer is a window of kWindowBytes inside its channel. The message view's
-// records are about eight times its input, the request log's less than half: the message view's
-// channel is larger, so that a worker can run as far ahead of the others in the input. A channel
-// is halved for good once its worker tracks more than kManyConnections (WorkerChannel::Shrink):
-// what a worker keeps for many connections and its channel then stay within the run's budget.
-constexpr size_t kMessageChannelBytes = size_t(8) << 20;
-constexpr size_t kRequestChannelBytes = size_t(4) << 20;
+// records are about eight times its input, the request log's less than half. Worker 0 reads the
+// input and runs ahead of the workers it feeds by what waits in their feeds, and its records wait
+// for theirs: in the message view its channel is the larger. A new connection goes to a fed
+// worker while fewer than `placeBelow` bytes wait in its feed (so it stays about that far behind).
+// A channel is halved for good once the run tracks more than kManyConnections
+// (WorkerChannel::Shrink): what the workers keep for many connections and their channels then
+// stay within the run's budget.
+struct RunShape {
+  size_t readerChannel;  // worker 0's channel
+  size_t fedChannel;     // each other worker's
+  size_t placeBelow;
+};
+constexpr RunShape kMessageRun{size_t(16) << 20, size_t(4) << 20, size_t(1) << 20};
+constexpr RunShape kRequestRun{size_t(4) << 20, size_t(4) << 20, size_t(2) << 20};
 constexpr size_t kManyConnections = 4096;
 constexpr size_t kWindowBytes = size_t(256) << 10;
 constexpr size_t kChannelMarks = size_t(1) << 13;
@@ -90,29 +98,23 @@ struct WorkerChannel {
   bool Shrink(uint64_t tail, uint64_t head);
 };
 
-// Which worker decodes a connection: slots by connection number, each holding the latest
-// connection it decided (number << 8 | worker + 1).
-constexpr size_t kOwnerSlots = size_t(1) << 16;
+struct WorkerFeed;
 
 struct SharedRun {
   std::atomic<uint32_t> published{0};  // bumped by every worker's publish (the merger's futex word)
   std::atomic<uint32_t> mergerWaiting{0};
   std::atomic<uint32_t> stop{0};  // the merger cannot write any more: workers stop reading
+  // Connections the reading worker tracks, as of its latest publish.
+  std::atomic<uint32_t> tracked{0};
   unsigned workers = 0;
-  std::atomic<uint64_t> passed[kMaxThreads];  // the latest connection each worker has placed
-  std::atomic<uint64_t> owners[kOwnerSlots];
+  size_t placeBelow = 0;  // RunShape's
   WorkerChannel* channel(unsigned i);
+  // What worker 0, which reads the input, hands to worker i (i > 0).
+  WorkerFeed* feed(unsigned i);
 };
 
-// Whether worker `me` decodes connection `conn`. The first worker to reach a connection takes
-// it: being ahead, it has the least work waiting. The others read its choice. A slot is only
-// taken over once every worker has passed the connection it holds; `waiting` is called before
-// each pause for that.
-bool TakeConnection(SharedRun& run, unsigned me, uint32_t conn, void (*waiting)(void*),
-                    void* context);
-
 // Maps a SharedRun for `workers` channels (null when the system refuses), and lets it go.
-SharedRun* MapSharedRun(unsigned workers, size_t channelBytes);
+SharedRun* MapSharedRun(unsigned workers, const RunShape& shape);
 void UnmapSharedRun(SharedRun* run);
 
 // Futex waits and wakes on a shared 32-bit word; waits end after at most `timeoutMs` (false

@@ -1,9 +1,10 @@
 #include "parallel/worker_view.h"
 
 #include <algorithm>
+#include <cstring>
 
 // A direction's sink: counts the event, then passes it to the view's own sink when the
-// connection is owned and not cut.
+// connection is owned and not cut, or to the feed of the worker that owns it.
 class WorkerView::Sink : public DirectionSink {
  public:
   Sink(WorkerView& view, DirectionSink* inner) : m_view(view), m_inner(inner) {}
@@ -11,6 +12,13 @@ class WorkerView::Sink : public DirectionSink {
   void Deliver(const StreamPiece& piece) override {
     ++m_view.m_event;
     m_lastFrame = piece.frame;
+    if (m_feed) {
+      size_t at = 0;
+      for (; piece.length - at > kFeedPiece; at += kFeedPiece)
+        m_view.Forward(*this, FeedKind::kDeliver, piece.frame, piece.data + at, kFeedPiece, true);
+      m_view.Forward(*this, FeedKind::kDeliver, piece.frame, piece.data + at, piece.length - at);
+      return;
+    }
     if (!m_inner || m_cut) return;
     m_inner->Deliver(piece);
     m_view.Held(*this);
@@ -18,6 +26,7 @@ class WorkerView::Sink : public DirectionSink {
   void Gap(const StreamPiece& context) override {
     ++m_view.m_event;
     m_lastFrame = context.frame;
+    if (m_feed) return m_view.Forward(*this, FeedKind::kGap, context.frame, nullptr, 0);
     if (!m_inner || m_cut) return;
     m_inner->Gap(context);
     m_view.Held(*this);
@@ -25,43 +34,61 @@ class WorkerView::Sink : public DirectionSink {
   void End(uint64_t frame) override {
     ++m_view.m_event;
     m_lastFrame = frame;
+    if (m_feed) return m_view.Forward(*this, FeedKind::kEnd, frame, nullptr, 0);
     if (!m_inner || m_cut) return;
     m_inner->End(frame);
     m_view.Held(*this);
   }
-  // The table's ceiling sees none of the sinks' bytes, so that it decides alike in every
-  // worker; the worker keeps its own ceiling over the owned sinks.
+  // The table's ceiling sees none of the sinks' bytes, so that it decides alike however the
+  // connections are placed; each worker keeps its own ceiling over the sinks it owns.
   size_t HeldBytes() const override { return 0; }
   void CutForMemory() override {
     ++m_view.m_event;
+    if (m_feed) return m_view.Forward(*this, FeedKind::kCut, m_lastFrame, nullptr, 0);
     if (m_inner && !m_cut) m_inner->CutForMemory();
   }
 
   WorkerView& m_view;
-  DirectionSink* m_inner;  // null: a direction of a connection another worker owns
+  DirectionSink* m_inner;        // null: a direction of a connection another worker owns
+  FeedWriter* m_feed = nullptr;  // the feed of the worker that owns it, when this one reads
   uint64_t m_lastFrame = 0;
+  uint32_t m_conn = 0;
   uint32_t m_held = 0;  // as last seen (a direction holds at most its ceilings: a few MiB)
   uint32_t m_slot = 0;  // where it is in the view's list of owned sinks
+  bool m_clientToServer = false;
   bool m_cut = false;
 };
 
+// A connection this worker decodes or feeds to another, and its two directions, in one
+// allocation.
 struct WorkerView::Owned {
   uint32_t conn;
   Sink dirs[2];
-  Owned(WorkerView& view, uint32_t number)
-      : conn(number), dirs{Sink(view, nullptr), Sink(view, nullptr)} {}
+  Owned(WorkerView& view, uint32_t number, FeedWriter* feed)
+      : conn(number), dirs{Sink(view, nullptr), Sink(view, nullptr)} {
+    for (int d = 0; d < 2; ++d) {
+      dirs[d].m_feed = feed;
+      dirs[d].m_conn = number;
+      dirs[d].m_clientToServer = d == 0;
+    }
+  }
 };
 
 const uint32_t& WorkerView::OwnedTraits::KeyOf(const Owned& o) {
   return o.conn;
 }
 
-WorkerView::WorkerView(View& inner, OwnsFn owns, void* context, size_t heldCeiling)
-    : m_inner(inner),
-      m_owns(owns),
-      m_context(context),
-      m_ceiling(heldCeiling),
-      m_others(new Sink(*this, nullptr)) {}
+WorkerView::WorkerView(View& inner, size_t heldCeiling)
+    : m_inner(inner), m_ceiling(heldCeiling), m_others(new Sink(*this, nullptr)) {}
+
+void WorkerView::SetFeeds(unsigned self, FeedWriter* const* feeds, PlaceFn place, void* context,
+                          const int64_t* clock) {
+  m_self = self;
+  m_feeds = feeds;
+  m_place = place;
+  m_context = context;
+  m_clock = clock;
+}
 
 WorkerView::~WorkerView() {
   m_ownedConnections.ForEach([](Owned* o) { delete o; });
@@ -70,16 +97,31 @@ WorkerView::~WorkerView() {
 
 void WorkerView::ConnectionOpened(uint32_t conn, const ConnectionEnds& ends) {
   ++m_event;
-  if (!m_owns(m_context, conn) || m_ownedConnections.Find(conn)) return;
-  m_ownedConnections.Insert(new Owned(*this, conn));
-  m_inner.ConnectionOpened(conn, ends);
+  if (m_ownedConnections.Find(conn)) return;
+  const unsigned worker = m_feeds ? m_place(m_context, conn) : m_self;
+  FeedWriter* feed = worker == m_self ? nullptr : m_feeds[worker];
+  Owned* owned = new Owned(*this, conn, feed);
+  m_ownedConnections.Insert(owned);
+  if (!feed) return m_inner.ConnectionOpened(conn, ends);
+  FeedEnds e{};
+  const size_t address = ends.ipVersion == 4 ? 4 : 16;
+  if (ends.client) std::memcpy(e.client, ends.client, address);
+  if (ends.server) std::memcpy(e.server, ends.server, address);
+  e.clientPort = ends.clientPort;
+  e.serverPort = ends.serverPort;
+  e.ipVersion = ends.ipVersion;
+  Forward(owned->dirs[0], FeedKind::kOpened, 0, &e, sizeof(e));
 }
 
 DirectionSink* WorkerView::OpenDirection(uint32_t conn, bool clientToServer, bool midStream) {
-  // Every direction of the connections other workers own shares one sink: it only counts.
+  // Every direction of the connections no worker decodes shares one sink: it only counts.
   Owned* owned = m_ownedConnections.Find(conn);
   if (!owned) return m_others;
   Sink* sink = &owned->dirs[clientToServer ? 0 : 1];
+  if (sink->m_feed) {
+    Forward(*sink, FeedKind::kDirection, 0, nullptr, 0, midStream);
+    return sink;
+  }
   sink->m_inner = m_inner.OpenDirection(conn, clientToServer, midStream);
   sink->m_slot = static_cast<uint32_t>(m_owned.size());
   m_owned.push_back(sink);
@@ -90,6 +132,7 @@ void WorkerView::CloseDirection(DirectionSink* sink) {
   ++m_event;
   if (sink == m_others) return;
   Sink* s = static_cast<Sink*>(sink);
+  if (s->m_feed) return Forward(*s, FeedKind::kClose, s->m_lastFrame, nullptr, 0);
   m_held -= s->m_held;
   m_owned[s->m_slot] = m_owned.back();
   m_owned[s->m_slot]->m_slot = s->m_slot;
@@ -103,8 +146,35 @@ void WorkerView::ConnectionEnded(uint32_t conn) {
   Owned* owned = m_ownedConnections.Find(conn);
   if (!owned) return;
   m_ownedConnections.Erase(owned);
+  if (owned->dirs[0].m_feed) {
+    Forward(owned->dirs[0], FeedKind::kEnded, 0, nullptr, 0);
+    delete owned;
+    return;
+  }
   delete owned;
   m_inner.ConnectionEnded(conn);
+}
+
+DirectionSink* WorkerView::SinkOf(uint32_t conn, bool clientToServer) {
+  Owned* owned = m_ownedConnections.Find(conn);
+  return owned ? &owned->dirs[clientToServer ? 0 : 1] : nullptr;
+}
+
+void WorkerView::Forward(const Sink& sink, FeedKind kind, uint64_t frame, const void* payload,
+                         size_t length, bool flag) {
+  FeedCommand* c = sink.m_feed->Reserve(length);
+  if (!c) return;  // the run has stopped
+  *c = FeedCommand{};
+  c->event = m_event;
+  c->frame = frame;
+  c->timeUs = *m_clock;
+  c->conn = sink.m_conn;
+  c->length = static_cast<uint32_t>(length);
+  c->kind = kind;
+  c->clientToServer = sink.m_clientToServer ? 1 : 0;
+  c->flag = flag ? 1 : 0;
+  if (length) std::memcpy(c + 1, payload, length);
+  sink.m_feed->Commit(*c);
 }
 
 void WorkerView::Held(Sink& sink) {

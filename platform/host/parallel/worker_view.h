@@ -1,16 +1,18 @@
-// A worker's view of the traffic when connections are decoded by several workers: every worker
-// reads the whole input and keeps the whole connection table, so that all of them number
-// connections and order events alike; each decodes only the connections it owns and hands the
-// others to sinks that drop their bytes.
+// A worker's view of the traffic when connections are decoded by several workers. Worker 0
+// reads the input and keeps the connection table: it decodes the connections it places on
+// itself and hands each of the others to the feed of the worker it places it on. A fed worker
+// replays its feed into a WorkerView of its own.
 //
-// Every call into the view or a sink is an event, counted the same in every worker: the count
-// when a record is made orders the records of all workers as one worker would have made them.
+// Every call into the view or a sink is an event, counted by worker 0 and carried with each
+// command of a feed: the count when a record is made orders the records of all workers as one
+// worker would have made them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "parallel/worker_feed.h"
 #include "streams/pointer_index.h"
 #include "streams/stream_piece.h"
 
@@ -18,10 +20,16 @@ class WorkerView : public View {
  public:
   // heldCeiling: the most bytes the owned sinks may hold together; past it the owned connection
   // holding the most is cut short and its later bytes dropped.
-  // owns: whether this worker decodes a connection (asked once, when it is found to carry TDS).
-  using OwnsFn = bool (*)(void* context, uint32_t conn);
-  WorkerView(View& inner, OwnsFn owns, void* context, size_t heldCeiling);
+  // place: the worker that decodes a connection (asked once, when it is found to carry TDS):
+  // `self`, or a worker whose feed SetFeeds gave. Without feeds every connection is this
+  // worker's.
+  using PlaceFn = unsigned (*)(void* context, uint32_t conn);
+  WorkerView(View& inner, size_t heldCeiling);
   ~WorkerView() override;
+  // The reading worker's feeds by worker index (null for itself), the placing of connections,
+  // and the capture time each command carries.
+  void SetFeeds(unsigned self, FeedWriter* const* feeds, PlaceFn place, void* context,
+                const int64_t* clock);
 
   void ConnectionOpened(uint32_t conn, const ConnectionEnds& ends) override;
   DirectionSink* OpenDirection(uint32_t conn, bool clientToServer, bool midStream) override;
@@ -30,6 +38,11 @@ class WorkerView : public View {
 
   // The events so far.
   uint64_t event() const { return m_event; }
+  // Replaying a feed: the count as it stood before the call replayed (after it, for
+  // OpenDirection, which counts none).
+  void SetEvent(uint64_t event) { m_event = event; }
+  // The sink OpenDirection gave for that direction of an owned connection (null: none).
+  DirectionSink* SinkOf(uint32_t conn, bool clientToServer);
   // Directions cut by the worker's ceiling, and the bytes they held.
   uint64_t cutConnections() const { return m_cuts; }
   uint64_t cutBytes() const { return m_cutBytes; }
@@ -46,10 +59,16 @@ class WorkerView : public View {
   };
   void Held(Sink& sink);
   void CutLargest();
+  // The call goes to the sink's feed as a command with `payload` after it (flag: FeedCommand's).
+  void Forward(const Sink& sink, FeedKind kind, uint64_t frame, const void* payload, size_t length,
+               bool flag = false);
 
   View& m_inner;
-  OwnsFn m_owns;
-  void* m_context;
+  unsigned m_self = 0;
+  FeedWriter* const* m_feeds = nullptr;
+  PlaceFn m_place = nullptr;
+  void* m_context = nullptr;
+  const int64_t* m_clock = nullptr;
   PointerIndex<Owned, uint32_t, OwnedTraits> m_ownedConnections;
   size_t m_ceiling;
   uint64_t m_cuts = 0;
