@@ -2,10 +2,8 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "input/capture_reader.h"
 #include "input/link_layer.h"
@@ -301,76 +299,15 @@ void ReplayFeed(SharedRun& run, const WorkerTask& task, ChannelWriter& writer, O
     }
   } idle{writer, out, 0};
   FeedReader reader(*run.feed(task.index), run.stop);
-  std::vector<uint8_t> parts;  // a piece that comes in parts, until its last
-  uint64_t last = 0;
   uint64_t replayed = 0;
   while (const FeedCommand* c = reader.Next(&Idle::Publish, &idle)) {
     clock = c->timeUs;
-    const uint8_t* payload = reinterpret_cast<const uint8_t*>(c + 1);
-    DirectionSink* sink = nullptr;
-    if (c->kind >= FeedKind::kDeliver && c->kind <= FeedKind::kClose) {
-      sink = workers.SinkOf(c->conn, c->clientToServer != 0);
-      if (!sink) continue;
-    }
-    // Each call counts its event in the view again, as worker 0's did.
-    workers.SetEvent(c->event - 1);
-    StreamPiece piece;
-    piece.frame = c->frame;
-    switch (c->kind) {
-      case FeedKind::kOpened: {
-        FeedEnds e;
-        std::memcpy(&e, payload, sizeof(e));
-        ConnectionEnds ends;
-        ends.ipVersion = e.ipVersion;
-        ends.client = e.client;
-        ends.clientPort = e.clientPort;
-        ends.server = e.server;
-        ends.serverPort = e.serverPort;
-        workers.ConnectionOpened(c->conn, ends);
-        break;
-      }
-      case FeedKind::kDirection:
-        workers.SetEvent(c->event);
-        workers.OpenDirection(c->conn, c->clientToServer != 0, c->flag != 0);
-        break;
-      case FeedKind::kDeliver:
-        if (c->flag || !parts.empty()) {
-          parts.insert(parts.end(), payload, payload + c->length);
-          if (c->flag) continue;  // more of it follows
-          payload = parts.data();
-          piece.length = parts.size();
-        } else {
-          piece.length = c->length;
-        }
-        piece.data = payload;
-        sink->Deliver(piece);
-        parts.clear();
-        break;
-      case FeedKind::kGap:
-        sink->Gap(piece);
-        break;
-      case FeedKind::kEnd:
-        sink->End(c->frame);
-        break;
-      case FeedKind::kCut:
-        sink->CutForMemory();
-        break;
-      case FeedKind::kClose:
-        workers.CloseDirection(sink);
-        break;
-      case FeedKind::kEnded:
-        workers.ConnectionEnded(c->conn);
-        break;
-      case FeedKind::kDone:
-        last = c->event;
-        break;
-    }
+    if (!workers.Replay(*c)) continue;  // a piece in parts: its records are not made yet
     idle.done = c->event;
     if (++replayed % kPublishFrames == 0 || out.pending() >= kPublishBytes)
       writer.Publish(out, c->event);
   }
   writer.Watch(false);
-  workers.SetEvent(last);
   view.EndAll();
   WorkerChannel& channel = *run.channel(task.index);
   channel.cutConnections = workers.cutConnections();

@@ -155,9 +155,71 @@ void WorkerView::ConnectionEnded(uint32_t conn) {
   m_inner.ConnectionEnded(conn);
 }
 
-DirectionSink* WorkerView::SinkOf(uint32_t conn, bool clientToServer) {
-  Owned* owned = m_ownedConnections.Find(conn);
-  return owned ? &owned->dirs[clientToServer ? 0 : 1] : nullptr;
+bool WorkerView::Replay(const FeedCommand& c) {
+  // Each call counts its event again, as worker 0's did; OpenDirection counts none.
+  m_event = c.event - 1;
+  const uint8_t* payload = reinterpret_cast<const uint8_t*>(&c + 1);
+  switch (c.kind) {
+    case FeedKind::kOpened: {
+      FeedEnds e;
+      std::memcpy(&e, payload, sizeof(e));
+      ConnectionEnds ends;
+      ends.ipVersion = e.ipVersion;
+      ends.client = e.client;
+      ends.clientPort = e.clientPort;
+      ends.server = e.server;
+      ends.serverPort = e.serverPort;
+      ConnectionOpened(c.conn, ends);
+      return true;
+    }
+    case FeedKind::kDirection:
+      m_event = c.event;
+      OpenDirection(c.conn, c.clientToServer != 0, c.flag != 0);
+      return true;
+    case FeedKind::kEnded:
+      ConnectionEnded(c.conn);
+      return true;
+    case FeedKind::kDone:
+      m_event = c.event;
+      return true;
+    default:
+      break;
+  }
+  Owned* owned = m_ownedConnections.Find(c.conn);
+  if (!owned) return true;
+  Sink& sink = owned->dirs[c.clientToServer ? 0 : 1];
+  StreamPiece piece;
+  piece.frame = c.frame;
+  switch (c.kind) {
+    case FeedKind::kDeliver:
+      if (c.flag || !m_parts.empty()) {
+        m_parts.insert(m_parts.end(), payload, payload + c.length);
+        if (c.flag) return false;  // more of it follows
+        payload = m_parts.data();
+        piece.length = m_parts.size();
+      } else {
+        piece.length = c.length;
+      }
+      piece.data = payload;
+      sink.Deliver(piece);
+      m_parts.clear();
+      break;
+    case FeedKind::kGap:
+      sink.Gap(piece);
+      break;
+    case FeedKind::kEnd:
+      sink.End(c.frame);
+      break;
+    case FeedKind::kCut:
+      sink.CutForMemory();
+      break;
+    case FeedKind::kClose:
+      CloseDirection(&sink);
+      break;
+    default:
+      break;
+  }
+  return true;
 }
 
 void WorkerView::Forward(const Sink& sink, FeedKind kind, uint64_t frame, const void* payload,

@@ -38,11 +38,10 @@ class WorkerView : public View {
 
   // The events so far.
   uint64_t event() const { return m_event; }
-  // Replaying a feed: the count as it stood before the call replayed (after it, for
-  // OpenDirection, which counts none).
-  void SetEvent(uint64_t event) { m_event = event; }
-  // The sink OpenDirection gave for that direction of an owned connection (null: none).
-  DirectionSink* SinkOf(uint32_t conn, bool clientToServer);
+  // A fed worker's replay of one command of its feed: the call worker 0 made, made on this view
+  // with worker 0's event count. A piece that came in parts is delivered whole with its last
+  // part; false while parts wait, true once the call is made (its records made).
+  bool Replay(const FeedCommand& c);
   // Directions cut by the worker's ceiling, and the bytes they held.
   uint64_t cutConnections() const { return m_cuts; }
   uint64_t cutBytes() const { return m_cutBytes; }
@@ -75,6 +74,7 @@ class WorkerView : public View {
   uint64_t m_cutBytes = 0;
   size_t m_held = 0;
   uint64_t m_event = 0;
-  std::vector<Sink*> m_owned;  // the live sinks of owned connections, in no order
-  Sink* m_others;              // the sink of every direction of the others
+  std::vector<Sink*> m_owned;    // the live sinks of owned connections, in no order
+  std::vector<uint8_t> m_parts;  // a piece that comes in parts, until its last
+  Sink* m_others;                // the sink of every direction of the others
 };
