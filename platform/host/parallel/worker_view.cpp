@@ -49,7 +49,7 @@ class WorkerView::Sink : public DirectionSink {
   }
 
   WorkerView& m_view;
-  DirectionSink* m_inner;        // null: a direction of a connection another worker owns
+  DirectionSink* m_inner;        // null: a direction this worker does not decode
   FeedWriter* m_feed = nullptr;  // the feed of the worker that owns it, when this one reads
   uint64_t m_lastFrame = 0;
   uint32_t m_conn = 0;
