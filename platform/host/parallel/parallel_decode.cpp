@@ -43,7 +43,11 @@ void AddWorkerStats(HostStats& into, const WorkerChannel& channel, bool first) {
     for (auto counter : kStreamCounters) into.stream.*counter += w.stream.*counter;
   }
   for (auto counter : kViewCounters) into.*counter += w.*counter;
-  for (int t = 0; t < 256; ++t) into.messageTypes[t] += w.messageTypes[t];
+  for (int t = 0; t < 256; ++t) {
+    into.messageTypes[t] += w.messageTypes[t];
+    into.firstTokens[t] += w.firstTokens[t];
+    if (!into.tokenText[t]) into.tokenText[t] = w.tokenText[t];
+  }
   into.connectionsCut += channel.cutConnections;
   into.bytesCut += channel.cutBytes;
   MessageStats& m = into.messageView;

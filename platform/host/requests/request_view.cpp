@@ -211,6 +211,8 @@ size_t RequestView::Walk(uint32_t conn, bool clientToServer, const AssembledMess
       if (part < at) {
         w.last = false;
         WalkPart(w, message, part, at);
+      } else if (at == 0 && message.partOffset == 0) {
+        CountFirstToken(kTokenRow, nullptr);  // a message that begins with rows not walked
       }
       m_tracker.Rows(w, rows);
       at = part = end;
@@ -264,6 +266,11 @@ void RequestView::WalkPart(WalkedMessage& w, const AssembledMessage& message, si
   walk.guessOrder = m_guessOrder;
   const int32_t length = static_cast<int32_t>(to - from);
   m_walk(message.block, &decode, message.data + from, length, message.type, message.channel, &walk);
+  // A message's first token, for --stats (a login record is none).
+  if (from == 0 && message.partOffset == 0 && !m_tree.packets().empty()) {
+    const PacketRecord& first = m_tree.packets().front();
+    if (first.token >= 0 && first.token <= 255) CountFirstToken(first.token, first.longName);
+  }
   w.walkedToEnd = walk.restSize == 0;
   w.restReason = walk.restReason;
   w.order = walk.order;
@@ -274,6 +281,11 @@ void RequestView::WalkPart(WalkedMessage& w, const AssembledMessage& message, si
   }
   if (!w.clientToServer) KeepRowFormat(c);
   m_tracker.Message(w);
+}
+
+void RequestView::CountFirstToken(int token, const char* text) {
+  ++m_stats.firstTokens[token];
+  if (text) m_stats.tokenText[token] = text;
 }
 
 void RequestView::KeepRowFormat(Connection& c) {

@@ -53,6 +53,8 @@ class RequestView : public View {
   void SetQueueHook(RequestTracker::QueueHook* hook) { m_tracker.SetQueueHook(hook); }
 
  private:
+  // The first token of a message, and its name when known (--stats).
+  void CountFirstToken(int token, const char* text);
   // What the view keeps of a connection: the byte order its messages were walked in, and the
   // row format its server sent last, to frame its rows without walking them; kept by the
   // tracker with its own state of the connection.
