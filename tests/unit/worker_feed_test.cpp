@@ -186,16 +186,16 @@ TEST(WorkerFeed, AFullFeedMakesTheWriterWaitAndLosesNothing) {
   reader.view.ConnectionOpened(1, ends);
   DirectionSink* sink = reader.view.OpenDirection(1, true, false);
 
-  // The fed worker takes the commands on another thread, more slowly than they are written:
-  // 12 MiB of pieces through a 4 MiB feed.
+  // The fed worker takes the commands on another thread, starting only once the writer has
+  // filled the 4 MiB feed and waits: 12 MiB of pieces go through it.
   Fed fed;
+  WorkerFeed& ring = *shared.run->feed(1);
   std::thread taker([&] {
-    FeedReader feed(*shared.run->feed(1), shared.run->stop);
-    size_t n = 0;
-    while (const FeedCommand* c = feed.Next(&NoIdle, nullptr)) {
-      fed.view.Replay(*c);
-      if (++n % 8 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!ring.writerWaiting.load() && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::yield();
+    FeedReader feed(ring, shared.run->stop);
+    while (const FeedCommand* c = feed.Next(&NoIdle, nullptr)) fed.view.Replay(*c);
   });
   std::vector<size_t> lengths;
   for (size_t total = 0; total < (size_t(12) << 20);) {
@@ -213,7 +213,7 @@ TEST(WorkerFeed, AFullFeedMakesTheWriterWaitAndLosesNothing) {
   reader.view.ConnectionEnded(1);
   reader.writer.Finish(reader.view.event());
   taker.join();
-  EXPECT_GT(shared.run->feed(1)->freed.load(), 0u);  // the writer waited, and was woken
+  EXPECT_GT(ring.freed.load(), 0u);  // the writer waited, and was woken
 
   // Every piece, in order, with its bytes; and the connection's open, close and end.
   RecordingView direct;
