@@ -82,6 +82,17 @@ struct SharedMemory {
   ~SharedMemory() { UnmapSharedRun(run); }
 };
 
+// 10.0.0.1:40001 to 10.0.0.2:5000.
+ConnectionEnds Ends() {
+  static const uint8_t client[4] = {10, 0, 0, 1}, server[4] = {10, 0, 0, 2};
+  ConnectionEnds ends;
+  ends.client = client;
+  ends.clientPort = 40001;
+  ends.server = server;
+  ends.serverPort = 5000;
+  return ends;
+}
+
 std::vector<uint8_t> Pattern(size_t length, uint8_t seed) {
   std::vector<uint8_t> bytes(length);
   for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 9));
@@ -111,12 +122,7 @@ TEST(WorkerFeed, ACallOfTheReadingWorkerIsReplayedAsTheSameCallWithItsEventCount
   SharedMemory shared;
   ASSERT_NE(shared.run, nullptr);
   Reader reader(*shared.run);
-  const uint8_t client[4] = {10, 0, 0, 1}, server[4] = {10, 0, 0, 2};
-  ConnectionEnds ends;
-  ends.client = client;
-  ends.clientPort = 40001;
-  ends.server = server;
-  ends.serverPort = 5000;
+  const ConnectionEnds ends = Ends();
   // A connection that carries no TDS only counts, in the reading worker alone (events 1 and 3).
   reader.view.CloseDirection(reader.view.OpenDirection(3, true, false));
   reader.view.ConnectionOpened(7, ends);
@@ -179,11 +185,7 @@ TEST(WorkerFeed, AFullFeedMakesTheWriterWaitAndLosesNothing) {
   SharedMemory shared;
   ASSERT_NE(shared.run, nullptr);
   Reader reader(*shared.run);
-  const uint8_t client[4] = {10, 0, 0, 1}, server[4] = {10, 0, 0, 2};
-  ConnectionEnds ends;
-  ends.client = client;
-  ends.server = server;
-  reader.view.ConnectionOpened(1, ends);
+  reader.view.ConnectionOpened(1, Ends());
   DirectionSink* sink = reader.view.OpenDirection(1, true, false);
 
   // The fed worker takes the commands on another thread, starting only once the writer has
