@@ -12,6 +12,7 @@
 #include <string>
 
 #include "input/capture_reader.h"
+#include "input/frame_writer.h"
 #include "input/hex_input.h"
 #include "input/link_layer.h"
 #include "input/live_source.h"
@@ -224,6 +225,8 @@ int RunTdsdecode(int argc, const char* const* argv) {
         if (in != stdin) std::fclose(in);
       }
     } else {
+      // -w: the frames of every input go to one copy, made with the first input's link type.
+      std::unique_ptr<FrameWriter> copy;
       for (const std::string& path : options.captures) {
         if (StopReading(options, stats, out)) break;
         std::string error;
@@ -232,6 +235,22 @@ int RunTdsdecode(int argc, const char* const* argv) {
           Complain(out, error);
           status = kExitInput;
           continue;
+        }
+        if (!options.writeFile.empty()) {
+          if (!copy &&
+              !(copy = FrameWriter::Open(options.writeFile, source->linkType(), false, error))) {
+            Complain(out, error);
+            status = kExitInput;
+            break;
+          }
+          if (copy->linkType() == source->linkType()) {
+            source->SetCopy(copy.get());
+          } else {
+            Complain(out, InputName(path) + ": link type " + std::to_string(source->linkType()) +
+                              " is not that of " + options.writeFile + " (" +
+                              std::to_string(copy->linkType()) + "): its frames are not copied");
+            status = kExitInput;
+          }
         }
         opened = true;
         // With several inputs each message record names its own.
@@ -246,7 +265,7 @@ int RunTdsdecode(int argc, const char* const* argv) {
         // -l asks for every record as soon as it is decoded, which one worker does.
         const bool parallel = (other.messages || (other.requests && requestOutputs->logOnly())) &&
                               !options.flushEachRecord;
-        if (parallel && workers > 1 && path != "-" && !source->streaming()) {
+        if (parallel && workers > 1 && path != "-" && !source->streaming() && !copy) {
           source.reset();
           const ParallelOutcome outcome =
               other.messages ? DecodeInParallel(path, named ? path.c_str() : nullptr, workers,
@@ -274,6 +293,11 @@ int RunTdsdecode(int argc, const char* const* argv) {
                        InputName(path).c_str(), static_cast<unsigned long long>(tcp),
                        tcp == 1 ? "" : "s");
         }
+      }
+      std::string error;
+      if (copy && !copy->Close(error)) {
+        Complain(out, error);
+        status = kExitInput;
       }
     }
     // With no input opened there is nothing to report on.

@@ -104,7 +104,8 @@ const char* UsageText() {
          "  -i IFACE                capture live on IFACE (\"any\": every interface); the words\n"
          "                          after the options are then a capture filter expression\n"
          "  -f EXPR                 a capture filter expression (pcap filter syntax)\n"
-         "  -w FILE                 with -i, also write the captured frames to a pcap file\n"
+         "  -w FILE                 also write the frames read (those the filter passes, up to\n"
+         "                          -c) to a pcap file\n"
          "  -D                      list the interfaces and exit\n"
          "  -h, --help              show this help and exit\n"
          "      --version           show the version and exit\n"
@@ -267,9 +268,8 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, Options& o) {
       for (size_t k = 0; k < o.captures.size(); ++k) o.filter += (k ? " " : "") + o.captures[k];
       o.captures.clear();
     }
-  } else if (!o.writeFile.empty()) {
-    return Fail("-w", "needs -i");
   }
+  if (o.hexInput && !o.writeFile.empty()) return Fail("-w", "cannot be combined with --hex");
   if (o.hexInput && !o.filter.empty()) return Fail("-f", "cannot be combined with --hex");
   if (o.hexInput && !o.captures.empty())
     return Fail("--hex", "cannot be combined with capture files");

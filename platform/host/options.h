@@ -36,7 +36,7 @@ struct Options {
   uint64_t count = 0;            // -c N: stop after N frames read (0: no limit)
   std::string iface;             // -i IFACE: capture live
   std::string filter;            // -f EXPR, or the expression after the options with -i
-  std::string writeFile;         // -w FILE: the live frames also written to a pcap file
+  std::string writeFile;         // -w FILE: the frames read also written to a pcap file
   bool listInterfaces = false;   // -D
   bool help = false;
   bool version = false;

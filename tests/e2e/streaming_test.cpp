@@ -235,7 +235,10 @@ TEST(Streaming, InputsThatCannotBeRead) {
       {{"nosuch.pcap"}, 1, "tdsdecode: nosuch.pcap: No such file or directory\n"},
       {{"--requests", "nosuch.pcap"}, 1, "tdsdecode: nosuch.pcap: No such file or directory\n"},
       {{"--hex", "nosuch.hex"}, 1, "tdsdecode: nosuch.hex: No such file or directory\n"},
-      {{"-w", "x.pcap", "a.pcap"}, 2, "tdsdecode: -w: needs -i\nTry 'tdsdecode --help'.\n"},
+      {{"-w", "x.pcap", "--hex", "a.hex"},
+       2,
+       "tdsdecode: -w: cannot be combined with --hex\nTry 'tdsdecode --help'.\n"},
+      {{"-w", "nosuchdir/x.pcap", "a.pcap"}, 1, "tdsdecode: "},
       {{"-c", "0", "a.pcap"},
        2,
        "tdsdecode: -c: bad count '0' (1 or more)\nTry 'tdsdecode --help'.\n"},
@@ -247,6 +250,30 @@ TEST(Streaming, InputsThatCannotBeRead) {
     EXPECT_EQ(r.err.substr(0, c.err.size()), c.err) << c.args[0];
     EXPECT_EQ(r.out, "") << c.args[0];
   }
+}
+
+// -w keeps the frames read from capture files, as tcpdump -r IN -w OUT does: those the filter
+// passes, up to -c, of every input; the copy decodes as they did.
+TEST(Streaming, CopyOfTheFramesRead) {
+  const std::string path = TestData(std::string("captures/") + kCapture);
+  const std::string copy = TempName("copy.pcap");
+  const RunResult first =
+      RunTdsdecode({"-w", copy, "-c", "9", "--view", "packet", "-o", "json", path});
+  ASSERT_EQ(first.exitCode, 0) << first.err;
+  const RunResult again = RunTdsdecode({"--view", "packet", "-o", "json", "--stats", copy});
+  ASSERT_EQ(again.exitCode, 0) << again.err;
+  EXPECT_EQ(again.frames.back()["stats"]["frames_read"], 9);
+  EXPECT_EQ(again.out.substr(0, first.out.size()), first.out);
+
+  // A filter, and a second input whose frames it all refuses: only the passed frames are kept.
+  const std::string vlan = TestData("captures/tds5.pcap");
+  ASSERT_EQ(RunTdsdecode({"-w", copy, "-f", "vlan and tcp", "-o", "json", vlan, path}).exitCode, 0);
+  const RunResult kept = RunTdsdecode({"--stats", "-o", "json", copy});
+  const RunResult direct = RunTdsdecode({"-f", "vlan and tcp", "--stats", "-o", "json", vlan});
+  ASSERT_EQ(kept.exitCode, 0) << kept.err;
+  ASSERT_FALSE(direct.frames.empty());
+  EXPECT_EQ(kept.out, direct.out);
+  std::remove(copy.c_str());
 }
 
 TEST(Streaming, WriteErrorSaysWhy) {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <new>
 
+#include "input/frame_writer.h"
 #include "input/link_layer.h"
 #include "input/stop_signal.h"
 
@@ -252,7 +253,7 @@ uint64_t CaptureSource::position() const {
   return at > 0 ? static_cast<uint64_t>(at) : 0;
 }
 
-bool CaptureSource::Next(InputFrame& frame) {
+inline bool CaptureSource::Read(InputFrame& frame) {
   if (!m_error.empty()) return false;
   if (m_fd >= 0) {
     if (NextDirect(frame)) return true;
@@ -279,4 +280,10 @@ bool CaptureSource::Next(InputFrame& frame) {
     m_error = m_name + ": " + (why && *why ? why : "damaged capture");
     return false;
   }
+}
+
+bool CaptureSource::Next(InputFrame& frame) {
+  if (!Read(frame)) return false;
+  if (m_copy) m_copy->Write(frame);
+  return true;
 }

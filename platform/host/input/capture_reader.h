@@ -7,6 +7,7 @@
 #include "input/frame_source.h"
 
 struct pcap;
+class FrameWriter;
 
 class CaptureSource final : public FrameSource {
  public:
@@ -19,6 +20,8 @@ class CaptureSource final : public FrameSource {
   bool Next(InputFrame& frame) override;
   uint64_t position() const override;
   int linkType() const { return m_linkType; }
+  // Every frame read from now on is also written to `copy` (-w); null: none.
+  void SetCopy(FrameWriter* copy) { m_copy = copy; }
 
  private:
   CaptureSource(pcap* handle, std::string name, int linkType);
@@ -32,6 +35,7 @@ class CaptureSource final : public FrameSource {
   bool Load(uint64_t at, size_t need);
   // libpcap reads on from the direct reader's place.
   void StopDirect();
+  [[gnu::always_inline]] inline bool Read(InputFrame& frame);
 
   pcap* m_pcap;
   std::string m_name;
@@ -44,6 +48,7 @@ class CaptureSource final : public FrameSource {
   uint64_t m_blockAt = 0;  // the file offset of the block's first byte
   size_t m_blockLength = 0;
   bool m_swapped = false;
+  FrameWriter* m_copy = nullptr;
 };
 
 // Compiles the filter expression and sets it on the handle; false with the reason in `error`.

@@ -49,14 +49,8 @@ std::unique_ptr<LiveSource> LiveSource::Open(const std::string& iface, const std
   }
   std::unique_ptr<LiveSource> source(new LiveSource(handle, iface, linkType));
   if (!writeFile.empty()) {
-    source->m_dumper = pcap_dump_open(handle, writeFile.c_str());
-    if (!source->m_dumper) {
-      // libpcap's reason names the file already ("FILE: why").
-      const std::string why = pcap_geterr(handle);
-      error = why.compare(0, writeFile.size() + 2, writeFile + ": ") == 0 ? why
-                                                                          : writeFile + ": " + why;
-      return nullptr;
-    }
+    source->m_copy = FrameWriter::Open(writeFile, linkType, true, error);
+    if (!source->m_copy) return nullptr;
   }
   source->m_streaming = true;
   SetStopTarget(handle);
@@ -68,7 +62,6 @@ LiveSource::LiveSource(pcap* handle, std::string name, int linkType)
 
 LiveSource::~LiveSource() {
   SetStopTarget(nullptr);
-  if (m_dumper) pcap_dump_close(m_dumper);
   if (m_pcap) pcap_close(m_pcap);
 }
 
@@ -80,16 +73,13 @@ bool LiveSource::Next(InputFrame& frame) {
     const u_char* data = nullptr;
     const int r = pcap_next_ex(m_pcap, &header, &data);
     if (r == 1) {
-      if (m_dumper) {
-        pcap_dump(reinterpret_cast<u_char*>(m_dumper), header, data);
-        pcap_dump_flush(m_dumper);
-      }
       frame = InputFrame();
       frame.linkType = m_linkType;
       frame.data = data;
       frame.captured = header->caplen;
       frame.wire = header->len;
       frame.timeUs = static_cast<int64_t>(header->ts.tv_sec) * 1000000 + header->ts.tv_usec;
+      if (m_copy) m_copy->Write(frame);
       return true;
     }
     if (r == 0) {  // the timeout: nothing arrived

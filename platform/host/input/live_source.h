@@ -8,9 +8,9 @@
 #include <string>
 
 #include "input/frame_source.h"
+#include "input/frame_writer.h"
 
 struct pcap;
-struct pcap_dumper;
 
 class LiveSource : public FrameSource {
  public:
@@ -29,7 +29,7 @@ class LiveSource : public FrameSource {
   LiveSource(pcap* handle, std::string name, int linkType);
 
   pcap* m_pcap;
-  pcap_dumper* m_dumper = nullptr;
+  std::unique_ptr<FrameWriter> m_copy;
   std::string m_name;
   int m_linkType;
 };
