@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include <pcap/pcap.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -54,10 +56,30 @@ ParseOutcome Fail(const std::string& what, const std::string& why) {
   return r;
 }
 
+// Where the words after the capture files begin: the first word after the first that names no
+// file (nor standard input) when it and the words after it compile as a capture filter; the
+// count of words otherwise.
+size_t TrailingFilter(const std::vector<std::string>& words) {
+  size_t at = 1;
+  struct stat st;
+  while (at < words.size() && (words[at] == "-" || stat(words[at].c_str(), &st) == 0)) ++at;
+  if (at >= words.size()) return words.size();
+  std::string expression;
+  for (size_t k = at; k < words.size(); ++k) expression += (k > at ? " " : "") + words[k];
+  pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65535);
+  if (!dead) return words.size();
+  struct bpf_program program;
+  const bool compiles =
+      pcap_compile(dead, &program, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) == 0;
+  if (compiles) pcap_freecode(&program);
+  pcap_close(dead);
+  return compiles ? at : words.size();
+}
+
 }  // namespace
 
 const char* UsageText() {
-  return "Usage: tdsdecode [OPTIONS] CAPTURE...\n"
+  return "Usage: tdsdecode [OPTIONS] CAPTURE... [FILTER EXPRESSION]\n"
          "       tdsdecode [OPTIONS] --hex FILE\n"
          "       tdsdecode [OPTIONS] -i IFACE [FILTER EXPRESSION]\n"
          "\n"
@@ -103,7 +125,8 @@ const char* UsageText() {
          "  -c N                    stop after N frames\n"
          "  -i IFACE                capture live on IFACE (\"any\": every interface); the words\n"
          "                          after the options are then a capture filter expression\n"
-         "  -f EXPR                 a capture filter expression (pcap filter syntax)\n"
+         "  -f EXPR                 a capture filter expression (pcap filter syntax); the words\n"
+         "                          after the capture files that name no file are one too\n"
          "  -w FILE                 also write the frames read (those the filter passes, up to\n"
          "                          -c) to a pcap file\n"
          "  -D                      list the interfaces and exit\n"
@@ -267,6 +290,16 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, Options& o) {
       if (!o.filter.empty()) return Fail("-f", "given with a filter expression after the options");
       for (size_t k = 0; k < o.captures.size(); ++k) o.filter += (k ? " " : "") + o.captures[k];
       o.captures.clear();
+    }
+  } else if (!o.hexInput) {
+    // After the first capture file, words that name no file and read as a capture filter are
+    // one, as tcpdump takes the words after `-r FILE`.
+    const size_t at = TrailingFilter(o.captures);
+    if (at < o.captures.size()) {
+      if (!o.filter.empty()) return Fail("-f", "given with a filter expression after the options");
+      for (size_t k = at; k < o.captures.size(); ++k)
+        o.filter += (k > at ? " " : "") + o.captures[k];
+      o.captures.resize(at);
     }
   }
   if (o.hexInput && !o.writeFile.empty()) return Fail("-w", "cannot be combined with --hex");

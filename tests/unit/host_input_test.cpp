@@ -81,6 +81,30 @@ TEST(Options, ValuesInEveryFormAndTheDefaults) {
   EXPECT_TRUE(v.version);
 }
 
+// After the capture files, as tcpdump takes the words after -r FILE: words that name no file and
+// read as a capture filter are one; words that do not read as one stay files (and fail to open).
+TEST(Options, WordsAfterTheCaptureFilesAreAFilter) {
+  const std::string self = std::string(UNIT_TEST_DATA_DIR) + "/captures/tds5.pcap";
+  Options f;
+  ASSERT_TRUE(Parse({self.c_str(), "-", "vlan", "and", "tcp", "port", "3106"}, f).ok);
+  EXPECT_EQ(f.captures, (std::vector<std::string>{self, "-"}));
+  EXPECT_EQ(f.filter, "vlan and tcp port 3106");
+
+  Options typo;
+  ASSERT_TRUE(Parse({self.c_str(), "nosuch.pcap", self.c_str()}, typo).ok);
+  EXPECT_EQ(typo.captures, (std::vector<std::string>{self, "nosuch.pcap", self}));
+  EXPECT_EQ(typo.filter, "");
+
+  Options first;  // the first word is always a capture file
+  ASSERT_TRUE(Parse({"tcp"}, first).ok);
+  EXPECT_EQ(first.captures, std::vector<std::string>{"tcp"});
+
+  Options both;
+  const ParseOutcome r = Parse({"-f", "tcp", self.c_str(), "port", "5000"}, both);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.error, "-f: given with a filter expression after the options");
+}
+
 TEST(HexSource, FramesAreEthernetIpv4TcpWithRunningSequenceNumbers) {
   const std::string text = "c 0102\n2s 0a0b0c\nc 03\n";
   FILE* in = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
