@@ -69,10 +69,10 @@ bool Decode(FrameSource& source, const Options& options, ViewType& view, HostSta
     std::fflush(stdout);
   });
   while (!StopReading(options, stats, out) && source.Next(input)) {
-    ++frame;
+    frame += 1 + input.filteredBefore;
     if (clock) *clock = input.timeUs;
     FeedFrame(input, frame, table, segment, stats);
-    progress.Tick(frame);
+    progress.Tick(stats.framesRead);
     if (flushEach) {
       out.flush();
       std::fflush(stdout);

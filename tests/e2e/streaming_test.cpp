@@ -276,6 +276,20 @@ TEST(Streaming, CopyOfTheFramesRead) {
   std::remove(copy.c_str());
 }
 
+// A capture filter passes frames over without renumbering the rest: a frame has its number in
+// the file, as in every other tool that reads it. (Only segments with PSH set carry payload here.)
+TEST(Streaming, FilteredFramesKeepTheirNumbers) {
+  const std::string path = TestData(std::string("captures/") + kCapture);
+  const RunResult all = RunTdsdecode({"--view", "packet", "-o", "json", "--stats", path});
+  const RunResult pushed =
+      RunTdsdecode({"-f", "tcp[13] & 8 != 0", "--view", "packet", "-o", "json", "--stats", path});
+  ASSERT_EQ(pushed.exitCode, 0) << pushed.err;
+  ASSERT_EQ(all.frames.size(), pushed.frames.size());
+  for (size_t i = 0; i + 1 < all.frames.size(); ++i) EXPECT_EQ(all.frames[i], pushed.frames[i]);
+  EXPECT_LT(pushed.frames.back()["stats"]["frames_read"],
+            all.frames.back()["stats"]["frames_read"]);
+}
+
 TEST(Streaming, WriteErrorSaysWhy) {
   const std::string path = TestData(std::string("captures/") + kCapture);
   // Standard error goes to the pipe; standard output to the full device.

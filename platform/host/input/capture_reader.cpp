@@ -99,12 +99,16 @@ std::string InputName(const std::string& path) {
   return path == "-" ? "standard input" : path;
 }
 
+bool CompileCaptureFilter(pcap* handle, const std::string& filter, bpf_program& program,
+                          std::string& error) {
+  if (pcap_compile(handle, &program, filter.c_str(), 1, PCAP_NETMASK_UNKNOWN) == 0) return true;
+  error = "filter '" + filter + "': " + pcap_geterr(handle);
+  return false;
+}
+
 bool SetCaptureFilter(pcap* handle, const std::string& filter, std::string& error) {
   struct bpf_program program;
-  if (pcap_compile(handle, &program, filter.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0) {
-    error = "filter '" + filter + "': " + pcap_geterr(handle);
-    return false;
-  }
+  if (!CompileCaptureFilter(handle, filter, program, error)) return false;
   const int r = pcap_setfilter(handle, &program);
   pcap_freecode(&program);
   if (r != 0) {
@@ -144,22 +148,26 @@ std::unique_ptr<CaptureSource> CaptureSource::Open(const std::string& path, std:
     std::free(buffer);
     return nullptr;
   }
-  if (!filter.empty() && !SetCaptureFilter(handle, filter, error)) {
-    pcap_close(handle);
-    std::free(buffer);
-    return nullptr;
+  std::unique_ptr<bpf_program> program;
+  if (!filter.empty()) {
+    program.reset(new bpf_program());
+    if (!CompileCaptureFilter(handle, filter, *program, error)) {
+      pcap_close(handle);
+      std::free(buffer);
+      return nullptr;
+    }
   }
   std::unique_ptr<CaptureSource> source(new CaptureSource(handle, name, linkType));
   source->m_buffer = buffer;
+  source->m_filter = program.release();
   struct stat st;
   FILE* file = pcap_file(handle);
   const bool regular = file && fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode);
   if (regular && path != "-") source->m_size = static_cast<uint64_t>(st.st_size);
   source->m_streaming = !regular;
-  // Without a filter, the records of a classic pcap file are read by this reader: every worker
-  // of --threads reads the whole file, and libpcap copies every byte twice (from the system into
-  // the stream's buffer, from there into its own).
-  if (regular && path != "-" && filter.empty() && pcap_major_version(handle) == 2 &&
+  // The records of a classic pcap file are read by this reader: libpcap copies every byte twice
+  // (from the system into the stream's buffer, from there into its own).
+  if (regular && path != "-" && pcap_major_version(handle) == 2 &&
       pcap_minor_version(handle) == 4 &&
       pcap_get_tstamp_precision(handle) == PCAP_TSTAMP_PRECISION_MICRO)
     source->ReadDirectly(fileno(file), static_cast<uint64_t>(st.st_size),
@@ -241,6 +249,8 @@ CaptureSource::CaptureSource(pcap* handle, std::string name, int linkType)
     : m_pcap(handle), m_name(std::move(name)), m_linkType(linkType) {}
 
 CaptureSource::~CaptureSource() {
+  if (m_filter) pcap_freecode(m_filter);
+  delete m_filter;
   if (m_pcap) pcap_close(m_pcap);
   std::free(m_buffer);  // the stream that read through it is closed
 }
@@ -283,7 +293,20 @@ inline bool CaptureSource::Read(InputFrame& frame) {
 }
 
 bool CaptureSource::Next(InputFrame& frame) {
-  if (!Read(frame)) return false;
-  if (m_copy) m_copy->Write(frame);
-  return true;
+  uint64_t filtered = 0;
+  while (Read(frame)) {
+    if (m_filter) {
+      struct pcap_pkthdr header {};
+      header.caplen = static_cast<bpf_u_int32>(frame.captured);
+      header.len = static_cast<bpf_u_int32>(frame.wire);
+      if (pcap_offline_filter(m_filter, &header, frame.data) == 0) {
+        ++filtered;
+        continue;
+      }
+    }
+    frame.filteredBefore = filtered;
+    if (m_copy) m_copy->Write(frame);
+    return true;
+  }
+  return false;
 }

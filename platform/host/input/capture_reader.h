@@ -7,6 +7,7 @@
 #include "input/frame_source.h"
 
 struct pcap;
+struct bpf_program;
 class FrameWriter;
 
 class CaptureSource final : public FrameSource {
@@ -49,10 +50,17 @@ class CaptureSource final : public FrameSource {
   size_t m_blockLength = 0;
   bool m_swapped = false;
   FrameWriter* m_copy = nullptr;
+  // The capture filter, run on each record here (not by libpcap) so that the records it passes
+  // over are counted; null: none.
+  bpf_program* m_filter = nullptr;
 };
 
 // Compiles the filter expression and sets it on the handle; false with the reason in `error`.
 bool SetCaptureFilter(pcap* handle, const std::string& filter, std::string& error);
+// Compiles the filter expression for the handle's link type into `program`; false with the
+// reason in `error`.
+bool CompileCaptureFilter(pcap* handle, const std::string& filter, bpf_program& program,
+                          std::string& error);
 
 // How messages name an input: its path, or "standard input" for "-".
 std::string InputName(const std::string& path);

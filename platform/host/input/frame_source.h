@@ -17,6 +17,9 @@ struct InputFrame {
   int64_t timeUs = 0;   // capture time, microseconds since 1970 (UTC)
   bool hasHint = false;
   ConnectionHint hint;  // the source names the connection and direction itself
+  // Frames of the input just before this one that the capture filter passed over: frames keep
+  // their numbers in the input.
+  uint64_t filteredBefore = 0;
 };
 
 class FrameSource {

@@ -257,11 +257,11 @@ void ReadInput(SharedRun& run, const WorkerTask& task, ChannelWriter& writer, Ou
     uint64_t frame = 0;
     while (!StopRequested() && !run.stop.load(std::memory_order_relaxed) &&
            !(options.count && stats.framesRead >= options.count) && source->Next(input)) {
-      ++frame;
+      frame += 1 + input.filteredBefore;
       clock = input.timeUs;
       FeedFrame(input, frame, table, segment, stats);
-      progress.Tick(frame);
-      if (frame % kPublishFrames == 0 || out.pending() >= kPublishBytes) {
+      progress.Tick(stats.framesRead);
+      if (stats.framesRead % kPublishFrames == 0 || out.pending() >= kPublishBytes) {
         run.tracked.store(static_cast<uint32_t>(table.tracked()), std::memory_order_relaxed);
         writer.Publish(out, workers.event());
       }
