@@ -293,6 +293,7 @@ inline bool CaptureSource::Read(InputFrame& frame) {
 }
 
 bool CaptureSource::Next(InputFrame& frame) {
+  if (!m_filter && !m_copy) return Read(frame);  // filteredBefore stays 0
   uint64_t filtered = 0;
   while (Read(frame)) {
     if (m_filter) {
