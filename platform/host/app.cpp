@@ -26,6 +26,7 @@
 #include "stats.h"
 #include "streams/connection_table.h"
 #include "tdsengine/out_buffer.h"
+#include "views/message_type_names.h"
 #include "views/message_view.h"
 #include "views/packet_view.h"
 
@@ -163,6 +164,8 @@ int RunTdsdecode(int argc, const char* const* argv) {
                  why.c_str());
     return kExitInput;
   }
+  SetMessageTypeNames(
+      reinterpret_cast<TdsMessageTypeNameFn>(plugin.Find(TDS_MESSAGE_TYPE_NAME_SYMBOL)));
   TdsParseMessageFn parseMessage = nullptr;
   if (options.view == ViewKind::kMessage || RequestMode(options)) {
     parseMessage = reinterpret_cast<TdsParseMessageFn>(plugin.Find(TDS_PARSE_MESSAGE_SYMBOL));

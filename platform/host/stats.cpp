@@ -1,6 +1,7 @@
 #include "stats.h"
 
 #include "tdsengine/render.h"
+#include "views/message_type_names.h"
 
 namespace {
 
@@ -87,23 +88,29 @@ struct PacketCounts {
   const char* const* tokenTexts;
 };
 
-PacketCounts PacketsOf(const HostStats& s, uint64_t (&types)[256]) {
+// `texts`: the message types' texts as the packet view saw them, else their names.
+PacketCounts PacketsOf(const HostStats& s, uint64_t (&types)[256], const char* (&texts)[256]) {
+  for (unsigned t = 0; t < 256; ++t) {
+    const char* name = MessageTypeName(static_cast<uint8_t>(t));
+    texts[t] = s.messageTypeText[t] ? s.messageTypeText[t] : *name ? name : nullptr;
+  }
   const MessageStats& m = s.messageView;
   if (s.tdsPackets || !m.used)
-    return {s.tdsPackets, s.messageTypes, s.messageTypeText, s.firstTokens, s.tokenText};
+    return {s.tdsPackets, s.messageTypes, texts, s.firstTokens, s.tokenText};
   uint64_t packets = 0;
   for (unsigned t = 0; t < 256; ++t) {
     types[t] = m.packets[0][t] + m.packets[1][t];
     packets += types[t];
   }
-  return {packets, types, s.messageTypeText, m.firstTokens, m.tokenText};
+  return {packets, types, texts, m.firstTokens, m.tokenText};
 }
 
 }  // namespace
 
 void PrintStatsText(const HostStats& s, OutBuffer& out) {
   uint64_t types[256];
-  const PacketCounts p = PacketsOf(s, types);
+  const char* texts[256];
+  const PacketCounts p = PacketsOf(s, types, texts);
   out.put("Statistics:\n");
   TextLine(out, "frames read", s.framesRead);
   TextLine(out, "TCP segments with payload", s.tcpPayloadSegments);
@@ -131,7 +138,8 @@ void PrintStatsText(const HostStats& s, OutBuffer& out) {
 
 void PrintStatsJson(const HostStats& s, OutBuffer& out) {
   uint64_t types[256];
-  const PacketCounts p = PacketsOf(s, types);
+  const char* texts[256];
+  const PacketCounts p = PacketsOf(s, types, texts);
   out.put("{\"stats\": {");
   JsonCount(out, "frames_read", s.framesRead, true);
   JsonCount(out, "tcp_payload_segments", s.tcpPayloadSegments);

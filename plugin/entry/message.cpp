@@ -395,3 +395,10 @@ TDS_EXPORT int32_t sybasetds_parse_message(const uint8_t* frame, CPDecode* tree,
   PacketLeft = 0;
   return result;
 }
+
+TDS_EXPORT const char* sybasetds_message_type_name(int32_t messageType) {
+  const uint32_t type = static_cast<uint32_t>(messageType);
+  for (const CPICodeTable& row : PacketTypeTable)
+    if (row.low <= type && type <= row.high) return row.text;
+  return PacketTypeTable[PacketTypeUnknownRow].text;
+}

@@ -197,11 +197,12 @@ TEST(MessageRecords, FramesTimesAndEndsOfEveryMessage) {
 
   // Text: the connection's ends and the frames on the message line.
   const RunResult text = RunTdsdecode({path});
-  EXPECT_TRUE(Contains(text.out,
-                       "Message 1: connection 1 (client 127.0.0.1:34590, server "
-                       "127.0.0.1:5000), client to server, message type 2, 2 packets, "
-                       "599 bytes, frames 4 to 6, " +
-                           FrameTime(pcap, 4) + " to " + FrameTime(pcap, 6) + ", "));
+  EXPECT_TRUE(
+      Contains(text.out,
+               "Message 1: connection 1 (client 127.0.0.1:34590, server "
+               "127.0.0.1:5000), client to server, message type 2 (Login record), 2 packets, "
+               "599 bytes, frames 4 to 6, " +
+                   FrameTime(pcap, 4) + " to " + FrameTime(pcap, 6) + ", "));
 }
 
 TEST(MessageRecords, SeveralInputsNameTheirFile) {

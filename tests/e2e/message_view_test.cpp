@@ -97,7 +97,8 @@ TEST(MessageView, ResponseShowsEveryTokenWithItsValues) {
                    "s " + Pkt(4, 1, std::string(kRowFmt) + kRow1 + kRow2 + kDone) + "\n");
   ASSERT_EQ(text.exitCode, 0) << text.err;
   EXPECT_EQ(text.out.rfind("Message 1: connection 1 (client 192.0.2.1:40001, server "
-                           "198.51.100.1:5000), server to client, message type 4, 1 packet, 48 "
+                           "198.51.100.1:5000), server to client, message type 4 (Response to a "
+                           "command), 1 packet, 48 "
                            "bytes, frame 1 at 1970-01-01T00:00:00.001000Z, byte order big-endian "
                            "(inferred)\n    ROWFMT (Description of Row Data): offset 0, 22 bytes\n"
                            "        TDS Token Type: 0xee (Description of Row Data)\n",
@@ -217,8 +218,11 @@ TEST(MessageView, OptionsAndStatistics) {
                    Pkt(4, 1, std::string(kRowFmt) + kRow1 + kRow2 + kDone) + "\n",
                3, {"--stats"});
   const json& s = run[2].at("stats").at("message_view");
-  EXPECT_EQ(s["messages"], (json::array({{{"dir", "c2s"}, {"type", 15}, {"count", 1}},
-                                         {{"dir", "s2c"}, {"type", 4}, {"count", 1}}})));
+  EXPECT_EQ(
+      s["messages"],
+      (json::array(
+          {{{"dir", "c2s"}, {"type", 15}, {"text", "Normal TDS request or response"}, {"count", 1}},
+           {{"dir", "s2c"}, {"type", 4}, {"text", "Response to a command"}, {"count", 1}}})));
   std::map<std::string, int> tokens;
   for (const json& t : s["tokens"])
     tokens[t["dir"].get<std::string>() + " " + t["name"].get<std::string>()] = t["count"];

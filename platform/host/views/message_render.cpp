@@ -5,6 +5,7 @@
 
 #include "tdsengine/digits.h"
 #include "tdsengine/render.h"
+#include "views/message_type_names.h"
 
 namespace {
 
@@ -219,6 +220,12 @@ void RenderMessageJson(const DisplayTree& tree, const MessageMeta& meta, OutBuff
   at = meta.clientToServer ? PutLiteral(at, "\"c2s\"") : PutLiteral(at, "\"s2c\"");
   at = PutLiteral(at, ", \"type\": ");
   at = digits::PutDecimal(at, meta.type);
+  if (const char* name = MessageTypeName(meta.type); *name) {
+    out.put(line, static_cast<size_t>(at - line));
+    out.put(", \"type_text\": ");
+    JsonPutString(out, name);
+    at = line;
+  }
   at = PutLiteral(at, ", \"packets\": ");
   at = digits::PutDecimal(at, meta.packets);
   at = PutLiteral(at, ", \"bytes\": ");
@@ -281,6 +288,11 @@ void RenderMessageText(const DisplayTree& tree, const MessageMeta& meta, OutBuff
   out.put(meta.clientToServer ? ", client to server" : ", server to client");
   out.put(", message type ");
   out.putUnsigned(meta.type);
+  if (const char* name = MessageTypeName(meta.type); *name) {
+    out.put(" (");
+    out.put(name);
+    out.put(')');
+  }
   out.put(", ");
   out.putUnsigned(meta.packets);
   out.put(meta.packets == 1 ? " packet, " : " packets, ");

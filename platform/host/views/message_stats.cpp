@@ -1,6 +1,7 @@
 #include "views/message_stats.h"
 
 #include "tdsengine/render.h"
+#include "views/message_type_names.h"
 
 namespace {
 
@@ -28,6 +29,11 @@ void TextTypes(OutBuffer& out, const char* title, const uint64_t (&counts)[2][25
       any = true;
       out.put("    ");
       out.putUnsigned(code);
+      const char* name = MessageTypeName(static_cast<uint8_t>(code));
+      if (*name) {
+        out.put(' ');
+        out.put(name);
+      }
       out.put(": ");
       out.putUnsigned(counts[dir][code]);
       out.put('\n');
@@ -50,6 +56,8 @@ void JsonTypes(OutBuffer& out, const char* name, const uint64_t (&counts)[2][256
       out.put(kDirJson[dir]);
       out.put("\", \"type\": ");
       out.putUnsigned(code);
+      out.put(", \"text\": ");
+      JsonPutString(out, MessageTypeName(static_cast<uint8_t>(code)));
       out.put(", \"count\": ");
       out.putUnsigned(counts[dir][code]);
       out.put('}');

@@ -53,3 +53,8 @@ using TdsParseMessageFn = int32_t (*)(const uint8_t* frame, CPDecode* tree, cons
                                       int32_t length, int32_t messageType, int32_t channel,
                                       TdsMessageWalk* walk);
 #define TDS_PARSE_MESSAGE_SYMBOL "sybasetds_parse_message"
+
+// The name of a message type, as the packet header's field shows it ("Login record"; "Unknown"
+// for a type without one).
+using TdsMessageTypeNameFn = const char* (*)(int32_t messageType);
+#define TDS_MESSAGE_TYPE_NAME_SYMBOL "sybasetds_message_type_name"
