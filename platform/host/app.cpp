@@ -26,9 +26,9 @@
 #include "stats.h"
 #include "streams/connection_table.h"
 #include "tdsengine/out_buffer.h"
-#include "views/message_type_names.h"
 #include "views/message_view.h"
 #include "views/packet_view.h"
+#include "views/protocol_names.h"
 
 #ifndef TDSDECODE_VERSION
 #define TDSDECODE_VERSION "0.0.0"
@@ -164,8 +164,9 @@ int RunTdsdecode(int argc, const char* const* argv) {
                  why.c_str());
     return kExitInput;
   }
-  SetMessageTypeNames(
-      reinterpret_cast<TdsMessageTypeNameFn>(plugin.Find(TDS_MESSAGE_TYPE_NAME_SYMBOL)));
+  SetProtocolNames(
+      reinterpret_cast<TdsMessageTypeNameFn>(plugin.Find(TDS_MESSAGE_TYPE_NAME_SYMBOL)),
+      reinterpret_cast<TdsTokenTextFn>(plugin.Find(TDS_TOKEN_TEXT_SYMBOL)));
   TdsParseMessageFn parseMessage = nullptr;
   if (options.view == ViewKind::kMessage || RequestMode(options)) {
     parseMessage = reinterpret_cast<TdsParseMessageFn>(plugin.Find(TDS_PARSE_MESSAGE_SYMBOL));

@@ -1,7 +1,7 @@
 #include "stats.h"
 
 #include "tdsengine/render.h"
-#include "views/message_type_names.h"
+#include "views/protocol_names.h"
 
 namespace {
 
@@ -88,29 +88,41 @@ struct PacketCounts {
   const char* const* tokenTexts;
 };
 
-// `texts`: the message types' texts as the packet view saw them, else their names.
-PacketCounts PacketsOf(const HostStats& s, uint64_t (&types)[256], const char* (&texts)[256]) {
-  for (unsigned t = 0; t < 256; ++t) {
-    const char* name = MessageTypeName(static_cast<uint8_t>(t));
-    texts[t] = s.messageTypeText[t] ? s.messageTypeText[t] : *name ? name : nullptr;
-  }
+// A text as a view saw it, else the plug-in's name for the code (null when neither is known).
+const char* Named(const char* seen, const char* name) {
+  return seen ? seen : *name ? name : nullptr;
+}
+
+// The counts and texts printed: the packet view's, else the message view's or the request
+// log's; a type or token counted without being decoded (the rows the request log passes over)
+// gets its name from the plug-in.
+struct Names {
+  const char* types[256];
+  const char* tokens[256];
+};
+PacketCounts PacketsOf(const HostStats& s, uint64_t (&types)[256], Names& names) {
   const MessageStats& m = s.messageView;
-  if (s.tdsPackets || !m.used)
-    return {s.tdsPackets, s.messageTypes, texts, s.firstTokens, s.tokenText};
+  const bool packetView = s.tdsPackets || !m.used;
+  const char* const* tokenTexts = packetView ? s.tokenText : m.tokenText;
+  for (unsigned t = 0; t < 256; ++t) {
+    names.types[t] = Named(s.messageTypeText[t], MessageTypeName(static_cast<uint8_t>(t)));
+    names.tokens[t] = Named(tokenTexts[t], TokenText(static_cast<uint8_t>(t)));
+  }
+  if (packetView) return {s.tdsPackets, s.messageTypes, names.types, s.firstTokens, names.tokens};
   uint64_t packets = 0;
   for (unsigned t = 0; t < 256; ++t) {
     types[t] = m.packets[0][t] + m.packets[1][t];
     packets += types[t];
   }
-  return {packets, types, texts, m.firstTokens, m.tokenText};
+  return {packets, types, names.types, m.firstTokens, names.tokens};
 }
 
 }  // namespace
 
 void PrintStatsText(const HostStats& s, OutBuffer& out) {
   uint64_t types[256];
-  const char* texts[256];
-  const PacketCounts p = PacketsOf(s, types, texts);
+  Names names;
+  const PacketCounts p = PacketsOf(s, types, names);
   out.put("Statistics:\n");
   TextLine(out, "frames read", s.framesRead);
   TextLine(out, "TCP segments with payload", s.tcpPayloadSegments);
@@ -138,8 +150,8 @@ void PrintStatsText(const HostStats& s, OutBuffer& out) {
 
 void PrintStatsJson(const HostStats& s, OutBuffer& out) {
   uint64_t types[256];
-  const char* texts[256];
-  const PacketCounts p = PacketsOf(s, types, texts);
+  Names names;
+  const PacketCounts p = PacketsOf(s, types, names);
   out.put("{\"stats\": {");
   JsonCount(out, "frames_read", s.framesRead, true);
   JsonCount(out, "tcp_payload_segments", s.tcpPayloadSegments);

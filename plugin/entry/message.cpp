@@ -402,3 +402,12 @@ TDS_EXPORT const char* sybasetds_message_type_name(int32_t messageType) {
     if (row.low <= type && type <= row.high) return row.text;
   return PacketTypeTable[PacketTypeUnknownRow].text;
 }
+
+TDS_EXPORT const char* sybasetds_token_text(int32_t token) {
+  const uint32_t code = static_cast<uint32_t>(token);
+  for (int32_t i = 0; i + 1 < MessageTokenTypes::kRows; ++i) {
+    const CPICodeTable& row = MessageTokenTypeTable.rows[i];
+    if (row.low <= code && code <= row.high) return row.text;
+  }
+  return MessageTokenTypeTable.rows[MessageTokenTypes::kRows - 1].text;
+}

@@ -5,7 +5,7 @@
 
 #include "tdsengine/digits.h"
 #include "tdsengine/render.h"
-#include "views/message_type_names.h"
+#include "views/protocol_names.h"
 
 namespace {
 

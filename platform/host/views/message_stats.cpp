@@ -1,7 +1,7 @@
 #include "views/message_stats.h"
 
 #include "tdsengine/render.h"
-#include "views/message_type_names.h"
+#include "views/protocol_names.h"
 
 namespace {
 

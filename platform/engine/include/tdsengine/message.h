@@ -58,3 +58,8 @@ using TdsParseMessageFn = int32_t (*)(const uint8_t* frame, CPDecode* tree, cons
 // for a type without one).
 using TdsMessageTypeNameFn = const char* (*)(int32_t messageType);
 #define TDS_MESSAGE_TYPE_NAME_SYMBOL "sybasetds_message_type_name"
+
+// The text of a token type, as the token's type field shows it in the message view ("A Row of
+// Data"; "Unknown" for a code without one).
+using TdsTokenTextFn = const char* (*)(int32_t token);
+#define TDS_TOKEN_TEXT_SYMBOL "sybasetds_token_text"
