@@ -64,6 +64,14 @@ size_t TrailingFilter(const std::vector<std::string>& words) {
   struct stat st;
   while (at < words.size() && (words[at] == "-" || stat(words[at].c_str(), &st) == 0)) ++at;
   if (at >= words.size()) return words.size();
+  // A word with a path's slash or a capture's extension is a file that is missing, not a host
+  // name to look up (compiling a filter looks names up).
+  const std::string& first = words[at];
+  for (const char* ext : {".pcap", ".pcapng", ".cap"}) {
+    const size_t n = std::strlen(ext);
+    if (first.size() > n && first.compare(first.size() - n, n, ext) == 0) return words.size();
+  }
+  if (first.find('/') != std::string::npos) return words.size();
   std::string expression;
   for (size_t k = at; k < words.size(); ++k) expression += (k > at ? " " : "") + words[k];
   pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65535);
