@@ -21,7 +21,6 @@ class FrameWriter {
   FrameWriter& operator=(const FrameWriter&) = delete;
 
   int linkType() const { return m_linkType; }
-  const std::string& path() const { return m_path; }
   void Write(const InputFrame& frame);
   // Everything written is in the file: false with the reason when the file could not take it.
   bool Close(std::string& error);
