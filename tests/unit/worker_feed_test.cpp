@@ -78,7 +78,8 @@ void NoWait(void*) {}
 void NoIdle(void*, uint64_t) {}
 
 struct SharedMemory {
-  SharedRun* run = MapSharedRun(2, RunShape{size_t(1) << 20, size_t(1) << 20, size_t(1) << 20});
+  SharedRun* run =
+      MapSharedRun(2, RunShape{size_t(1) << 20, size_t(1) << 20, size_t(1) << 20, kLeastFeedBytes});
   ~SharedMemory() { UnmapSharedRun(run); }
 };
 
@@ -181,15 +182,17 @@ TEST(WorkerFeed, ACallOfTheReadingWorkerIsReplayedAsTheSameCallWithItsEventCount
   EXPECT_TRUE(reader.inner.log.empty());  // nothing was decoded by the reading worker
 }
 
-TEST(WorkerFeed, AFullFeedMakesTheWriterWaitAndLosesNothing) {
+// 12 MiB of pieces of one connection through the 4 MiB feed. The fed worker takes the commands
+// on another thread, starting only once the writer has filled the feed and waits. With `halve`
+// the writer halves the feed once a few pieces wait (and not before they lie in its first half).
+// Every piece comes out, in order, with its bytes.
+void SendThroughFullFeed(bool halve) {
   SharedMemory shared;
   ASSERT_NE(shared.run, nullptr);
   Reader reader(*shared.run);
   reader.view.ConnectionOpened(1, Ends());
   DirectionSink* sink = reader.view.OpenDirection(1, true, false);
 
-  // The fed worker takes the commands on another thread, starting only once the writer has
-  // filled the 4 MiB feed and waits: 12 MiB of pieces go through it.
   Fed fed;
   WorkerFeed& ring = *shared.run->feed(1);
   std::thread taker([&] {
@@ -200,6 +203,7 @@ TEST(WorkerFeed, AFullFeedMakesTheWriterWaitAndLosesNothing) {
     while (const FeedCommand* c = feed.Next(&NoIdle, nullptr)) fed.view.Replay(*c);
   });
   std::vector<size_t> lengths;
+  bool halved = false;
   for (size_t total = 0; total < (size_t(12) << 20);) {
     const std::vector<uint8_t> bytes =
         Pattern(1 + (lengths.size() * 7919) % 65000, static_cast<uint8_t>(lengths.size()));
@@ -210,14 +214,19 @@ TEST(WorkerFeed, AFullFeedMakesTheWriterWaitAndLosesNothing) {
     sink->Deliver(piece);
     lengths.push_back(bytes.size());
     total += bytes.size();
+    if (halve && !halved && lengths.size() >= 4) {
+      halved = reader.writer.Shrink();
+      EXPECT_TRUE(halved);  // what waits lies in the first half
+    }
   }
   reader.view.CloseDirection(sink);
   reader.view.ConnectionEnded(1);
   reader.writer.Finish(reader.view.event());
   taker.join();
   EXPECT_GT(ring.freed.load(), 0u);  // the writer waited, and was woken
+  EXPECT_EQ(halved, halve);
+  EXPECT_EQ(reader.writer.capacity(), halve ? kLeastFeedBytes / 2 : kLeastFeedBytes);
 
-  // Every piece, in order, with its bytes; and the connection's open, close and end.
   RecordingView direct;
   std::unique_ptr<DirectionSink> check(direct.OpenDirection(1, true, false));
   for (size_t i = 0; i < lengths.size(); ++i) {
@@ -234,6 +243,29 @@ TEST(WorkerFeed, AFullFeedMakesTheWriterWaitAndLosesNothing) {
     const std::string& made = direct.log[i + 1];
     ASSERT_EQ(got.substr(0, got.rfind('@')), made.substr(0, made.rfind('@'))) << "piece " << i;
   }
+}
+
+TEST(WorkerFeed, AFullFeedMakesTheWriterWaitAndLosesNothing) {
+  SendThroughFullFeed(false);
+}
+
+TEST(WorkerFeed, AFeedHalvedWhileCommandsWaitLosesNothing) {
+  SendThroughFullFeed(true);
+}
+
+TEST(WorkerFeed, AFeedIsNotHalvedWhileWhatWaitsReachesItsSecondHalf) {
+  SharedMemory shared;
+  ASSERT_NE(shared.run, nullptr);
+  Reader reader(*shared.run);
+  reader.view.ConnectionOpened(1, Ends());
+  DirectionSink* sink = reader.view.OpenDirection(1, true, false);
+  const std::vector<uint8_t> bytes = Pattern(200 * 1024, 3);
+  StreamPiece piece;
+  piece.data = bytes.data();
+  piece.length = bytes.size();
+  for (int i = 0; i < 11; ++i) sink->Deliver(piece);  // 2.2 MB waiting, none taken
+  EXPECT_FALSE(reader.writer.Shrink());
+  EXPECT_EQ(reader.writer.capacity(), kLeastFeedBytes);
 }
 
 TEST(WorkerFeed, AFedWorkerWithNothingToTakeIsToldHowFarTheReaderGot) {

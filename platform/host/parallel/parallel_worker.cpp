@@ -1,5 +1,6 @@
 #include "parallel/parallel_worker.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -172,7 +173,13 @@ class Feeds {
 
   void PublishAll(uint64_t progress) {
     for (unsigned w = 1; w < m_run.workers; ++w) m_writers[w]->Publish(progress);
+    if (!m_shrunk && m_run.tracked.load(std::memory_order_relaxed) > kManyConnections) {
+      m_shrunk = true;
+      for (unsigned w = 1; w < m_run.workers; ++w) m_shrunk = m_writers[w]->Shrink() && m_shrunk;
+    }
   }
+  // The input read, whose bytes left to read bound the fed workers' backlog.
+  void SetInput(const FrameSource* input) { m_input = input; }
   // Every command of the events up to the one returned is written, `event` being the count
   // now: only while a command waits for room in a feed is its event not done.
   uint64_t Done(uint64_t event) const { return m_reserving && event ? event - 1 : event; }
@@ -181,14 +188,19 @@ class Feeds {
   }
 
   // A new connection goes to the fed worker with the fewest bytes waiting in its feed, unless
-  // all of them have the run's placeBelow waiting: then this worker, which reads for all of
-  // them, keeps it. A fed worker whose feed fills is behind; one whose feed is empty has little
-  // to do.
+  // all of them have the run's placeBelow waiting (at most half their feed, and an eighth of the
+  // input left to read): then this worker, which reads for all of them, keeps it. A fed worker
+  // whose feed fills is behind; one whose feed is empty has little to do; one with much waiting
+  // when the input ends leaves this worker idle.
   static unsigned Place(void* self, uint32_t /*conn*/) {
     const Feeds& f = *static_cast<Feeds*>(self);
+    uint64_t below = f.m_run.placeBelow;
+    if (f.m_input && f.m_input->size() > f.m_input->position())
+      below = std::min<uint64_t>(below, (f.m_input->size() - f.m_input->position()) / 8);
     unsigned best = 0;
-    uint64_t least = f.m_run.placeBelow;
+    uint64_t least = below;
     for (unsigned w = 1; w < f.m_run.workers; ++w) {
+      if (least > f.m_writers[w]->capacity() / 2) least = f.m_writers[w]->capacity() / 2;
       const uint64_t waiting = f.m_writers[w]->backlog();
       if (waiting < least) {
         least = waiting;
@@ -213,7 +225,9 @@ class Feeds {
   OutBuffer& m_out;
   const WorkerView& m_view;
   FeedWriter* m_writers[kMaxThreads] = {};
+  const FrameSource* m_input = nullptr;
   bool m_reserving = false;  // a command waits for room in a feed
+  bool m_shrunk = false;     // every feed is halved
 };
 
 void ChannelWriter::Publish(OutBuffer& out, uint64_t event) {
@@ -247,6 +261,7 @@ void ReadInput(SharedRun& run, const WorkerTask& task, ChannelWriter& writer, Ou
   if (!source) {
     std::snprintf(channel.error, sizeof(channel.error), "%s", error.c_str());
   } else {
+    feeds.SetInput(source.get());
     TableLimits limits;
     limits.countSinkBytes = false;  // WorkerView's sinks hold nothing the table counts
     ConnectionTable table(options, workers, stats, limits);

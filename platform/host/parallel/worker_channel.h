@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "options.h"
+#include "parallel/halvable_ring.h"
 #include "stats.h"
 
 constexpr uint64_t kOpenEnd = UINT64_MAX;
@@ -42,24 +43,29 @@ constexpr uint8_t kStepLogin = 3;    // the connection's login was read: who it 
 // records are about eight times its input, the request log's less than half. Worker 0 reads the
 // input and runs ahead of the workers it feeds by what waits in their feeds, and its records wait
 // for theirs: in the message view its channel is the larger. A new connection goes to a fed
-// worker while fewer than `placeBelow` bytes wait in its feed (so it stays about that far behind).
-// A channel is halved for good once the run tracks more than kManyConnections
-// (WorkerChannel::Shrink): what the workers keep for many connections and their channels then
-// stay within the run's budget.
+// worker while fewer than `placeBelow` bytes wait in its feed (so it stays about that far behind),
+// at most half the feed and an eighth of the input left to read (so that the fed workers end
+// about when worker 0 does). The request log's records wait little: its feeds are the larger, so
+// that a burst of worker 0's own connections leaves the others enough to do.
+// Channels and feeds are halved for good once the run tracks more than kManyConnections
+// (HalvableRing::Shrink): what the workers keep for many connections and their rings then stay
+// within the run's budget.
 struct RunShape {
   size_t readerChannel;  // worker 0's channel
   size_t fedChannel;     // each other worker's
   size_t placeBelow;
+  size_t feedBytes;  // each fed worker's feed
 };
-constexpr RunShape kMessageRun{size_t(16) << 20, size_t(4) << 20, size_t(1) << 20};
-constexpr RunShape kRequestRun{size_t(4) << 20, size_t(4) << 20, size_t(2) << 20};
+constexpr RunShape kMessageRun{size_t(16) << 20, size_t(4) << 20, size_t(1) << 20, size_t(4) << 20};
+constexpr RunShape kRequestRun{size_t(4) << 20, size_t(4) << 20, size_t(4) << 20, size_t(8) << 20};
 constexpr size_t kManyConnections = 4096;
 constexpr size_t kWindowBytes = size_t(256) << 10;
 constexpr size_t kChannelMarks = size_t(1) << 13;
 // The longest either side of a channel waits on the other before it looks again.
 constexpr int kWaitMs = 100;
 
-struct WorkerChannel {
+// The record bytes are the ring (the worker writes, the merger reads).
+struct WorkerChannel : HalvableRing {
   // Written by the worker.
   alignas(64) std::atomic<uint64_t> dataHead{0};  // bytes published
   std::atomic<uint64_t> markHead{0};              // marks published
@@ -78,24 +84,6 @@ struct WorkerChannel {
   uint64_t cutBytes = 0;
   char error[512] = {};
   RecordMark marks[kChannelMarks];
-  // fullBytes of record bytes, mapped twice in a row: any run of up to fullBytes from any place
-  // in it is one piece of memory. `half` maps the first half of the same memory twice in a row:
-  // the ring once the worker has shrunk it, for the stream from halfFrom on.
-  char* data = nullptr;
-  char* half = nullptr;
-  size_t fullBytes = 0;                // a power of two
-  std::atomic<uint64_t> dataBytes{0};  // the ring's size now: fullBytes, or half that
-  std::atomic<uint64_t> halfFrom{UINT64_MAX};
-  // Where a byte of the worker's stream lies in the ring.
-  char* at(uint64_t position) const {
-    if (position >= halfFrom.load(std::memory_order_relaxed))
-      return half + (position & (fullBytes / 2 - 1));
-    return data + (position & (fullBytes - 1));
-  }
-  // Halves the ring for the stream from `tail` on, the merger's dataTail: possible while the
-  // bytes from there to `head` lie in the first half, unwrapped. The second half's memory is
-  // given back. False when the bytes do not lie so.
-  bool Shrink(uint64_t tail, uint64_t head);
 };
 
 struct WorkerFeed;

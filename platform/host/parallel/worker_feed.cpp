@@ -29,10 +29,15 @@ void FeedWriter::Finish(uint64_t last) {
   WakeWord(m_feed.posted);
 }
 
+bool FeedWriter::Shrink() {
+  if (m_feed.dataBytes.load(std::memory_order_relaxed) < m_feed.fullBytes) return true;
+  return m_feed.Shrink(m_feed.tail.load(std::memory_order_acquire), m_written);
+}
+
 bool FeedWriter::WaitForRoom(size_t span) {
   while (!m_broken) {
     m_tail = m_feed.tail.load(std::memory_order_acquire);
-    if (m_written + span - m_tail <= kFeedBytes) return true;
+    if (m_written + span - m_tail <= capacity()) return true;
     if (m_stop.load(std::memory_order_relaxed)) break;
     // What this worker made is published first (and this feed's commands), so that nobody
     // waits on it in turn.
@@ -40,7 +45,7 @@ bool FeedWriter::WaitForRoom(size_t span) {
     const uint32_t seen = m_feed.freed.load(std::memory_order_seq_cst);
     m_feed.writerWaiting.store(1, std::memory_order_seq_cst);
     m_tail = m_feed.tail.load(std::memory_order_seq_cst);
-    if (m_written + span - m_tail > kFeedBytes) WaitWord(m_feed.freed, seen, kWaitMs);
+    if (m_written + span - m_tail > capacity()) WaitWord(m_feed.freed, seen, kWaitMs);
     m_feed.writerWaiting.store(0, std::memory_order_relaxed);
   }
   m_broken = true;
@@ -66,7 +71,7 @@ const FeedCommand* FeedReader::Next(void (*idle)(void*, uint64_t), void* context
     m_last = 0;
     m_feed.tail.store(m_tail, std::memory_order_release);
     // The writer's wait is looked at every eighth of the ring, not for every command.
-    if (m_tail - m_checked >= kFeedBytes / 8) {
+    if (m_tail - m_checked >= m_feed.fullBytes / 8) {
       WakeWriter(m_feed);
       m_checked = m_tail;
     }
@@ -89,7 +94,7 @@ const FeedCommand* FeedReader::Next(void (*idle)(void*, uint64_t), void* context
       WaitWord(m_feed.posted, seen, kWaitMs);
     m_feed.readerWaiting.store(0, std::memory_order_relaxed);
   }
-  const FeedCommand* c = m_feed.at(m_tail);
+  const FeedCommand* c = m_feed.command(m_tail);
   m_last = FeedSpan(c->length);
   return c;
 }

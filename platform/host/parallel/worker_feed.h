@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "parallel/halvable_ring.h"
+
 // What a command asks of the fed worker's view.
 enum class FeedKind : uint8_t {
   kOpened = 1,  // ConnectionOpened: the payload is a FeedEnds
@@ -46,15 +48,16 @@ struct FeedEnds {
   uint8_t reserved[3];
 };
 
-// The ring: kFeedBytes mapped twice in a row, so that a command never wraps. A piece longer
-// than kFeedPiece goes in parts.
-constexpr size_t kFeedBytes = size_t(4) << 20;
+// The ring is mapped twice in a row, so that a command never wraps; it holds at least
+// kLeastFeedBytes, halved. A piece longer than kFeedPiece goes in parts.
+constexpr size_t kLeastFeedBytes = size_t(4) << 20;
 constexpr size_t kFeedPiece = size_t(256) << 10;
-static_assert(sizeof(FeedCommand) + kFeedPiece < kFeedBytes / 2, "a command fits in the ring");
+static_assert(sizeof(FeedCommand) + kFeedPiece < kLeastFeedBytes / 4, "a command fits in the ring");
 // The writer publishes its commands once this many bytes wait, and at every publish of its own.
 constexpr size_t kFeedPublishBytes = size_t(32) << 10;
 
-struct WorkerFeed {
+// The commands are the ring (worker 0 writes, the fed worker reads).
+struct WorkerFeed : HalvableRing {
   // Written by the reading worker.
   alignas(64) std::atomic<uint64_t> head{0};  // bytes published
   // Every command of an event up to this one is published (the fed worker's progress when it
@@ -67,10 +70,9 @@ struct WorkerFeed {
   alignas(64) std::atomic<uint64_t> tail{0};  // bytes taken
   std::atomic<uint32_t> freed{0};  // bumped when the writer waits and room was made (futex word)
   std::atomic<uint32_t> readerWaiting{0};
-  char* data = nullptr;  // kFeedBytes, mapped twice in a row
 
-  FeedCommand* at(uint64_t position) const {
-    return reinterpret_cast<FeedCommand*>(data + (position & (kFeedBytes - 1)));
+  FeedCommand* command(uint64_t position) const {
+    return reinterpret_cast<FeedCommand*>(at(position));
   }
 };
 
@@ -91,8 +93,10 @@ class FeedWriter {
   // has stopped while this waited for room (the command is then dropped).
   FeedCommand* Reserve(size_t payload) {
     const size_t span = FeedSpan(payload);
-    if (m_written + span - m_tail > kFeedBytes && !WaitForRoom(span)) return nullptr;
-    return m_feed.at(m_written);
+    if (m_written + span - m_tail > m_feed.dataBytes.load(std::memory_order_relaxed) &&
+        !WaitForRoom(span))
+      return nullptr;
+    return m_feed.command(m_written);
   }
   // The command reserved last is written.
   void Commit(const FeedCommand& c) {
@@ -105,6 +109,10 @@ class FeedWriter {
   uint64_t backlog() const { return m_written - m_feed.tail.load(std::memory_order_relaxed); }
   // The input has ended with event `last`: nothing more comes.
   void Finish(uint64_t last);
+  // Halves the ring for good (tried again until the commands waiting allow it); true once done.
+  bool Shrink();
+  // The ring's size now.
+  uint64_t capacity() const { return m_feed.dataBytes.load(std::memory_order_relaxed); }
 
  private:
   bool WaitForRoom(size_t span);
