@@ -11,6 +11,9 @@
 
 #include "parallel/worker_feed.h"
 
+static_assert(kMessageRun.feedBytes >= kLeastFeedBytes && kRequestRun.feedBytes >= kLeastFeedBytes,
+              "a halved feed still holds a command");
+
 namespace {
 
 size_t ChannelOffset() {
