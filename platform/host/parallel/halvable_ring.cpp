@@ -3,6 +3,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 namespace {
 
 // The first `size` bytes of the file mapped twice, back to back; null when refused.
@@ -55,4 +57,17 @@ bool HalvableRing::Shrink(uint64_t tail, uint64_t head) {
   dataBytes.store(halfBytes, std::memory_order_release);
   madvise(data + halfBytes, halfBytes, MADV_REMOVE);
   return true;
+}
+
+void HalvableRing::GiveBackAllBut(uint64_t tail, uint64_t head) {
+  if (dataBytes.load(std::memory_order_relaxed) != fullBytes || head - tail >= fullBytes) return;
+  const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  const uint64_t from = (head + page - 1) / page * page;  // the first page past what waits
+  const uint64_t to = tail / page * page + fullBytes;     // up to the page where it begins
+  for (uint64_t at = from; at < to;) {
+    const uint64_t offset = at & (fullBytes - 1);
+    const uint64_t length = std::min(to - at, fullBytes - offset);
+    madvise(data + offset, length, MADV_REMOVE);
+    at += length;
+  }
 }

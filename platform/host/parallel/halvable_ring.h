@@ -28,6 +28,9 @@ struct HalvableRing {
   // from there to `head` (the writer's) lie in the first half, unwrapped. The second half's
   // memory is given back. False when the bytes do not lie so.
   bool Shrink(uint64_t tail, uint64_t head);
+  // Gives back the memory of the whole pages that hold none of the bytes from `tail` to `head`
+  // (a ring not halved whose writer is done: its reader reads those bytes and no others).
+  void GiveBackAllBut(uint64_t tail, uint64_t head);
 };
 
 // Maps `ring` with `size` bytes of shared memory named `name`, a power of two; false when

@@ -186,6 +186,11 @@ class Feeds {
   void FinishAll(uint64_t last) {
     for (unsigned w = 1; w < m_run.workers; ++w) m_writers[w]->Finish(last);
   }
+  // This worker is done: what the fed workers have taken of their feeds is given back now, while
+  // they decode the rest, rather than when the last of them ends.
+  void GiveBackTaken() {
+    for (unsigned w = 1; w < m_run.workers; ++w) m_writers[w]->GiveBackTaken();
+  }
 
   // A new connection goes to the fed worker with the fewest bytes waiting in its feed, unless
   // all of them have the run's placeBelow waiting (at most half their feed, and an eighth of the
@@ -294,6 +299,7 @@ void ReadInput(SharedRun& run, const WorkerTask& task, ChannelWriter& writer, Ou
   channel.cutConnections = workers.cutConnections();
   channel.cutBytes = workers.cutBytes();
   writer.Publish(out, UINT64_MAX);
+  feeds.GiveBackTaken();
 }
 
 // A fed worker: replays its feed into `view` until the input has ended.

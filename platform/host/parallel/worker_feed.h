@@ -109,6 +109,10 @@ class FeedWriter {
   uint64_t backlog() const { return m_written - m_feed.tail.load(std::memory_order_relaxed); }
   // The input has ended with event `last`: nothing more comes.
   void Finish(uint64_t last);
+  // After Finish: the ring's memory the reader will not read again is given back.
+  void GiveBackTaken() {
+    m_feed.GiveBackAllBut(m_feed.tail.load(std::memory_order_acquire), m_written);
+  }
   // Halves the ring for good (tried again until the commands waiting allow it); true once done.
   bool Shrink();
   // The ring's size now.
