@@ -185,7 +185,8 @@ TEST(WorkerFeed, ACallOfTheReadingWorkerIsReplayedAsTheSameCallWithItsEventCount
 // 12 MiB of pieces of one connection through the 4 MiB feed. The fed worker takes the commands
 // on another thread, starting only once the writer has filled the feed and waits. With `halve`
 // the writer halves the feed once a few pieces wait (and not before they lie in its first half).
-// Every piece comes out, in order, with its bytes.
+// Once done, the writer gives back what was read while the rest is read. Every piece comes out,
+// in order, with its bytes.
 void SendThroughFullFeed(bool halve) {
   SharedMemory shared;
   ASSERT_NE(shared.run, nullptr);
@@ -222,6 +223,8 @@ void SendThroughFullFeed(bool halve) {
   reader.view.CloseDirection(sink);
   reader.view.ConnectionEnded(1);
   reader.writer.Finish(reader.view.event());
+  // The writer is done: what the fed worker has read goes, while it reads the rest.
+  reader.writer.GiveBackTaken();
   taker.join();
   EXPECT_GT(ring.freed.load(), 0u);  // the writer waited, and was woken
   EXPECT_EQ(halved, halve);
