@@ -48,8 +48,8 @@ struct FeedEnds {
   uint8_t reserved[3];
 };
 
-// The ring is mapped twice in a row, so that a command never wraps; it holds at least
-// kLeastFeedBytes, halved. A piece longer than kFeedPiece goes in parts.
+// The ring is mapped twice in a row, so that a command never wraps. A feed is at least
+// kLeastFeedBytes, and half that once halved. A piece longer than kFeedPiece goes in parts.
 constexpr size_t kLeastFeedBytes = size_t(4) << 20;
 constexpr size_t kFeedPiece = size_t(256) << 10;
 static_assert(sizeof(FeedCommand) + kFeedPiece < kLeastFeedBytes / 4, "a command fits in the ring");
