@@ -22,8 +22,10 @@ void MergeLoop::Run() {
     if (m_stopped || AllDone()) break;
     // Room is given back when a worker waits for it; otherwise the pieces wait for more.
     if (AnyWaiting()) Flush();
+    m_run.mergerWaitsOn.store(m_waitsOn, std::memory_order_seq_cst);
     m_run.mergerWaiting.store(1, std::memory_order_seq_cst);
     if (!Step() && !m_stopped && !AllDone()) {
+      m_run.mergerWaitsOn.store(m_waitsOn, std::memory_order_seq_cst);
       if (AnyWaiting()) Flush();
       if (!WaitWord(m_run.published, seen, kWaitMs)) CheckWorkers();
     }
@@ -112,11 +114,18 @@ bool MergeLoop::Step() {
       mark = m;
     }
   }
+  m_waitsOn = kAnyWorker;
   if (!mark) return false;
   // No other worker may still make a record of an earlier event.
-  for (unsigned w = 0; w < m_run.workers; ++w)
-    if (w != best && MayPrecede(w, mark->event)) return false;
-  return Take(best, *mark);
+  for (unsigned w = 0; w < m_run.workers; ++w) {
+    if (w != best && MayPrecede(w, mark->event)) {
+      m_waitsOn = w;
+      return false;
+    }
+  }
+  if (Take(best, *mark)) return true;
+  m_waitsOn = best;
+  return false;
 }
 
 void MergeLoop::CheckWorkers() {

@@ -66,6 +66,7 @@ class MergeLoop {
   std::string m_error;
   bool m_stopped = false;
   bool m_stopForwarded = false;
+  uint32_t m_waitsOn = kAnyWorker;  // as Step last found it (SharedRun::mergerWaitsOn)
 
  private:
   bool AnyWaiting();

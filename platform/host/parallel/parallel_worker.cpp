@@ -36,7 +36,8 @@ class Feeds;
 // channel itself, so the bytes are rendered where the merger reads them; a mark per record.
 class ChannelWriter : public MessageView::RecordHook {
  public:
-  ChannelWriter(SharedRun& run, WorkerChannel& channel) : m_run(run), m_channel(channel) {}
+  ChannelWriter(SharedRun& run, unsigned index)
+      : m_run(run), m_channel(*run.channel(index)), m_index(index) {}
   void Attach(const OutBuffer* out, const WorkerView* view) {
     m_out = out;
     m_view = view;
@@ -118,15 +119,25 @@ class ChannelWriter : public MessageView::RecordHook {
 
  private:
   // The merger is woken when it has much to take, or a worker waits for it: each wake costs
-  // both sides a switch.
+  // both sides a switch. While the merger waits on another worker's records, this worker's
+  // piling up is no reason to wake it: it could take none of them.
   void Notify(bool urgent) {
     m_run.published.fetch_add(1, std::memory_order_seq_cst);
     if (!m_run.mergerWaiting.load(std::memory_order_seq_cst)) return;
-    bool wake = urgent ||
-                m_written - m_channel.dataTaken.load() >= m_channel.dataBytes.load() / m_wakeShare;
-    for (unsigned w = 0; w < m_run.workers && !wake; ++w)
-      wake = m_run.channel(w)->waiting.load(std::memory_order_seq_cst) != 0;
+    const uint32_t waitsOn = m_run.mergerWaitsOn.load(std::memory_order_seq_cst);
+    bool wake = urgent || ((waitsOn == kAnyWorker || waitsOn == m_index) &&
+                           Untaken(m_channel) >= m_channel.dataBytes.load() / m_wakeShare);
+    for (unsigned w = 0; w < m_run.workers && !wake; ++w) {
+      const WorkerChannel& c = *m_run.channel(w);
+      // A worker about to wait for room is woken for too, when this one's progress may be
+      // what lets the merger free it.
+      wake = c.waiting.load(std::memory_order_seq_cst) != 0 ||
+             (waitsOn == m_index && Untaken(c) >= c.dataBytes.load() / 4 * 3);
+    }
     if (wake) WakeWord(m_run.published);
+  }
+  static uint64_t Untaken(const WorkerChannel& c) {
+    return c.dataHead.load(std::memory_order_relaxed) - c.dataTaken.load();
   }
 
   // The channel is full: the merger is told what is there and waited for.
@@ -141,6 +152,7 @@ class ChannelWriter : public MessageView::RecordHook {
 
   SharedRun& m_run;
   WorkerChannel& m_channel;
+  unsigned m_index;
   const OutBuffer* m_out = nullptr;
   const WorkerView* m_view = nullptr;
   PublishHook* m_hook = nullptr;
@@ -359,7 +371,7 @@ void EndWorker(SharedRun& run, WorkerChannel& channel, const HostStats& stats) {
 template <typename Decode>
 void RunWorkerWith(SharedRun& run, const WorkerTask& task, Decode decode) {
   WorkerChannel& channel = *run.channel(task.index);
-  ChannelWriter writer(run, channel);
+  ChannelWriter writer(run, task.index);
   HostStats stats;
   {
     OutBuffer out(&ChannelWriter::NextWindow, &writer);

@@ -59,6 +59,7 @@ struct RunShape {
 constexpr RunShape kMessageRun{size_t(16) << 20, size_t(4) << 20, size_t(1) << 20, size_t(4) << 20};
 constexpr RunShape kRequestRun{size_t(4) << 20, size_t(4) << 20, size_t(4) << 20, size_t(8) << 20};
 constexpr size_t kManyConnections = 4096;
+constexpr uint32_t kAnyWorker = UINT32_MAX;
 constexpr size_t kWindowBytes = size_t(256) << 10;
 constexpr size_t kChannelMarks = size_t(1) << 13;
 // The longest either side of a channel waits on the other before it looks again.
@@ -91,6 +92,9 @@ struct WorkerFeed;
 struct SharedRun {
   std::atomic<uint32_t> published{0};  // bumped by every worker's publish (the merger's futex word)
   std::atomic<uint32_t> mergerWaiting{0};
+  // The worker whose records or progress the waiting merger needs before it can take any more
+  // (kAnyWorker: it has taken everything published).
+  std::atomic<uint32_t> mergerWaitsOn{0};
   std::atomic<uint32_t> stop{0};  // the merger cannot write any more: workers stop reading
   // Connections the reading worker tracks, as of its latest publish.
   std::atomic<uint32_t> tracked{0};
