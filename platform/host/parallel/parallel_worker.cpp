@@ -129,8 +129,9 @@ class ChannelWriter : public MessageView::RecordHook {
                            Untaken(m_channel) >= m_channel.dataBytes.load() / m_wakeShare);
     for (unsigned w = 0; w < m_run.workers && !wake; ++w) {
       const WorkerChannel& c = *m_run.channel(w);
-      // A worker about to wait for room is woken for too, when this one's progress may be
-      // what lets the merger free it.
+      // A worker that waits for room wakes it, and so does one whose channel is three
+      // quarters full when the merger waits on this worker: this one's progress may be what
+      // lets the merger free that channel.
       wake = c.waiting.load(std::memory_order_seq_cst) != 0 ||
              (waitsOn == m_index && Untaken(c) >= c.dataBytes.load() / 4 * 3);
     }

@@ -94,7 +94,7 @@ struct SharedRun {
   std::atomic<uint32_t> mergerWaiting{0};
   // The worker whose records or progress the waiting merger needs before it can take any more
   // (kAnyWorker: it has taken everything published).
-  std::atomic<uint32_t> mergerWaitsOn{0};
+  std::atomic<uint32_t> mergerWaitsOn{kAnyWorker};
   std::atomic<uint32_t> stop{0};  // the merger cannot write any more: workers stop reading
   // Connections the reading worker tracks, as of its latest publish.
   std::atomic<uint32_t> tracked{0};
