@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "input/stop_signal.h"
+#include "options.h"
 
 void MergeLoop::Run() {
   while (!m_stopped) {
@@ -76,20 +77,8 @@ bool MergeLoop::AllDone() {
   return true;
 }
 
-RecordMark* MergeLoop::Head(unsigned w) {
-  WorkerChannel& c = *m_run.channel(w);
-  State& s = m_state[w];
-  if (s.markTail >= s.marks) {
-    s.marks = c.markHead.load(std::memory_order_acquire);
-    if (s.markTail >= s.marks) return nullptr;
-  }
-  // Marks published are complete: the next few are fetched from the worker's core ahead.
-  if (s.markTail + 4 < s.marks) __builtin_prefetch(&c.marks[(s.markTail + 4) % kChannelMarks]);
-  return &c.marks[s.markTail % kChannelMarks];
-}
-
-bool MergeLoop::MayPrecede(unsigned w, uint64_t event) {
-  if (RecordMark* m = Head(w)) return m->event < event;
+bool MergeLoop::MayPrecede(unsigned w, const RecordMark* head, uint64_t event) {
+  if (head) return head->event < event;
   // No mark: its progress says. A null head read markHead after any progress read before,
   // so every record up to that progress has been taken.
   State& s = m_state[w];
@@ -107,8 +96,9 @@ bool MergeLoop::Step() {
   if (m_stopped) return false;
   unsigned best = m_run.workers;
   RecordMark* mark = nullptr;
+  RecordMark* heads[kMaxThreads];
   for (unsigned w = 0; w < m_run.workers; ++w) {
-    RecordMark* m = Head(w);
+    RecordMark* m = heads[w] = Head(w);
     if (m && (!mark || m->event < mark->event)) {
       best = w;
       mark = m;
@@ -118,7 +108,7 @@ bool MergeLoop::Step() {
   if (!mark) return false;
   // No other worker may still make a record of an earlier event.
   for (unsigned w = 0; w < m_run.workers; ++w) {
-    if (w != best && MayPrecede(w, mark->event)) {
+    if (w != best && MayPrecede(w, heads[w], mark->event)) {
       m_waitsOn = w;
       return false;
     }

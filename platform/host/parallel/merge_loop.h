@@ -73,9 +73,20 @@ class MergeLoop {
   bool Done(unsigned w);
   bool AllDone();
   // The head mark of worker w, or null (then the worker's markHead has just been read).
-  RecordMark* Head(unsigned w);
-  // Whether worker w may still make a record of an event before `event`.
-  bool MayPrecede(unsigned w, uint64_t event);
+  RecordMark* Head(unsigned w) {
+    WorkerChannel& c = *m_run.channel(w);
+    State& s = m_state[w];
+    if (s.markTail >= s.marks) {
+      s.marks = c.markHead.load(std::memory_order_acquire);
+      if (s.markTail >= s.marks) return nullptr;
+    }
+    // Marks published are complete: the next few are fetched from the worker's core ahead.
+    if (s.markTail + 4 < s.marks) __builtin_prefetch(&c.marks[(s.markTail + 4) % kChannelMarks]);
+    return &c.marks[s.markTail % kChannelMarks];
+  }
+  // Whether worker w, whose head mark is `head` (Head's, in this step), may still make a record
+  // of an event before `event`.
+  bool MayPrecede(unsigned w, const RecordMark* head, uint64_t event);
   // Takes what can be taken of the next record in order; false when nothing could be.
   bool Step();
   // A worker that ended without finishing (killed, crashed) counts as done.

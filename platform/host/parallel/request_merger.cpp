@@ -194,8 +194,12 @@ bool RequestMerger::Emit(Node& n) {
   Kept& k = *n.kept;
   if (k.inPlace) {
     std::deque<Node*>& held = m_inPlace[k.worker];
-    const auto at = std::find(held.begin(), held.end(), &n);  // the first, in stream order
-    if (at != held.end()) held.erase(at);
+    if (!held.empty() && held.front() == &n) {
+      held.pop_front();  // most often the first, in stream order
+    } else {
+      const auto at = std::find(held.begin(), held.end(), &n);
+      if (at != held.end()) held.erase(at);
+    }
     k.inPlace = false;
     return Emit(m_run.channel(k.worker)->at(k.start), k.cut, k.split, k.end, n.conn);
   }
@@ -235,7 +239,7 @@ std::unique_ptr<RequestMerger::Kept> RequestMerger::NewKept() {
 }
 
 void RequestMerger::Recycle(Node* n) {
-  if (n->kept && m_spareKept.size() < kSpareNodes && n->kept->bytes.capacity() <= kSpareBytes)
+  if (n->kept && m_spareKept.size() < kSpareKept && n->kept->bytes.capacity() <= kSpareBytes)
     m_spareKept.push_back(std::move(n->kept));
   n->kept.reset();
   if (m_spare.size() < kSpareNodes)

@@ -109,9 +109,11 @@ class RequestMerger : public MergeLoop {
     std::unique_ptr<Kept> kept;  // what has come of its record
   };
   static constexpr size_t kNoCut = SIZE_MAX;
-  // Nodes and kept records kept for reuse, and the largest record one keeps room for (at most
-  // 16 MiB kept).
-  static constexpr size_t kSpareNodes = 1024;
+  // Nodes kept for reuse (a queue of requests waiting for their answers holds a few thousand:
+  // 3,581 at most in the 200 MB generated capture; 32 bytes each), kept records kept for reuse
+  // and the largest record one keeps room for (at most 16 MiB kept).
+  static constexpr size_t kSpareNodes = 4096;
+  static constexpr size_t kSpareKept = 1024;
   static constexpr size_t kSpareBytes = size_t(16) << 10;
   static constexpr uint64_t kMarksPerRoom = 64;
 
@@ -142,6 +144,7 @@ class RequestMerger : public MergeLoop {
 
   // As the tracker places a request in its queue: after every one with a first frame not later.
   static void Insert(std::deque<Node*>& queue, Node* n) {
+    if (queue.empty() || queue.back()->key <= n->key) return queue.push_back(n);
     auto at = queue.end();
     while (at != queue.begin() && (*(at - 1))->key > n->key) --at;
     queue.insert(at, n);

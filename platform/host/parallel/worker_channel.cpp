@@ -16,12 +16,8 @@ static_assert(kMessageRun.feedBytes >= kLeastFeedBytes && kRequestRun.feedBytes 
 
 namespace {
 
-size_t ChannelOffset() {
-  return (sizeof(SharedRun) + 63) / 64 * 64;
-}
-
 size_t FeedOffset(unsigned workers) {
-  return ChannelOffset() + (size_t(workers) * sizeof(WorkerChannel) + 63) / 64 * 64;
+  return kChannelOffset + (size_t(workers) * sizeof(WorkerChannel) + 63) / 64 * 64;
 }
 
 size_t MappedSize(unsigned workers) {
@@ -29,11 +25,6 @@ size_t MappedSize(unsigned workers) {
 }
 
 }  // namespace
-
-WorkerChannel* SharedRun::channel(unsigned i) {
-  char* base = reinterpret_cast<char*>(this) + ChannelOffset();
-  return reinterpret_cast<WorkerChannel*>(base) + i;
-}
 
 WorkerFeed* SharedRun::feed(unsigned i) {
   char* base = reinterpret_cast<char*>(this) + FeedOffset(workers);

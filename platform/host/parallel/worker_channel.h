@@ -105,6 +105,12 @@ struct SharedRun {
   WorkerFeed* feed(unsigned i);
 };
 
+// The channels follow the run in the same mapping, from its next cache line on.
+constexpr size_t kChannelOffset = (sizeof(SharedRun) + 63) / 64 * 64;
+inline WorkerChannel* SharedRun::channel(unsigned i) {
+  return reinterpret_cast<WorkerChannel*>(reinterpret_cast<char*>(this) + kChannelOffset) + i;
+}
+
 // Maps a SharedRun for `workers` channels (null when the system refuses), and lets it go.
 SharedRun* MapSharedRun(unsigned workers, const RunShape& shape);
 void UnmapSharedRun(SharedRun* run);
