@@ -117,6 +117,57 @@ PacketCounts PacketsOf(const HostStats& s, uint64_t (&types)[256], Names& names)
   return {packets, types, names.types, m.firstTokens, names.tokens};
 }
 
+// The lines of the statistics, in order: the text's name and the JSON key of each count.
+enum class Row : uint8_t { kCount, kStream, kPackets, kTypes, kFirstTokens };
+struct StatRow {
+  Row row;
+  const char* text;
+  const char* json;
+  uint64_t HostStats::*count;
+  uint64_t StreamCounters::*stream;
+};
+constexpr StatRow kStatRows[] = {
+    {Row::kCount, "frames read", "frames_read", &HostStats::framesRead, nullptr},
+    {Row::kCount, "TCP segments with payload", "tcp_payload_segments",
+     &HostStats::tcpPayloadSegments, nullptr},
+    {Row::kCount, "frames decoded", "frames_decoded", &HostStats::framesDecoded, nullptr},
+    {Row::kPackets, "TDS packets decoded", "packets", nullptr, nullptr},
+    {Row::kTypes, "packets per message type", "message_types", nullptr, nullptr},
+    {Row::kFirstTokens, "first tokens per token type", "first_tokens", nullptr, nullptr},
+    {Row::kCount, "TCP connections", "tcp_connections", &HostStats::tcpConnections, nullptr},
+    {Row::kCount, "TDS connections", "connections", &HostStats::tdsConnections, nullptr},
+    {Row::kCount, "frames cut short (a field refused)", "frames_cut_short",
+     &HostStats::framesCutShort, nullptr},
+    {Row::kCount, "bytes held at the end of a stream", "held_bytes_at_end",
+     &HostStats::heldBytesAtEnd, nullptr},
+    {Row::kCount, "bytes held before lost bytes", "held_bytes_at_gaps", &HostStats::heldBytesAtGaps,
+     nullptr},
+    {Row::kStream, "retransmitted bytes passed over", "retransmitted_bytes", nullptr,
+     &StreamCounters::retransmittedBytes},
+    {Row::kStream, "segments out of order", "out_of_order_segments", nullptr,
+     &StreamCounters::outOfOrderSegments},
+    {Row::kStream, "gaps given up", "gaps", nullptr, &StreamCounters::gaps},
+    {Row::kCount, "bytes before a packet start (joined midway)", "bytes_skipped",
+     &HostStats::bytesSkipped, nullptr},
+    {Row::kCount, "segments cut by the capture length", "segments_cut_by_capture",
+     &HostStats::segmentsCutByCapture, nullptr},
+    {Row::kCount, "frames shorter than their headers", "frames_too_short",
+     &HostStats::framesTooShort, nullptr},
+    {Row::kCount, "connections evicted", "connections_evicted", &HostStats::connectionsEvicted,
+     nullptr},
+    {Row::kCount, "connections cut short (memory ceiling)", "connections_cut",
+     &HostStats::connectionsCut, nullptr},
+    {Row::kCount, "bytes let go with them", "bytes_cut", &HostStats::bytesCut, nullptr},
+    {Row::kCount, "format records refused (connection store full)", "format_records_refused",
+     &HostStats::formatRecordsRefused, nullptr},
+};
+
+uint64_t CountOf(const StatRow& r, const HostStats& s, const PacketCounts& p) {
+  if (r.row == Row::kStream) return s.stream.*r.stream;
+  if (r.row == Row::kPackets) return p.packets;
+  return s.*r.count;
+}
+
 }  // namespace
 
 void PrintStatsText(const HostStats& s, OutBuffer& out) {
@@ -124,27 +175,14 @@ void PrintStatsText(const HostStats& s, OutBuffer& out) {
   Names names;
   const PacketCounts p = PacketsOf(s, types, names);
   out.put("Statistics:\n");
-  TextLine(out, "frames read", s.framesRead);
-  TextLine(out, "TCP segments with payload", s.tcpPayloadSegments);
-  TextLine(out, "frames decoded", s.framesDecoded);
-  TextLine(out, "TDS packets decoded", p.packets);
-  TextCodes(out, "packets per message type", p.types, p.typeTexts, false);
-  TextCodes(out, "first tokens per token type", p.firstTokens, p.tokenTexts, true);
-  TextLine(out, "TCP connections", s.tcpConnections);
-  TextLine(out, "TDS connections", s.tdsConnections);
-  TextLine(out, "frames cut short (a field refused)", s.framesCutShort);
-  TextLine(out, "bytes held at the end of a stream", s.heldBytesAtEnd);
-  TextLine(out, "bytes held before lost bytes", s.heldBytesAtGaps);
-  TextLine(out, "retransmitted bytes passed over", s.stream.retransmittedBytes);
-  TextLine(out, "segments out of order", s.stream.outOfOrderSegments);
-  TextLine(out, "gaps given up", s.stream.gaps);
-  TextLine(out, "bytes before a packet start (joined midway)", s.bytesSkipped);
-  TextLine(out, "segments cut by the capture length", s.segmentsCutByCapture);
-  TextLine(out, "frames shorter than their headers", s.framesTooShort);
-  TextLine(out, "connections evicted", s.connectionsEvicted);
-  TextLine(out, "connections cut short (memory ceiling)", s.connectionsCut);
-  TextLine(out, "bytes let go with them", s.bytesCut);
-  TextLine(out, "format records refused (connection store full)", s.formatRecordsRefused);
+  for (const StatRow& r : kStatRows) {
+    if (r.row == Row::kTypes)
+      TextCodes(out, r.text, p.types, p.typeTexts, false);
+    else if (r.row == Row::kFirstTokens)
+      TextCodes(out, r.text, p.firstTokens, p.tokenTexts, true);
+    else
+      TextLine(out, r.text, CountOf(r, s, p));
+  }
   PrintMessageStatsText(s.messageView, out);
 }
 
@@ -153,27 +191,16 @@ void PrintStatsJson(const HostStats& s, OutBuffer& out) {
   Names names;
   const PacketCounts p = PacketsOf(s, types, names);
   out.put("{\"stats\": {");
-  JsonCount(out, "frames_read", s.framesRead, true);
-  JsonCount(out, "tcp_payload_segments", s.tcpPayloadSegments);
-  JsonCount(out, "frames_decoded", s.framesDecoded);
-  JsonCount(out, "packets", p.packets);
-  JsonCodes(out, "message_types", p.types, p.typeTexts, false);
-  JsonCodes(out, "first_tokens", p.firstTokens, p.tokenTexts, true);
-  JsonCount(out, "tcp_connections", s.tcpConnections);
-  JsonCount(out, "connections", s.tdsConnections);
-  JsonCount(out, "frames_cut_short", s.framesCutShort);
-  JsonCount(out, "held_bytes_at_end", s.heldBytesAtEnd);
-  JsonCount(out, "held_bytes_at_gaps", s.heldBytesAtGaps);
-  JsonCount(out, "retransmitted_bytes", s.stream.retransmittedBytes);
-  JsonCount(out, "out_of_order_segments", s.stream.outOfOrderSegments);
-  JsonCount(out, "gaps", s.stream.gaps);
-  JsonCount(out, "bytes_skipped", s.bytesSkipped);
-  JsonCount(out, "segments_cut_by_capture", s.segmentsCutByCapture);
-  JsonCount(out, "frames_too_short", s.framesTooShort);
-  JsonCount(out, "connections_evicted", s.connectionsEvicted);
-  JsonCount(out, "connections_cut", s.connectionsCut);
-  JsonCount(out, "bytes_cut", s.bytesCut);
-  JsonCount(out, "format_records_refused", s.formatRecordsRefused);
+  bool first = true;
+  for (const StatRow& r : kStatRows) {
+    if (r.row == Row::kTypes)
+      JsonCodes(out, r.json, p.types, p.typeTexts, false);
+    else if (r.row == Row::kFirstTokens)
+      JsonCodes(out, r.json, p.firstTokens, p.tokenTexts, true);
+    else
+      JsonCount(out, r.json, CountOf(r, s, p), first);
+    first = false;
+  }
   PrintMessageStatsJson(s.messageView, out);
   out.put("}}\n");
 }
