@@ -263,6 +263,16 @@ uint64_t CaptureSource::position() const {
   return at > 0 ? static_cast<uint64_t>(at) : 0;
 }
 
+void FrameFromPcap(int linkType, const pcap_pkthdr& header, const uint8_t* data,
+                   InputFrame& frame) {
+  frame = InputFrame();
+  frame.linkType = linkType;
+  frame.data = data;
+  frame.captured = header.caplen;
+  frame.wire = header.len;
+  frame.timeUs = Microseconds(header.ts);
+}
+
 inline bool CaptureSource::Read(InputFrame& frame) {
   if (!m_error.empty()) return false;
   if (m_fd >= 0) {
@@ -275,12 +285,7 @@ inline bool CaptureSource::Read(InputFrame& frame) {
     const u_char* data = nullptr;
     const int r = pcap_next_ex(m_pcap, &header, &data);
     if (r == 1) {
-      frame = InputFrame();
-      frame.linkType = m_linkType;
-      frame.data = data;
-      frame.captured = header->caplen;
-      frame.wire = header->len;
-      frame.timeUs = Microseconds(header->ts);
+      FrameFromPcap(m_linkType, *header, data, frame);
       return true;
     }
     if (r == 0) continue;  // only live captures time out

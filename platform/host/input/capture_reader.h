@@ -7,6 +7,7 @@
 #include "input/frame_source.h"
 
 struct pcap;
+struct pcap_pkthdr;
 struct bpf_program;
 class FrameWriter;
 
@@ -61,6 +62,9 @@ bool SetCaptureFilter(pcap* handle, const std::string& filter, std::string& erro
 // reason in `error`.
 bool CompileCaptureFilter(pcap* handle, const std::string& filter, bpf_program& program,
                           std::string& error);
+
+// The frame libpcap read (`header`, `data`) as an input frame of `linkType`.
+void FrameFromPcap(int linkType, const pcap_pkthdr& header, const uint8_t* data, InputFrame& frame);
 
 // How messages name an input: its path, or "standard input" for "-".
 std::string InputName(const std::string& path);

@@ -73,12 +73,7 @@ bool LiveSource::Next(InputFrame& frame) {
     const u_char* data = nullptr;
     const int r = pcap_next_ex(m_pcap, &header, &data);
     if (r == 1) {
-      frame = InputFrame();
-      frame.linkType = m_linkType;
-      frame.data = data;
-      frame.captured = header->caplen;
-      frame.wire = header->len;
-      frame.timeUs = static_cast<int64_t>(header->ts.tv_sec) * 1000000 + header->ts.tv_usec;
+      FrameFromPcap(m_linkType, *header, data, frame);
       if (m_copy) m_copy->Write(frame);
       return true;
     }
