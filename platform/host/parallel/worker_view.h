@@ -25,6 +25,8 @@ class WorkerView : public View {
   // worker's.
   using PlaceFn = unsigned (*)(void* context, uint32_t conn);
   WorkerView(View& inner, size_t heldCeiling);
+  WorkerView(const WorkerView&) = delete;
+  WorkerView& operator=(const WorkerView&) = delete;
   ~WorkerView() override;
   // The reading worker's feeds by worker index (null for itself), the placing of connections,
   // and the capture time each command carries.
